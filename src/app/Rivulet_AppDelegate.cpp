@@ -1,0 +1,208 @@
+#include "app/Rivulet_AppDelegate.h"
+#include "app/Log.h"
+#include "app/QuitSignals.h"
+#include "app/RivuletModel.h"
+#include "app/StandardFolders.h"
+#include "store/ManagedObjectContext.h"
+#include "store/ManagedObjectModel.h"
+#include "store/PersistentStoreCoordinator.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSessionManager>
+#include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+Rivulet_AppDelegate *g_shared = nullptr;
+const char *kClassName = "Rivulet_AppDelegate";
+}
+
+Rivulet_AppDelegate::Rivulet_AppDelegate(bool withUi, QObject *parent) : QObject(parent), m_withUi(withUi)
+{
+    g_shared = this;
+    Settings::forgetCoreDataSettings();
+    Settings::setHost(this);
+}
+
+Rivulet_AppDelegate::~Rivulet_AppDelegate()
+{
+    Settings::setHost(nullptr);
+    Settings::forgetCoreDataSettings();
+    if (g_shared == this)
+        g_shared = nullptr;
+}
+
+Rivulet_AppDelegate *Rivulet_AppDelegate::shared() { return g_shared; }
+
+void Rivulet_AppDelegate::awakeFromNib()
+{
+    // 1. The operating system's quit request (SIGTERM, SIGINT) goes through handleQuit.
+    m_quitSignals = new QuitSignals(this);
+    connect(m_quitSignals, &QuitSignals::quitRequested, this, [this] { handleQuit(); });
+    if (auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
+            if (applicationShouldTerminate() == TerminateCancel)
+                manager.cancel();
+        });
+    }
+    // 2. The notification service's delegate: added with the notifications.
+    // 3. The global event monitor: added with the hotkeys.
+    // 4. Log all settings; this builds the store and the settings record.
+    Settings::logSettings();
+    // 5. The preferences window controller: added with the preferences window.
+    // 6. The About window controller: added with the About window.
+    // 7. The directory differ with its folders and delegate: added with the import pipeline.
+    // 8. The login item follows "StartAtLogin": added with the login items.
+    // 9. Watching starts from the persisted event id: added with the import pipeline.
+    // 10. The first-run window: added with the first-run window.
+    // 11. The system-wide hotkey: added with the hotkeys.
+}
+
+std::optional<QByteArray> Rivulet_AppDelegate::downloadsDirectory() const
+{
+    return StandardFolders::downloads();
+}
+
+QByteArray Rivulet_AppDelegate::applicationSupportDirectory() const
+{
+    const auto data = StandardFolders::dataHome();
+    return (data ? *data : QFile::encodeName(QDir::tempPath())) + "/Rivulet";
+}
+
+QByteArray Rivulet_AppDelegate::archiveDir() const
+{
+    return applicationSupportDirectory() + "/archiveTemp";
+}
+
+ManagedObjectModel *Rivulet_AppDelegate::managedObjectModel()
+{
+    if (!m_managedObjectModel)
+        m_managedObjectModel.reset(newRivuletModel());
+    return m_managedObjectModel.get();
+}
+
+PersistentStoreCoordinator *Rivulet_AppDelegate::persistentStoreCoordinator()
+{
+    if (m_persistentStoreCoordinator)
+        return m_persistentStoreCoordinator.get();
+    ManagedObjectModel *model = managedObjectModel();
+    if (!model) {
+        presentError({QString(), 0, QStringLiteral("Managed object model is nil"), QString()});
+        Log::f("%@:%s No model to generate a store from", kClassName, "persistentStoreCoordinator");
+        return nullptr;
+    }
+    const QByteArray support = applicationSupportDirectory();
+    struct stat st;
+    if (::stat(support.constData(), &st) != 0) {
+        // The XDG data folder above it is a standard folder that may not exist yet on a new account.
+        const auto data = StandardFolders::dataHome();
+        if (data)
+            QDir().mkpath(QFile::decodeName(*data));
+        if (::mkdir(support.constData(), 0700) != 0) {
+            const QString reason = QString::fromLocal8Bit(strerror(errno));
+            presentError({QStringLiteral("NSCocoaErrorDomain"), 512,
+                          Log::format("Failed to create App Support directory %@ : %@", {support, reason}), QString()});
+            Log::f("Error creating application support directory at %@ : %@", support, reason);
+            return nullptr;
+        }
+    }
+    auto coordinator = std::make_unique<PersistentStoreCoordinator>(model);
+    StoreError error;
+    if (!coordinator->addPersistentStore(QFile::decodeName(support + "/storedata"), &error)) {
+        presentError(error);
+        return nullptr; // nothing remembered: the next request tries again
+    }
+    m_persistentStoreCoordinator = std::move(coordinator);
+    return m_persistentStoreCoordinator.get();
+}
+
+ManagedObjectContext *Rivulet_AppDelegate::managedObjectContext()
+{
+    if (m_managedObjectContext)
+        return m_managedObjectContext.get();
+    if (PersistentStoreCoordinator *coordinator = persistentStoreCoordinator()) {
+        auto context = std::make_unique<ManagedObjectContext>();
+        StoreError error;
+        if (context->setPersistentStoreCoordinator(coordinator, &error)) {
+            m_managedObjectContext = std::move(context);
+            return m_managedObjectContext.get();
+        }
+        presentError(error);
+        m_persistentStoreCoordinator.reset();
+    }
+    presentError({QStringLiteral("YOUR_ERROR_DOMAIN"), 9999, QStringLiteral("Failed to initialize the store"),
+                  QStringLiteral("There was an error building up the data file.")});
+    return nullptr;
+}
+
+bool Rivulet_AppDelegate::presentError(const StoreError &error)
+{
+    Log::f("Error (%@ %i): %@", error.domain, error.code, error.text());
+    if (m_errorPresenter)
+        return m_errorPresenter(error);
+    // Alerts can only be shown by the main thread of a program with windows.
+    if (!m_withUi || QThread::currentThread() != QCoreApplication::instance()->thread())
+        return false;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Rivulet"), error.description, QMessageBox::Ok);
+    box.setInformativeText(error.failureReason);
+    box.exec();
+    return false; // no recovery is offered, so the error is never "dealt with"
+}
+
+bool Rivulet_AppDelegate::askQuitAnyway()
+{
+    if (m_quitAnywayPresenter)
+        return m_quitAnywayPresenter();
+    if (!m_withUi) {
+        // Nobody can answer; the user asked to quit, so quit.
+        Log::f("Could not save changes while quitting; quitting anyway.");
+        return true;
+    }
+    QMessageBox alert;
+    alert.setIcon(QMessageBox::Warning);
+    alert.setText(tr("Could not save changes while quitting.  Quit anyway?"));
+    alert.setInformativeText(tr("Quitting now will lose any changes you have made since the last successful save"));
+    QPushButton *quit = alert.addButton(tr("Quit anyway"), QMessageBox::AcceptRole);
+    alert.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    alert.setDefaultButton(quit);
+    alert.exec();
+    return alert.clickedButton() == static_cast<QAbstractButton *>(quit);
+}
+
+Rivulet_AppDelegate::TerminateReply Rivulet_AppDelegate::applicationShouldTerminate()
+{
+    // 1. Modal runs of windows are aborted here once windows exist.
+    if (!m_managedObjectContext)
+        return TerminateNow;
+    if (!m_managedObjectContext->commitEditing()) {
+        Log::f("%@:%s unable to commit editing to terminate", kClassName, "applicationShouldTerminate:");
+        return TerminateCancel;
+    }
+    if (!m_managedObjectContext->hasChanges())
+        return TerminateNow;
+    StoreError error;
+    if (m_managedObjectContext->save(&error))
+        return TerminateNow;
+    if (presentError(error))
+        return TerminateCancel;
+    return askQuitAnyway() ? TerminateNow : TerminateCancel;
+}
+
+void Rivulet_AppDelegate::handleQuit()
+{
+    if (m_terminating)
+        return; // a second quit request while the first is being answered
+    m_terminating = true;
+    const TerminateReply reply = applicationShouldTerminate();
+    m_terminating = false;
+    if (reply == TerminateNow) {
+        emit terminated();
+        QCoreApplication::quit();
+    }
+}

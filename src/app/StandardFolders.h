@@ -1,0 +1,14 @@
+#pragma once
+// The user's standard folders on a freedesktop system, as byte paths.
+#include <QByteArray>
+#include <optional>
+
+namespace StandardFolders {
+QByteArray home();
+// The XDG Downloads folder ($XDG_DOWNLOAD_DIR, then user-dirs.dirs, then an
+// existing ~/Downloads); none when the user has none.
+std::optional<QByteArray> downloads();
+// $XDG_DATA_HOME, or ~/.local/share; none when there is no home folder.
+std::optional<QByteArray> dataHome();
+QByteArray configHome();
+}

@@ -1,0 +1,155 @@
+#include "store/Directory.h"
+#include "store/File.h"
+#include "store/ManagedObjectContext.h"
+#include "store/XmlFields.h"
+#include <algorithm>
+
+#define LOCK_STORE auto storeLock = managedObjectContext()->lock()
+
+QByteArray Directory::name() const { LOCK_STORE; return m_name; }
+std::optional<Date> Directory::lastScanTime() const { LOCK_STORE; return m_lastScanTime; }
+std::optional<QList<QByteArray>> Directory::filenames() const { LOCK_STORE; return m_filenames; }
+Directory *Directory::superdirectory() const { LOCK_STORE; return m_superdirectory; }
+std::vector<File *> Directory::files() const { LOCK_STORE; return m_files; }
+std::vector<Directory *> Directory::subdirectories() const { LOCK_STORE; return m_subdirectories; }
+
+std::vector<Directory *> Directory::sortedSubdirectories() const
+{
+    LOCK_STORE;
+    std::vector<Directory *> sorted = m_subdirectories;
+    std::stable_sort(sorted.begin(), sorted.end(), [](Directory *a, Directory *b) { return a->m_name < b->m_name; });
+    return sorted;
+}
+
+void Directory::setName(const QByteArray &name)
+{
+    LOCK_STORE;
+    m_name = name;
+    markChanged();
+}
+
+void Directory::setLastScanTime(const std::optional<Date> &date)
+{
+    LOCK_STORE;
+    m_lastScanTime = date;
+    markChanged();
+}
+
+void Directory::setFilenames(const std::optional<QList<QByteArray>> &names)
+{
+    LOCK_STORE;
+    m_filenames = names; // not persisted, so no change to save
+}
+
+void Directory::addFilesObject(File *file)
+{
+    LOCK_STORE;
+    if (file->m_directory == this)
+        return;
+    if (file->m_directory)
+        file->m_directory->removeFilesObject(file);
+    m_files.push_back(file);
+    file->m_directory = this;
+    markChanged();
+}
+
+void Directory::removeFilesObject(File *file)
+{
+    LOCK_STORE;
+    auto it = std::find(m_files.begin(), m_files.end(), file);
+    if (it == m_files.end())
+        return;
+    m_files.erase(it);
+    file->m_directory = nullptr;
+    markChanged();
+}
+
+void Directory::addSubdirectoriesObject(Directory *dir)
+{
+    LOCK_STORE;
+    if (dir->m_superdirectory == this)
+        return;
+    if (dir->m_superdirectory)
+        dir->m_superdirectory->removeSubdirectoriesObject(dir);
+    m_subdirectories.push_back(dir);
+    dir->m_superdirectory = this;
+    markChanged();
+}
+
+void Directory::removeSubdirectoriesObject(Directory *dir)
+{
+    LOCK_STORE;
+    auto it = std::find(m_subdirectories.begin(), m_subdirectories.end(), dir);
+    if (it == m_subdirectories.end())
+        return;
+    m_subdirectories.erase(it);
+    dir->m_superdirectory = nullptr;
+    markChanged();
+}
+
+void Directory::willBeDeleted()
+{
+    // A deleted folder takes its files and subfolders with it, so no orphans stay.
+    auto *ctx = managedObjectContext();
+    const auto files = m_files;
+    for (File *f : files)
+        ctx->deleteObject(f);
+    const auto subdirs = m_subdirectories;
+    for (Directory *d : subdirs)
+        ctx->deleteObject(d);
+    if (m_superdirectory)
+        m_superdirectory->removeSubdirectoriesObject(this);
+}
+
+QVariant Directory::valueForKey(const QString &key) const
+{
+    LOCK_STORE;
+    if (key == QLatin1String("name"))
+        return m_name;
+    if (key == QLatin1String("lastScanTime"))
+        return m_lastScanTime ? QVariant::fromValue<qlonglong>(dateToNanos(*m_lastScanTime)) : QVariant();
+    if (key == QLatin1String("superdirectory"))
+        return QVariant::fromValue(m_superdirectory);
+    return {};
+}
+
+void Directory::setValueForKey(const QVariant &value, const QString &key)
+{
+    if (key == QLatin1String("name"))
+        setName(value.toByteArray());
+    else if (key == QLatin1String("lastScanTime"))
+        setLastScanTime(value.isValid() ? std::optional(dateFromNanos(value.toLongLong())) : std::nullopt);
+    else if (key == QLatin1String("superdirectory")) {
+        if (auto *parent = value.value<Directory *>())
+            parent->addSubdirectoriesObject(this);
+        else if (Directory *old = superdirectory())
+            old->removeSubdirectoriesObject(this);
+    }
+}
+
+void Directory::writeFields(QXmlStreamWriter &xml, const IdOf &idOf) const
+{
+    XmlFields::writeBytes(xml, QStringLiteral("name"), m_name);
+    XmlFields::writeDate(xml, QStringLiteral("lastScanTime"), m_lastScanTime);
+    if (m_superdirectory)
+        xml.writeAttribute(QStringLiteral("superdirectory"), QString::number(idOf(m_superdirectory)));
+}
+
+bool Directory::readFields(const QXmlStreamAttributes &attrs, const ObjectFor &objectFor, QString *reason)
+{
+    if (!XmlFields::readBytes(attrs, QStringLiteral("name"), &m_name) || !XmlFields::readDate(attrs, QStringLiteral("lastScanTime"), &m_lastScanTime)) {
+        *reason = QStringLiteral("a Directory record has a malformed field");
+        return false;
+    }
+    if (attrs.hasAttribute(QStringLiteral("superdirectory"))) {
+        qulonglong parentId = 0;
+        auto *parent = XmlFields::readULL(attrs, QStringLiteral("superdirectory"), &parentId) ? dynamic_cast<Directory *>(objectFor(parentId)) : nullptr;
+        if (!parent || parent == this) {
+            *reason = QStringLiteral("a Directory record names no valid parent");
+            return false;
+        }
+        parent->m_subdirectories.push_back(this);
+        m_superdirectory = parent;
+    }
+    return true;
+}

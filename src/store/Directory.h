@@ -1,0 +1,77 @@
+#pragma once
+// One folder of a watched tree: its absolute path (the two tree tops are
+// named "root"), when it was last scanned, the names its latest scan saw in
+// this run, its remembered files and its child folders.
+#include "store/Date.h"
+#include "store/ManagedObject.h"
+#include <QHash>
+#include <QList>
+#include <optional>
+#include <vector>
+
+class File;
+
+class Directory : public ManagedObject {
+public:
+    using ManagedObject::ManagedObject;
+    static constexpr const char *kEntityName = "Directory";
+    QString entityName() const override { return QString::fromLatin1(kEntityName); }
+
+    // Record fields
+    QByteArray name() const;
+    void setName(const QByteArray &name);
+    std::optional<Date> lastScanTime() const;
+    void setLastScanTime(const std::optional<Date> &date);
+    // Not persisted: none until the folder has been scanned in this run.
+    std::optional<QList<QByteArray>> filenames() const;
+    void setFilenames(const std::optional<QList<QByteArray>> &names);
+    Directory *superdirectory() const;
+    std::vector<File *> files() const;
+    std::vector<Directory *> subdirectories() const;
+    // Children ordered by name with plain byte comparison.
+    std::vector<Directory *> sortedSubdirectories() const;
+
+    void addFilesObject(File *file);
+    void removeFilesObject(File *file);
+    void addSubdirectoriesObject(Directory *dir);
+    void removeSubdirectoriesObject(Directory *dir);
+
+    QVariant valueForKey(const QString &key) const override;
+    void setValueForKey(const QVariant &value, const QString &key) override;
+    void writeFields(QXmlStreamWriter &xml, const IdOf &idOf) const override;
+    bool readFields(const QXmlStreamAttributes &attrs, const ObjectFor &objectFor, QString *reason) override;
+
+    // Folder tree operations (implemented with the watcher).
+    QByteArray fullName(const QByteArray &name, bool fullPath) const;
+    static bool checkDirName(const QByteArray &path);
+    ManagedObject *findFileOrSubdirectoryNamed(const QByteArray &name, bool fullPath, bool file) const;
+    File *findFileNamed(const QByteArray &name, bool fullPath) const;
+    Directory *findSubdirectoryNamed(const QByteArray &name, bool fullPath) const;
+    std::optional<Date> mtimeForFilename(const QByteArray &name, bool fullPath, quint64 *size) const;
+    bool fileIsNewerThanLastScanTime(const QByteArray &name, bool fullPath, quint64 *size, std::optional<Date> *mtime) const;
+    File *addFileNamed(const QByteArray &name, bool fullPath);
+    bool deleteFileNamed(const QByteArray &name, bool fullPath);
+    void addSubdirectory(Directory *dir);
+    bool addSubdirectoryNamed(const QByteArray &name, bool fullPath, bool checkExistence, Directory **newDir);
+    bool addSubdirectoryNamed(const QByteArray &name, bool fullPath, Directory **newDir);
+    bool addSubdirectoryNamed(const QByteArray &name, bool fullPath);
+    bool deleteSubdirectoryNamed(const QByteArray &name, bool fullPath);
+    bool deleteSubdirectoryAtIndex(int index);
+    Directory *findSubdirectory(const QByteArray &path);
+    Directory *findSubdirectory(const QByteArray &path, int currentDepth, int *returnDepth);
+    Directory *addSubdirectoryChainLeadingToPath(const QByteArray &path, int subdirMaxDepth, int *depth);
+
+protected:
+    void willBeDeleted() override;
+
+private:
+    friend class File;
+    QByteArray m_name;
+    std::optional<Date> m_lastScanTime;
+    std::optional<QList<QByteArray>> m_filenames;
+    Directory *m_superdirectory = nullptr;
+    // Insertion order is the sets' enumeration order; the hashes find by name.
+    std::vector<File *> m_files;
+    std::vector<Directory *> m_subdirectories;
+};
+Q_DECLARE_METATYPE(Directory *)

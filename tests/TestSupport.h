@@ -1,0 +1,87 @@
+#pragma once
+// Shared helpers for the tests: a private HOME with its XDG folders, and a
+// capture of the program's log lines.
+#include "app/Log.h"
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Points HOME and the XDG folders into a new temporary folder.
+class TempHome {
+public:
+    TempHome()
+    {
+        m_dir.setAutoRemove(true);
+        home = m_dir.path() + QStringLiteral("/home");
+        QDir().mkpath(home);
+        qputenv("HOME", QFile::encodeName(home));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
+        qunsetenv("XDG_DOWNLOAD_DIR");
+    }
+    QString path(const QString &rel) const { return home + QLatin1Char('/') + rel; }
+    QByteArray bytes(const QString &rel) const { return QFile::encodeName(path(rel)); }
+    QString supportDir() const { return path(QStringLiteral(".local/share/Rivulet")); }
+    QString storePath() const { return supportDir() + QStringLiteral("/storedata"); }
+    QString prefsPath() const { return path(QStringLiteral(".config/Rivulet/Rivulet.conf")); }
+    QString home;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Collects log lines while it lives.
+class LogCapture {
+public:
+    explicit LogCapture(bool echo = false)
+    {
+        Log::setEcho(echo);
+        Log::setSink([this](const QString &line) {
+            QMutexLocker lock(&m_mutex);
+            m_lines << line;
+        });
+    }
+    ~LogCapture()
+    {
+        Log::setSink(nullptr);
+        Log::setEcho(true);
+    }
+    QStringList lines() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_lines;
+    }
+    int count(const QString &line) const { return int(lines().count(line)); }
+    bool contains(const QString &needle) const
+    {
+        for (const QString &l : lines())
+            if (l.contains(needle))
+                return true;
+        return false;
+    }
+    void clear()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_lines.clear();
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+};
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
