@@ -1,13 +1,13 @@
 #include "app/Log.h"
 
-#include <QMutex>
+#include <mutex>
 #include <syslog.h>
 #include <cstdio>
 
 namespace Log {
 
 namespace {
-QMutex g_mutex;
+std::mutex g_mutex;
 Sink g_sink;
 bool g_echo = true;
 bool g_syslogOpen = false;
@@ -15,19 +15,19 @@ bool g_syslogOpen = false;
 
 void setSink(Sink sink)
 {
-    QMutexLocker lock(&g_mutex);
+    std::lock_guard lock(g_mutex);
     g_sink = std::move(sink);
 }
 
 void setEcho(bool on)
 {
-    QMutexLocker lock(&g_mutex);
+    std::lock_guard lock(g_mutex);
     g_echo = on;
 }
 
 void line(const QString &text)
 {
-    QMutexLocker lock(&g_mutex);
+    std::lock_guard lock(g_mutex);
     if (g_echo) {
         const QByteArray bytes = text.toUtf8();
         if (!g_syslogOpen) {

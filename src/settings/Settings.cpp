@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QMutex>
 #include <QSettings>
 #include <atomic>
 #include <mutex>
@@ -41,7 +40,7 @@ std::once_flag g_defaultsOnce;
 QHash<QString, QVariant> g_defaultObjects;
 
 std::atomic<SettingsHost *> g_host{nullptr};
-QMutex g_recordMutex;
+std::mutex g_recordMutex;
 Settings *g_coreDataSettings = nullptr;
 }
 Q_DECLARE_METATYPE(NullMarker)
@@ -50,7 +49,7 @@ void Settings::setHost(SettingsHost *host) { g_host = host; }
 
 void Settings::forgetCoreDataSettings()
 {
-    QMutexLocker lock(&g_recordMutex);
+    std::lock_guard lock(g_recordMutex);
     g_coreDataSettings = nullptr;
 }
 
@@ -140,7 +139,7 @@ Directory *Settings::coreDataObjectForKey(const QString &key)
     if (!ctx)
         return nullptr; // without a store both trees read as none
     auto storeLock = ctx->lock();
-    QMutexLocker lock(&g_recordMutex);
+    std::lock_guard lock(g_recordMutex);
     if (!g_coreDataSettings)
         loadCoreDataSettings(ctx);
     return g_coreDataSettings->valueForKey(key).value<Directory *>();
@@ -153,7 +152,7 @@ void Settings::setCoreDataObjectForKey(Directory *value, const QString &key)
     if (!ctx)
         return;
     auto storeLock = ctx->lock();
-    QMutexLocker lock(&g_recordMutex);
+    std::lock_guard lock(g_recordMutex);
     if (!g_coreDataSettings)
         loadCoreDataSettings(ctx);
     g_coreDataSettings->setValueForKey(QVariant::fromValue(value), key);

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs a command inside a private headless desktop: Xvfb, a session D-Bus, a
+# tray host (trayer) and a notification daemon (dunst). Everything started
+# here is stopped again when the command ends.
+set -uo pipefail
+rig=$(mktemp -d /tmp/rivulet-rig.XXXXXX)
+pids=()
+cleanup() {
+  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[i]}" 2>/dev/null; done
+  [ -n "${DBUS_PID:-}" ] && kill "$DBUS_PID" 2>/dev/null
+  rm -rf "$rig"
+}
+trap cleanup EXIT
+
+display=:$(( 90 + RANDOM % 100 ))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$rig/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+read -r DBUS_SESSION_BUS_ADDRESS DBUS_PID < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
+export DBUS_SESSION_BUS_ADDRESS
+
+trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+  --SetPartialStrut true --transparent false >"$rig/trayer.log" 2>&1 &
+pids+=($!)
+
+cat >"$rig/dunstrc" <<'RC'
+[global]
+    mouse_left_click = do_action, close_current
+    markup = full
+    format = "<b>%s</b>\n%b"
+RC
+dunst -config "$rig/dunstrc" >"$rig/dunst.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+    string:org.freedesktop.Notifications 2>/dev/null | grep -q 'boolean true' && break
+  sleep 0.1
+done
+
+"$@"

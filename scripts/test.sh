@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds Rivulet and runs every test inside a
+# private headless desktop, then the thread-safety tests in a
+# ThreadSanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+bash scripts/build.sh build
+bash scripts/desktop-rig.sh ctest --test-dir build --output-on-failure -j2
+if [ "${RIVULET_SKIP_TSAN:-0}" != 1 ]; then
+  cmake -S . -B build-tsan -DRIVULET_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  targets=$(find tests -name 'test_*threads*.cpp' -printf '%f\n' | sed 's/\.cpp$//')
+  cmake --build build-tsan -j2 --target $targets
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    bash scripts/desktop-rig.sh ctest --test-dir build-tsan --output-on-failure -R threads
+fi

@@ -1,0 +1,219 @@
+// Start-up and quitting of the application controller in a private HOME: the
+// store and settings record made at the first start, found again at the
+// second, and the reports when the store cannot be opened or saved.
+#include "TestSupport.h"
+#include "app/Rivulet_AppDelegate.h"
+#include "settings/Settings.h"
+#include "store/Directory.h"
+#include "store/File.h"
+#include "store/ManagedObjectContext.h"
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+QStringList settingsLines(const QStringList &dirs)
+{
+    QStringList lines{QStringLiteral("Log Settings"), QStringLiteral("Directories:")};
+    for (const QString &d : dirs)
+        lines << QStringLiteral("  ") + d;
+    lines << QStringLiteral("startAtLogin:0") << QStringLiteral("unzipFiles:1") << QStringLiteral("deleteFiles:0")
+          << QStringLiteral("deleteArchiveContents:0") << QStringLiteral("deleteZips:0") << QStringLiteral("playSongs:0")
+          << QStringLiteral("ifStopped:1") << QStringLiteral("didFirstLoad:0") << QStringLiteral("useDownloadHotkey:1")
+          << QStringLiteral("downloadHotkey:8796093022210") << QStringLiteral("growlNotifications:1")
+          << QStringLiteral("searchLocation:") + QString::fromLatin1(kDefaultSearchLocation);
+    return lines;
+}
+
+QList<QByteArray> childNames(Directory *root)
+{
+    QList<QByteArray> names;
+    for (Directory *d : root->subdirectories())
+        names << d->name();
+    return names;
+}
+
+// Clicks the button with the given text on the next modal dialogs, in order.
+void answerDialogs(QStringList buttons, QStringList *seen)
+{
+    auto *timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, buttons, seen]() mutable {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen->append(box->text());
+        const QString want = buttons.takeFirst();
+        for (QAbstractButton *b : box->buttons())
+            if (b->text() == want)
+                b->click();
+        if (buttons.isEmpty())
+            timer->deleteLater();
+    });
+    timer->start(20);
+}
+}
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstStartBuildsStoreAndRecord()
+    {
+        TempHome home;
+        QDir().mkpath(home.path(QStringLiteral(".config")));
+        QVERIFY(writeFile(home.path(QStringLiteral(".config/user-dirs.dirs")), "# made by a test\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n"));
+        LogCapture log;
+        Rivulet_AppDelegate app(false);
+        app.awakeFromNib();
+
+        QVERIFY(QFileInfo(home.storePath()).isFile());
+        QCOMPARE(log.lines(), settingsLines({home.path(QStringLiteral("Fetched")), home.path(QStringLiteral("Mail Downloads"))}));
+        ManagedObjectContext *ctx = app.managedObjectContext();
+        QCOMPARE(ctx->fetchAll(QStringLiteral("Settings")).size(), size_t(1));
+        Directory *root = Settings::rootDirectory();
+        Directory *exclusions = Settings::exclusionsDirectory();
+        QVERIFY(root && exclusions && root != exclusions);
+        QCOMPARE(root->name(), QByteArray("root"));
+        QCOMPARE(exclusions->name(), QByteArray("root"));
+        QCOMPARE(childNames(root), (QList<QByteArray>{home.bytes(QStringLiteral("Fetched")), home.bytes(QStringLiteral("Mail Downloads"))}));
+        for (Directory *d : root->subdirectories())
+            QVERIFY(d->lastScanTime().has_value());
+        QCOMPARE(childNames(exclusions), QList<QByteArray>{QFile::encodeName(home.supportDir())});
+        QVERIFY(!exclusions->subdirectories()[0]->lastScanTime());
+        QVERIFY(!ctx->hasChanges());
+
+        // Defaults are answered without writing the preferences file.
+        QCOMPARE(Settings::deleteArchiveContents(), false);
+        QCOMPARE(Settings::deleteFiles(), false);
+        QCOMPARE(Settings::deleteZips(), false);
+        QCOMPARE(Settings::didFirstLoad(), false);
+        QCOMPARE(Settings::ifStopped(), true);
+        QCOMPARE(Settings::playSongs(), false);
+        QCOMPARE(Settings::startAtLogin(), false);
+        QCOMPARE(Settings::unzipFiles(), true);
+        QCOMPARE(Settings::useDownloadHotkey(), true);
+        QCOMPARE(Settings::growlNotifications(), true);
+        QCOMPARE(Settings::downloadHotkey(), quint64(8796093022210ULL));
+        QCOMPARE(Settings::lastSCEvent(), quint64(0));
+        QVERIFY(Settings::searchLocation().endsWith(QStringLiteral("/search/search.html#/s/mediafire/")));
+        QVERIFY(!QFile::exists(home.prefsPath()));
+        QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
+    }
+
+    void withoutDownloadsFolderOnlyMailDownloadsIsWatched()
+    {
+        TempHome home;
+        LogCapture log;
+        Rivulet_AppDelegate app(false);
+        app.awakeFromNib();
+        QCOMPARE(childNames(Settings::rootDirectory()), QList<QByteArray>{home.bytes(QStringLiteral("Mail Downloads"))});
+        QCOMPARE(log.lines(), settingsLines({home.path(QStringLiteral("Mail Downloads"))}));
+    }
+
+    void secondStartFindsTheSameRecords()
+    {
+        TempHome home;
+        QDir().mkpath(home.path(QStringLiteral("Downloads")));
+        const Date when = dateFromNanos(1700000000123456789LL);
+        {
+            LogCapture log;
+            Rivulet_AppDelegate app(false);
+            app.awakeFromNib();
+            Directory *downloads = Settings::rootDirectory()->subdirectories()[0];
+            QCOMPARE(downloads->name(), home.bytes(QStringLiteral("Downloads")));
+            downloads->setFilenames(QList<QByteArray>{"song.mp3"});
+            auto *file = app.managedObjectContext()->insertNew<File>();
+            file->setName(downloads->name() + "/song.mp3");
+            file->setSize(4557);
+            file->setModified(when);
+            downloads->addFilesObject(file);
+            QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
+        }
+        LogCapture log;
+        Rivulet_AppDelegate app(false);
+        app.awakeFromNib();
+        ManagedObjectContext *ctx = app.managedObjectContext();
+        QCOMPARE(ctx->fetchAll(QStringLiteral("Settings")).size(), size_t(1));
+        QCOMPARE(ctx->fetchAll(QStringLiteral("Directory")).size(), size_t(5));
+        Directory *downloads = Settings::rootDirectory()->subdirectories()[0];
+        QVERIFY(!downloads->filenames());
+        QCOMPARE(downloads->files().size(), size_t(1));
+        QCOMPARE(downloads->files()[0]->size(), quint64(4557));
+        QCOMPARE(downloads->files()[0]->modified(), std::optional(when));
+        QVERIFY(!ctx->hasChanges());
+    }
+
+    void corruptStoreIsReportedAndKept()
+    {
+        TempHome home;
+        QDir().mkpath(home.supportDir());
+        const QByteArray corrupt("<?xml version=\"1.0\"?>\n<store format=\"rivulet-store\" version=\"1\">\n<record entity=\"Dire");
+        QVERIFY(writeFile(home.storePath(), corrupt));
+        LogCapture log;
+        QList<StoreError> shown;
+        Rivulet_AppDelegate app(false);
+        app.setErrorPresenter([&shown](const StoreError &e) { shown << e; return false; });
+        app.awakeFromNib();
+
+        QVERIFY(shown.size() >= 2);
+        QCOMPARE(shown[0].code, 259);
+        QCOMPARE(shown[1].domain, QStringLiteral("YOUR_ERROR_DOMAIN"));
+        QCOMPARE(shown[1].code, 9999);
+        QCOMPARE(shown[1].description, QStringLiteral("Failed to initialize the store"));
+        QCOMPARE(shown[1].failureReason, QStringLiteral("There was an error building up the data file."));
+        QVERIFY(log.contains(QStringLiteral("Failed to initialize the store")));
+        QVERIFY(!app.hasManagedObjectContext());
+        QCOMPARE(Settings::rootDirectory(), nullptr);
+        QCOMPARE(Settings::unzipFiles(), true);
+        Settings::setDeleteFiles(true);
+        QCOMPARE(Settings::deleteFiles(), true);
+        QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
+        QCOMPARE(readAll(home.storePath()), corrupt);
+    }
+
+    void supportFolderThatCannotBeCreated()
+    {
+        TempHome home;
+        // A plain file where the data folder should be: nothing can be created below it.
+        QVERIFY(writeFile(home.path(QStringLiteral(".local")), "in the way"));
+        LogCapture log;
+        QList<StoreError> shown;
+        Rivulet_AppDelegate app(false);
+        app.setErrorPresenter([&shown](const StoreError &e) { shown << e; return false; });
+        app.awakeFromNib();
+        QVERIFY(shown.size() >= 2);
+        QVERIFY(shown[0].description.startsWith(QStringLiteral("Failed to create App Support directory ") + home.supportDir() + QStringLiteral(" : ")));
+        QCOMPARE(shown[1].description, QStringLiteral("Failed to initialize the store"));
+        QVERIFY(log.contains(QStringLiteral("Error creating application support directory at ") + home.supportDir() + QStringLiteral(" : ")));
+        QCOMPARE(Settings::rootDirectory(), nullptr);
+        QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
+    }
+
+    void unsavableStoreAsksWhetherToQuit()
+    {
+        TempHome home;
+        LogCapture log;
+        Rivulet_AppDelegate app(true);
+        app.awakeFromNib();
+        Settings::rootDirectory()->subdirectories()[0]->setLastScanTime(dateNow());
+        // Replace the support folder by a file: the save cannot write there.
+        QVERIFY(QDir(home.supportDir()).removeRecursively());
+        QVERIFY(writeFile(home.supportDir(), "in the way"));
+
+        QStringList seen;
+        answerDialogs({QStringLiteral("OK"), QStringLiteral("Cancel")}, &seen);
+        QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateCancel);
+        QCOMPARE(seen.size(), 2);
+        QVERIFY(seen[0].contains(QStringLiteral("couldn't be saved")));
+        QCOMPARE(seen[1], QStringLiteral("Could not save changes while quitting.  Quit anyway?"));
+
+        seen.clear();
+        answerDialogs({QStringLiteral("OK"), QStringLiteral("Quit anyway")}, &seen);
+        QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
+        QCOMPARE(seen.size(), 2);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "test_startup.moc"
