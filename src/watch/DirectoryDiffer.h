@@ -1,0 +1,109 @@
+#pragma once
+// Turns file-system events in the watched folders into a steady flow of
+// settled files. Owns a thread of its own: it starts and stops the event
+// stream there, rescans the folder of each event, keeps found files in a
+// queue until they stop changing and hands them to its delegate one at a time.
+#include "store/Date.h"
+#include "watch/DirectoryDifferDelegate.h"
+#include "watch/SCEvents.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+class Directory;
+class File;
+class ManagedObjectContext;
+class QObject;
+class QThread;
+
+struct FileQueueEntry {
+    File *file = nullptr;
+    Date date{};
+};
+
+// The program's timings; tests may shorten them.
+struct DifferTimings {
+    double settleSeconds = 5.0;     // a queued file must wait longer than this
+    double passSeconds = 1.0;       // between queue passes
+    double hurrySeconds = 0.1;      // a pass checks files for at most this long
+    double latencySeconds = 3.0;    // the event stream gathers changes this long
+    double uncertaintySeconds = 30; // file dates this close to a scan are uncertain
+    double exclusionLeadSeconds = 34;
+};
+
+class DirectoryDiffer : public SCEventListenerProtocol {
+public:
+    using Timings = DifferTimings;
+    using ContextProvider = std::function<ManagedObjectContext *()>;
+
+    explicit DirectoryDiffer(ContextProvider context, Timings timings = Timings());
+    ~DirectoryDiffer() override;
+
+    // Called on the main thread.
+    void startWatchingWithLastSCEvent(quint64 lastSCEvent);
+    void startWatching() { startWatchingWithLastSCEvent(0); }
+    void stopWatching();
+    void setRoots(const std::vector<Directory *> &roots);
+    std::vector<Directory *> roots() const;
+    void setExclusions(const std::vector<Directory *> &exclusions);
+    std::vector<Directory *> exclusions() const;
+    void setDelegate(DirectoryDifferDelegate *delegate) { m_delegate = delegate; }
+    DirectoryDifferDelegate *delegate() const { return m_delegate; }
+    void setSubdirMaxDepth(int depth) { m_subdirMaxDepth = depth; }
+    int subdirMaxDepth() const { return m_subdirMaxDepth; }
+    bool watching() const { return m_watching; }
+    const Timings &timings() const { return m_timings; }
+
+    // Scanning (on the differ's thread).
+    void scanDirectory(Directory *dir, int currentDepth, bool scanningArchive, Date date, int *numFiles, int *numMusicFiles);
+    void scanDirectory(Directory *dir, int currentDepth, bool scanningArchive, Date date);
+    float scanDirectoryAtPath(const QByteArray &path);
+    void excludeDirectoryByScanTime(Directory *dir, int currentDepth);
+    void excludeDirectoryByScanTimeAtPath(const QByteArray &path);
+    static QString loggingPadForDepth(int depth);
+
+    // Differ state.
+    static bool fileIsInExcludedDirType(const QByteArray &path);
+    Directory *directoryContainingPath(const QByteArray &path) const;
+    static void addQueue(const QList<FileQueueEntry> &source, QList<FileQueueEntry> *destination);
+    void logDirectories() const;
+    bool checkMOC() const;
+    ManagedObjectContext *managedObjectContext() const { return m_context(); }
+
+    void pathWatcherEventOccurred(SCEvents *pathWatcher, const SCEvent &event) override;
+
+private:
+    void threadMain();
+    void handleRequests();
+    void setupSCEventsWithLastSCEvent(quint64 lastSCEvent);
+    void stopSCEvents();
+    void processQueue();
+    void scheduleQueuePass(double seconds);
+    void queueFile(File *file);
+    void wakeUp();
+
+    ContextProvider m_context;
+    Timings m_timings;
+    mutable std::mutex m_rootsMutex;
+    std::vector<Directory *> m_roots;
+    std::vector<Directory *> m_exclusions;
+    std::atomic<int> m_subdirMaxDepth{3};
+    std::atomic<bool> m_watching{false};
+    QThread *m_thread = nullptr;
+    QObject *m_threadContext = nullptr; // lives on the differ's thread, for its timers
+    std::atomic<DirectoryDifferDelegate *> m_delegate{nullptr};
+    QList<FileQueueEntry> m_fileQueue;
+    QSet<QByteArray> m_queuedNames; // the names in m_fileQueue, for quick duplicate tests
+    bool m_haveQueue = false;
+    std::atomic<bool> m_startRequest{false};
+    std::atomic<quint64> m_startRequestLastSCEvent{0};
+    std::atomic<bool> m_stopRequest{false};
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<bool> m_ready{false};
+};

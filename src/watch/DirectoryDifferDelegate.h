@@ -1,0 +1,14 @@
+#pragma once
+// What the differ hands to the application: settled files and consumed event ids.
+#include <QByteArray>
+
+class DirectoryDiffer;
+
+class DirectoryDifferDelegate {
+public:
+    virtual ~DirectoryDifferDelegate() = default;
+    virtual void directoryDifferFileAddedOrUpdated(DirectoryDiffer *differ, const QByteArray &path) = 0;
+    virtual void directoryDifferReceivedLastSCEvent(DirectoryDiffer *differ, quint64 eventId) = 0;
+    virtual void startIconAnimation() = 0;
+    virtual void stopIconAnimation() = 0;
+};

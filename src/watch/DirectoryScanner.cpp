@@ -1,0 +1,169 @@
+// Scanning a watched folder for new and changed music, scanning an unpacked
+// archive, and the exclusion walk that makes a folder look freshly scanned.
+#include "app/Log.h"
+#include "store/Directory.h"
+#include "store/File.h"
+#include "store/ManagedObjectContext.h"
+#include "watch/DirectoryDiffer.h"
+#include "watch/DirectoryListing.h"
+
+namespace {
+int countEntries(const std::vector<DirectoryEntry> &entries, EntryFilter filter)
+{
+    int n = 0;
+    for (const DirectoryEntry &e : entries)
+        n += filter(e) ? 1 : 0;
+    return n;
+}
+
+int keepAll(const DirectoryEntry &) { return 1; }
+}
+
+QString DirectoryDiffer::loggingPadForDepth(int depth)
+{
+    return QString(qMax(0, depth) * 2, QLatin1Char(' '));
+}
+
+void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scanningArchive, Date date)
+{
+    scanDirectory(dir, currentDepth, scanningArchive, date, nullptr, nullptr);
+}
+
+void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scanningArchive, Date date, int *numFiles, int *numMusicFiles)
+{
+    const QString pad = loggingPadForDepth(currentDepth);
+    const QByteArray folder = dir->name();
+    Log::f("%@Checking %@ (lastScanTime: %@)", pad, folder, dir->lastScanTime());
+
+    std::vector<DirectoryEntry> entries;
+    if (scanningArchive) {
+        const auto all = listDirectory(folder, keepAll);
+        if (numFiles)
+            *numFiles += countEntries(all, fileTester);
+        if (numMusicFiles)
+            *numMusicFiles += countEntries(all, musicFileTester);
+        for (const DirectoryEntry &e : all)
+            if (musicFileOrDirectoryTester(e))
+                entries.push_back(e);
+    } else {
+        entries = listDirectory(folder, musicFileOrArchiveTester);
+    }
+
+    Date scanDate = date;
+    QList<QByteArray> seen;
+    if (scanningArchive) {
+        for (const DirectoryEntry &e : entries) {
+            if (e.type == kEntryTypeFile) {
+                // Unpacked files are complete: hand them over at once.
+                dir->deleteFileNamed(e.name, false);
+                m_delegate.load()->directoryDifferFileAddedOrUpdated(this, dir->fullName(e.name, false));
+            } else if (e.type == kEntryTypeFolder) {
+                Directory *child = nullptr;
+                if (dir->addSubdirectoryNamed(e.name, false, &child))
+                    Log::f("%@   %@ added (SUBDIR)", pad, child->name());
+                if (!child)
+                    continue;
+                if (currentDepth >= m_subdirMaxDepth) {
+                    Log::f("%@  Max subdirectory depth reached; not descending into subdirectories", pad);
+                } else {
+                    Log::f("%@  Descending into subdirectories (depth:%i)", pad, currentDepth + 1);
+                    scanDirectory(child, currentDepth + 1, true, date, numFiles, numMusicFiles);
+                }
+            }
+        }
+    } else {
+        // A normal scan makes no delegate calls, so it holds the store for its whole length.
+        ManagedObjectContext *ctx = dir->managedObjectContext();
+        auto storeLock = ctx->lock();
+        const std::optional<Date> lastScan = dir->lastScanTime();
+        const std::optional<QList<QByteArray>> earlier = dir->filenames();
+        const auto uncertainty = std::chrono::nanoseconds(qint64(m_timings.uncertaintySeconds * 1e9));
+        for (const DirectoryEntry &e : entries) {
+            seen << e.name;
+            quint64 size = 0;
+            std::optional<Date> mtime;
+            if (dir->fileIsNewerThanLastScanTime(e.name, false, &size, &mtime)) {
+                File *file = dir->addFileNamed(e.name, false);
+                if (mtime && *mtime > scanDate)
+                    scanDate = *mtime;
+                if (size == 0) {
+                    Log::f("%@  %@ has zero size, remembering..", pad, e.name);
+                    continue;
+                }
+                queueFile(file);
+                continue;
+            }
+            if (size == 0)
+                continue;
+            if (File *known = dir->findFileNamed(e.name, false); known && known->size() == 0) {
+                Log::f("%@    %@ had zero length, now it doesn't, adding to queue", pad, e.name);
+                queueFile(dir->addFileNamed(e.name, false));
+                continue;
+            }
+            if (*mtime <= *lastScan - uncertainty)
+                continue;
+            if (!earlier) {
+                Log::f("%@    %@ has mtime within uncertainty time of last scan, but we haven't scanned here before on this run, not adding", pad, e.name);
+                continue;
+            }
+            if (earlier->contains(e.name)) {
+                Log::f("%@    %@ has mtime within uncertainty time of last scan, but has been processed already, not adding", pad, e.name);
+                continue;
+            }
+            Log::f("%@    %@ has mtime within uncertainty time of last scan, and not in dir's list of filenames, adding", pad, e.name);
+            queueFile(dir->addFileNamed(e.name, false));
+        }
+    }
+    dir->setLastScanTime(scanDate);
+    dir->setFilenames(scanningArchive ? QList<QByteArray>() : seen);
+}
+
+float DirectoryDiffer::scanDirectoryAtPath(const QByteArray &path)
+{
+    if (!checkMOC())
+        return 0;
+    ManagedObjectContext *ctx = managedObjectContext();
+    auto *dir = ctx->insertNew<Directory>();
+    dir->setName(path);
+    int numFiles = 0, numMusicFiles = 0;
+    scanDirectory(dir, 0, true, dateNow(), &numFiles, &numMusicFiles);
+    // The record belongs to no tree and is never read again: drop it and what the scan added.
+    ctx->deleteObject(dir);
+    const float fraction = numFiles ? float(numMusicFiles) / float(numFiles) : 0.0f;
+    Log::f("Fraction of scanned directories files that were music files:%.2f", fraction);
+    return fraction;
+}
+
+void DirectoryDiffer::excludeDirectoryByScanTime(Directory *dir, int currentDepth)
+{
+    const QString pad = loggingPadForDepth(currentDepth);
+    const Date until = dateAddSeconds(dateNow(), m_timings.exclusionLeadSeconds);
+    Log::f("   Excluded %@ by setting last scan time to %@", dir->name(), until);
+    dir->setLastScanTime(until);
+    for (const DirectoryEntry &sub : listDirectory(dir->name(), directoryTester)) {
+        Directory *child = nullptr;
+        if (dir->addSubdirectoryNamed(sub.name, false, &child))
+            Log::f("%@   %@ added (SUBDIR)", pad, child->name());
+        if (!child)
+            continue;
+        if (currentDepth < m_subdirMaxDepth) {
+            Log::f("%@  Descending into subdirectories (depth:%i)", pad, currentDepth + 1);
+            excludeDirectoryByScanTime(child, currentDepth + 1);
+        } else {
+            Log::f("%@  Max subdirectory depth reached; not descending into subdirectories", pad);
+        }
+    }
+}
+
+void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
+{
+    Directory *root = directoryContainingPath(path);
+    if (!root) {
+        Log::f("  subdir of: %@", "not found");
+        return;
+    }
+    Log::f("  subdir of: %@", root->name());
+    int depth = 0;
+    if (Directory *dir = root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth))
+        excludeDirectoryByScanTime(dir, depth);
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The kernel side of the event stream: inotify watches on every folder of
+// the watched trees, gathered for the latency and delivered as one batch of
+// changed folders. Lives on the thread that started it.
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <functional>
+
+class QSocketNotifier;
+class QTimer;
+
+class InotifyBackend : public QObject {
+    Q_OBJECT
+public:
+    struct Change {
+        QByteArray path;
+        quint32 flags = 0;
+    };
+    using Deliver = std::function<void(const QList<Change> &)>;
+
+    InotifyBackend(QList<QByteArray> roots, QList<QByteArray> excluded, double latencySeconds, Deliver deliver);
+    ~InotifyBackend() override;
+    bool start();
+    // Every folder being watched now, roots first.
+    QList<QByteArray> watchedFolders() const;
+    // Delivers what has been gathered so far at once.
+    void flush();
+    int watchCount() const { return int(m_pathByWatch.size()); }
+
+private:
+    void readEvents();
+    void watchTree(const QByteArray &folder, bool reportNewFolders);
+    void unwatchTree(const QByteArray &folder);
+    void note(const QByteArray &path, quint32 flags);
+    void checkMissingRoots();
+    bool isExcluded(const QByteArray &path) const;
+
+    QList<QByteArray> m_roots;
+    QList<QByteArray> m_excluded;
+    Deliver m_deliver;
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    QTimer *m_latencyTimer = nullptr;
+    QTimer *m_missingRootsTimer = nullptr;
+    QHash<int, QByteArray> m_pathByWatch;
+    QHash<QByteArray, int> m_watchByPath;
+    QSet<QByteArray> m_missingRoots;
+    QList<Change> m_pending;
+    QHash<QByteArray, int> m_pendingIndex;
+    bool m_limitLogged = false;
+};
