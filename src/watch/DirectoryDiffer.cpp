@@ -43,21 +43,21 @@ void DirectoryDiffer::wakeUp()
 
 void DirectoryDiffer::startWatchingWithLastSCEvent(quint64 lastSCEvent)
 {
-    if (m_watching && !m_stopRequest)
-        return;
     Log::f("Directory Differ: startWatching");
-    // The id is published before the flag that goes with it.
-    m_startRequestLastSCEvent.store(lastSCEvent, std::memory_order_release);
-    m_startRequest.store(true, std::memory_order_release);
+    {
+        std::lock_guard lock(m_requestsMutex);
+        m_requests.append(lastSCEvent);
+    }
     wakeUp();
 }
 
 void DirectoryDiffer::stopWatching()
 {
-    if (!m_watching)
-        return;
     Log::f("Directory Differ: stopWatching");
-    m_stopRequest = true;
+    {
+        std::lock_guard lock(m_requestsMutex);
+        m_requests.append(std::nullopt);
+    }
     wakeUp();
 }
 
@@ -103,16 +103,25 @@ void DirectoryDiffer::threadMain()
     m_threadContext = nullptr;
 }
 
+// A start while watching and a stop while stopped change nothing; a stop
+// followed by a start restarts with the roots and exclusions as they are now.
 void DirectoryDiffer::handleRequests()
 {
-    if (m_startRequest.load(std::memory_order_acquire) && !m_watching) {
-        m_startRequest = false;
-        m_watching = true;
-        setupSCEventsWithLastSCEvent(m_startRequestLastSCEvent.load(std::memory_order_acquire));
-    } else if (m_stopRequest && m_watching) {
-        m_stopRequest = false;
-        stopSCEvents();
-        m_watching = false;
+    for (;;) {
+        std::optional<quint64> request;
+        {
+            std::lock_guard lock(m_requestsMutex);
+            if (m_requests.isEmpty())
+                return;
+            request = m_requests.takeFirst();
+        }
+        if (request && !m_watching) {
+            m_watching = true;
+            setupSCEventsWithLastSCEvent(*request);
+        } else if (!request && m_watching) {
+            stopSCEvents();
+            m_watching = false;
+        }
     }
 }
 
@@ -286,8 +295,15 @@ void DirectoryDiffer::addQueue(const QList<FileQueueEntry> &source, QList<FileQu
 void DirectoryDiffer::queueFile(File *file)
 {
     const QByteArray name = file->name();
-    if (m_queuedNames.contains(name))
-        return; // the older entry, with its older date, stays
+    if (m_queuedNames.contains(name)) {
+        // A scan found the file changed again while it waited: it has not
+        // settled, so its wait starts over. Keeping the older date would let
+        // the next pass hand over a file that is still being written.
+        for (FileQueueEntry &entry : m_fileQueue)
+            if (entry.file == file)
+                entry.date = dateNow();
+        return;
+    }
     m_queuedNames.insert(name);
     m_fileQueue.append(FileQueueEntry{file, dateNow()});
 }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class Directory;
@@ -101,9 +102,10 @@ private:
     QList<FileQueueEntry> m_fileQueue;
     QSet<QByteArray> m_queuedNames; // the names in m_fileQueue, for quick duplicate tests
     bool m_haveQueue = false;
-    std::atomic<bool> m_startRequest{false};
-    std::atomic<quint64> m_startRequestLastSCEvent{0};
-    std::atomic<bool> m_stopRequest{false};
+    // Start (with its event id) and stop requests in the order they were
+    // made, so the last one always decides whether the differ ends up watching.
+    std::mutex m_requestsMutex;
+    QList<std::optional<quint64>> m_requests; // none stands for a stop
     std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_ready{false};
 };

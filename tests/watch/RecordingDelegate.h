@@ -1,0 +1,36 @@
+#pragma once
+// A differ delegate that remembers what it was handed.
+#include "watch/DirectoryDiffer.h"
+#include <QList>
+#include <functional>
+#include <mutex>
+
+class RecordingDelegate : public DirectoryDifferDelegate {
+public:
+    void directoryDifferFileAddedOrUpdated(DirectoryDiffer *differ, const QByteArray &path) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_files << path;
+        }
+        if (onFile)
+            onFile(differ, path);
+    }
+    void directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 id) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_ids << id;
+    }
+    void startIconAnimation() override {}
+    void stopIconAnimation() override {}
+
+    QList<QByteArray> files() const { std::lock_guard lock(m_mutex); return m_files; }
+    QList<quint64> ids() const { std::lock_guard lock(m_mutex); return m_ids; }
+    void clear() { std::lock_guard lock(m_mutex); m_files.clear(); m_ids.clear(); }
+    std::function<void(DirectoryDiffer *, const QByteArray &)> onFile;
+
+private:
+    mutable std::mutex m_mutex;
+    QList<QByteArray> m_files;
+    QList<quint64> m_ids;
+};

@@ -1,0 +1,74 @@
+// Entry names as music, archive or neither, and paths inside folders of
+// unfinished downloads.
+#include "TestSupport.h"
+#include "watch/FileClassification.h"
+
+class TestClassification : public QObject {
+    Q_OBJECT
+
+private slots:
+    void names_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("music");
+        QTest::addColumn<bool>("musicOrArchive");
+        QTest::addColumn<bool>("musicOrFolder");
+        QTest::newRow("song.mp3") << QByteArray("song.mp3") << 8 << true << true << true;
+        QTest::newRow("a.b.MP3") << QByteArray("a.b.MP3") << 8 << true << true << true;
+        QTest::newRow("._song.mp3") << QByteArray("._song.mp3") << 8 << true << true << true;
+        QTest::newRow("Song.Mp3") << QByteArray("Song.Mp3") << 8 << false << false << false;
+        QTest::newRow("song.mP3") << QByteArray("song.mP3") << 8 << false << false << false;
+        QTest::newRow("song.mpeg") << QByteArray("song.mpeg") << 8 << false << false << false;
+        QTest::newRow("trailing blank") << QByteArray("song.mp3 ") << 8 << false << false << false;
+        QTest::newRow(".mp3") << QByteArray(".mp3") << 8 << false << false << false;
+        QTest::newRow("mp3") << QByteArray("mp3") << 8 << false << false << false;
+        QTest::newRow("song.") << QByteArray("song.") << 8 << false << false << false;
+        QTest::newRow("one byte") << QByteArray("a") << 8 << false << false << false;
+        QTest::newRow("album.zip") << QByteArray("album.zip") << 8 << false << true << false;
+        QTest::newRow("ALBUM.RAR") << QByteArray("ALBUM.RAR") << 8 << false << true << false;
+        QTest::newRow("album.Zip") << QByteArray("album.Zip") << 8 << false << false << false;
+        QTest::newRow("tune.m4a") << QByteArray("tune.m4a") << 8 << true << true << true;
+        QTest::newRow("tune.AIFF") << QByteArray("tune.AIFF") << 8 << true << true << true;
+        QTest::newRow("folder tunes.mp3") << QByteArray("tunes.mp3") << 4 << true << true << true;
+        QTest::newRow("folder") << QByteArray("Albums") << 4 << false << false << true;
+        QTest::newRow("dot") << QByteArray(".") << 4 << false << false << false;
+        QTest::newRow("dotdot") << QByteArray("..") << 4 << false << false << false;
+        QTest::newRow("link named mp3") << QByteArray("x.mp3") << 10 << true << true << true;
+        QTest::newRow("non-UTF-8") << QByteArray("\xff\xfe.mp3") << 8 << true << true << true;
+    }
+
+    void names()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(int, type);
+        const DirectoryEntry e{name, type};
+        QTEST(bool(musicFileTester(e)), "music");
+        QTEST(bool(musicFileOrArchiveTester(e)), "musicOrArchive");
+        QTEST(bool(musicFileOrDirectoryTester(e)), "musicOrFolder");
+        QCOMPARE(bool(fileTester(e)), type == 8);
+    }
+
+    void unfinishedDownloadFolders_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<bool>("excluded");
+        QTest::newRow("Incomplete Downloads") << QByteArray("/Users/u/Downloads/Incomplete Downloads/x") << true;
+        QTest::newRow("page.download") << QByteArray("/u/Downloads/page.download/song.mp3") << true;
+        QTest::newRow("x.crdownload") << QByteArray("/u/Downloads/x.crdownload") << true;
+        QTest::newRow("last component") << QByteArray("/u/download") << true;
+        QTest::newRow("lower case") << QByteArray("/u/incomplete downloads/x") << false;
+        QTest::newRow("Download") << QByteArray("/u/Download/x") << false;
+        QTest::newRow("downloads") << QByteArray("/u/downloads/x") << false;
+        QTest::newRow("plain") << QByteArray("/home/u/Downloads") << false;
+    }
+
+    void unfinishedDownloadFolders()
+    {
+        QFETCH(QByteArray, path);
+        QTEST(pathIsInExcludedDirType(path), "excluded");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClassification)
+#include "test_classification.moc"
