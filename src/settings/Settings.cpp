@@ -41,6 +41,9 @@ QHash<QString, QVariant> g_defaultObjects;
 
 std::atomic<SettingsHost *> g_host{nullptr};
 std::mutex g_recordMutex;
+// QSettings is reentrant and synchronises its shared file cache itself; one
+// lock around our use also makes that ordering visible to thread checkers.
+std::mutex g_prefsMutex;
 Settings *g_coreDataSettings = nullptr;
 }
 Q_DECLARE_METATYPE(NullMarker)
@@ -75,9 +78,12 @@ void Settings::setupDefaultObjects()
 
 QVariant Settings::objectForKey(const QString &key)
 {
-    // QSettings is reentrant: one object per call is safe from both threads.
-    QSettings store(preferencesFilePath(), QSettings::IniFormat);
-    QVariant value = store.value(key);
+    QVariant value;
+    {
+        std::lock_guard lock(g_prefsMutex);
+        QSettings store(preferencesFilePath(), QSettings::IniFormat);
+        value = store.value(key);
+    }
     if (!value.isValid()) {
         std::call_once(g_defaultsOnce, setupDefaultObjects);
         value = g_defaultObjects.value(key);
@@ -89,6 +95,7 @@ QVariant Settings::objectForKey(const QString &key)
 
 void Settings::setObjectForKey(const QVariant &value, const QString &key)
 {
+    std::lock_guard lock(g_prefsMutex);
     QSettings store(preferencesFilePath(), QSettings::IniFormat);
     store.setValue(key, value);
     store.sync();

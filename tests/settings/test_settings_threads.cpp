@@ -60,4 +60,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSettings)
-#include "test_settings.moc"
+#include "test_settings_threads.moc"

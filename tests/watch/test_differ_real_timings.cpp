@@ -1,0 +1,35 @@
+// The differ with the program's own timings (3 s latency, 5 s settle, 1 s
+// passes): a file that stops changing is handed over about 5 to 12 s later.
+#include "DifferFixture.h"
+#include <QElapsedTimer>
+
+class TestDifferRealTimings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void settledFileIsHandedOverInsideTheWindow()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DirectoryDiffer::Timings());
+        f.startAndWait();
+        QFile out(root + QStringLiteral("/album track.m4a"));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 30; ++i) { // written for 3 seconds
+            out.write(QByteArray(8192, 'x'));
+            out.flush();
+            QThread::msleep(100);
+        }
+        out.close();
+        QElapsedTimer sinceLastWrite;
+        sinceLastWrite.start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 20000);
+        const qint64 latency = sinceLastWrite.elapsed();
+        QVERIFY2(latency >= 4500 && latency <= 13000, qPrintable(QString::number(latency)));
+        QThread::msleep(2000);
+        QCOMPARE(f.delegate.files().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDifferRealTimings)
+#include "test_differ_real_timings.moc"

@@ -1,0 +1,41 @@
+// The watcher thread scans and hands over files while the main thread
+// changes the watched folders and saves, as the preferences window does.
+// Run under ThreadSanitizer.
+#include "DifferFixture.h"
+#include "store/ManagedObjectContext.h"
+
+class TestDifferThreads : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rootsChangeWhileWatching()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait();
+        ManagedObjectContext *ctx = f.store->context.get();
+        StoreError e;
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY(writeFile(root + QStringLiteral("/t%1.mp3").arg(i), "x"));
+            const QString extra = f.base + QStringLiteral("/Extra%1").arg(i);
+            QDir().mkpath(extra);
+            f.top->addSubdirectoryNamed(QFile::encodeName(extra), true);
+            ctx->save(&e);
+            // What the controller does after the watched folders changed.
+            f.differ->stopWatching();
+            f.differ->setRoots(f.top->subdirectories());
+            f.differ->startWatchingWithLastSCEvent(0);
+            if (i % 2)
+                f.top->deleteSubdirectoryNamed(QFile::encodeName(extra), true);
+            QThread::msleep(50);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(f.differ->watching(), 5000);
+        QVERIFY(writeFile(root + QStringLiteral("/last.mp3"), "x"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.delegate.files().contains(QFile::encodeName(root) + "/last.mp3"), 10000);
+        QVERIFY(ctx->save(&e));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDifferThreads)
+#include "test_differ_threads.moc"
