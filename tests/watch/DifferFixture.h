@@ -11,9 +11,9 @@ struct DifferFixture {
     QTemporaryDir tmp;
     QString base = tmp.path();
     QString storePath = base + QStringLiteral("/storedata");
-    std::unique_ptr<OpenStore> store;
-    std::unique_ptr<DirectoryDiffer> differ;
     RecordingDelegate delegate;
+    std::unique_ptr<OpenStore> store;
+    std::unique_ptr<DirectoryDiffer> differ; // declared last: it stops before the rest goes
     Directory *top = nullptr;
     Directory *exclusions = nullptr;
 
