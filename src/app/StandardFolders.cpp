@@ -33,17 +33,17 @@ std::optional<QByteArray> dataHome()
     return home() + "/.local/share";
 }
 
-// Reads XDG_DOWNLOAD_DIR="$HOME/..." from user-dirs.dirs.
-static std::optional<QByteArray> downloadsFromUserDirs()
+// Reads KEY="$HOME/..." from user-dirs.dirs.
+static std::optional<QByteArray> fromUserDirs(const QByteArray &key)
 {
     QFile file(QFile::decodeName(configHome() + "/user-dirs.dirs"));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     while (!file.atEnd()) {
         QByteArray line = file.readLine().trimmed();
-        if (!line.startsWith("XDG_DOWNLOAD_DIR="))
+        if (!line.startsWith(key + '='))
             continue;
-        QByteArray value = line.mid(int(qstrlen("XDG_DOWNLOAD_DIR=")));
+        QByteArray value = line.mid(key.size() + 1);
         if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
             value = value.mid(1, value.size() - 2);
         if (value.startsWith("$HOME"))
@@ -58,17 +58,29 @@ static std::optional<QByteArray> downloadsFromUserDirs()
     return std::nullopt;
 }
 
-std::optional<QByteArray> downloads()
+static std::optional<QByteArray> userDir(const char *key)
 {
-    const QByteArray env = absoluteEnv("XDG_DOWNLOAD_DIR");
+    const QByteArray env = absoluteEnv(key);
     if (!env.isEmpty())
         return env;
-    if (auto fromFile = downloadsFromUserDirs())
-        return fromFile;
+    return fromUserDirs(key);
+}
+
+std::optional<QByteArray> downloads()
+{
+    if (auto dir = userDir("XDG_DOWNLOAD_DIR"))
+        return dir;
     const QByteArray fallback = home() + "/Downloads";
     if (QFileInfo(QFile::decodeName(fallback)).isDir())
         return fallback;
     return std::nullopt;
+}
+
+QByteArray music()
+{
+    if (auto dir = userDir("XDG_MUSIC_DIR"))
+        return *dir;
+    return home() + "/Music";
 }
 
 } // namespace StandardFolders

@@ -8,6 +8,8 @@ QByteArray home();
 // The XDG Downloads folder ($XDG_DOWNLOAD_DIR, then user-dirs.dirs, then an
 // existing ~/Downloads); none when the user has none.
 std::optional<QByteArray> downloads();
+// The XDG Music folder, found the same way; ~/Music when the user has none.
+QByteArray music();
 // $XDG_DATA_HOME, or ~/.local/share; none when there is no home folder.
 std::optional<QByteArray> dataHome();
 QByteArray configHome();

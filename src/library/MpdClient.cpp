@@ -1,0 +1,208 @@
+#include "library/MpdClient.h"
+#include <QElapsedTimer>
+#include <QThread>
+#include <mpd/client.h>
+
+namespace {
+constexpr unsigned kTimeoutMs = 5000;
+}
+
+MpdClient::~MpdClient()
+{
+    disconnect();
+}
+
+void MpdClient::disconnect()
+{
+    if (m_conn)
+        mpd_connection_free(m_conn);
+    m_conn = nullptr;
+}
+
+bool MpdClient::connect()
+{
+    if (m_conn)
+        return true;
+    for (const QByteArray &address : std::as_const(m_addresses)) {
+        mpd_connection *c = mpd_connection_new(address.isEmpty() ? nullptr : address.constData(), 0, kTimeoutMs);
+        if (c && mpd_connection_get_error(c) == MPD_ERROR_SUCCESS) {
+            m_conn = c;
+            return true;
+        }
+        if (c)
+            mpd_connection_free(c);
+    }
+    return false;
+}
+
+// A failed exchange drops the connection, unless the server merely refused
+// the command, which leaves the connection usable once the error is cleared.
+bool MpdClient::ok(bool result)
+{
+    ++m_exchanges;
+    if (!m_conn)
+        return false;
+    const mpd_error error = mpd_connection_get_error(m_conn);
+    if (error == MPD_ERROR_SUCCESS)
+        return result;
+    if (error == MPD_ERROR_SERVER && mpd_connection_clear_error(m_conn))
+        return false;
+    disconnect();
+    return false;
+}
+
+std::optional<QList<QByteArray>> MpdClient::listPlaylists()
+{
+    if (!connect() || !mpd_send_list_playlists(m_conn))
+        return ok(false), std::nullopt;
+    QList<QByteArray> names;
+    while (mpd_playlist *p = mpd_recv_playlist(m_conn)) {
+        names << QByteArray(mpd_playlist_get_path(p));
+        mpd_playlist_free(p);
+    }
+    if (!ok(mpd_response_finish(m_conn)))
+        return std::nullopt;
+    return names;
+}
+
+std::optional<QList<QByteArray>> MpdClient::playlistContents(const QByteArray &name)
+{
+    if (!connect() || !mpd_send_list_playlist(m_conn, name.constData()))
+        return ok(false), std::nullopt;
+    QList<QByteArray> uris;
+    while (mpd_pair *pair = mpd_recv_pair_named(m_conn, "file")) {
+        uris << QByteArray(pair->value);
+        mpd_return_pair(m_conn, pair);
+    }
+    if (!ok(mpd_response_finish(m_conn)))
+        return std::nullopt;
+    return uris;
+}
+
+bool MpdClient::makeEmptyPlaylist(const QByteArray &name)
+{
+    // Saving the queue under the name and clearing it leaves an empty stored playlist.
+    return connect() && ok(mpd_run_save(m_conn, name.constData())) && ok(mpd_run_playlist_clear(m_conn, name.constData()));
+}
+
+std::optional<QByteArray> MpdClient::musicDirectory()
+{
+    if (!connect() || !mpd_send_command(m_conn, "config", nullptr))
+        return ok(false), std::nullopt;
+    std::optional<QByteArray> dir;
+    if (mpd_pair *pair = mpd_recv_pair_named(m_conn, "music_directory")) {
+        dir = QByteArray(pair->value);
+        mpd_return_pair(m_conn, pair);
+    }
+    if (!ok(mpd_response_finish(m_conn)))
+        return std::nullopt;
+    return dir;
+}
+
+bool MpdClient::updateAndWait(const QByteArray &relativePath, int timeoutMs)
+{
+    if (!connect())
+        return false;
+    const unsigned job = mpd_run_update(m_conn, relativePath.constData());
+    if (!ok(job != 0))
+        return false;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < timeoutMs) {
+        mpd_status *status = mpd_run_status(m_conn);
+        if (!ok(status != nullptr))
+            return false;
+        const unsigned running = mpd_status_get_update_id(status);
+        mpd_status_free(status);
+        // Job ids increase; none running, or a later one, means ours is done.
+        if (running == 0 || running > job)
+            return true;
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+bool MpdClient::playlistAdd(const QByteArray &name, const QByteArray &uri)
+{
+    return connect() && ok(mpd_run_playlist_add(m_conn, name.constData(), uri.constData()));
+}
+
+std::optional<unsigned> MpdClient::addId(const QByteArray &uri)
+{
+    if (!connect())
+        return std::nullopt;
+    const int id = mpd_run_add_id(m_conn, uri.constData());
+    if (!ok(id >= 0))
+        return std::nullopt;
+    return unsigned(id);
+}
+
+std::optional<QByteArray> MpdClient::queueSongUri(unsigned id)
+{
+    if (!connect())
+        return std::nullopt;
+    mpd_song *song = mpd_run_get_queue_song_id(m_conn, id);
+    if (!song) {
+        ok(false);
+        return std::nullopt;
+    }
+    const QByteArray uri(mpd_song_get_uri(song));
+    mpd_song_free(song);
+    if (!ok(true))
+        return std::nullopt;
+    return uri;
+}
+
+std::optional<unsigned> MpdClient::findInQueue(const QByteArray &uri)
+{
+    if (!connect() || !mpd_search_queue_songs(m_conn, true) || !mpd_search_add_uri_constraint(m_conn, MPD_OPERATOR_DEFAULT, uri.constData())
+        || !mpd_search_commit(m_conn))
+        return ok(false), std::nullopt;
+    std::optional<unsigned> found;
+    while (mpd_song *song = mpd_recv_song(m_conn)) {
+        if (!found)
+            found = mpd_song_get_id(song);
+        mpd_song_free(song);
+    }
+    if (!ok(mpd_response_finish(m_conn)))
+        return std::nullopt;
+    return found;
+}
+
+std::optional<bool> MpdClient::isPlaying()
+{
+    if (!connect())
+        return std::nullopt;
+    mpd_status *status = mpd_run_status(m_conn);
+    if (!ok(status != nullptr))
+        return std::nullopt;
+    const bool playing = mpd_status_get_state(status) == MPD_STATE_PLAY;
+    mpd_status_free(status);
+    return playing;
+}
+
+bool MpdClient::playId(unsigned id)
+{
+    return connect() && ok(mpd_run_play_id(m_conn, id));
+}
+
+std::optional<QByteArray> MpdClient::currentSongUri()
+{
+    if (!connect())
+        return std::nullopt;
+    mpd_song *song = mpd_run_current_song(m_conn);
+    if (!song) {
+        if (!ok(true))
+            return std::nullopt;
+        return QByteArray();
+    }
+    const QByteArray uri(mpd_song_get_uri(song));
+    mpd_song_free(song);
+    ok(true);
+    return uri;
+}
+
+bool MpdClient::stop()
+{
+    return connect() && ok(mpd_run_stop(m_conn));
+}

@@ -1,0 +1,46 @@
+#pragma once
+// One connection to an MPD server through libmpdclient. Every exchange
+// answers "none" or false when it fails; the connection is then dropped and
+// made again by the next call.
+#include <QByteArray>
+#include <QList>
+#include <optional>
+
+struct mpd_connection;
+
+class MpdClient {
+public:
+    // Server addresses to try, in order: "" means MPD_HOST/MPD_PORT (or
+    // libmpdclient's default), anything else is a unix socket path.
+    explicit MpdClient(QList<QByteArray> addresses) : m_addresses(std::move(addresses)) {}
+    ~MpdClient();
+    MpdClient(const MpdClient &) = delete;
+    MpdClient &operator=(const MpdClient &) = delete;
+
+    bool connect();
+    bool isConnected() const { return m_conn != nullptr; }
+    void disconnect();
+
+    std::optional<QList<QByteArray>> listPlaylists();
+    std::optional<QList<QByteArray>> playlistContents(const QByteArray &name);
+    bool makeEmptyPlaylist(const QByteArray &name);
+    std::optional<QByteArray> musicDirectory();
+    // Asks the server to look at one path of its music folder and waits until it has.
+    bool updateAndWait(const QByteArray &relativePath, int timeoutMs);
+    bool playlistAdd(const QByteArray &name, const QByteArray &uri);
+    std::optional<unsigned> addId(const QByteArray &uri);
+    std::optional<QByteArray> queueSongUri(unsigned id);
+    std::optional<unsigned> findInQueue(const QByteArray &uri);
+    std::optional<bool> isPlaying();
+    bool playId(unsigned id);
+    std::optional<QByteArray> currentSongUri();
+    bool stop();
+    // How many exchanges were made, for the benchmarks.
+    int exchanges() const { return m_exchanges; }
+
+private:
+    bool ok(bool result);
+    mpd_connection *m_conn = nullptr;
+    QList<QByteArray> m_addresses;
+    int m_exchanges = 0;
+};
