@@ -3,6 +3,7 @@
 #include "app/QuitSignals.h"
 #include "app/RivuletModel.h"
 #include "app/StandardFolders.h"
+#include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
 #include "store/ManagedObjectModel.h"
 #include "store/PersistentStoreCoordinator.h"
@@ -20,6 +21,11 @@
 
 namespace {
 Rivulet_AppDelegate *g_shared = nullptr;
+
+std::vector<Directory *> childrenOf(Directory *top)
+{
+    return top ? top->subdirectories() : std::vector<Directory *>();
+}
 const char *kClassName = "Rivulet_AppDelegate";
 }
 
@@ -32,6 +38,7 @@ Rivulet_AppDelegate::Rivulet_AppDelegate(bool withUi, QObject *parent) : QObject
 
 Rivulet_AppDelegate::~Rivulet_AppDelegate()
 {
+    m_directoryDiffer.reset(); // its thread may still be importing: it ends first
     Settings::setHost(nullptr);
     Settings::forgetCoreDataSettings();
     if (g_shared == this)
@@ -51,17 +58,45 @@ void Rivulet_AppDelegate::awakeFromNib()
                 manager.cancel();
         });
     }
-    // 2. The notification service's delegate: added with the notifications.
+    // 2. The controller answers the notification service.
+    m_notifications = new NotificationService(this);
+    m_notifications->setGrowlDelegate(this);
     // 3. The global event monitor: added with the hotkeys.
     // 4. Log all settings; this builds the store and the settings record.
     Settings::logSettings();
     // 5. The preferences window controller: added with the preferences window.
     // 6. The About window controller: added with the About window.
-    // 7. The directory differ with its folders and delegate: added with the import pipeline.
+    // 7. The directory differ with the watched and excluded folders; the controller imports what it finds.
+    configureMusicLibrary();
+    m_directoryDiffer = std::make_unique<DirectoryDiffer>([this] { return managedObjectContext(); }, m_differTimings);
+    m_directoryDiffer->setRoots(childrenOf(Settings::rootDirectory()));
+    m_directoryDiffer->setExclusions(childrenOf(Settings::exclusionsDirectory()));
+    m_directoryDiffer->setDelegate(this);
     // 8. The login item follows "StartAtLogin": added with the login items.
-    // 9. Watching starts from the persisted event id: added with the import pipeline.
+    // 9. Watching resumes from the persisted event id.
+    m_directoryDiffer->startWatchingWithLastSCEvent(Settings::lastSCEvent());
     // 10. The first-run window: added with the first-run window.
     // 11. The system-wide hotkey: added with the hotkeys.
+}
+
+void Rivulet_AppDelegate::configureMusicLibrary()
+{
+    MpdLauncherConfig config;
+    config.home = StandardFolders::home();
+    config.privateFolder = applicationSupportDirectory() + "/mpd";
+    config.musicFolder = StandardFolders::music();
+    config.runtimeDir = qgetenv("XDG_RUNTIME_DIR");
+    config.configHome = StandardFolders::configHome();
+    // A machine without sound can give "null" here; by default MPD picks the output.
+    config.audioOutput = qgetenv("RIVULET_MPD_OUTPUT");
+    ITunesManager::sharedManager()->configure(config);
+}
+
+void Rivulet_AppDelegate::watchDirsUpdated()
+{
+    m_directoryDiffer->stopWatching();
+    m_directoryDiffer->setRoots(childrenOf(Settings::rootDirectory()));
+    m_directoryDiffer->startWatchingWithLastSCEvent(Settings::lastSCEvent());
 }
 
 std::optional<QByteArray> Rivulet_AppDelegate::downloadsDirectory() const

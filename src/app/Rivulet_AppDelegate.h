@@ -2,8 +2,11 @@
 // The application controller: builds and connects the program at start-up,
 // owns the store, answers for the standard folders and decides whether the
 // program may quit.
+#include "app/NotificationService.h"
+#include "library/ITunesManager.h"
 #include "settings/Settings.h"
 #include "store/StoreError.h"
+#include "watch/DirectoryDiffer.h"
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -14,7 +17,7 @@ class PersistentStoreCoordinator;
 class ManagedObjectContext;
 class QuitSignals;
 
-class Rivulet_AppDelegate : public QObject, public SettingsHost {
+class Rivulet_AppDelegate : public QObject, public SettingsHost, public DirectoryDifferDelegate, public GrowlDelegate {
     Q_OBJECT
 public:
     enum TerminateReply { TerminateCancel, TerminateNow };
@@ -47,11 +50,53 @@ public:
     void setErrorPresenter(ErrorPresenter p) { m_errorPresenter = std::move(p); }
     void setQuitAnywayPresenter(QuitAnywayPresenter p) { m_quitAnywayPresenter = std::move(p); }
 
+    // The watcher's timings; tests shorten them before awakeFromNib.
+    void setDifferTimings(const DirectoryDiffer::Timings &timings) { m_differTimings = timings; }
+    DirectoryDiffer *directoryDiffer() const { return m_directoryDiffer.get(); }
+    NotificationService *notificationService() const { return m_notifications; }
+
+    // Import pipeline (on the watcher's thread).
+    void directoryDifferFileAddedOrUpdated(DirectoryDiffer *differ, const QByteArray &path) override;
+    void directoryDifferReceivedLastSCEvent(DirectoryDiffer *differ, quint64 eventId) override;
+    void startIconAnimation() override {}
+    void stopIconAnimation() override {}
+    // After the watched folders changed: watch the new set, resuming from the stored id.
+    void watchDirsUpdated();
+    bool unpackArchive(const QByteArray &path, const QByteArray &type);
+    void fsMoveContentsOfDirectory(const QByteArray &source, const QByteArray &destination);
+    bool fsMoveToTrash(const QByteArray &path);
+
+    // Notifications.
+    QString applicationNameForGrowl() override;
+    QVariantMap registrationDictionaryForGrowl() override;
+    void growlNotificationWasClicked(const QVariant &clickContext) override;
+    void growlNotificationTimedOut(const QVariant &clickContext) override;
+    void startGrowlQueue(const QByteArray &archiveName);
+    void activateGrowlQueue();
+
 signals:
     void terminated();
 
 private:
     bool askQuitAnyway();
+    void configureMusicLibrary();
+    void importArchive(const QByteArray &path, const QByteArray &type);
+    void importMusicFile(const QByteArray &path);
+    void postNotification(const QString &description, TrackId trackId);
+
+    // The archive batch: the archive's leaf name, then each imported file with its track id.
+    struct GrowlEntry {
+        QByteArray name;
+        TrackId trackId;
+    };
+    struct GrowlQueue {
+        QByteArray archiveName;
+        QList<GrowlEntry> entries;
+    };
+    std::optional<GrowlQueue> m_growlQueue;
+    DirectoryDiffer::Timings m_differTimings;
+    std::unique_ptr<DirectoryDiffer> m_directoryDiffer;
+    NotificationService *m_notifications = nullptr;
 
     bool m_withUi;
     std::unique_ptr<ManagedObjectModel> m_managedObjectModel;

@@ -68,7 +68,8 @@ private slots:
         app.awakeFromNib();
 
         QVERIFY(QFileInfo(home.storePath()).isFile());
-        QCOMPARE(log.lines(), settingsLines({home.path(QStringLiteral("Fetched")), home.path(QStringLiteral("Mail Downloads"))}));
+        const QStringList expected = settingsLines({home.path(QStringLiteral("Fetched")), home.path(QStringLiteral("Mail Downloads"))});
+        QCOMPARE(log.lines().mid(0, expected.size()), expected);
         ManagedObjectContext *ctx = app.managedObjectContext();
         QCOMPARE(ctx->fetchAll(QStringLiteral("Settings")).size(), size_t(1));
         Directory *root = Settings::rootDirectory();
@@ -108,7 +109,8 @@ private slots:
         Rivulet_AppDelegate app(false);
         app.awakeFromNib();
         QCOMPARE(childNames(Settings::rootDirectory()), QList<QByteArray>{home.bytes(QStringLiteral("Mail Downloads"))});
-        QCOMPARE(log.lines(), settingsLines({home.path(QStringLiteral("Mail Downloads"))}));
+        const QStringList expected = settingsLines({home.path(QStringLiteral("Mail Downloads"))});
+        QCOMPARE(log.lines().mid(0, expected.size()), expected);
     }
 
     void secondStartFindsTheSameRecords()

@@ -1,0 +1,45 @@
+#pragma once
+// Desktop notifications through the freedesktop notification service on the
+// session bus. A click on a notification (its "default" action) hands the
+// notification's click context back to the delegate.
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+#include <atomic>
+#include <mutex>
+
+class GrowlDelegate {
+public:
+    virtual ~GrowlDelegate() = default;
+    virtual QString applicationNameForGrowl() = 0;
+    virtual QVariantMap registrationDictionaryForGrowl() = 0;
+    virtual void growlNotificationWasClicked(const QVariant &clickContext) = 0;
+    virtual void growlNotificationTimedOut(const QVariant &clickContext) = 0;
+};
+
+class NotificationService : public QObject {
+    Q_OBJECT
+public:
+    // Create it on the main thread: clicks are delivered there.
+    explicit NotificationService(QObject *parent = nullptr);
+    void setGrowlDelegate(GrowlDelegate *delegate) { m_delegate = delegate; }
+    // Safe from any thread. Returns the notification's id, or 0 when none was shown.
+    uint notifyWithTitle(const QString &title, const QString &description, const QString &notificationName, const QString &icon,
+                         int priority, bool isSticky, const QVariant &clickContext);
+
+private slots:
+    void actionInvoked(uint id, const QString &actionKey);
+    void notificationClosed(uint id, uint reason);
+
+private:
+    bool serverRendersMarkup();
+
+    std::atomic<GrowlDelegate *> m_delegate{nullptr};
+    std::mutex m_mutex;
+    QHash<uint, QVariant> m_clickContexts;
+    int m_markup = -1; // unknown until asked
+    bool m_absenceLogged = false;
+};

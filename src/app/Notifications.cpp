@@ -1,0 +1,63 @@
+// The controller's side of the desktop notifications: texts, the archive
+// batch, and clicks that play the announced track.
+#include "app/Log.h"
+#include "app/Rivulet_AppDelegate.h"
+#include "library/ITunesManager.h"
+
+namespace {
+const QString kTitle = QStringLiteral("Rivulet Found New Music");
+const QString kNotificationName = QStringLiteral("addedFile");
+const QString kIcon = QStringLiteral("rivulet");
+
+QVariant contextFor(TrackId id)
+{
+    return id ? QVariant::fromValue<uint>(*id) : QVariant();
+}
+}
+
+QString Rivulet_AppDelegate::applicationNameForGrowl()
+{
+    return QStringLiteral("Rivulet");
+}
+
+QVariantMap Rivulet_AppDelegate::registrationDictionaryForGrowl()
+{
+    return {{QStringLiteral("TicketVersion"), 1},
+            {QStringLiteral("AllNotifications"), QStringList{kNotificationName}},
+            {QStringLiteral("DefaultNotifications"), QStringList{kNotificationName}}};
+}
+
+void Rivulet_AppDelegate::growlNotificationWasClicked(const QVariant &clickContext)
+{
+    Log::f("Growl notification clicked for track with ID: %@", clickContext.isValid() ? clickContext.toString() : QStringLiteral("(null)"));
+    ITunesManager *library = ITunesManager::sharedManager();
+    library->run();
+    library->playTrackWithId(clickContext.isValid() ? TrackId(clickContext.toUInt()) : std::nullopt, "Rivulet");
+}
+
+void Rivulet_AppDelegate::growlNotificationTimedOut(const QVariant &) {}
+
+void Rivulet_AppDelegate::postNotification(const QString &description, TrackId trackId)
+{
+    if (m_notifications)
+        m_notifications->notifyWithTitle(kTitle, description, kNotificationName, kIcon, 0, false, contextFor(trackId));
+}
+
+void Rivulet_AppDelegate::startGrowlQueue(const QByteArray &archiveName)
+{
+    m_growlQueue = GrowlQueue{archiveName, {}};
+}
+
+void Rivulet_AppDelegate::activateGrowlQueue()
+{
+    if (m_growlQueue && !m_growlQueue->entries.isEmpty()) {
+        QString text = Log::format("Rivulet added the contents of %@ to %@:", {m_growlQueue->archiveName, kMusicLibraryName});
+        text += QLatin1String("\n\n");
+        for (const GrowlEntry &entry : std::as_const(m_growlQueue->entries))
+            text += QString::fromUtf8(entry.name) + QLatin1Char('\n');
+        text += QLatin1String("\nClick here to play.");
+        if (Settings::growlNotifications())
+            postNotification(text, m_growlQueue->entries.first().trackId);
+    }
+    m_growlQueue.reset();
+}

@@ -1,0 +1,119 @@
+#include "app/Trash.h"
+#include "app/Log.h"
+#include "app/StandardFolders.h"
+#include "watch/PathContainment.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QUrl>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Trash {
+
+QByteArray homeTrash()
+{
+    return StandardFolders::dataHome().value_or(StandardFolders::home() + "/.local/share") + "/Trash";
+}
+
+namespace {
+
+dev_t deviceOf(const QByteArray &path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 ? st.st_dev : dev_t(-1);
+}
+
+// The top folder of the file system that holds path.
+QByteArray mountTop(const QByteArray &path)
+{
+    const dev_t dev = deviceOf(path);
+    QByteArray top = path;
+    while (top != "/") {
+        const QByteArray up = parentPath(top);
+        if (deviceOf(up) != dev)
+            break;
+        top = up;
+    }
+    return top;
+}
+
+bool makeTrashFolders(const QByteArray &trash)
+{
+    return QDir().mkpath(QFile::decodeName(trash + "/files")) && QDir().mkpath(QFile::decodeName(trash + "/info"));
+}
+
+// Reserves a name in the trash by creating its info file exclusively, then
+// renames the item into files/. The info file's Path is absolute for the home
+// trash and relative to the file system's top for the others.
+bool moveInto(const QByteArray &trash, const QByteArray &path, const QByteArray &pathInInfo)
+{
+    const QByteArray leaf = leafName(path);
+    const QByteArray encoded = QUrl::toPercentEncoding(QFile::decodeName(pathInInfo), "/");
+    const QByteArray info = "[Trash Info]\nPath=" + encoded + "\nDeletionDate="
+                            + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")).toLatin1() + "\n";
+    for (int n = 1; n < 10000; ++n) {
+        const QByteArray name = n == 1 ? leaf : leaf + '.' + QByteArray::number(n);
+        const QByteArray infoPath = trash + "/info/" + name + ".trashinfo";
+        const int fd = ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        const bool written = ::write(fd, info.constData(), size_t(info.size())) == info.size();
+        ::close(fd);
+        const QByteArray target = trash + "/files/" + name;
+        struct stat st;
+        if (written && ::lstat(target.constData(), &st) != 0 && ::rename(path.constData(), target.constData()) == 0)
+            return true;
+        ::unlink(infoPath.constData());
+        if (!written || errno == EXDEV)
+            return false;
+    }
+    return false;
+}
+
+bool usableTopTrash(const QByteArray &top, QByteArray *trash)
+{
+    const QByteArray uid = QByteArray::number(::getuid());
+    // An administrator's shared .Trash must be a real folder with the sticky bit.
+    const QByteArray shared = top + "/.Trash";
+    struct stat st;
+    if (::lstat(shared.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
+        *trash = shared + '/' + uid;
+        if (makeTrashFolders(*trash))
+            return true;
+    }
+    *trash = top + "/.Trash-" + uid;
+    if (::lstat(trash->constData(), &st) == 0 && (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()))
+        return false;
+    if (::mkdir(trash->constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return makeTrashFolders(*trash);
+}
+}
+
+bool moveToTrash(const QByteArray &path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::lstat(path.constData(), &st) != 0)
+        return false;
+    const QByteArray home = homeTrash();
+    if (makeTrashFolders(home) && deviceOf(home) == st.st_dev && !pathIsInside(path, home))
+        return moveInto(home, path, path);
+    const QByteArray top = mountTop(path);
+    QByteArray trash;
+    if (usableTopTrash(top, &trash) && !pathIsInside(path, trash)) {
+        const QByteArray relative = top == "/" ? path.mid(1) : path.mid(top.size() + 1);
+        if (moveInto(trash, path, relative))
+            return true;
+    }
+    Log::f("Could not move %@ to the Trash; it stays where it is", path);
+    return false;
+}
+
+} // namespace Trash
