@@ -39,7 +39,7 @@ class LogCapture {
 public:
     explicit LogCapture(bool echo = false)
     {
-        Log::setEcho(echo);
+        Log::setEcho(echo || qEnvironmentVariableIsSet("RIVULET_TEST_ECHO"));
         Log::setSink([this](const QString &line) {
             QMutexLocker lock(&m_mutex);
             m_lines << line;

@@ -57,6 +57,7 @@ uint NotificationService::notifyWithTitle(const QString &title, const QString &d
     }
     m_absenceLogged = false;
     m_clickContexts.insert(reply.value(), clickContext);
+    emit posted(reply.value(), title, description);
     return reply.value();
 }
 

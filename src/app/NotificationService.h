@@ -30,6 +30,10 @@ public:
     uint notifyWithTitle(const QString &title, const QString &description, const QString &notificationName, const QString &icon,
                          int priority, bool isSticky, const QVariant &clickContext);
 
+signals:
+    // A notification was shown (emitted on the posting thread).
+    void posted(uint id, const QString &title, const QString &body);
+
 private slots:
     void actionInvoked(uint id, const QString &actionKey);
     void notificationClosed(uint id, uint reason);

@@ -9,9 +9,14 @@ const QString kTitle = QStringLiteral("Rivulet Found New Music");
 const QString kNotificationName = QStringLiteral("addedFile");
 const QString kIcon = QStringLiteral("rivulet");
 
+// The click context: the track id, and the library file it named when it was
+// handed out, so that a click after an MPD restart never plays another song.
 QVariant contextFor(TrackId id)
 {
-    return id ? QVariant::fromValue<uint>(*id) : QVariant();
+    if (!id)
+        return {};
+    return QVariantMap{{QStringLiteral("trackId"), *id},
+                       {QStringLiteral("file"), ITunesManager::sharedManager()->uriForTrack(*id).value_or(QByteArray())}};
 }
 }
 
@@ -29,10 +34,12 @@ QVariantMap Rivulet_AppDelegate::registrationDictionaryForGrowl()
 
 void Rivulet_AppDelegate::growlNotificationWasClicked(const QVariant &clickContext)
 {
-    Log::f("Growl notification clicked for track with ID: %@", clickContext.isValid() ? clickContext.toString() : QStringLiteral("(null)"));
+    const QVariantMap context = clickContext.toMap();
+    const TrackId id = context.contains(QStringLiteral("trackId")) ? TrackId(context.value(QStringLiteral("trackId")).toUInt()) : std::nullopt;
+    Log::f("Growl notification clicked for track with ID: %@", id ? QString::number(*id) : QStringLiteral("(null)"));
     ITunesManager *library = ITunesManager::sharedManager();
     library->run();
-    library->playTrackWithId(clickContext.isValid() ? TrackId(clickContext.toUInt()) : std::nullopt, "Rivulet");
+    library->playTrackWithId(id, "Rivulet", context.value(QStringLiteral("file")).toByteArray());
 }
 
 void Rivulet_AppDelegate::growlNotificationTimedOut(const QVariant &) {}

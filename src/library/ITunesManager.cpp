@@ -50,9 +50,10 @@ bool ITunesManager::run()
 {
     std::lock_guard lock(m_mutex);
     MpdClient &mpd = client();
-    if (mpd.connect())
+    // A connection to a server that has gone since fails its first exchange and is dropped.
+    if (mpd.connect() && mpd.isPlaying())
         return true;
-    return m_launcher->launch([&mpd] { return mpd.connect(); });
+    return m_launcher->launch([&mpd] { return mpd.connect() && mpd.isPlaying(); });
 }
 
 bool ITunesManager::isPlaying()
@@ -149,13 +150,18 @@ bool ITunesManager::play(unsigned id, const QByteArray &uri)
 void ITunesManager::playTrackWithId(TrackId trackId, const QByteArray &playlist)
 {
     std::lock_guard lock(m_mutex);
-    if (!playlistNamed(playlist) || !trackId)
+    const auto uri = trackId ? m_trackFiles.constFind(*trackId) : m_trackFiles.cend();
+    // An id this run did not hand out names no known file: nothing is played.
+    playTrackWithId(trackId, playlist, uri == m_trackFiles.cend() ? QByteArray() : *uri);
+}
+
+void ITunesManager::playTrackWithId(TrackId trackId, const QByteArray &playlist, const QByteArray &file)
+{
+    std::lock_guard lock(m_mutex);
+    if (!playlistNamed(playlist) || !trackId || file.isEmpty())
         return;
-    const auto uri = m_trackFiles.constFind(*trackId);
-    if (uri == m_trackFiles.cend())
-        return; // an id this run did not hand out names no known file
     const auto contents = client().playlistContents(playlist);
-    if (!contents || !contents->contains(*uri))
+    if (!contents || !contents->contains(file))
         return;
-    play(*trackId, *uri);
+    play(*trackId, file);
 }

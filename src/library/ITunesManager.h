@@ -33,6 +33,9 @@ public:
     TrackId addFile(const QByteArray &path, const QByteArray &playlist);
     TrackId sendFileToITunes(const QByteArray &path, const QByteArray &playlist, bool playIt, bool onlyIfStopped);
     void playTrackWithId(TrackId trackId, const QByteArray &playlist);
+    // The same for a track known to name file: MPD hands out its queue ids
+    // anew after a restart, so the file decides, never the number alone.
+    void playTrackWithId(TrackId trackId, const QByteArray &playlist, const QByteArray &file);
     // The library file a track id handed out names ("Rivulet/...").
     std::optional<QByteArray> uriForTrack(unsigned id) const;
     int exchanges() const;

@@ -2,6 +2,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <mpd/client.h>
+#include <csignal>
+#include <mutex>
 
 namespace {
 constexpr unsigned kTimeoutMs = 5000;
@@ -21,6 +23,10 @@ void MpdClient::disconnect()
 
 bool MpdClient::connect()
 {
+    // libmpdclient writes to the socket without MSG_NOSIGNAL: a server that
+    // went away must make the write fail, not end the program.
+    static std::once_flag ignorePipe;
+    std::call_once(ignorePipe, [] { std::signal(SIGPIPE, SIG_IGN); });
     if (m_conn)
         return true;
     for (const QByteArray &address : std::as_const(m_addresses)) {

@@ -1,0 +1,128 @@
+#pragma once
+// The whole program in a private HOME, with short watcher timings: a real
+// private MPD started by the program, the session bus's notification daemon,
+// real unzip and unar.
+#include "TestSupport.h"
+#include "app/Rivulet_AppDelegate.h"
+#include "library/MpdClient.h"
+#include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <memory>
+#include <mutex>
+
+struct Shown {
+    uint id;
+    QString body;
+};
+
+struct ImportFixture {
+    TempHome home;
+    std::unique_ptr<LogCapture> log = std::make_unique<LogCapture>();
+    std::unique_ptr<Rivulet_AppDelegate> app;
+    std::mutex mutex;
+    QList<Shown> shown;
+    QString downloads = home.path(QStringLiteral("Downloads"));
+
+    ImportFixture()
+    {
+        QDir().mkpath(downloads);
+        qputenv("RIVULET_MPD_OUTPUT", "null");
+        qunsetenv("MPD_HOST");
+        qunsetenv("MPD_PORT");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path(QStringLiteral("run"))));
+    }
+    ~ImportFixture()
+    {
+        app.reset();
+        stopMpd();
+    }
+
+    void start()
+    {
+        app = std::make_unique<Rivulet_AppDelegate>(false);
+        DirectoryDiffer::Timings t;
+        t.settleSeconds = 0.5;
+        t.passSeconds = 0.1;
+        t.latencySeconds = 0.3;
+        app->setDifferTimings(t);
+        app->awakeFromNib();
+        QObject::connect(app->notificationService(), &NotificationService::posted, app->notificationService(),
+                         [this](uint id, const QString &, const QString &body) {
+                             std::lock_guard lock(mutex);
+                             shown << Shown{id, body};
+                         }, Qt::DirectConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(app->directoryDiffer()->watching(), 5000);
+        QThread::msleep(200);
+    }
+
+    void restart()
+    {
+        QCOMPARE(app->applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
+        app.reset();
+        start();
+    }
+
+    QList<Shown> notifications()
+    {
+        std::lock_guard lock(mutex);
+        return shown;
+    }
+
+    QByteArray mpdSocket() const { return QFile::encodeName(home.supportDir()) + "/mpd/socket"; }
+
+    QList<QByteArray> playlist()
+    {
+        MpdClient mpd({mpdSocket()});
+        return mpd.playlistContents("Rivulet").value_or(QList<QByteArray>());
+    }
+
+    QByteArray playing()
+    {
+        MpdClient mpd({mpdSocket()});
+        return mpd.isPlaying().value_or(false) ? mpd.currentSongUri().value_or(QByteArray()) : QByteArray();
+    }
+
+    void stopMpd()
+    {
+        const QByteArray pid = readAll(home.supportDir() + QStringLiteral("/mpd/pid")).trimmed();
+        if (pid.isEmpty())
+            return;
+        ::kill(pid.toInt(), SIGTERM);
+        for (int i = 0; i < 50 && ::kill(pid.toInt(), 0) == 0; ++i)
+            QThread::msleep(50);
+        QFile::remove(home.supportDir() + QStringLiteral("/mpd/pid"));
+    }
+
+    // Copies a test file into the Downloads folder the way a browser does:
+    // a temporary name renamed at the end.
+    void drop(const QString &from, const QString &name)
+    {
+        const QString part = downloads + QStringLiteral("/.") + name + QStringLiteral(".part");
+        QFile::remove(part);
+        QVERIFY(QFile::copy(from, part));
+        QVERIFY(QFile::rename(part, downloads + QLatin1Char('/') + name));
+    }
+
+    QString trashed(const QString &name) const { return home.path(QStringLiteral(".local/share/Trash/files/")) + name; }
+};
+
+inline QString testData(const QString &rel)
+{
+    return QStringLiteral(RIVULET_TEST_DATA "/") + rel;
+}
+
+// Runs zip with the given arguments in a folder.
+inline bool makeZip(const QString &folder, const QStringList &args)
+{
+    QProcess zip;
+    zip.setWorkingDirectory(folder);
+    zip.start(QStringLiteral("zip"), args);
+    return zip.waitForFinished(10000) && zip.exitCode() == 0;
+}
+
+// Plays a notification's default action in the notification daemon, as a click does.
+inline bool clickLatestNotification()
+{
+    return QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("action"), QStringLiteral("0")}) == 0;
+}
