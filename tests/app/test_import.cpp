@@ -4,6 +4,7 @@
 #include "ImportFixture.h"
 #include "library/ITunesManager.h"
 #include "settings/Settings.h"
+#include "store/Directory.h"
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
@@ -215,6 +216,23 @@ private slots:
         f.drop(testData(QStringLiteral("tones/03 tone.mp3")), QStringLiteral("third.mp3"));
         QTRY_COMPARE_WITH_TIMEOUT(addedLines(*f.log), 3, kWait);
         QCOMPARE(f.playlist().size(), 3);
+    }
+
+    void changedWatchedFoldersAreWatchedAfterTwoChanges()
+    {
+        ImportFixture f;
+        f.start();
+        const QString extra = f.home.path(QStringLiteral("Extra Music"));
+        QDir().mkpath(extra);
+        Rivulet_AppDelegate *app = f.app.get();
+        // What the preferences window does on the main thread.
+        Settings::rootDirectory()->addSubdirectoryNamed(QFile::encodeName(extra), true);
+        app->watchDirsUpdated();
+        app->watchDirsUpdated();
+        QThread::msleep(2500);
+        QVERIFY(app->directoryDiffer()->watching());
+        QVERIFY(writeFile(extra + QStringLiteral("/new.mp3"), readAll(testData(QStringLiteral("tones/02 tone.mp3")))));
+        QTRY_COMPARE_WITH_TIMEOUT(addedLines(*f.log), 1, kWait);
     }
 
     void refusedFileStaysWhereItIs()
