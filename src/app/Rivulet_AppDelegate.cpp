@@ -64,8 +64,9 @@ void Rivulet_AppDelegate::awakeFromNib()
     // 3. The global event monitor: added with the hotkeys.
     // 4. Log all settings; this builds the store and the settings record.
     Settings::logSettings();
-    // 5. The preferences window controller: added with the preferences window.
-    // 6. The About window controller: added with the About window.
+    // 5, 6. The preferences and About windows, where there is a display.
+    if (m_withUi)
+        makeWindows();
     // 7. The directory differ with the watched and excluded folders; the controller imports what it finds.
     configureMusicLibrary();
     m_directoryDiffer = std::make_unique<DirectoryDiffer>([this] { return managedObjectContext(); }, m_differTimings);
@@ -212,7 +213,7 @@ bool Rivulet_AppDelegate::askQuitAnyway()
 
 Rivulet_AppDelegate::TerminateReply Rivulet_AppDelegate::applicationShouldTerminate()
 {
-    // 1. Modal runs of windows are aborted here once windows exist.
+    stopModal(); // a modal run of a window ends first
     if (!m_managedObjectContext)
         return TerminateNow;
     if (!m_managedObjectContext->commitEditing()) {
@@ -234,6 +235,7 @@ void Rivulet_AppDelegate::handleQuit()
     if (m_terminating)
         return; // a second quit request while the first is being answered
     m_terminating = true;
+    closeWindows();
     const TerminateReply reply = applicationShouldTerminate();
     m_terminating = false;
     if (reply == TerminateNow) {

@@ -7,17 +7,31 @@
 #include "settings/Settings.h"
 #include "store/StoreError.h"
 #include "watch/DirectoryDiffer.h"
+#include "ui/SearchField.h"
 #include <QObject>
+#include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
 
+class IconAnimation;
+class MenuView;
+class QEventLoop;
+class QLineEdit;
+class SearchField;
+class StatusItem;
+class TrackedWindow;
+class UpdateChecker;
 class ManagedObjectModel;
 class PersistentStoreCoordinator;
 class ManagedObjectContext;
 class QuitSignals;
 
-class Rivulet_AppDelegate : public QObject, public SettingsHost, public DirectoryDifferDelegate, public GrowlDelegate {
+class Rivulet_AppDelegate : public QObject,
+                            public SettingsHost,
+                            public DirectoryDifferDelegate,
+                            public GrowlDelegate,
+                            public SearchFieldDelegate {
     Q_OBJECT
 public:
     enum TerminateReply { TerminateCancel, TerminateNow };
@@ -58,8 +72,8 @@ public:
     // Import pipeline (on the watcher's thread).
     void directoryDifferFileAddedOrUpdated(DirectoryDiffer *differ, const QByteArray &path) override;
     void directoryDifferReceivedLastSCEvent(DirectoryDiffer *differ, quint64 eventId) override;
-    void startIconAnimation() override {}
-    void stopIconAnimation() override {}
+    void startIconAnimation() override;
+    void stopIconAnimation() override;
     // After the watched folders changed: watch the new set, resuming from the stored id.
     void watchDirsUpdated();
     bool unpackArchive(const QByteArray &path, const QByteArray &type);
@@ -74,12 +88,37 @@ public:
     void startGrowlQueue(const QByteArray &archiveName);
     void activateGrowlQueue();
 
+    // The tray icon, its drop-down and the windows (only with a display).
+    void buildInterface();
+    StatusItem *statusItem() const { return m_statusItem; }
+    IconAnimation *iconAnimation() const { return m_iconAnimation; }
+    QWidget *preferencesWC() const;
+    QWidget *aboutWC() const;
+    QWidget *modalWindow() const { return m_modalWindow; }
+    void setModalWindow(QWidget *window);
+    void openWindowForController(QWidget *window, bool modal, bool reopen, bool inFront);
+    void openWindowForController(QWidget *window, bool modal) { openWindowForController(window, modal, true, false); }
+    void openPreferencesWindow();
+    void openAboutWindow();
+    void closeWindows();
+    void alertWithTitle(const QString &title, const QString &text);
+    bool validateMenuItem(const QString &actionName) const;
+    void stopModal();
+    void applicationWillResignActive();
+
+    // Music search.
+    SearchField *searchField() const;
+    bool controlTextViewDoCommandBySelector(QLineEdit *control, const QString &command) override;
+    void rivuletHotKeyPressed();
+    static QString escapedSearchQuery(const QString &query);
+
 signals:
     void terminated();
 
 private:
     bool askQuitAnyway();
     void configureMusicLibrary();
+    void makeWindows();
     void importArchive(const QByteArray &path, const QByteArray &type);
     void importMusicFile(const QByteArray &path);
     void postNotification(const QString &description, TrackId trackId);
@@ -97,6 +136,14 @@ private:
     DirectoryDiffer::Timings m_differTimings;
     std::unique_ptr<DirectoryDiffer> m_directoryDiffer;
     NotificationService *m_notifications = nullptr;
+    IconAnimation *m_iconAnimation = nullptr;
+    StatusItem *m_statusItem = nullptr;
+    MenuView *m_menuView = nullptr;
+    UpdateChecker *m_updater = nullptr;
+    TrackedWindow *m_preferencesWC = nullptr;
+    TrackedWindow *m_aboutWC = nullptr;
+    QPointer<QWidget> m_modalWindow;
+    QPointer<QEventLoop> m_modalLoop;
 
     bool m_withUi;
     std::unique_ptr<ManagedObjectModel> m_managedObjectModel;

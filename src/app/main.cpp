@@ -61,6 +61,8 @@ int main(int argc, char **argv)
         Log::f("No display found; running without tray icon and windows.");
 
     Rivulet_AppDelegate delegate(withUi);
+    if (withUi)
+        delegate.buildInterface();
     delegate.awakeFromNib();
     return app->exec();
 }

@@ -1,0 +1,184 @@
+// The controller's side of the desktop: the tray icon and its drop-down,
+// one window at a time in the window slot, alerts, and the music search.
+#include "app/Log.h"
+#include "app/Rivulet_AppDelegate.h"
+#include "ui/IconAnimation.h"
+#include "ui/MenuView.h"
+#include "ui/SearchField.h"
+#include "ui/StatusItem.h"
+#include "ui/UpdateChecker.h"
+#include "ui/Windows.h"
+
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QUrl>
+
+void Rivulet_AppDelegate::buildInterface()
+{
+    m_iconAnimation = new IconAnimation(this);
+    m_statusItem = new StatusItem(m_iconAnimation, this);
+    m_updater = new UpdateChecker(this);
+    auto *search = new SearchField;
+    search->setEditingDelegate(this);
+    m_menuView = new MenuView;
+    m_menuView->build({QString(), tr("About Rivulet"), tr("Check for Updates…"), tr("Rivulet Preferences…"), tr("Quit Rivulet")}, search);
+    m_statusItem->setMenuView(m_menuView);
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationInactive)
+            applicationWillResignActive();
+    });
+    MenuActions actions;
+    actions.handleQuit = [this] { handleQuit(); };
+    actions.openPreferencesWindow = [this] { openPreferencesWindow(); };
+    actions.checkForUpdates = [this] { m_updater->checkForUpdates(); };
+    actions.openAboutWindow = [this] { openAboutWindow(); };
+    actions.validateMenuItem = [this](const QString &name) { return validateMenuItem(name); };
+    m_menuView->awakeFromNib(actions);
+    m_statusItem->awakeFromNib();
+    m_iconAnimation->awakeFromNib();
+}
+
+void Rivulet_AppDelegate::makeWindows()
+{
+    m_preferencesWC = new PreferencesWindow;
+    m_aboutWC = new AboutWindow;
+    // Closing either window empties the slot, so Quit is allowed again.
+    for (TrackedWindow *w : {m_preferencesWC, m_aboutWC}) {
+        connect(w, &TrackedWindow::closed, this, [this, w] {
+            if (m_modalWindow == w)
+                setModalWindow(nullptr);
+            stopModal();
+        });
+    }
+}
+
+QWidget *Rivulet_AppDelegate::preferencesWC() const { return m_preferencesWC; }
+QWidget *Rivulet_AppDelegate::aboutWC() const { return m_aboutWC; }
+
+void Rivulet_AppDelegate::startIconAnimation()
+{
+    if (m_iconAnimation)
+        m_iconAnimation->start();
+}
+
+void Rivulet_AppDelegate::stopIconAnimation()
+{
+    if (m_iconAnimation)
+        m_iconAnimation->stop();
+}
+
+void Rivulet_AppDelegate::setModalWindow(QWidget *window)
+{
+    m_modalWindow = window;
+}
+
+void Rivulet_AppDelegate::openWindowForController(QWidget *window, bool modal, bool reopen, bool inFront)
+{
+    if (!window || (window->isVisible() && !reopen))
+        return;
+    closeWindows();
+    // Centred on the main screen.
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QSize frame = window->frameGeometry().size().expandedTo(window->sizeHint());
+        const QSize area = screen->geometry().size();
+        window->move(int((area.width() - frame.width()) * 0.5), int((area.height() - frame.height()) * 0.5));
+    }
+    window->show();
+    setModalWindow(window);
+    if (modal) {
+        QEventLoop loop;
+        m_modalLoop = &loop;
+        loop.exec();
+    }
+    if (inFront) {
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+void Rivulet_AppDelegate::openPreferencesWindow()
+{
+    openWindowForController(m_preferencesWC, false);
+}
+
+void Rivulet_AppDelegate::openAboutWindow()
+{
+    openWindowForController(m_aboutWC, false);
+}
+
+void Rivulet_AppDelegate::closeWindows()
+{
+    if (m_modalWindow)
+        m_modalWindow->close();
+}
+
+void Rivulet_AppDelegate::stopModal()
+{
+    if (m_modalLoop)
+        m_modalLoop->quit();
+}
+
+void Rivulet_AppDelegate::alertWithTitle(const QString &title, const QString &text)
+{
+    if (!m_withUi) {
+        Log::f("%@: %@", title, text);
+        return;
+    }
+    QMessageBox alert(QMessageBox::Warning, QStringLiteral("Rivulet"), title);
+    alert.setInformativeText(text);
+    alert.addButton(tr("Dismiss"), QMessageBox::AcceptRole);
+    alert.exec();
+}
+
+bool Rivulet_AppDelegate::validateMenuItem(const QString &actionName) const
+{
+    if (actionName == QLatin1String("handleQuit:"))
+        return !m_modalWindow;
+    return true;
+}
+
+void Rivulet_AppDelegate::applicationWillResignActive()
+{
+    Log::f("applicationWillResignActive");
+    stopModal();
+    if (m_statusItem)
+        m_statusItem->setOpen(false);
+}
+
+SearchField *Rivulet_AppDelegate::searchField() const
+{
+    return m_statusItem ? m_statusItem->searchField() : nullptr;
+}
+
+// Space, control and non-ASCII characters become %XX of their UTF-8 bytes;
+// letters, digits and the reserved punctuation / ? : @ & = + $ , stay.
+QString Rivulet_AppDelegate::escapedSearchQuery(const QString &query)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(query, "/?:@&=+$,"));
+}
+
+bool Rivulet_AppDelegate::controlTextViewDoCommandBySelector(QLineEdit *control, const QString &command)
+{
+    Log::f(control->text().isEmpty() ? "zero length" : "nonzero length");
+    if (command == QLatin1String("insertNewline:")) {
+        const QString address = Settings::searchLocation() + escapedSearchQuery(control->text());
+        Log::f("%@", address);
+        const QUrl url(address, QUrl::StrictMode);
+        if (url.isValid())
+            QDesktopServices::openUrl(url);
+    } else if (command == QLatin1String("cancelOperation:")) {
+        if (m_statusItem)
+            m_statusItem->setOpen(false);
+    }
+    return false;
+}
+
+void Rivulet_AppDelegate::rivuletHotKeyPressed()
+{
+    Log::f("Hotkey");
+    if (m_statusItem)
+        m_statusItem->setOpen(!m_statusItem->open(), true);
+}

@@ -1,0 +1,97 @@
+#include "ui/IconAnimation.h"
+#include "ui/IconView.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
+
+static void initRivuletResources() { Q_INIT_RESOURCE(rivulet); }
+
+namespace {
+qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+}
+
+IconAnimation::IconAnimation(QObject *parent) : QObject(parent) {}
+
+IconAnimation::~IconAnimation()
+{
+    if (!m_thread.joinable())
+        return;
+    m_quit = true;
+    // The thread may be waiting for the main thread to show a frame: serve it.
+    while (!m_threadDone)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    m_thread.join();
+}
+
+void IconAnimation::awakeFromNib()
+{
+    loadImages();
+    m_thread = std::thread([this] { runAnimation(); });
+}
+
+void IconAnimation::loadImages()
+{
+    initRivuletResources();
+    for (int i = 0; i < 2; ++i)
+        m_images[i] = QImage(QStringLiteral(":/%1_%2.png").arg(QStringLiteral("icon_frame")).arg(i));
+}
+
+void IconAnimation::setImageView(IconView *view)
+{
+    m_imageView = view;
+    setImageViewImage(m_images[0]);
+}
+
+void IconAnimation::start()
+{
+    if (m_isRunning)
+        return; // the run keeps its start time
+    m_startNs.store(nowNs(), std::memory_order_relaxed);
+    m_isRunning.store(true, std::memory_order_release);
+}
+
+void IconAnimation::stop()
+{
+    m_isRunning = false;
+}
+
+void IconAnimation::updateIconImage()
+{
+    setImageViewImage(m_images[m_delegate && m_delegate->open() ? 1 : 0]);
+}
+
+void IconAnimation::setImageViewImage(const QImage &image)
+{
+    if (m_imageView)
+        m_imageView->setImage(image);
+}
+
+int IconAnimation::getFrameIndex() const
+{
+    const float t = float(double(nowNs() - m_startNs.load(std::memory_order_relaxed)) / 1e9);
+    const int n = int(2.0f * t) + 1;
+    return n % 2;
+}
+
+void IconAnimation::runAnimation()
+{
+    while (!m_quit) {
+        if (m_isRunning.load(std::memory_order_acquire)) {
+            m_wasRunning = true;
+            const int i = getFrameIndex();
+            if (i != m_oldFrameIndex) {
+                QMetaObject::invokeMethod(this, [this, i] { setImageViewImage(m_images[i]); }, Qt::BlockingQueuedConnection);
+                m_oldFrameIndex = i;
+            }
+        } else if (m_wasRunning) {
+            QMetaObject::invokeMethod(this, [this] { updateIconImage(); }, Qt::BlockingQueuedConnection);
+            m_wasRunning = false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+    m_threadDone = true;
+}
