@@ -1,0 +1,254 @@
+// The drop-down, the icon animation, the window slot and the music search,
+// with real widgets (offscreen).
+#include "TestSupport.h"
+#include "app/Rivulet_AppDelegate.h"
+#include "ui/IconAnimation.h"
+#include "ui/IconView.h"
+#include "ui/MenuItemView.h"
+#include "ui/MenuView.h"
+#include "ui/SearchField.h"
+#include "ui/StatusItem.h"
+#include "ui/UpdateChecker.h"
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+
+namespace {
+struct FakeOpen : MenuViewDelegate {
+    bool isOpen = true;
+    bool open() const override { return isOpen; }
+    void setOpen(bool o) override { isOpen = o; }
+};
+
+QColor titleColour(MenuItemView *row)
+{
+    return row->findChild<QLabel *>()->palette().color(QPalette::WindowText);
+}
+}
+
+class TestInterface : public QObject {
+    Q_OBJECT
+
+private slots:
+    void outlineFollowsTheDrawingRule()
+    {
+        const QPainterPath path = MenuView::outlinePath(QRectF(0, 0, 200, 100));
+        // y grows downward here: the top edge is at 0.5, the bottom at 99.5.
+        const QList<QPointF> expected{{0.5, 0.5},  {0.5, 89.5},  {0.5, 95.5},   {4.5, 99.5},   {10.5, 99.5},
+                                      {189.5, 99.5}, {195.5, 99.5}, {199.5, 95.5}, {199.5, 89.5}, {199.5, 0.5}};
+        QCOMPARE(path.elementCount(), expected.size());
+        for (int i = 0; i < path.elementCount(); ++i)
+            QCOMPARE(QPointF(path.elementAt(i)), expected[i]);
+    }
+
+    void rowsBindByTitleBeginning()
+    {
+        MenuView view;
+        auto *search = new SearchField;
+        view.build({QString(), QStringLiteral("About Rivulet"), QStringLiteral("Check for Updates…"), QStringLiteral("About"),
+                    QStringLiteral("Quit Rivulet")},
+                   search);
+        QStringList ran;
+        MenuActions actions;
+        actions.handleQuit = [&] { ran << QStringLiteral("quit"); };
+        actions.openPreferencesWindow = [&] { ran << QStringLiteral("prefs"); };
+        actions.checkForUpdates = [&] { ran << QStringLiteral("updates"); };
+        actions.openAboutWindow = [&] { ran << QStringLiteral("about"); };
+        LogCapture log;
+        view.awakeFromNib(actions);
+        QCOMPARE(log.lines().filter(QStringLiteral("Menu Item with Frame: ")).size(), 5);
+        const auto rows = view.menuItems();
+        QCOMPARE(rows.size(), 5);
+        QVERIFY(!rows[0]->selectable());
+        QCOMPARE(rows[1]->actionName(), QStringLiteral("openAboutWindow:"));
+        QCOMPARE(rows[2]->actionName(), QStringLiteral("checkForUpdates:"));
+        QVERIFY(!rows[3]->selectable()); // "About" alone is a label
+        QCOMPARE(view.searchField(), search);
+        QVERIFY(view.decoyTextField() && view.decoyTextField() != search);
+
+        // A second label that matches binds the row; a search field before it stops the binding.
+        MenuItemView two;
+        new QLabel(QStringLiteral("Nothing"), &two);
+        new QLabel(QStringLiteral("About Rivulet"), &two);
+        MenuView::setupActionForItem(&two, {QStringLiteral("About Rivulet")}, {[] {}}, {QStringLiteral("openAboutWindow:")});
+        QVERIFY(two.selectable());
+        MenuItemView blocked;
+        new SearchField(&blocked);
+        new QLabel(QStringLiteral("About Rivulet"), &blocked);
+        MenuView::setupActionForItem(&blocked, {QStringLiteral("About Rivulet")}, {[] {}}, {QStringLiteral("openAboutWindow:")});
+        QVERIFY(!blocked.selectable());
+
+        // Highlight: titles turn white, the search row never highlights.
+        FakeOpen open;
+        view.setDelegate(&open);
+        view.mouseEntered(rows[0]);
+        QVERIFY(!rows[0]->highlighted());
+        view.mouseEntered(rows[3]);
+        QVERIFY(!rows[3]->highlighted());
+        view.mouseEntered(rows[1]);
+        QVERIFY(rows[1]->highlighted());
+        QCOMPARE(titleColour(rows[1]), QColor(Qt::white));
+        view.mouseExited(rows[1]);
+        QCOMPARE(titleColour(rows[1]), QColor(Qt::black));
+
+        // Release rules.
+        view.mouseUp(1); // on the panel, no row: stays open
+        QVERIFY(open.isOpen && ran.isEmpty());
+        view.mouseUp(0); // after a long press: closes
+        QVERIFY(!open.isOpen && ran.isEmpty());
+        open.isOpen = true;
+        view.mouseEntered(rows[2]);
+        view.mouseUp(1);
+        QVERIFY(!open.isOpen);
+        QCOMPARE(ran, QStringList{QStringLiteral("updates")});
+        open.isOpen = true;
+        view.unhighlightAll();
+        rows[3]->setHighlighted(true); // highlighted by other means, not selectable
+        view.mouseUp(1);
+        QVERIFY(open.isOpen);
+        QCOMPARE(ran.size(), 1);
+        view.unhighlightAll();
+        QVERIFY(!rows[3]->highlighted());
+    }
+
+    void iconFramesFollowTheClockAndTheOpenState()
+    {
+        IconAnimation animation;
+        FakeOpen open;
+        struct OpenState : IconAnimationDelegate {
+            bool o = false;
+            bool open() const override { return o; }
+        } state;
+        animation.setDelegate(&state);
+        animation.loadImages();
+        QVERIFY(!animation.frame(0).isNull() && !animation.frame(1).isNull());
+        IconView view;
+        animation.setImageView(&view);
+        QCOMPARE(view.image(), animation.frame(0));
+        animation.start();
+        QCOMPARE(animation.getFrameIndex(), 1);
+        QThread::msleep(550);
+        QCOMPARE(animation.getFrameIndex(), 0);
+        animation.start(); // keeps the first start time
+        QCOMPARE(animation.getFrameIndex(), 0);
+        QThread::msleep(500);
+        QCOMPARE(animation.getFrameIndex(), 1);
+        animation.stop();
+        state.o = true;
+        animation.updateIconImage();
+        QCOMPARE(view.image(), animation.frame(1));
+        state.o = false;
+        animation.updateIconImage();
+        QCOMPARE(view.image(), animation.frame(0));
+    }
+
+    void animationThreadShowsFramesAndSettles()
+    {
+        IconAnimation animation;
+        struct OpenState : IconAnimationDelegate {
+            bool open() const override { return false; }
+        } state;
+        animation.setDelegate(&state);
+        IconView view;
+        animation.awakeFromNib();
+        animation.setImageView(&view);
+        animation.start();
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(1), 300);
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 800);
+        animation.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 300);
+    }
+
+    void searchAddressesAreEscaped_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("escaped");
+        QTest::newRow("space") << QStringLiteral("blue moon") << QStringLiteral("blue%20moon");
+        QTest::newRow("reserved") << QStringLiteral("a/b&c=d?e:f@g+h$i,j") << QStringLiteral("a/b&c=d?e:f@g+h$i,j");
+        QTest::newRow("non-ASCII") << QStringLiteral("café") << QStringLiteral("caf%C3%A9");
+        QTest::newRow("control and quote") << QStringLiteral("a\tb\"c") << QStringLiteral("a%09b%22c");
+        QTest::newRow("empty") << QString() << QString();
+    }
+
+    void searchAddressesAreEscaped()
+    {
+        QFETCH(QString, query);
+        QTEST(Rivulet_AppDelegate::escapedSearchQuery(query), "escaped");
+    }
+
+    void searchCommandsAndHotkeyToggle()
+    {
+        TempHome home;
+        LogCapture log;
+        Rivulet_AppDelegate app(true);
+        app.buildInterface();
+        app.awakeFromNib();
+        StatusItem *item = app.statusItem();
+        QTRY_VERIFY(item->iconView());
+        SearchField *field = app.searchField();
+        QVERIFY(field);
+        // Return opens the address; a stub browser would receive it (see the tray test).
+        qputenv("BROWSER", "/bin/true");
+        field->setText(QStringLiteral("blue moon"));
+        log.clear();
+        QCOMPARE(app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:")), false);
+        QCOMPARE(log.lines().mid(0, 2), (QStringList{QStringLiteral("nonzero length"), Settings::searchLocation() + QStringLiteral("blue%20moon")}));
+        field->clear();
+        log.clear();
+        app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
+        QCOMPARE(log.lines().mid(0, 2), (QStringList{QStringLiteral("zero length"), Settings::searchLocation()}));
+
+        // The hotkey opens with the search field focused, and closes again.
+        app.rivuletHotKeyPressed();
+        QVERIFY(item->open());
+        QCOMPARE(item->menuWindow()->focusWidget(), field);
+        app.rivuletHotKeyPressed();
+        QVERIFY(!item->open());
+        // A click opens with the decoy focused; opening twice changes nothing.
+        item->setOpen(true);
+        item->setOpen(true, true);
+        QCOMPARE(item->menuWindow()->focusWidget(), item->decoyTextField());
+        app.controlTextViewDoCommandBySelector(field, QStringLiteral("cancelOperation:"));
+        QVERIFY(!item->open());
+        item->setOpen(false);
+        QVERIFY(!item->open());
+    }
+
+    void windowsOpenOneAtATimeCentred()
+    {
+        TempHome home;
+        LogCapture log;
+        Rivulet_AppDelegate app(true);
+        app.buildInterface();
+        app.awakeFromNib();
+        QVERIFY(app.validateMenuItem(QStringLiteral("handleQuit:")));
+        app.openPreferencesWindow();
+        QWidget *prefs = app.preferencesWC();
+        QVERIFY(prefs->isVisible());
+        QCOMPARE(app.modalWindow(), prefs);
+        QVERIFY(!app.validateMenuItem(QStringLiteral("handleQuit:")));
+        QVERIFY(app.validateMenuItem(QStringLiteral("openAboutWindow:")));
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        QVERIFY(qAbs(prefs->frameGeometry().center().x() - screen.width() / 2) <= 2);
+        app.openAboutWindow();
+        QVERIFY(!prefs->isVisible());
+        QVERIFY(app.aboutWC()->isVisible());
+        QVERIFY(app.aboutWC()->findChild<QLabel *>(QStringLiteral("versionLabel"))->text() == QStringLiteral("v" RIVULET_VERSION));
+        // Closing the About window empties the slot: Quit is allowed again.
+        app.aboutWC()->close();
+        QCOMPARE(app.modalWindow(), nullptr);
+        QVERIFY(app.validateMenuItem(QStringLiteral("handleQuit:")));
+    }
+
+    void updateFeedResults()
+    {
+        QVERIFY(UpdateChecker::resultText("{\"version\":\"9.0.1\",\"url\":\"https://x/y\"}", {}, QStringLiteral("0.1.0")).startsWith(QStringLiteral("Rivulet 9.0.1 is available")));
+        QCOMPARE(UpdateChecker::resultText("{\"version\":\"0.1.0\"}", {}, QStringLiteral("0.1.0")), QStringLiteral("Rivulet 0.1.0 is the newest version."));
+        QVERIFY(UpdateChecker::resultText("garbage", {}, QStringLiteral("0.1.0")).contains(QStringLiteral("could not be read")));
+        QVERIFY(UpdateChecker::resultText({}, QStringLiteral("Connection refused"), QStringLiteral("0.1.0")).endsWith(QStringLiteral("Connection refused")));
+    }
+};
+
+QTEST_MAIN(TestInterface)
+#include "test_interface.moc"

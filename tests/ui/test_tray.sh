@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The tray icon and its drop-down on a real X server with a real tray host,
+# driven like a person with xdotool. Usage: test_tray.sh <rivulet> <screenshot folder>
+set -u
+rivulet=$1
+shots=$2
+mkdir -p "$shots"
+passed=0
+failed=0
+check() {
+  if eval "$2"; then passed=$((passed + 1)); echo "PASS: $1"; else failed=$((failed + 1)); echo "FAIL: $1"; fi
+}
+
+export HOME=$(mktemp -d)
+trap 'rm -rf "$HOME"' EXIT
+mkdir -p "$HOME/Downloads"
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share RIVULET_MPD_OUTPUT=null
+# A stand-in browser that only remembers the address it was given.
+cat >"$HOME/browser" <<'STUB'
+#!/bin/sh
+printf '%s\n' "$1" >>"$HOME/browser.log"
+STUB
+chmod +x "$HOME/browser"
+export BROWSER=$HOME/browser
+location=$(printf 'https://search.rivulet.app/search/search.html#/s/mediafire/')
+
+"$rivulet" >"$HOME/rivulet.log" 2>&1 &
+pid=$!
+start=$(date +%s%N)
+icon=""
+for _ in $(seq 100); do
+  icon=$(xdotool search --onlyvisible --name "Rivulet tray icon" 2>/dev/null | head -1)
+  [ -n "$icon" ] && break
+  sleep 0.02
+done
+shown_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+check "the icon is in the tray (after ${shown_ms} ms)" '[ -n "$icon" ]'
+eval "$(xdotool getwindowgeometry --shell "$icon")"
+IX=$X IY=$Y IW=$WIDTH IH=$HEIGHT
+check "the icon is square, as wide as the tray's icons are high (${IW}x${IH})" '[ "$IW" = "$IH" ] && [ "$IH" -ge 16 ]'
+
+menu_visible() { xdotool search --onlyvisible --name "Rivulet menu" >/dev/null 2>&1; }
+click_icon() { xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click "$@" 1; sleep 0.5; }
+
+click_icon
+check "a click opens the drop-down" 'menu_visible'
+menu=$(xdotool search --onlyvisible --name "Rivulet menu" | head -1)
+eval "$(xdotool getwindowgeometry --shell "$menu")"
+MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
+check "its right edge meets the icon's right edge ($((MX + MW)) = $((IX + IW)))" '[ $((MX + MW)) -eq $((IX + IW)) ]'
+check "it hangs right below the icon" '[ "$MY" -eq $((IY + IH)) ]'
+import -window root "$shots/dropdown.png" 2>/dev/null
+xdotool type --delay 20 "abc"
+xdotool key Return
+sleep 0.5
+check "typing after a click goes nowhere: the search field is not focused" '[ ! -s "$HOME/browser.log" ]'
+click_icon
+check "a second click closes it" '! menu_visible'
+click_icon --repeat 2 --delay 80
+check "a double click leaves it open" 'menu_visible'
+click_icon
+check "and a click closes it again" '! menu_visible'
+
+# The search: click into the field, type, Return.
+click_icon
+xdotool mousemove $((MX + 40)) $((MY + 20)) click 1
+sleep 0.3
+xdotool type --delay 20 "blue moon"
+xdotool key Return
+sleep 1
+check "Return opens the search address in the browser" 'grep -qxF "${location}blue%20moon" "$HOME/browser.log"'
+xdotool key Escape
+sleep 0.4
+check "Escape closes the drop-down" '! menu_visible'
+
+# Rows highlight under the pointer.
+click_icon
+xdotool mousemove $((MX + 60)) $((MY + 56))
+sleep 0.4
+import -window root "$shots/dropdown-highlight.png" 2>/dev/null
+click_icon
+check "clicking the icon closes it" '! menu_visible'
+
+# Press on the icon, drag onto "About Rivulet", release after the click interval.
+xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) mousedown 1
+sleep 0.3
+xdotool mousemove $((MX + 60)) $((MY + 48))
+sleep 0.3
+xdotool mousemove $((MX + 62)) $((MY + 50))
+sleep 0.4
+xdotool mouseup 1
+sleep 0.6
+check "press, drag onto About and release opens the About window" 'xdotool search --onlyvisible --name "About Rivulet" >/dev/null'
+check "and closes the drop-down" '! menu_visible'
+import -window root "$shots/about.png" 2>/dev/null
+
+# Another application takes the focus: the drop-down closes.
+click_icon
+xmessage -name other -geometry 200x80+100+300 "another application" &
+other=$!
+sleep 0.6
+win=$(xdotool search --name "^xmessage$|other" | tail -1)
+[ -n "$win" ] && xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win" 2>/dev/null
+sleep 0.6
+check "switching to another application closes it" '! menu_visible'
+kill $other 2>/dev/null
+
+kill -TERM $pid
+wait $pid
+status=$?
+check "SIGTERM quits cleanly (status $status)" '[ "$status" -eq 0 ]'
+check "and the store was saved" '[ -s "$XDG_DATA_HOME/Rivulet/storedata" ]'
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
