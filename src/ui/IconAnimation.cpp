@@ -20,7 +20,11 @@ IconAnimation::~IconAnimation()
 {
     if (!m_thread.joinable())
         return;
-    m_quit = true;
+    {
+        std::lock_guard lock(m_wakeMutex);
+        m_quit = true;
+    }
+    m_wake.notify_all();
     // The thread may be waiting for the main thread to show a frame: serve it.
     while (!m_threadDone)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -51,7 +55,11 @@ void IconAnimation::start()
     if (m_isRunning)
         return; // the run keeps its start time
     m_startNs.store(nowNs(), std::memory_order_relaxed);
-    m_isRunning.store(true, std::memory_order_release);
+    {
+        std::lock_guard lock(m_wakeMutex);
+        m_isRunning.store(true, std::memory_order_release);
+    }
+    m_wake.notify_one();
 }
 
 void IconAnimation::stop()
@@ -90,6 +98,11 @@ void IconAnimation::runAnimation()
         } else if (m_wasRunning) {
             QMetaObject::invokeMethod(this, [this] { updateIconImage(); }, Qt::BlockingQueuedConnection);
             m_wasRunning = false;
+        } else {
+            // Idle: no polling until the next start.
+            std::unique_lock lock(m_wakeMutex);
+            m_wake.wait(lock, [this] { return m_quit || m_isRunning; });
+            continue;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
     }

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QObject>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 class IconView;
@@ -52,6 +54,9 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_quit{false};
     std::atomic<bool> m_threadDone{false};
+    // While nothing runs the thread sleeps here instead of polling.
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
     // Owned by the animation thread.
     int m_oldFrameIndex = -1;
     bool m_wasRunning = false;
