@@ -176,6 +176,12 @@ bool Rivulet_AppDelegate::controlTextViewDoCommandBySelector(QLineEdit *control,
     return false;
 }
 
+void Rivulet_AppDelegate::globalEventMonitorEventOccured(GlobalEventMonitor *, const MonitorEvent &)
+{
+    if (m_statusItem)
+        m_statusItem->setOpen(false);
+}
+
 void Rivulet_AppDelegate::rivuletHotKeyPressed()
 {
     Log::f("Hotkey");

@@ -3,6 +3,7 @@
 #include "app/QuitSignals.h"
 #include "app/RivuletModel.h"
 #include "app/StandardFolders.h"
+#include "hotkeys/Hotkey.h"
 #include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
 #include "store/ManagedObjectModel.h"
@@ -38,6 +39,8 @@ Rivulet_AppDelegate::Rivulet_AppDelegate(bool withUi, QObject *parent) : QObject
 
 Rivulet_AppDelegate::~Rivulet_AppDelegate()
 {
+    if (GlobalEventMonitor::sharedMonitor()->delegate() == this)
+        GlobalEventMonitor::sharedMonitor()->setDelegate(nullptr);
     m_directoryDiffer.reset(); // its thread may still be importing: it ends first
     Settings::setHost(nullptr);
     Settings::forgetCoreDataSettings();
@@ -61,7 +64,11 @@ void Rivulet_AppDelegate::awakeFromNib()
     // 2. The controller answers the notification service.
     m_notifications = new NotificationService(this);
     m_notifications->setGrowlDelegate(this);
-    // 3. The global event monitor: added with the hotkeys.
+    // 3. The global event monitor reports clicks elsewhere, to close the drop-down.
+    if (m_withUi) {
+        GlobalEventMonitor::sharedMonitor()->setEventTypes({{kEventClassMouse, kEventMouseUp}, {kEventClassMouse, kEventMouseDown}});
+        GlobalEventMonitor::sharedMonitor()->setDelegate(this);
+    }
     // 4. Log all settings; this builds the store and the settings record.
     Settings::logSettings();
     // 5, 6. The preferences and About windows, where there is a display.
@@ -77,7 +84,9 @@ void Rivulet_AppDelegate::awakeFromNib()
     // 9. Watching resumes from the persisted event id.
     m_directoryDiffer->startWatchingWithLastSCEvent(Settings::lastSCEvent());
     // 10. The first-run window: added with the first-run window.
-    // 11. The system-wide hotkey: added with the hotkeys.
+    // 11. The system-wide hotkey opens the drop-down with the search field focused.
+    if (m_withUi && Settings::useDownloadHotkey())
+        Hotkey::hotkeyWithLongLong(Settings::downloadHotkey()).registerWithTarget(this, "rivuletHotKeyPressed", QVariant());
 }
 
 void Rivulet_AppDelegate::configureMusicLibrary()

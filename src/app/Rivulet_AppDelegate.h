@@ -7,6 +7,7 @@
 #include "settings/Settings.h"
 #include "store/StoreError.h"
 #include "watch/DirectoryDiffer.h"
+#include "hotkeys/GlobalEventMonitor.h"
 #include "ui/SearchField.h"
 #include <QObject>
 #include <QPointer>
@@ -31,7 +32,8 @@ class Rivulet_AppDelegate : public QObject,
                             public SettingsHost,
                             public DirectoryDifferDelegate,
                             public GrowlDelegate,
-                            public SearchFieldDelegate {
+                            public SearchFieldDelegate,
+                            public GlobalEventMonitorDelegate {
     Q_OBJECT
 public:
     enum TerminateReply { TerminateCancel, TerminateNow };
@@ -109,7 +111,9 @@ public:
     // Music search.
     SearchField *searchField() const;
     bool controlTextViewDoCommandBySelector(QLineEdit *control, const QString &command) override;
-    void rivuletHotKeyPressed();
+    Q_INVOKABLE void rivuletHotKeyPressed();
+    // A click anywhere but on our windows closes the drop-down.
+    void globalEventMonitorEventOccured(GlobalEventMonitor *monitor, const MonitorEvent &event) override;
     static QString escapedSearchQuery(const QString &query);
 
 signals:

@@ -105,11 +105,53 @@ sleep 0.6
 check "switching to another application closes it" '! menu_visible'
 kill $other 2>/dev/null
 
+# The hotkey (Alt+D by default) opens the drop-down with the search field
+# focused while another application has the focus; pressing it again closes it.
+xmessage -name other2 -geometry 200x80+100+450 "focused elsewhere" &
+other=$!
+sleep 0.5
+xdotool search --name "other2|xmessage" | tail -1 | xargs -r -I{} xdotool windowfocus --sync {} 2>/dev/null
+: >"$HOME/browser.log"
+xdotool key alt+d
+sleep 0.6
+check "the hotkey opens the drop-down" 'menu_visible'
+xdotool key --delay 30 ctrl+a
+xdotool type --delay 20 "hotkey"
+xdotool key Return
+sleep 1
+check "typing goes into the search field" 'grep -qxF "${location}hotkey" "$HOME/browser.log"'
+xdotool key alt+d
+sleep 0.6
+check "pressing it again closes it" '! menu_visible'
+kill $other 2>/dev/null
+
+# A click elsewhere closes the drop-down; clicks on the icon or inside it do not count.
+click_icon
+xdotool mousemove $((MX + 150)) $((MY + MH - 4)) click 1
+sleep 0.4
+check "a click inside the drop-down leaves it open" 'menu_visible'
+xdotool mousemove 300 500 click 1
+sleep 0.5
+check "a click elsewhere closes it" '! menu_visible'
+
 kill -TERM $pid
 wait $pid
 status=$?
 check "SIGTERM quits cleanly (status $status)" '[ "$status" -eq 0 ]'
 check "and the store was saved" '[ -s "$XDG_DATA_HOME/Rivulet/storedata" ]'
+
+# With the hotkey switched off, nothing is registered.
+mkdir -p "$XDG_CONFIG_HOME/Rivulet"
+printf '[General]\nUseDownloadHotkey=false\n' >"$XDG_CONFIG_HOME/Rivulet/Rivulet.conf"
+"$rivulet" >"$HOME/rivulet2.log" 2>&1 &
+pid=$!
+sleep 1.5
+xdotool key alt+d
+sleep 0.5
+check "with the hotkey off nothing is registered" '! grep -q "Register hotkey" "$HOME/rivulet2.log"'
+check "and the key does not open the drop-down" '! menu_visible'
+kill -TERM $pid
+wait $pid
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
