@@ -1,6 +1,7 @@
 // Rivulet: imports music that settles in the download folders into the music library.
 #include "app/Log.h"
 #include "app/Rivulet_AppDelegate.h"
+#include "hotkeys/KeyDownApplication.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -50,7 +51,7 @@ int main(int argc, char **argv)
     const bool withUi = display && !noTray;
     std::unique_ptr<QCoreApplication> app;
     if (withUi) {
-        app = std::make_unique<QApplication>(argc, argv);
+        app = std::make_unique<KeyDownApplication>(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);

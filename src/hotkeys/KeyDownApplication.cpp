@@ -1,0 +1,120 @@
+#include "hotkeys/KeyDownApplication.h"
+#include "app/Log.h"
+#include "hotkeys/VirtualKeys.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWidget>
+
+namespace {
+bool g_targetTextFieldSelected = false;
+bool g_gotAMouseUp = false;
+HotkeyCaptureTarget *g_target = nullptr;
+
+// The toolkit's event type numbers, for the log line.
+int toolkitEventType(const QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        return static_cast<const QMouseEvent *>(event)->button() == Qt::LeftButton ? 1 : 3;
+    case QEvent::MouseButtonRelease:
+        return static_cast<const QMouseEvent *>(event)->button() == Qt::LeftButton ? 2 : 4;
+    case QEvent::MouseMove:
+        return static_cast<const QMouseEvent *>(event)->buttons() & Qt::LeftButton ? 6 : 5;
+    case QEvent::KeyPress:
+        return 10;
+    case QEvent::KeyRelease:
+        return 11;
+    case QEvent::Wheel:
+        return 22;
+    default:
+        return 0;
+    }
+}
+
+bool isModifierKey(int key)
+{
+    return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta || key == Qt::Key_AltGr
+           || key == Qt::Key_CapsLock || key == Qt::Key_NumLock || key == Qt::Key_Super_L || key == Qt::Key_Super_R;
+}
+}
+
+MouseDownTextField::MouseDownTextField(QWidget *parent) : QLineEdit(parent)
+{
+    setReadOnly(true);
+}
+
+void MouseDownTextField::mousePressEvent(QMouseEvent *)
+{
+    // The click has given the field the focus; no cursor, no selection.
+    setFocus(Qt::MouseFocusReason);
+    KeyDownApplication::setTargetTextFieldSelected(true);
+}
+
+KeyDownApplication::KeyDownApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+
+void KeyDownApplication::setTargetTextFieldSelected(bool selected) { g_targetTextFieldSelected = selected; }
+bool KeyDownApplication::targetTextFieldSelected() { return g_targetTextFieldSelected; }
+void KeyDownApplication::setCaptureTarget(HotkeyCaptureTarget *target) { g_target = target; }
+
+quint64 KeyDownApplication::currentModifierFlags()
+{
+    const Qt::KeyboardModifiers m = QGuiApplication::queryKeyboardModifiers();
+    quint64 flags = 0;
+    if (m & Qt::ShiftModifier)
+        flags |= 0x20000;
+    if (m & Qt::ControlModifier)
+        flags |= 0x40000;
+    if (m & Qt::AltModifier)
+        flags |= 0x80000;
+    if (m & Qt::MetaModifier)
+        flags |= 0x100000;
+    return flags;
+}
+
+bool KeyDownApplication::captureModeOn() const
+{
+    QWidget *window = g_target ? g_target->captureWindow() : nullptr;
+    return window && g_targetTextFieldSelected && window->isActiveWindow() && qobject_cast<MouseDownTextField *>(window->focusWidget())
+           && window->focusWidget()->hasFocus();
+}
+
+void KeyDownApplication::endCapture()
+{
+    if (QWidget *window = g_target ? g_target->captureWindow() : nullptr)
+        if (QWidget *focus = window->focusWidget())
+            focus->clearFocus();
+    g_gotAMouseUp = false;
+    g_targetTextFieldSelected = false;
+}
+
+bool KeyDownApplication::notify(QObject *receiver, QEvent *event)
+{
+    const int type = toolkitEventType(event);
+    // Input reaches widgets after their native window: judge it there, once.
+    if ((!type && event->type() != QEvent::ShortcutOverride) || !receiver->isWidgetType() || !captureModeOn())
+        return QApplication::notify(receiver, event);
+    QWidget *window = g_target->captureWindow();
+    if (event->type() == QEvent::ShortcutOverride) {
+        event->accept(); // the key press that follows is ours
+        return true;
+    }
+    Log::f("event type:%i firstresponder:%@", type, window->focusWidget()->metaObject()->className());
+    if (type == 2 && !g_gotAMouseUp) {
+        g_gotAMouseUp = true; // the release of the click that entered the field
+        return true;
+    }
+    if (type == 5 || type == 6)
+        return true;
+    if ((type == 10 || type == 11) && isModifierKey(static_cast<QKeyEvent *>(event)->key()))
+        return true; // modifier keys alone are neither a hotkey nor an end
+    if (type == 10) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        const quint16 keycode = virtualKeyForXKeycode(quint8(key->nativeScanCode()));
+        Log::f("Key Down:%u modifiers:%u", unsigned(keycode), unsigned(currentModifierFlags()));
+        g_target->hotkeySelected(keycode, currentModifierFlags());
+    }
+    endCapture();
+    return true;
+}

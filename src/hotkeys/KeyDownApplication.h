@@ -1,0 +1,42 @@
+#pragma once
+// The application object: every event passes its notify() before dispatch.
+// While the user chooses a hotkey (the hotkey field of the preferences
+// window was clicked and has the focus), the next key press, with the
+// modifiers held at that moment, is taken as the new hotkey instead of being
+// typed; anything but mouse moves and modifier keys ends the capture.
+#include <QApplication>
+#include <QLineEdit>
+
+class HotkeyCaptureTarget {
+public:
+    virtual ~HotkeyCaptureTarget() = default;
+    virtual QWidget *captureWindow() const = 0;
+    virtual void hotkeySelected(quint16 keycode, quint64 modifiers) = 0;
+};
+
+// The hotkey field: a click asks for capture instead of placing a cursor.
+class MouseDownTextField : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit MouseDownTextField(QWidget *parent = nullptr);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+};
+
+class KeyDownApplication : public QApplication {
+    Q_OBJECT
+public:
+    KeyDownApplication(int &argc, char **argv);
+    static void setTargetTextFieldSelected(bool selected);
+    static bool targetTextFieldSelected();
+    static void setCaptureTarget(HotkeyCaptureTarget *target);
+    // The toolkit modifier word of the keyboard's modifier state now.
+    static quint64 currentModifierFlags();
+
+    bool notify(QObject *receiver, QEvent *event) override;
+
+private:
+    bool captureModeOn() const;
+    void endCapture();
+};

@@ -1,0 +1,108 @@
+// Choosing the hotkey by pressing it: real key and mouse events from
+// xdotool through the application's one event hook, on the X server.
+#include "TestSupport.h"
+#include "hotkeys/KeyDownApplication.h"
+#include <QProcess>
+#include <QVBoxLayout>
+
+namespace {
+struct CaptureWindow : QWidget, HotkeyCaptureTarget {
+    MouseDownTextField *field = new MouseDownTextField(this);
+    QLineEdit *other = new QLineEdit(this);
+    QList<QPair<quint16, quint64>> selected;
+    CaptureWindow()
+    {
+        auto *layout = new QVBoxLayout(this);
+        layout->addWidget(field);
+        layout->addWidget(other);
+        setGeometry(100, 100, 300, 100);
+    }
+    QWidget *captureWindow() const override { return const_cast<CaptureWindow *>(this); }
+    void hotkeySelected(quint16 keycode, quint64 modifiers) override { selected << qMakePair(keycode, modifiers); }
+};
+
+void xdotool(const QStringList &args)
+{
+    QProcess::execute(QStringLiteral("xdotool"), args);
+    QTest::qWait(150);
+}
+
+void clickOn(QWidget *w)
+{
+    const QPoint p = w->mapToGlobal(w->rect().center());
+    xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y()), QStringLiteral("click"), QStringLiteral("1")});
+}
+}
+
+class TestKeyCapture : public QObject {
+    Q_OBJECT
+    CaptureWindow *window = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server");
+        window = new CaptureWindow;
+        KeyDownApplication::setCaptureTarget(window);
+        window->show();
+        window->activateWindow();
+        QTRY_VERIFY(window->isActiveWindow());
+    }
+    void cleanupTestCase() { delete window; }
+
+    void aKeyWithModifiersBecomesTheHotkey()
+    {
+        LogCapture log;
+        clickOn(window->field);
+        QVERIFY(KeyDownApplication::targetTextFieldSelected());
+        // Held like a person holds them: the modifier state is read when the key arrives.
+        xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl+shift")});
+        xdotool({QStringLiteral("key"), QStringLiteral("s")});
+        xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl+shift")});
+        QTRY_COMPARE(window->selected.size(), 1);
+        QCOMPARE(window->selected[0].first, quint16(1)); // S
+        QCOMPARE(window->selected[0].second & 0x1E0000, quint64(0x40000 | 0x20000));
+        QVERIFY(!window->field->hasFocus());
+        QVERIFY(window->field->text().isEmpty());
+        QVERIFY(log.contains(QStringLiteral("Key Down:1 modifiers:")));
+    }
+
+    void modifierKeysAloneDoNotEndCapture()
+    {
+        clickOn(window->field);
+        xdotool({QStringLiteral("key"), QStringLiteral("shift")});
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl")});
+        QCOMPARE(window->selected.size(), 1);
+        xdotool({QStringLiteral("keydown"), QStringLiteral("alt")});
+        xdotool({QStringLiteral("key"), QStringLiteral("q")});
+        xdotool({QStringLiteral("keyup"), QStringLiteral("alt")});
+        QTRY_COMPARE(window->selected.size(), 2);
+        QCOMPARE(window->selected[1].first, quint16(12)); // Q
+        QCOMPARE(window->selected[1].second & 0x1E0000, quint64(0x80000));
+    }
+
+    void aClickElsewhereEndsCaptureWithoutAHotkey()
+    {
+        clickOn(window->field);
+        clickOn(window->other);
+        QVERIFY(!KeyDownApplication::targetTextFieldSelected());
+        QVERIFY(!window->other->hasFocus()); // the press was swallowed
+        QCOMPARE(window->selected.size(), 2);
+        // Typing elsewhere is not captured.
+        clickOn(window->other);
+        xdotool({QStringLiteral("type"), QStringLiteral("abc")});
+        QTRY_COMPARE(window->other->text(), QStringLiteral("abc"));
+        QCOMPARE(window->selected.size(), 2);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    KeyDownApplication app(argc, argv);
+    TestKeyCapture test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_key_capture.moc"
