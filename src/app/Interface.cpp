@@ -5,7 +5,9 @@
 #include "ui/IconAnimation.h"
 #include "ui/MenuView.h"
 #include "ui/SearchField.h"
+#include "ui/StartupWindow.h"
 #include "ui/StatusItem.h"
+#include "hotkeys/KeyDownApplication.h"
 #include "ui/UpdateChecker.h"
 #include "ui/Windows.h"
 
@@ -43,10 +45,11 @@ void Rivulet_AppDelegate::buildInterface()
 
 void Rivulet_AppDelegate::makeWindows()
 {
-    m_preferencesWC = new PreferencesWindow;
+    m_preferencesWC = new PreferencesWindow(this);
+    KeyDownApplication::setCaptureTarget(m_preferencesWC);
     m_aboutWC = new AboutWindow;
-    // Closing either window empties the slot, so Quit is allowed again.
-    for (TrackedWindow *w : {m_preferencesWC, m_aboutWC}) {
+    // Closing any of the windows empties the slot, so Quit is allowed again.
+    for (TrackedWindow *w : {static_cast<TrackedWindow *>(m_preferencesWC), m_aboutWC}) {
         connect(w, &TrackedWindow::closed, this, [this, w] {
             if (m_modalWindow == w)
                 setModalWindow(nullptr);
@@ -55,7 +58,21 @@ void Rivulet_AppDelegate::makeWindows()
     }
 }
 
-QWidget *Rivulet_AppDelegate::preferencesWC() const { return m_preferencesWC; }
+void Rivulet_AppDelegate::showFirstRunWindow()
+{
+    auto *startup = new StartupWindow([this](bool) {
+        m_preferencesWC->setUI();
+        m_startupWC->close();
+        openWindowForController(m_preferencesWC, false);
+    });
+    m_startupWC = startup;
+    connect(startup, &TrackedWindow::closed, this, [this] {
+        if (m_modalWindow == m_startupWC)
+            setModalWindow(nullptr);
+        stopModal();
+    });
+    openWindowForController(startup, false, false, true);
+}
 QWidget *Rivulet_AppDelegate::aboutWC() const { return m_aboutWC; }
 
 void Rivulet_AppDelegate::startIconAnimation()

@@ -4,6 +4,7 @@
 #include "app/RivuletModel.h"
 #include "app/StandardFolders.h"
 #include "hotkeys/Hotkey.h"
+#include "settings/LoginItems.h"
 #include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
 #include "store/ManagedObjectModel.h"
@@ -80,10 +81,19 @@ void Rivulet_AppDelegate::awakeFromNib()
     m_directoryDiffer->setRoots(childrenOf(Settings::rootDirectory()));
     m_directoryDiffer->setExclusions(childrenOf(Settings::exclusionsDirectory()));
     m_directoryDiffer->setDelegate(this);
-    // 8. The login item follows "StartAtLogin": added with the login items.
+    // 8. The login item follows "StartAtLogin".
+    LoginItems::runAppOnUserLogin(Settings::startAtLogin());
     // 9. Watching resumes from the persisted event id.
     m_directoryDiffer->startWatchingWithLastSCEvent(Settings::lastSCEvent());
-    // 10. The first-run window: added with the first-run window.
+    // 10. The first run asks about starting at login; it is the first run only once, whatever happens.
+    if (!Settings::didFirstLoad()) {
+        if (m_withUi)
+            showFirstRunWindow();
+        Settings::setDidFirstLoad(true);
+        StoreError ignored;
+        if (ManagedObjectContext *ctx = managedObjectContext())
+            ctx->save(&ignored);
+    }
     // 11. The system-wide hotkey opens the drop-down with the search field focused.
     if (m_withUi && Settings::useDownloadHotkey())
         Hotkey::hotkeyWithLongLong(Settings::downloadHotkey()).registerWithTarget(this, "rivuletHotKeyPressed", QVariant());

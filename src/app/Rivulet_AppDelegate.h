@@ -8,6 +8,7 @@
 #include "store/StoreError.h"
 #include "watch/DirectoryDiffer.h"
 #include "hotkeys/GlobalEventMonitor.h"
+#include "ui/PreferencesWindow.h"
 #include "ui/SearchField.h"
 #include <QObject>
 #include <QPointer>
@@ -33,7 +34,8 @@ class Rivulet_AppDelegate : public QObject,
                             public DirectoryDifferDelegate,
                             public GrowlDelegate,
                             public SearchFieldDelegate,
-                            public GlobalEventMonitorDelegate {
+                            public GlobalEventMonitorDelegate,
+                            public PreferencesHost {
     Q_OBJECT
 public:
     enum TerminateReply { TerminateCancel, TerminateNow };
@@ -77,7 +79,7 @@ public:
     void startIconAnimation() override;
     void stopIconAnimation() override;
     // After the watched folders changed: watch the new set, resuming from the stored id.
-    void watchDirsUpdated();
+    void watchDirsUpdated() override;
     bool unpackArchive(const QByteArray &path, const QByteArray &type);
     void fsMoveContentsOfDirectory(const QByteArray &source, const QByteArray &destination);
     bool fsMoveToTrash(const QByteArray &path);
@@ -94,7 +96,9 @@ public:
     void buildInterface();
     StatusItem *statusItem() const { return m_statusItem; }
     IconAnimation *iconAnimation() const { return m_iconAnimation; }
-    QWidget *preferencesWC() const;
+    PreferencesWindow *preferencesWC() const { return m_preferencesWC; }
+    QWidget *startupWC() const { return m_startupWC; }
+    QObject *hotkeyTarget() override { return this; }
     QWidget *aboutWC() const;
     QWidget *modalWindow() const { return m_modalWindow; }
     void setModalWindow(QWidget *window);
@@ -123,6 +127,7 @@ private:
     bool askQuitAnyway();
     void configureMusicLibrary();
     void makeWindows();
+    void showFirstRunWindow();
     void importArchive(const QByteArray &path, const QByteArray &type);
     void importMusicFile(const QByteArray &path);
     void postNotification(const QString &description, TrackId trackId);
@@ -144,7 +149,8 @@ private:
     StatusItem *m_statusItem = nullptr;
     MenuView *m_menuView = nullptr;
     UpdateChecker *m_updater = nullptr;
-    TrackedWindow *m_preferencesWC = nullptr;
+    PreferencesWindow *m_preferencesWC = nullptr;
+    TrackedWindow *m_startupWC = nullptr;
     TrackedWindow *m_aboutWC = nullptr;
     QPointer<QWidget> m_modalWindow;
     QPointer<QEventLoop> m_modalLoop;

@@ -25,7 +25,7 @@ KeyboardLayout::KeyboardLayout()
     if (!x11)
         return;
     xcb_connection_t *c = x11->connection();
-    if (!xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS,
+    if (!c || !xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS,
                                      nullptr, nullptr, nullptr, nullptr))
         return;
     const int32_t device = xkb_x11_get_core_keyboard_device_id(c);

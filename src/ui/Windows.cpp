@@ -1,5 +1,4 @@
 #include "ui/Windows.h"
-#include "settings/Settings.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -37,12 +36,3 @@ AboutWindow::AboutWindow(QWidget *parent) : TrackedWindow(parent)
     setFixedSize(sizeHint());
 }
 
-PreferencesWindow::PreferencesWindow(QWidget *parent) : TrackedWindow(parent)
-{
-    setWindowTitle(tr("Rivulet Preferences"));
-    setObjectName(QStringLiteral("PreferencesWindow"));
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->addWidget(new QLabel(tr("Settings are kept in %1").arg(Settings::preferencesFilePath()), this));
-    setFixedSize(sizeHint().expandedTo(QSize(420, 160)));
-}

@@ -21,9 +21,3 @@ public:
     explicit AboutWindow(QWidget *parent = nullptr);
 };
 
-// Holds the preferences; its controls come with the preferences window.
-class PreferencesWindow : public TrackedWindow {
-    Q_OBJECT
-public:
-    explicit PreferencesWindow(QWidget *parent = nullptr);
-};

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 
 namespace {
@@ -84,7 +85,15 @@ private slots:
         QVERIFY(!exclusions->subdirectories()[0]->lastScanTime());
         QVERIFY(!ctx->hasChanges());
 
-        // Defaults are answered without writing the preferences file.
+        // The first start records that it happened; that is the only key written.
+        QCOMPARE(Settings::didFirstLoad(), true);
+        QCOMPARE(QSettings(home.prefsPath(), QSettings::IniFormat).allKeys(), QStringList{QStringLiteral("DidFirstLoad")});
+        QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
+    }
+
+    void gettersAnswerDefaultsWithoutWritingAnything()
+    {
+        TempHome home;
         QCOMPARE(Settings::deleteArchiveContents(), false);
         QCOMPARE(Settings::deleteFiles(), false);
         QCOMPARE(Settings::deleteZips(), false);
@@ -99,7 +108,6 @@ private slots:
         QCOMPARE(Settings::lastSCEvent(), quint64(0));
         QVERIFY(Settings::searchLocation().endsWith(QStringLiteral("/search/search.html#/s/mediafire/")));
         QVERIFY(!QFile::exists(home.prefsPath()));
-        QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
     }
 
     void withoutDownloadsFolderOnlyMailDownloadsIsWatched()

@@ -2,6 +2,7 @@
 // with real widgets (offscreen).
 #include "TestSupport.h"
 #include "app/Rivulet_AppDelegate.h"
+#include "settings/Settings.h"
 #include "ui/IconAnimation.h"
 #include "ui/IconView.h"
 #include "ui/MenuItemView.h"
@@ -180,6 +181,7 @@ private slots:
     void searchCommandsAndHotkeyToggle()
     {
         TempHome home;
+        Settings::setDidFirstLoad(true);
         LogCapture log;
         Rivulet_AppDelegate app(true);
         app.buildInterface();
@@ -218,6 +220,7 @@ private slots:
     void windowsOpenOneAtATimeCentred()
     {
         TempHome home;
+        Settings::setDidFirstLoad(true);
         LogCapture log;
         Rivulet_AppDelegate app(true);
         app.buildInterface();

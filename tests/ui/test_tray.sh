@@ -22,6 +22,9 @@ printf '%s\n' "$1" >>"$HOME/browser.log"
 STUB
 chmod +x "$HOME/browser"
 export BROWSER=$HOME/browser
+# Not the first run: the first-run window has a test of its own.
+mkdir -p "$XDG_CONFIG_HOME/Rivulet"
+printf '[General]\nDidFirstLoad=true\n' >"$XDG_CONFIG_HOME/Rivulet/Rivulet.conf"
 location=$(printf 'https://search.rivulet.app/search/search.html#/s/mediafire/')
 
 "$rivulet" >"$HOME/rivulet.log" 2>&1 &
@@ -142,7 +145,7 @@ check "and the store was saved" '[ -s "$XDG_DATA_HOME/Rivulet/storedata" ]'
 
 # With the hotkey switched off, nothing is registered.
 mkdir -p "$XDG_CONFIG_HOME/Rivulet"
-printf '[General]\nUseDownloadHotkey=false\n' >"$XDG_CONFIG_HOME/Rivulet/Rivulet.conf"
+printf '[General]\nDidFirstLoad=true\nUseDownloadHotkey=false\n' >"$XDG_CONFIG_HOME/Rivulet/Rivulet.conf"
 "$rivulet" >"$HOME/rivulet2.log" 2>&1 &
 pid=$!
 sleep 1.5

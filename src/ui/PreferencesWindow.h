@@ -1,0 +1,66 @@
+#pragma once
+// The preferences window: every setting a person may change, the watched
+// folders, the hotkey (chosen by pressing it) and the search location. Each
+// change is written at once; there is no OK or Cancel.
+#include "hotkeys/KeyDownApplication.h"
+#include "ui/Windows.h"
+#include <QStringList>
+
+class ManagedObjectContext;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+// What the window needs of the application controller.
+class PreferencesHost {
+public:
+    virtual ~PreferencesHost() = default;
+    virtual void watchDirsUpdated() = 0;
+    virtual ManagedObjectContext *managedObjectContext() = 0;
+    virtual QObject *hotkeyTarget() = 0; // receives rivuletHotKeyPressed
+};
+
+class PreferencesWindow : public TrackedWindow, public HotkeyCaptureTarget {
+    Q_OBJECT
+public:
+    static const QString kPlaySongsNotice;
+
+    explicit PreferencesWindow(PreferencesHost *host, QWidget *parent = nullptr);
+    void setUI();
+    void checkBoxClicked(QCheckBox *sender);
+    void addDirClicked();
+    // The folder chooser ended: the chosen folder is added when accepted and inside home.
+    void openPanelDidEnd(const QStringList &chosen, bool accepted);
+    void rmDirClicked();
+    int numberOfRowsInTableView() const;
+    QString tableViewObjectValue(int row) const;
+    void runAppOnUserLogin(bool enable);
+    void showPlaySongsWarning();
+    void alert(const QString &title, const QString &text);
+    QString searchLocationString() const;
+    void setSearchLocationString(const QString &location);
+
+    QWidget *captureWindow() const override { return const_cast<PreferencesWindow *>(this); }
+    void hotkeySelected(quint16 keycode, quint64 modifiers) override;
+
+    // Controls, for the tests and the window's own layout.
+    QListWidget *dirsTable;
+    QCheckBox *startAtLoginCheckbox, *deleteFilesCheckbox, *deleteArchiveContentsCheckbox, *unzipFilesCheckbox, *deleteZipsCheckbox;
+    QCheckBox *playSongsCheckbox, *ifStoppedCheckbox, *useDownloadHotkeyCheckbox, *growlNotificationsCheckbox, *searchLocationCheckbox;
+    QLabel *deleteArchiveContentsText;
+    MouseDownTextField *downloadHotkeyTextField;
+    QLineEdit *searchLocationTextField;
+    QLabel *versionTextField;
+    QPushButton *addDirButton, *rmDirButton;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void reloadTable();
+    void saveStore();
+    void setArchiveContentsTextEnabled(bool enabled);
+    PreferencesHost *m_host;
+};

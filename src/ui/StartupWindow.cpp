@@ -1,0 +1,64 @@
+#include "ui/StartupWindow.h"
+#include "app/Log.h"
+#include "settings/Settings.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+const QString StartupWindow::kQuestion = QStringLiteral(
+    "To import songs whenever you're downloading music, Rivulet should start up when you log in to your computer. Would you like us to "
+    "set this for you?");
+
+StartupWindow::StartupWindow(std::function<void(bool)> answered, QWidget *parent) : TrackedWindow(parent), m_answered(std::move(answered))
+{
+    setWindowTitle(tr("Welcome to Rivulet"));
+    setObjectName(QStringLiteral("StartupWindow"));
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 24, 28, 20);
+    auto *icon = new QLabel(this);
+    icon->setPixmap(QPixmap(QStringLiteral(":/rivulet.png")).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    icon->setAlignment(Qt::AlignCenter);
+    auto *title = new QLabel(tr("<b>Welcome to Rivulet</b>"), this);
+    title->setAlignment(Qt::AlignCenter);
+    auto *text = new QLabel(tr("Rivulet imports the music you download into your music library, in the playlist \"Rivulet\". "
+                               "It lives in the tray at the top of your screen."),
+                            this);
+    text->setWordWrap(true);
+    auto *button = new QPushButton(tr("Get Started"), this);
+    button->setDefault(true);
+    layout->addWidget(icon);
+    layout->addWidget(title);
+    layout->addWidget(text);
+    layout->addWidget(button, 0, Qt::AlignCenter);
+    setFixedWidth(380);
+    connect(button, &QPushButton::clicked, this, &StartupWindow::buttonClicked);
+}
+
+void StartupWindow::buttonClicked()
+{
+    m_sheet = new QMessageBox(this);
+    m_sheet->setText(QStringLiteral("This is important"));
+    m_sheet->setInformativeText(kQuestion);
+    QPushButton *yes = m_sheet->addButton(tr("Yes"), QMessageBox::YesRole);
+    m_sheet->addButton(tr("No"), QMessageBox::NoRole);
+    m_sheet->setDefaultButton(yes);
+    m_sheet->setWindowModality(Qt::WindowModal);
+    connect(m_sheet, &QMessageBox::finished, this, [this, yes] {
+        const int code = m_sheet->clickedButton() == yes ? 1 : 0;
+        m_sheet->deleteLater();
+        m_sheet = nullptr;
+        alertDidEnd(code);
+    });
+    m_sheet->open();
+}
+
+void StartupWindow::alertDidEnd(int returnCode)
+{
+    Log::f("return code:%i, %i", returnCode, 1);
+    Settings::setStartAtLogin(returnCode == 1);
+    if (m_answered)
+        m_answered(returnCode == 1);
+}

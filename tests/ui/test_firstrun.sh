@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The first start as a newcomer meets it: the first-run question, the
+# preferences window it opens, choosing a new hotkey by pressing it there,
+# and the second start. Usage: test_firstrun.sh <rivulet> <screenshot folder>
+set -u
+rivulet=$1
+shots=$2
+mkdir -p "$shots"
+passed=0
+failed=0
+check() {
+  if eval "$2"; then passed=$((passed + 1)); echo "PASS: $1"; else failed=$((failed + 1)); echo "FAIL: $1"; fi
+}
+export HOME=$(mktemp -d)
+trap 'rm -rf "$HOME"' EXIT
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
+conf=$XDG_CONFIG_HOME/Rivulet/Rivulet.conf
+visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
+
+"$rivulet" >"$HOME/rivulet.log" 2>&1 &
+pid=$!
+for _ in $(seq 50); do [ -n "$(visible "Welcome to Rivulet")" ] && break; sleep 0.1; done
+welcome=$(visible "Welcome to Rivulet")
+check "the first start shows the first-run window" '[ -n "$welcome" ]'
+check "DidFirstLoad is recorded at once" 'grep -q "^DidFirstLoad=true" "$conf"'
+import -window root "$shots/firstrun.png" 2>/dev/null
+xdotool windowactivate --sync "$welcome" 2>/dev/null
+xdotool key Return
+sleep 0.6
+import -window root "$shots/firstrun-question.png" 2>/dev/null
+xdotool key Return # "Yes" is the default button
+sleep 0.8
+prefs=$(visible "Rivulet Preferences")
+check "answering Yes opens the preferences window" '[ -n "$prefs" ]'
+check "and stores StartAtLogin" 'grep -q "^StartAtLogin=true" "$conf"'
+check "the autostart entry waits for the next start" '[ -z "$(ls "$XDG_CONFIG_HOME/autostart" 2>/dev/null)" ]'
+check "the first-run window is gone" '[ -z "$(visible "Welcome to Rivulet")" ]'
+import -window root "$shots/preferences.png" 2>/dev/null
+
+# Choose Control+Shift+K by pressing it in the hotkey field.
+eval "$(xdotool getwindowgeometry --shell "$prefs")"
+xdotool mousemove $((X + WIDTH - 138)) $((Y + HEIGHT - 83)) click 1
+sleep 0.3
+xdotool keydown ctrl+shift
+sleep 0.1
+xdotool keyup ctrl+shift # modifiers alone change nothing
+sleep 0.1
+check "pressing only modifiers stores nothing" '! grep -q "^DownloadHotkey=" "$conf"'
+xdotool keydown ctrl+shift
+xdotool key k
+xdotool keyup ctrl+shift
+sleep 0.4
+check "the new hotkey is stored packed ($(grep DownloadHotkey "$conf"))" 'grep -q "^DownloadHotkey=6597069766696$" "$conf"'
+check "and shown" 'grep -q "keycode:40 modifiers:393216 string:" "$HOME/rivulet.log"'
+xdotool key ctrl+shift+k
+sleep 0.6
+check "the new combination opens the drop-down" '[ -n "$(visible "Rivulet menu")" ]'
+xdotool key ctrl+shift+k
+sleep 0.4
+xdotool key alt+d
+sleep 0.6
+check "the old one no longer does" '[ -z "$(visible "Rivulet menu")" ]'
+
+kill -TERM $pid
+wait $pid
+check "quitting with the preferences open works" '[ $? -eq 0 ]'
+
+"$rivulet" >"$HOME/rivulet2.log" 2>&1 &
+pid=$!
+sleep 1.5
+check "the second start shows no first-run window" '[ -z "$(visible "Welcome to Rivulet")" ]'
+check "and adds the autostart entry for this program" 'grep -qF "Exec=\"$(readlink -f "$rivulet")\"" "$XDG_CONFIG_HOME/autostart/rivulet.desktop"'
+kill -TERM $pid
+wait $pid
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
