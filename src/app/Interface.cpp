@@ -7,6 +7,7 @@
 #include "ui/SearchField.h"
 #include "ui/StartupWindow.h"
 #include "ui/StatusItem.h"
+#include "hotkeys/DDHotKeyCenter.h"
 #include "hotkeys/KeyDownApplication.h"
 #include "ui/UpdateChecker.h"
 #include "ui/Windows.h"
@@ -56,6 +57,25 @@ void Rivulet_AppDelegate::makeWindows()
             stopModal();
         });
     }
+}
+
+void Rivulet_AppDelegate::tearDownInterface()
+{
+    if (qGuiApp)
+        disconnect(qGuiApp, nullptr, this, nullptr);
+    DDHotKeyCenter().unregisterHotKeysWithTarget(this);
+    KeyDownApplication::setCaptureTarget(nullptr);
+    delete m_statusItem; // with the drop-down, whose search field reports to us
+    m_statusItem = nullptr;
+    delete m_iconAnimation;
+    m_iconAnimation = nullptr;
+    delete m_notifications;
+    m_notifications = nullptr;
+    delete m_startupWC;
+    delete m_preferencesWC;
+    delete m_aboutWC;
+    m_startupWC = m_preferencesWC = nullptr;
+    m_aboutWC = nullptr;
 }
 
 void Rivulet_AppDelegate::showFirstRunWindow()

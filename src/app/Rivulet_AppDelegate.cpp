@@ -43,6 +43,8 @@ Rivulet_AppDelegate::~Rivulet_AppDelegate()
     if (GlobalEventMonitor::sharedMonitor()->delegate() == this)
         GlobalEventMonitor::sharedMonitor()->setDelegate(nullptr);
     m_directoryDiffer.reset(); // its thread may still be importing: it ends first
+    // The interface goes while the controller, which its parts call back, is whole.
+    tearDownInterface();
     Settings::setHost(nullptr);
     Settings::forgetCoreDataSettings();
     if (g_shared == this)

@@ -128,6 +128,7 @@ private:
     void configureMusicLibrary();
     void makeWindows();
     void showFirstRunWindow();
+    void tearDownInterface();
     void importArchive(const QByteArray &path, const QByteArray &type);
     void importMusicFile(const QByteArray &path);
     void postNotification(const QString &description, TrackId trackId);

@@ -25,9 +25,6 @@ IconAnimation::~IconAnimation()
         m_quit = true;
     }
     m_wake.notify_all();
-    // The thread may be waiting for the main thread to show a frame: serve it.
-    while (!m_threadDone)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     m_thread.join();
 }
 
@@ -85,6 +82,25 @@ int IconAnimation::getFrameIndex() const
     return n % 2;
 }
 
+void IconAnimation::onMainThreadAndWait(std::function<void()> fn)
+{
+    {
+        std::lock_guard lock(m_wakeMutex);
+        m_handedOver = false;
+    }
+    // Queued, not blocking: a call still pending when the animation goes is dropped with it.
+    QMetaObject::invokeMethod(this, [this, fn] {
+        fn();
+        {
+            std::lock_guard lock(m_wakeMutex);
+            m_handedOver = true;
+        }
+        m_wake.notify_all();
+    }, Qt::QueuedConnection);
+    std::unique_lock lock(m_wakeMutex);
+    m_wake.wait(lock, [this] { return m_handedOver || m_quit; });
+}
+
 void IconAnimation::runAnimation()
 {
     while (!m_quit) {
@@ -92,11 +108,11 @@ void IconAnimation::runAnimation()
             m_wasRunning = true;
             const int i = getFrameIndex();
             if (i != m_oldFrameIndex) {
-                QMetaObject::invokeMethod(this, [this, i] { setImageViewImage(m_images[i]); }, Qt::BlockingQueuedConnection);
+                onMainThreadAndWait([this, i] { setImageViewImage(m_images[i]); });
                 m_oldFrameIndex = i;
             }
         } else if (m_wasRunning) {
-            QMetaObject::invokeMethod(this, [this] { updateIconImage(); }, Qt::BlockingQueuedConnection);
+            onMainThreadAndWait([this] { updateIconImage(); });
             m_wasRunning = false;
         } else {
             // Idle: no polling until the next start.

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QObject>
 #include <atomic>
+#include <functional>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -45,6 +46,8 @@ public:
 
 private:
     void runAnimation();
+    // Runs fn on the main thread and waits until it ran (or the animation is being destroyed).
+    void onMainThreadAndWait(std::function<void()> fn);
 
     IconView *m_imageView = nullptr;
     QImage m_images[2];
@@ -57,6 +60,7 @@ private:
     // While nothing runs the thread sleeps here instead of polling.
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
+    bool m_handedOver = false;
     // Owned by the animation thread.
     int m_oldFrameIndex = -1;
     bool m_wasRunning = false;

@@ -141,6 +141,7 @@ kill -TERM $pid
 wait $pid
 status=$?
 check "SIGTERM quits cleanly (status $status)" '[ "$status" -eq 0 ]'
+[ "$status" -eq 0 ] || tail -60 "$HOME/rivulet.log"
 check "and the store was saved" '[ -s "$XDG_DATA_HOME/Rivulet/storedata" ]'
 
 # With the hotkey switched off, nothing is registered.
