@@ -2,20 +2,7 @@
 # The first start as a newcomer meets it: the first-run question, the
 # preferences window it opens, choosing a new hotkey by pressing it there,
 # and the second start. Usage: test_firstrun.sh <rivulet> <screenshot folder>
-set -u
-rivulet=$1
-shots=$2
-mkdir -p "$shots"
-passed=0
-failed=0
-check() {
-  if eval "$2"; then passed=$((passed + 1)); echo "PASS: $1"; else failed=$((failed + 1)); echo "FAIL: $1"; fi
-}
-export HOME=$(mktemp -d)
-trap 'rm -rf "$HOME"' EXIT
-export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
-conf=$XDG_CONFIG_HOME/Rivulet/Rivulet.conf
-visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
+. "$(dirname "$0")/desktop-test-lib.sh"
 
 "$rivulet" >"$HOME/rivulet.log" 2>&1 &
 pid=$!
@@ -73,5 +60,4 @@ check "and adds the autostart entry for this program" 'grep -qF "Exec=\"$(readli
 kill -TERM $pid
 wait $pid
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -1,16 +1,7 @@
 #!/usr/bin/env bash
 # A desktop without any tray host: the program keeps running and says so.
 # Usage: test_notray.sh <rivulet> <screenshot folder>
-set -u
-rivulet=$1
-passed=0
-failed=0
-check() {
-  if eval "$2"; then passed=$((passed + 1)); echo "PASS: $1"; else failed=$((failed + 1)); echo "FAIL: $1"; fi
-}
-export HOME=$(mktemp -d)
-trap 'rm -rf "$HOME"' EXIT
-export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share
+. "$(dirname "$0")/desktop-test-lib.sh"
 "$rivulet" >"$HOME/rivulet.log" 2>&1 &
 pid=$!
 sleep 1.5
@@ -19,5 +10,4 @@ check "it keeps running" 'kill -0 $pid'
 kill -TERM $pid
 wait $pid
 check "and quits cleanly" '[ $? -eq 0 ]'
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

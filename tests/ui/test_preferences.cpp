@@ -37,6 +37,19 @@ QVariant stored(const QString &key)
     return QSettings(Settings::preferencesFilePath(), QSettings::IniFormat).value(key);
 }
 
+// The program after its first run, in a private HOME, with its windows.
+struct Started {
+    TempHome home;
+    std::unique_ptr<Rivulet_AppDelegate> app;
+    Started()
+    {
+        Settings::setDidFirstLoad(true);
+        app = std::make_unique<Rivulet_AppDelegate>(true);
+        app->awakeFromNib();
+    }
+    PreferencesWindow *window() const { return app->preferencesWC(); }
+};
+
 QList<QByteArray> watched(Rivulet_AppDelegate &app)
 {
     QList<QByteArray> names;
@@ -78,11 +91,8 @@ private slots:
 
     void checkboxRulesAreWrittenAtOnce()
     {
-        TempHome home;
-        Settings::setDidFirstLoad(true);
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
-        PreferencesWindow *w = app.preferencesWC();
+        Started started;
+        PreferencesWindow *w = started.window();
         AlertCatcher alerts;
 
         w->deleteFilesCheckbox->click();
@@ -130,11 +140,10 @@ private slots:
 
     void foldersAreAddedInsideHomeAndRemoved()
     {
-        TempHome home;
-        Settings::setDidFirstLoad(true);
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
-        PreferencesWindow *w = app.preferencesWC();
+        Started started;
+        TempHome &home = started.home;
+        Rivulet_AppDelegate &app = *started.app;
+        PreferencesWindow *w = started.window();
         AlertCatcher alerts;
         const QString music = home.path(QStringLiteral("Music Inbox"));
         QDir().mkpath(music);
@@ -167,11 +176,8 @@ private slots:
 
     void newHotkeyIsStoredShownAndRegistered()
     {
-        TempHome home;
-        Settings::setDidFirstLoad(true);
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
-        PreferencesWindow *w = app.preferencesWC();
+        Started started;
+        PreferencesWindow *w = started.window();
         LogCapture log;
         // Control+Shift+K (virtual key 40).
         w->hotkeySelected(40, 0x40000 | 0x20000);

@@ -1,20 +1,8 @@
 #!/usr/bin/env bash
 # The tray icon and its drop-down on a real X server with a real tray host,
 # driven like a person with xdotool. Usage: test_tray.sh <rivulet> <screenshot folder>
-set -u
-rivulet=$1
-shots=$2
-mkdir -p "$shots"
-passed=0
-failed=0
-check() {
-  if eval "$2"; then passed=$((passed + 1)); echo "PASS: $1"; else failed=$((failed + 1)); echo "FAIL: $1"; fi
-}
-
-export HOME=$(mktemp -d)
-trap 'rm -rf "$HOME"' EXIT
+. "$(dirname "$0")/desktop-test-lib.sh"
 mkdir -p "$HOME/Downloads"
-export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share RIVULET_MPD_OUTPUT=null
 # A stand-in browser that only remembers the address it was given.
 cat >"$HOME/browser" <<'STUB'
 #!/bin/sh
@@ -157,5 +145,4 @@ check "and the key does not open the drop-down" '! menu_visible'
 kill -TERM $pid
 wait $pid
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
