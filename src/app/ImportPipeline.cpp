@@ -1,6 +1,7 @@
 // The import pipeline of the application controller: each settled file the
 // differ hands over is imported into the music library; archives are
 // unpacked first and their music imported together.
+#include "app/ArchiveSize.h"
 #include "app/Log.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "app/Trash.h"
@@ -134,13 +135,22 @@ bool Rivulet_AppDelegate::unpackArchive(const QByteArray &path, const QByteArray
         tool = QStandardPaths::findExecutable(QStringLiteral("unar"));
     else
         return false;
+    // An archive that would unpack to more than the disk holds is not unpacked.
+    const QByteArray support = applicationSupportDirectory();
+    if (const auto size = ArchiveSize::unpackedSize(path, type)) {
+        const quint64 room = ArchiveSize::room(support);
+        if (*size > room) {
+            Log::f("--- %@ would unpack to %qu bytes, more than the %qu there is room for; not unpacking", path, *size, room);
+            return false;
+        }
+    }
     const QByteArray scratch = archiveDir();
     removeTree(scratch);
     ::mkdir(scratch.constData(), 0700);
 
     // The tool gets the archive alone in a private folder: unar takes files
     // beside it whose names differ by a number for parts of one set.
-    const QByteArray alone = applicationSupportDirectory() + "/archiveLink";
+    const QByteArray alone = support + "/archiveLink";
     removeTree(alone);
     ::mkdir(alone.constData(), 0700);
     const QByteArray linked = alone + '/' + leafName(path);

@@ -167,6 +167,21 @@ private slots:
         }
         f.drop(work.path() + QStringLiteral("/locked.zip"), QStringLiteral("locked.zip"));
         QTRY_COMPARE_WITH_TIMEOUT(f.log->count(QStringLiteral("Error unpacking - archive may be incomplete")), 4, kWait);
+        // A bomb: 200 MB of zeros in a 200 KB zip, above the limit set for this run.
+        qputenv("RIVULET_UNPACK_LIMIT", "100000000");
+        {
+            QFile big(work.path() + QStringLiteral("/zeros.mp3"));
+            QVERIFY(big.open(QIODevice::WriteOnly));
+            const QByteArray block(1 << 20, '\0');
+            for (int i = 0; i < 200; ++i)
+                big.write(block);
+        }
+        QVERIFY(makeZip(work.path(), {QStringLiteral("-q"), QStringLiteral("bomb.zip"), QStringLiteral("zeros.mp3")}));
+        f.drop(work.path() + QStringLiteral("/bomb.zip"), QStringLiteral("bomb.zip"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.log->count(QStringLiteral("Error unpacking - archive may be incomplete")), 5, kWait);
+        QVERIFY(f.log->contains(QStringLiteral("bomb.zip would unpack to 209715200 bytes, more than the 100000000 there is room for; not unpacking")));
+        QVERIFY(!QFile::exists(f.home.supportDir() + QStringLiteral("/archiveTemp/zeros.mp3")));
+        qunsetenv("RIVULET_UNPACK_LIMIT");
         QVERIFY(t.elapsed() < 30000); // nothing waited for an answer
         QCOMPARE(addedLines(*f.log), 0);
         QCOMPARE(f.notifications().size(), 0);
@@ -174,7 +189,7 @@ private slots:
         f.drop(testData(QStringLiteral("zip/escape.zip")), QStringLiteral("escape.zip"));
         // unzip reports the entries it refused; either way nothing lands outside.
         QTRY_VERIFY_WITH_TIMEOUT(f.log->contains(QStringLiteral("Fraction of scanned directories files that were music files:"))
-                                     || f.log->count(QStringLiteral("Error unpacking - archive may be incomplete")) == 5, kWait);
+                                     || f.log->count(QStringLiteral("Error unpacking - archive may be incomplete")) == 6, kWait);
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/rivulet-escape-target/evil.mp3")));
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/rivulet-escape-target/abs.mp3")));
         QVERIFY(!QFile::exists(f.home.path(QStringLiteral(".local/up.mp3"))));
