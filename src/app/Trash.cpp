@@ -21,6 +21,8 @@ QByteArray homeTrash()
 
 namespace {
 
+constexpr int kMaxTrashName = 255 - int(sizeof(".trashinfo") - 1) - 5;
+
 dev_t deviceOf(const QByteArray &path)
 {
     struct stat st;
@@ -51,7 +53,16 @@ bool makeTrashFolders(const QByteArray &trash)
 // trash and relative to the file system's top for the others.
 bool moveInto(const QByteArray &trash, const QByteArray &path, const QByteArray &pathInInfo)
 {
-    const QByteArray leaf = leafName(path);
+    // The info file adds ".trashinfo" and a number may follow: a long name is
+    // shortened in the trash (the info file keeps the full original path).
+    QByteArray leaf = leafName(path);
+    if (leaf.size() > kMaxTrashName) {
+        leaf.truncate(kMaxTrashName);
+        while (!leaf.isEmpty() && (uchar(leaf.back()) & 0xC0) == 0x80)
+            leaf.chop(1);
+        if (!leaf.isEmpty() && uchar(leaf.back()) >= 0xC0)
+            leaf.chop(1); // the start of a character whose rest was cut
+    }
     const QByteArray encoded = QUrl::toPercentEncoding(QFile::decodeName(pathInInfo), "/");
     const QByteArray info = "[Trash Info]\nPath=" + encoded + "\nDeletionDate="
                             + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")).toLatin1() + "\n";

@@ -62,6 +62,14 @@ int main(int argc, char **argv)
         Log::f("No display found; running without tray icon and windows.");
 
     Rivulet_AppDelegate delegate(withUi);
+    // Test-only: shorter watcher timings, so fault tests can run many rounds.
+    if (qgetenv("RIVULET_TEST_TIMINGS") == "fast") {
+        DirectoryDiffer::Timings t;
+        t.settleSeconds = 0.5;
+        t.passSeconds = 0.1;
+        t.latencySeconds = 0.3;
+        delegate.setDifferTimings(t);
+    }
     if (withUi)
         delegate.buildInterface();
     delegate.awakeFromNib();

@@ -213,6 +213,7 @@ void DirectoryDiffer::processQueue()
     if (!m_watching)
         return; // ends this chain of passes; the next start begins another
     bool hurry = false;
+    bool handedOver = false;
     if (!m_fileQueue.isEmpty()) {
         const QList<FileQueueEntry> taken = std::move(m_fileQueue);
         m_fileQueue.clear();
@@ -238,6 +239,7 @@ void DirectoryDiffer::processQueue()
                     delegate->startIconAnimation();
                     delegate->directoryDifferFileAddedOrUpdated(this, name);
                     dir->deleteFileNamed(name, true);
+                    handedOver = true;
                 } else {
                     file->setSize(size);
                     file->setModified(mtime);
@@ -254,6 +256,14 @@ void DirectoryDiffer::processQueue()
         m_queuedNames.clear();
         for (const FileQueueEntry &e : std::as_const(m_fileQueue))
             m_queuedNames.insert(e.file->name());
+    }
+    // A record left in the saved store means "still waiting": once files
+    // are handed over, the store must say so, or the next start would
+    // import them again.
+    if (handedOver) {
+        StoreError ignored;
+        if (ManagedObjectContext *ctx = managedObjectContext())
+            ctx->save(&ignored);
     }
     if (hurry) {
         Log::f("hurry up");

@@ -95,10 +95,20 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
             }
             if (size == 0)
                 continue;
-            if (File *known = dir->findFileNamed(e.name, false); known && known->size() == 0) {
-                Log::f("%@    %@ had zero length, now it doesn't, adding to queue", pad, e.name);
-                queueFile(dir->addFileNamed(e.name, false));
-                continue;
+            if (File *known = dir->findFileNamed(e.name, false)) {
+                if (known->size() == 0) {
+                    Log::f("%@    %@ had zero length, now it doesn't, adding to queue", pad, e.name);
+                    queueFile(dir->addFileNamed(e.name, false));
+                    continue;
+                }
+                // A record outlives its hand-over only when the program ended while the
+                // file was waiting (records go with each hand-over and with each stop):
+                // it is still owed an import.
+                if (!m_queuedNames.contains(known->name())) {
+                    Log::f("%@    %@ was still waiting when Rivulet last ended, adding to queue", pad, e.name);
+                    queueFile(dir->addFileNamed(e.name, false));
+                    continue;
+                }
             }
             if (*mtime <= *lastScan - uncertainty)
                 continue;

@@ -27,6 +27,12 @@ private slots:
         QVERIFY(info.startsWith("[Trash Info]\nPath=" + QUrl::toPercentEncoding(home.path(QStringLiteral("odd 100%.mp3")), "/") + "\nDeletionDate="));
         QVERIFY(!QFile::exists(cwdTrash + QStringLiteral("/odd 100%.mp3")));
         QVERIFY(!Trash::moveToTrash(home.bytes(QStringLiteral("never there.mp3"))));
+        // A name of 255 bytes still goes, under a shorter name in the trash.
+        const QString longName = QString(251, QLatin1Char('L')) + QStringLiteral(".mp3");
+        QVERIFY(writeFile(home.path(longName), "long"));
+        QVERIFY(Trash::moveToTrash(home.bytes(longName)));
+        QVERIFY(!QFile::exists(home.path(longName)));
+        QVERIFY(readAll(trash + QStringLiteral("/info/") + longName.left(240) + QStringLiteral(".trashinfo")).contains(QFile::encodeName(longName)));
         // A folder goes whole.
         QDir().mkpath(home.path(QStringLiteral("album/cd1")));
         QVERIFY(Trash::moveToTrash(home.bytes(QStringLiteral("album"))));

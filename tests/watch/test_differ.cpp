@@ -60,6 +60,27 @@ private slots:
             QVERIFY(id > lastId);
     }
 
+    void fileWaitingWhenTheProgramEndedIsImportedAtTheNextStart()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        DirectoryDiffer::Timings slow = DifferFixture::fast();
+        slow.settleSeconds = 30; // it is still waiting when the program ends
+        f.open({root}, {}, slow);
+        f.startAndWait();
+        QVERIFY(writeFile(root + QStringLiteral("/waiting.mp3"), "song"));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.top->subdirectories()[0]->files().empty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.delegate.ids().isEmpty(), 5000);
+        const quint64 lastId = f.delegate.ids().last();
+        // The store was saved after the scan that queued it; the program then ends
+        // like a killed one: whatever happens in memory afterwards is not saved.
+        f.differ.reset();
+        f.store.reset();
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait(lastId);
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files(), QList<QByteArray>{QFile::encodeName(root) + "/waiting.mp3"}, 5000);
+    }
+
     void foldersThatDoNotCountCauseNoScan()
     {
         DifferFixture f;
