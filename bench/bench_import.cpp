@@ -51,6 +51,7 @@ int main(int argc, char **argv)
         const double perFile = double(t.nsecsElapsed()) / 1e6 / 100;
         printf("100 music files: %.1f ms per file from hand-over to track in the playlist (goal 50 ms), %.1f MPD exchanges per import\n",
                perFile, double(library->exchanges() - exchangesBefore) / 100);
+        printf("TABLE|import of one music file|%.1f ms, %.1f MPD exchanges|-|-|50 ms\n", perFile, double(library->exchanges() - exchangesBefore) / 100);
 
         // A zip of 100 music files against a bare unzip.
         QProcess zip;
@@ -74,6 +75,7 @@ int main(int argc, char **argv)
         app.directoryDifferFileAddedOrUpdated(nullptr, QFile::encodeName(home + QStringLiteral("/album.zip")));
         const double whole = double(t.nsecsElapsed()) / 1e6;
         printf("zip of 100 music files: import %.0f ms, bare unzip %.0f ms, ratio %.1fx (goal 2x)\n", whole, floor, whole / floor);
+        printf("TABLE|zip of 100 music files|%.0f ms|%.0f ms bare unzip|%.1fx|2x\n", whole, floor, whole / floor);
     }
     const QByteArray pid = [&] {
         QFile f(home + QStringLiteral("/.local/share/Rivulet/mpd/pid"));

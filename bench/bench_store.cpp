@@ -87,5 +87,7 @@ int main()
     printf("store: 1000 folders, 10000 files, %lld bytes\n", (long long)bytes.size());
     printf("load  %8.2f ms  floor (plain read)        %8.2f ms  ratio %.1fx (goal 5x)\n", median(load), median(floorRead), median(load) / median(floorRead));
     printf("save  %8.2f ms  floor (plain write+fsync) %8.2f ms  ratio %.1fx (goal 5x)\n", median(save), median(floorWrite), median(save) / median(floorWrite));
+    printf("TABLE|store load (1,000 folders, 10,000 files)|%.2f ms|%.2f ms plain read|%.1fx|5x\n", median(load), median(floorRead), median(load) / median(floorRead));
+    printf("TABLE|store save|%.2f ms|%.2f ms plain write+fsync|%.1fx|5x\n", median(save), median(floorWrite), median(save) / median(floorWrite));
     return 0;
 }

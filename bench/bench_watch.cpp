@@ -100,6 +100,7 @@ int main(int argc, char **argv)
         std::sort(floor.begin(), floor.end());
         printf("event scan, 100,000 other + 100 music entries: %.2f ms, bare readdir %.2f ms, ratio %.2fx (goal 1.5x)\n",
                scan[2], floor[2], scan[2] / floor[2]);
+        printf("TABLE|event scan, 100,000 + 100 entries|%.2f ms|%.2f ms readdir|%.2fx|1.5x\n", scan[2], floor[2], scan[2] / floor[2]);
     }
 
     // 2. Settle latency with the program's timings.
@@ -145,7 +146,8 @@ int main(int argc, char **argv)
             printf("settle latency: nothing handed over\n");
         else
             printf("settle latency over %zu files: median %.2f s, max %.2f s (window about 5 to 12 s)\n",
-                   latencies.size(), latencies[latencies.size() / 2], latencies.back());
+                   latencies.size(), latencies[latencies.size() / 2], latencies.back()),
+            printf("TABLE|settle latency (median / max)|%.2f / %.2f s|5 s settle time|-|5-12 s\n", latencies[latencies.size() / 2], latencies.back());
         differ.stopWatching();
     }
 
@@ -171,6 +173,7 @@ int main(int argc, char **argv)
         const double used = cpuSeconds() - before;
         printf("idle cost, three idle roots for %d s: %.4f CPU s, %.4f%% of one core (goal under 0.1%%)\n",
                idleSeconds, used, 100.0 * used / idleSeconds);
+        printf("TABLE|watcher idle, three roots, %d s|%.3f%% of a core|-|-|0.1%%\n", idleSeconds, 100.0 * used / idleSeconds);
     }
 
     // 4. Watches on a tree of 10,000 folders.
@@ -189,6 +192,7 @@ int main(int argc, char **argv)
         DIR *d = opendir(tree.constData());
         closedir(d);
         printf("watches on a tree of %d folders: %.1f ms to set up, %ld KiB of our memory\n", backend.watchCount(), ms, rssKiB() - rssBefore);
+        printf("TABLE|watches on %d folders|%.1f ms, %ld KiB|-|-|-\n", backend.watchCount(), ms, rssKiB() - rssBefore);
     }
     return 0;
 }
