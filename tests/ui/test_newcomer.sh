@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# A newcomer's first hour: the program as the README starts it (a private
+# MPD as the library), music, a zip and a rar arriving the way a browser
+# writes them, then a restart. Usage: test_newcomer.sh <rivulet> <screenshot folder>
+. "$(dirname "$0")/desktop-test-lib.sh"
+data=$(cd "$(dirname "$0")/../data" && pwd)
+downloads=$HOME/Downloads
+mkdir -p "$downloads" "$XDG_CONFIG_HOME/Rivulet"
+printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
+playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
+notifications() { echo $(( $(dunstctl count displayed) + $(dunstctl count waiting) + $(dunstctl count history) )); }
+# A browser writes under a temporary name and renames at the end.
+arrive() { cp "$1" "$downloads/.$2.part"; sleep 0.3; mv "$downloads/.$2.part" "$downloads/$2"; }
+entries() { [ -f "$playlist" ] && wc -l <"$playlist" || echo 0; }
+
+"$rivulet" >"$HOME/rivulet.log" 2>&1 &
+pid=$!
+sleep 1
+work=$(mktemp -d)
+cp "$data/tones/"* "$work/"
+(cd "$work" && zip -q album.zip "01 tone.mp3" "02 tone.mp3" "03 tone.mp3" "04 tone.mp3" notes.txt)
+printf 'extra' >>"$work/03 tone.mp3"
+arrive "$work/01 tone.mp3" "first song.mp3"
+arrive "$work/03 tone.mp3" "second song.mp3"
+arrive "$work/album.zip" "album.zip"
+arrive "$data/rar/three-of-five.rar" "three-of-five.rar"
+# Nine tracks arrive; the rar's three tones are the zip's, byte for byte,
+# so the library gets six: the same music is not added twice.
+for _ in $(seq 120); do [ "$(grep -c "^+ Added" "$HOME/rivulet.log")" -ge 9 ] && break; sleep 0.25; done
+sleep 8 # the settle time passes once more: nothing else may arrive
+check "all nine imported, six distinct tracks in the playlist once ($(entries))" '[ "$(grep -c "^+ Added" "$HOME/rivulet.log")" -eq 9 ] && [ "$(entries)" -eq 6 ] && [ "$(sort "$playlist" | uniq -d | wc -l)" -eq 0 ]'
+check "four notifications: two songs, two archives ($(notifications))" '[ "$(notifications)" -eq 4 ]'
+check "the mostly-music zip went to the Trash" '[ -e "$XDG_DATA_HOME/Trash/files/album.zip" ] && [ ! -e "$downloads/album.zip" ]'
+check "the rar stays, its files kept beside it" '[ -e "$downloads/three-of-five.rar" ] && [ -d "$downloads/three-of-five" ]'
+check "the zip's files were kept beside it" '[ -e "$downloads/album/01 tone.mp3" ]'
+kill -TERM $pid
+wait $pid
+check "quit cleanly" '[ $? -eq 0 ]'
+
+"$rivulet" >"$HOME/rivulet2.log" 2>&1 &
+pid=$!
+sleep 8
+check "after a restart nothing is imported twice ($(entries))" '[ "$(entries)" -eq 6 ] && ! grep -q "+ Added" "$HOME/rivulet2.log"'
+kill -TERM $pid
+wait $pid
+kill "$(cat "$XDG_DATA_HOME/Rivulet/mpd/pid")" 2>/dev/null
+rm -rf "$work"
+finish
