@@ -1,6 +1,7 @@
 #include "watch/InotifyBackend.h"
 #include "app/Log.h"
 #include "watch/DirectoryListing.h"
+#include "watch/FolderPoller.h"
 #include "watch/PathContainment.h"
 #include "watch/SCEvent.h"
 
@@ -38,6 +39,8 @@ InotifyBackend::InotifyBackend(QList<QByteArray> roots, QList<QByteArray> exclud
 
 InotifyBackend::~InotifyBackend()
 {
+    // The poller goes first: it reports into this backend.
+    m_poller.reset();
     if (m_fd >= 0)
         ::close(m_fd);
 }
@@ -52,14 +55,44 @@ bool InotifyBackend::start()
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &InotifyBackend::readEvents);
     for (const QByteArray &root : std::as_const(m_roots)) {
-        if (isFolder(root))
-            watchTree(root, false);
-        else
+        if (!isFolder(root))
             m_missingRoots.insert(root);
+        else if (FolderPoller::needsPolling(root))
+            pollTree(root, false);
+        else
+            watchTree(root, false);
     }
     if (!m_missingRoots.isEmpty())
         m_missingRootsTimer->start();
     return true;
+}
+
+void InotifyBackend::pollTree(const QByteArray &root, bool reportNow)
+{
+    if (!m_poller) {
+        m_poller = std::make_unique<FolderPoller>([this](const QByteArray &p) { return isExcluded(p); },
+                                                  [this](const QByteArray &folder) { note(folder, 0); });
+        m_pollTimer = new QTimer(this);
+        m_pollTimer->setInterval(int(FolderPoller::interval() * 1000));
+        connect(m_pollTimer, &QTimer::timeout, this, [this] {
+            // A polled root that is gone is looked for like any missing root.
+            for (const QByteArray &root : m_roots) {
+                if (m_poller->hasRoot(root) && !isFolder(root)) {
+                    m_poller->removeRoot(root);
+                    note(root, kFSEventStreamEventFlagRootChanged);
+                    m_missingRoots.insert(root);
+                    m_missingRootsTimer->start();
+                }
+            }
+            m_poller->poll();
+        });
+        m_pollTimer->start();
+    }
+    m_poller->addRoot(root);
+    if (reportNow)
+        for (const QByteArray &folder : m_poller->folders())
+            if (pathIsInside(folder, root))
+                note(folder, 0);
 }
 
 QList<QByteArray> InotifyBackend::watchedFolders() const
@@ -71,6 +104,10 @@ QList<QByteArray> InotifyBackend::watchedFolders() const
     for (auto it = m_watchByPath.cbegin(); it != m_watchByPath.cend(); ++it)
         if (!m_roots.contains(it.key()))
             folders << it.key();
+    if (m_poller)
+        for (const QByteArray &folder : m_poller->folders())
+            if (!folders.contains(folder))
+                folders << folder;
     return folders;
 }
 
@@ -196,7 +233,10 @@ void InotifyBackend::checkMissingRoots()
         if (isFolder(*it)) {
             const QByteArray root = *it;
             it = m_missingRoots.erase(it);
-            watchTree(root, true);
+            if (FolderPoller::needsPolling(root))
+                pollTree(root, true);
+            else
+                watchTree(root, true);
         } else {
             ++it;
         }

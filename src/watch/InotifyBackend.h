@@ -8,6 +8,9 @@
 #include <QObject>
 #include <QSet>
 #include <functional>
+#include <memory>
+
+class FolderPoller;
 
 class QSocketNotifier;
 class QTimer;
@@ -33,6 +36,7 @@ public:
 private:
     void readEvents();
     void watchTree(const QByteArray &folder, bool reportNewFolders);
+    void pollTree(const QByteArray &root, bool reportNow);
     void unwatchTree(const QByteArray &folder);
     void note(const QByteArray &path, quint32 flags);
     void checkMissingRoots();
@@ -51,4 +55,7 @@ private:
     QList<Change> m_pending;
     QHash<QByteArray, int> m_pendingIndex;
     bool m_limitLogged = false;
+    // Roots on network file systems are polled instead of watched.
+    std::unique_ptr<FolderPoller> m_poller;
+    QTimer *m_pollTimer = nullptr;
 };
