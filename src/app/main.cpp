@@ -11,15 +11,36 @@
 
 namespace {
 const char *kHelp =
-    "Usage: rivulet [--no-tray] [--help] [--version]\n"
+    "NAME\n"
+    "    rivulet - import the music you download into your music library\n"
     "\n"
-    "Rivulet watches your download folders and imports every new music file\n"
-    "(mp3, m4a, aiff) into your MPD music library, in the playlist \"Rivulet\".\n"
-    "Zip and rar archives are unpacked and their music imported too.\n"
+    "SYNOPSIS\n"
+    "    rivulet [--no-tray] [--help] [--version]\n"
     "\n"
-    "  --no-tray   run without tray icon or windows (also used when there is no display)\n"
-    "  --help      show this text\n"
-    "  --version   show the version\n";
+    "DESCRIPTION\n"
+    "    Rivulet watches your download folders (the XDG Downloads folder and\n"
+    "    ~/Mail Downloads by default) and imports every new music file (mp3, m4a,\n"
+    "    aiff) into your MPD music library, in the playlist \"Rivulet\", once it has\n"
+    "    stopped changing. Zip and rar archives are unpacked and their music\n"
+    "    imported together. A tray icon opens a drop-down with a music search, the\n"
+    "    preferences and About; Alt+D opens it from anywhere.\n"
+    "\n"
+    "OPTIONS\n"
+    "    --no-tray   run without tray icon and windows (also when there is no display)\n"
+    "    --help      show this text\n"
+    "    --version   show the version\n"
+    "\n"
+    "FILES\n"
+    "    ~/.local/share/Rivulet/storedata     what the watched folders hold\n"
+    "    ~/.config/Rivulet/Rivulet.conf       the preferences\n"
+    "    ~/.config/autostart/rivulet.desktop  start at login\n"
+    "    ~/.local/share/Rivulet/mpd           a private MPD, when you have none\n"
+    "\n"
+    "ENVIRONMENT\n"
+    "    MPD_HOST, MPD_PORT     the MPD to use\n"
+    "    RIVULET_MPD_OUTPUT     audio output type of a private MPD (\"null\": silent)\n"
+    "    RIVULET_UNPACK_LIMIT   largest archive contents to unpack, in bytes\n"
+    "    RIVULET_UPDATE_FEED    where Check for Updates looks\n";
 
 bool hasDisplay()
 {
