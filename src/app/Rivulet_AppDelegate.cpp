@@ -103,15 +103,7 @@ void Rivulet_AppDelegate::awakeFromNib()
 
 void Rivulet_AppDelegate::configureMusicLibrary()
 {
-    MpdLauncherConfig config;
-    config.home = StandardFolders::home();
-    config.privateFolder = applicationSupportDirectory() + "/mpd";
-    config.musicFolder = StandardFolders::music();
-    config.runtimeDir = qgetenv("XDG_RUNTIME_DIR");
-    config.configHome = StandardFolders::configHome();
-    // A machine without sound can give "null" here; by default MPD picks the output.
-    config.audioOutput = qgetenv("RIVULET_MPD_OUTPUT");
-    ITunesManager::sharedManager()->configure(config);
+    ITunesManager::sharedManager()->configure(defaultMpdLauncherConfig(applicationSupportDirectory()));
 }
 
 void Rivulet_AppDelegate::watchDirsUpdated()

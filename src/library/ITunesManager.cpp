@@ -26,15 +26,9 @@ void ITunesManager::configure(const MpdLauncherConfig &config)
 
 MpdClient &ITunesManager::client()
 {
-    if (!m_launcher) {
-        MpdLauncherConfig config;
-        config.home = StandardFolders::home();
-        config.privateFolder = StandardFolders::dataHome().value_or(QFile::encodeName(QDir::tempPath())) + "/Rivulet/mpd";
-        config.musicFolder = StandardFolders::music();
-        config.runtimeDir = qgetenv("XDG_RUNTIME_DIR");
-        config.configHome = StandardFolders::configHome();
-        m_launcher = std::make_unique<MpdLauncher>(config);
-    }
+    if (!m_launcher) // not configured by the application: the standard places
+        m_launcher = std::make_unique<MpdLauncher>(
+            defaultMpdLauncherConfig(StandardFolders::dataHome().value_or(QFile::encodeName(QDir::tempPath())) + "/Rivulet"));
     if (!m_client)
         m_client = std::make_unique<MpdClient>(m_launcher->addresses());
     return *m_client;

@@ -1,5 +1,6 @@
 #include "library/MpdLauncher.h"
 #include "app/Log.h"
+#include "app/StandardFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,19 @@
 #include <sys/file.h>
 #include <unistd.h>
 #include <ctime>
+
+MpdLauncherConfig defaultMpdLauncherConfig(const QByteArray &supportFolder)
+{
+    MpdLauncherConfig config;
+    config.home = StandardFolders::home();
+    config.privateFolder = supportFolder + "/mpd";
+    config.musicFolder = StandardFolders::music();
+    config.runtimeDir = qgetenv("XDG_RUNTIME_DIR");
+    config.configHome = StandardFolders::configHome();
+    // A machine without sound can ask for "null"; by default MPD picks the output.
+    config.audioOutput = qgetenv("RIVULET_MPD_OUTPUT");
+    return config;
+}
 
 QList<QByteArray> MpdLauncher::addresses() const
 {

@@ -15,6 +15,10 @@ struct MpdLauncherConfig {
     QByteArray audioOutput;   // audio output type of a private instance; empty: MPD's default
 };
 
+// Where the user's own MPD is looked for, and where a private one lives:
+// <support folder>/mpd, with the XDG Music folder as its music folder.
+MpdLauncherConfig defaultMpdLauncherConfig(const QByteArray &supportFolder);
+
 class MpdLauncher {
 public:
     explicit MpdLauncher(MpdLauncherConfig config) : m_config(std::move(config)) {}

@@ -1,7 +1,8 @@
 #pragma once
 // The kernel side of the event stream: inotify watches on every folder of
-// the watched trees, gathered for the latency and delivered as one batch of
-// changed folders. Lives on the thread that started it.
+// the watched trees (polling for trees on network file systems), gathered
+// for the latency and delivered as one batch of changed folders. Lives on
+// the thread that started it.
 #include <QByteArray>
 #include <QHash>
 #include <QList>
