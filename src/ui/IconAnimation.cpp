@@ -1,8 +1,6 @@
 #include "ui/IconAnimation.h"
 #include "ui/IconView.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <chrono>
 
 static void initRivuletResources() { Q_INIT_RESOURCE(rivulet); }
@@ -122,5 +120,4 @@ void IconAnimation::runAnimation()
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
     }
-    m_threadDone = true;
 }

@@ -56,7 +56,6 @@ private:
     IconAnimationDelegate *m_delegate = nullptr;
     std::thread m_thread;
     std::atomic<bool> m_quit{false};
-    std::atomic<bool> m_threadDone{false};
     // While nothing runs the thread sleeps here instead of polling.
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;

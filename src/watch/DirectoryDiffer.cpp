@@ -131,7 +131,6 @@ void DirectoryDiffer::setupSCEventsWithLastSCEvent(quint64 lastSCEvent)
     m_watching = true;
     m_fileQueue.clear();
     m_queuedNames.clear();
-    m_haveQueue = true;
     SCEvents *events = SCEvents::sharedPathWatcher();
     events->setDelegate(this);
     events->setNotificationLatency(m_timings.latencySeconds);
@@ -168,7 +167,6 @@ void DirectoryDiffer::stopSCEvents()
                 dir->deleteFileNamed(entry.file->name(), true);
     m_fileQueue.clear();
     m_queuedNames.clear();
-    m_haveQueue = false;
 }
 
 void DirectoryDiffer::scheduleQueuePass(double seconds)

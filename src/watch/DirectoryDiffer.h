@@ -101,7 +101,6 @@ private:
     std::atomic<DirectoryDifferDelegate *> m_delegate{nullptr};
     QList<FileQueueEntry> m_fileQueue;
     QSet<QByteArray> m_queuedNames; // the names in m_fileQueue, for quick duplicate tests
-    bool m_haveQueue = false;
     // Start (with its event id) and stop requests in the order they were
     // made, so the last one always decides whether the differ ends up watching.
     std::mutex m_requestsMutex;

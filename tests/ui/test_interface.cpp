@@ -1,6 +1,7 @@
 // The drop-down, the icon animation, the window slot and the music search,
 // with real widgets (offscreen).
 #include "TestSupport.h"
+#include "../app/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
 #include "ui/IconAnimation.h"
@@ -180,12 +181,9 @@ private slots:
 
     void searchCommandsAndHotkeyToggle()
     {
-        TempHome home;
-        Settings::setDidFirstLoad(true);
         LogCapture log;
-        Rivulet_AppDelegate app(true);
-        app.buildInterface();
-        app.awakeFromNib();
+        StartedApp started(true);
+        Rivulet_AppDelegate &app = *started.app;
         StatusItem *item = app.statusItem();
         QTRY_VERIFY(item->iconView());
         SearchField *field = app.searchField();
@@ -219,12 +217,9 @@ private slots:
 
     void windowsOpenOneAtATimeCentred()
     {
-        TempHome home;
-        Settings::setDidFirstLoad(true);
         LogCapture log;
-        Rivulet_AppDelegate app(true);
-        app.buildInterface();
-        app.awakeFromNib();
+        StartedApp started(true);
+        Rivulet_AppDelegate &app = *started.app;
         QVERIFY(app.validateMenuItem(QStringLiteral("handleQuit:")));
         app.openPreferencesWindow();
         QWidget *prefs = app.preferencesWC();

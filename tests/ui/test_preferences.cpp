@@ -2,6 +2,7 @@
 // fresh installation, the checkbox rules written at once, watched folders
 // added and removed with the watcher following, and a new hotkey stored.
 #include "TestSupport.h"
+#include "../app/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
 #include "store/Directory.h"
@@ -36,19 +37,6 @@ QVariant stored(const QString &key)
 {
     return QSettings(Settings::preferencesFilePath(), QSettings::IniFormat).value(key);
 }
-
-// The program after its first run, in a private HOME, with its windows.
-struct Started {
-    TempHome home;
-    std::unique_ptr<Rivulet_AppDelegate> app;
-    Started()
-    {
-        Settings::setDidFirstLoad(true);
-        app = std::make_unique<Rivulet_AppDelegate>(true);
-        app->awakeFromNib();
-    }
-    PreferencesWindow *window() const { return app->preferencesWC(); }
-};
 
 QList<QByteArray> watched(Rivulet_AppDelegate &app)
 {
@@ -91,8 +79,8 @@ private slots:
 
     void checkboxRulesAreWrittenAtOnce()
     {
-        Started started;
-        PreferencesWindow *w = started.window();
+        StartedApp started;
+        PreferencesWindow *w = started.app->preferencesWC();
         AlertCatcher alerts;
 
         w->deleteFilesCheckbox->click();
@@ -140,10 +128,10 @@ private slots:
 
     void foldersAreAddedInsideHomeAndRemoved()
     {
-        Started started;
+        StartedApp started;
         TempHome &home = started.home;
         Rivulet_AppDelegate &app = *started.app;
-        PreferencesWindow *w = started.window();
+        PreferencesWindow *w = started.app->preferencesWC();
         AlertCatcher alerts;
         const QString music = home.path(QStringLiteral("Music Inbox"));
         QDir().mkpath(music);
@@ -176,8 +164,8 @@ private slots:
 
     void newHotkeyIsStoredShownAndRegistered()
     {
-        Started started;
-        PreferencesWindow *w = started.window();
+        StartedApp started;
+        PreferencesWindow *w = started.app->preferencesWC();
         LogCapture log;
         // Control+Shift+K (virtual key 40).
         w->hotkeySelected(40, 0x40000 | 0x20000);
