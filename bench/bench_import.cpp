@@ -3,7 +3,7 @@
 //     exchanges per import;
 //  2. a zip of 100 music files: the whole archive import against a bare
 //     unzip of the same archive in the same run.
-#include "app/Log.h"
+#include "base/Log.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "library/ITunesManager.h"
 #include <QCoreApplication>

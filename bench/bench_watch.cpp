@@ -5,7 +5,7 @@
 //  4. time and memory to set up watches on a tree of 10,000 folders.
 // Usage: bench_watch [idle-seconds, default 60]
 #include "../tests/store/StoreFixture.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "store/Directory.h"
 #include "watch/DirectoryDiffer.h"
 #include "watch/InotifyBackend.h"

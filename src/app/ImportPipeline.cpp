@@ -2,12 +2,12 @@
 // differ hands over is imported into the music library; archives are
 // unpacked first and their music imported together.
 #include "app/ArchiveSize.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "app/Trash.h"
 #include "library/ITunesManager.h"
 #include "tasks/CWTask.h"
-#include "watch/PathContainment.h"
+#include "base/PathContainment.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The controller's side of the desktop: the tray icon and its drop-down,
 // one window at a time in the window slot, alerts, and the music search.
-#include "app/Log.h"
+#include "base/Log.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "ui/IconAnimation.h"
 #include "ui/MenuView.h"

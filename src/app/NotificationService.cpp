@@ -1,5 +1,5 @@
 #include "app/NotificationService.h"
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
 // The controller's side of the desktop notifications: texts, the archive
 // batch, and clicks that play the announced track.
-#include "app/Log.h"
+#include "base/Log.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "library/ITunesManager.h"
 

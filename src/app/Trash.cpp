@@ -1,7 +1,7 @@
 #include "app/Trash.h"
-#include "app/Log.h"
-#include "app/StandardFolders.h"
-#include "watch/PathContainment.h"
+#include "base/Log.h"
+#include "base/StandardFolders.h"
+#include "base/PathContainment.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,5 +1,5 @@
 // Rivulet: imports music that settles in the download folders into the music library.
-#include "app/Log.h"
+#include "base/Log.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "hotkeys/KeyDownApplication.h"
 

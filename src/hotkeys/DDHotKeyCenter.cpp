@@ -1,5 +1,5 @@
 #include "hotkeys/DDHotKeyCenter.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "hotkeys/X11HotKeyService.h"
 
 #include <QStringList>

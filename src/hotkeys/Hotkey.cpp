@@ -1,5 +1,5 @@
 #include "hotkeys/Hotkey.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "hotkeys/DDHotKeyCenter.h"
 #include "hotkeys/KeyboardLayout.h"
 

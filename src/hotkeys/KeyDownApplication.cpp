@@ -1,5 +1,5 @@
 #include "hotkeys/KeyDownApplication.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "hotkeys/VirtualKeys.h"
 
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
 #include "library/ITunesManager.h"
-#include "app/Log.h"
-#include "app/StandardFolders.h"
+#include "base/Log.h"
+#include "base/StandardFolders.h"
 #include "library/LibraryImport.h"
 
 #include <QDir>
@@ -117,6 +117,15 @@ TrackId ITunesManager::sendFileToITunes(const QByteArray &path, const QByteArray
     if (playIt && (!onlyIfStopped || !isPlaying()))
         play(*id, m_trackFiles.value(*id));
     return id;
+}
+
+QList<TrackId> ITunesManager::sendFilesToITunes(const QList<QByteArray> &paths, const QByteArray &playlist, bool playIt, bool onlyIfStopped)
+{
+    QList<TrackId> ids;
+    ids.reserve(paths.size());
+    for (const QByteArray &path : paths)
+        ids.append(sendFileToITunes(path, playlist, playIt, onlyIfStopped));
+    return ids;
 }
 
 // MPD renumbers its queue when it restarts: an id is played only while it

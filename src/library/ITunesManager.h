@@ -8,6 +8,7 @@
 #include "library/MpdLauncher.h"
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,6 +33,9 @@ public:
     // playlist and the queue; the id of that queue entry, or none.
     TrackId addFile(const QByteArray &path, const QByteArray &playlist);
     TrackId sendFileToITunes(const QByteArray &path, const QByteArray &playlist, bool playIt, bool onlyIfStopped);
+    // The same for several files as one batch: one result per path, in order,
+    // with the outcome of sending each in turn.
+    QList<TrackId> sendFilesToITunes(const QList<QByteArray> &paths, const QByteArray &playlist, bool playIt, bool onlyIfStopped);
     void playTrackWithId(TrackId trackId, const QByteArray &playlist);
     // The same for a track known to name file: MPD hands out its queue ids
     // anew after a restart, so the file decides, never the number alone.

@@ -1,6 +1,6 @@
 #include "library/LibraryImport.h"
-#include "app/Log.h"
-#include "watch/PathContainment.h"
+#include "base/Log.h"
+#include "base/PathContainment.h"
 
 #include <QDir>
 #include <QFile>

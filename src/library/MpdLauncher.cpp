@@ -1,6 +1,6 @@
 #include "library/MpdLauncher.h"
-#include "app/Log.h"
-#include "app/StandardFolders.h"
+#include "base/Log.h"
+#include "base/StandardFolders.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "settings/LoginItems.h"
-#include "app/Log.h"
-#include "app/StandardFolders.h"
+#include "base/Log.h"
+#include "base/StandardFolders.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // The settings facade: class-level getters and setters over the preferences
 // file and the Settings record.
 #include "settings/Settings.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
 

@@ -2,7 +2,7 @@
 // One folder of a watched tree: its absolute path (the two tree tops are
 // named "root"), when it was last scanned, the names its latest scan saw in
 // this run, its remembered files and its child folders.
-#include "store/Date.h"
+#include "base/Date.h"
 #include "store/ManagedObject.h"
 #include <QHash>
 #include <QList>

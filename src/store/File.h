@@ -1,7 +1,7 @@
 #pragma once
 // One remembered file: its absolute path, and its modification date and
 // size when it was recorded (size 0 marks a file that was still empty).
-#include "store/Date.h"
+#include "base/Date.h"
 #include "store/ManagedObject.h"
 #include <optional>
 

@@ -2,7 +2,7 @@
 // Helpers for record fields as XML attributes. Names are bytes: a name that is
 // not clean UTF-8 text (invalid bytes, control characters such as a newline)
 // is written base64-encoded under "<key>64" so that it round-trips exactly.
-#include "store/Date.h"
+#include "base/Date.h"
 #include <QXmlStreamAttributes>
 #include <QXmlStreamWriter>
 #include <optional>

@@ -1,5 +1,5 @@
 #include "ui/IconView.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "ui/MenuView.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "ui/MenuView.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "ui/MenuItemView.h"
 #include "ui/SearchField.h"
 

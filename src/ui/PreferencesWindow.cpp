@@ -1,11 +1,11 @@
 #include "ui/PreferencesWindow.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "hotkeys/Hotkey.h"
 #include "settings/LoginItems.h"
 #include "settings/Settings.h"
 #include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
-#include "watch/PathContainment.h"
+#include "base/PathContainment.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "ui/StartupWindow.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "settings/Settings.h"
 
 #include <QLabel>

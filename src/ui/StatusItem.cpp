@@ -1,5 +1,5 @@
 #include "ui/StatusItem.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "ui/SearchField.h"
 #include "ui/XEmbedTray.h"
 

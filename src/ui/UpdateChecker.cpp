@@ -1,5 +1,5 @@
 #include "ui/UpdateChecker.h"
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

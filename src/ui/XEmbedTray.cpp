@@ -1,5 +1,5 @@
 #include "ui/XEmbedTray.h"
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

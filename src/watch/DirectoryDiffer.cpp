@@ -1,12 +1,12 @@
 // The differ's thread, its start and stop requests, event handling and queue
 // passes. The scanning operations are in DirectoryScanner.cpp.
 #include "watch/DirectoryDiffer.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "store/Directory.h"
 #include "store/File.h"
 #include "store/ManagedObjectContext.h"
 #include "watch/FileClassification.h"
-#include "watch/PathContainment.h"
+#include "base/PathContainment.h"
 
 #include <QAbstractEventDispatcher>
 #include <QElapsedTimer>

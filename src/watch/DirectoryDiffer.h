@@ -3,7 +3,7 @@
 // settled files. Owns a thread of its own: it starts and stops the event
 // stream there, rescans the folder of each event, keeps found files in a
 // queue until they stop changing and hands them to its delegate one at a time.
-#include "store/Date.h"
+#include "base/Date.h"
 #include "watch/DirectoryDifferDelegate.h"
 #include "watch/SCEvents.h"
 

@@ -1,6 +1,6 @@
 // Scanning a watched folder for new and changed music, scanning an unpacked
 // archive, and the exclusion walk that makes a folder look freshly scanned.
-#include "app/Log.h"
+#include "base/Log.h"
 #include "store/Directory.h"
 #include "store/File.h"
 #include "store/ManagedObjectContext.h"

@@ -1,10 +1,10 @@
 // The folder tree operations of a Directory record: lookups by name, the
 // remembered files, and the chain of records leading down to an event path.
-#include "app/Log.h"
+#include "base/Log.h"
 #include "store/Directory.h"
 #include "store/File.h"
 #include "store/ManagedObjectContext.h"
-#include "watch/PathContainment.h"
+#include "base/PathContainment.h"
 
 #include <algorithm>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 #include "watch/FolderPoller.h"
-#include "watch/PathContainment.h"
+#include "base/PathContainment.h"
 
 #include <QSet>
 #include <dirent.h>

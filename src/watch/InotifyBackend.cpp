@@ -1,8 +1,8 @@
 #include "watch/InotifyBackend.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "watch/DirectoryListing.h"
 #include "watch/FolderPoller.h"
-#include "watch/PathContainment.h"
+#include "base/PathContainment.h"
 #include "watch/SCEvent.h"
 
 #include <QSocketNotifier>

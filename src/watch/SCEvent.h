@@ -1,6 +1,6 @@
 #pragma once
 // One file-system event: a folder whose entries changed.
-#include "store/Date.h"
+#include "base/Date.h"
 #include <QByteArray>
 #include <QString>
 

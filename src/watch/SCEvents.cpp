@@ -1,6 +1,6 @@
 #include "watch/SCEvents.h"
 #include "watch/InotifyBackend.h"
-#include "watch/PathContainment.h"
+#include "base/PathContainment.h"
 
 #include <QTimer>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "store/Date.h"
+#include "base/Date.h"
 #include <QDateTime>
 #include <QTimeZone>
 

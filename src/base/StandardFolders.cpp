@@ -1,4 +1,4 @@
-#include "app/StandardFolders.h"
+#include "base/StandardFolders.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

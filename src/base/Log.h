@@ -1,6 +1,6 @@
 #pragma once
 // One diagnostic line per call, to syslog (ident "Rivulet") and standard error.
-// Formats keep the printf-style texts of the design: %@, %i, %lu, %qu, %s and
+// Formats are printf-style: %@, %i, %lu, %qu, %s and
 // %.Nf are filled in order by the arguments.
 #include <QByteArray>
 #include <QString>
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include "store/Date.h"
+#include "base/Date.h"
 
 namespace Log {
 
@@ -19,7 +19,7 @@ void setEcho(bool toSyslogAndStderr);
 
 void line(const QString &text);
 
-// A value as the design's formats print it.
+// A value as the formats print it.
 struct Arg {
     QString text;
     double number = 0;
