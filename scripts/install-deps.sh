@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package Rivulet needs to build, run and test.
-# Used by `make run`, `make test` and CI, so the list lives only here.
+# Used by scripts/run.sh, scripts/test.sh and CI, so the lists live only here.
 set -euo pipefail
 
 PACKAGES=(
@@ -16,6 +16,13 @@ PACKAGES=(
   # test audio
   lame sox
 )
+
+# Each area of the project may list more packages, one a line, in scripts/packages.d/.
+for list in "$(dirname "$0")"/packages.d/*.list; do
+  [ -f "$list" ] && while read -r p _; do
+    case "$p" in ''|'#'*) ;; *) PACKAGES+=("$p") ;; esac
+  done <"$list"
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,7 +1,7 @@
 #pragma once
 // Shared helpers for the tests: a private HOME with its XDG folders, and a
 // capture of the program's log lines.
-#include "app/Log.h"
+#include "base/Log.h"
 #include <QByteArray>
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,2 @@
+# Faults, each repeatable from this one command (RIVULET_FAULTS_FULL=1 for the slow full set).
+rivulet_rig_test(test_faults ${CMAKE_CURRENT_LIST_DIR}/test_faults.sh TIMEOUT 900)
