@@ -2,6 +2,7 @@
 #include "base/Log.h"
 #include "store/ManagedObject.h"
 #include "store/ManagedObjectModel.h"
+#include "store/ParseArena.h"
 #include "store/StoreFile.h"
 #include "store/XmlFields.h"
 
@@ -39,6 +40,7 @@ enum : uint8_t { kUnknown = 0, kVisiting, kWritten, kLeftOut };
 
 struct PersistentStoreCoordinator::Loaded {
     StoreFile::Contents contents; // parsed in place: the document's strings point into it
+    std::unique_ptr<ParseArena> arena; // declared before the document, which it outlives
     pugi::xml_document document;
     std::vector<pugi::xml_node> records;
     std::vector<int> entities;
@@ -73,8 +75,12 @@ bool PersistentStoreCoordinator::addPersistentStore(const QByteArray &path, Stor
         *error = formatError(path, QStringLiteral("The file is empty."));
         return false;
     }
+    // The parsed records of this format take a little under twice the file's size.
+    loaded->arena = std::make_unique<ParseArena>(size_t(loaded->contents.size()) * 2);
+    loaded->arena->activate();
     const pugi::xml_parse_result parsed =
         loaded->document.load_buffer_inplace(loaded->contents.data(), size_t(loaded->contents.size()), pugi::parse_default, pugi::encoding_auto);
+    loaded->arena->deactivate();
     const pugi::xml_node root = loaded->document.document_element();
     if (!parsed && parsed.status != pugi::status_no_document_element) {
         *error = formatError(path, QStringLiteral("%1 (%2).").arg(QString::fromUtf8(parsed.description()), position(loaded->contents, parsed.offset)));
@@ -134,7 +140,6 @@ void PersistentStoreCoordinator::loadedFields(size_t index, RecordFields *fields
 void PersistentStoreCoordinator::dropLoadedRecords()
 {
     m_loaded.reset();
-    StoreFile::returnFreedMemory();
 }
 
 bool PersistentStoreCoordinator::write(const std::vector<ManagedObject *> &objects, StoreError *error)

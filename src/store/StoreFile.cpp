@@ -8,9 +8,6 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace StoreFile {
 
@@ -112,13 +109,6 @@ bool replace(const QByteArray &path, const std::function<int(int fd)> &writeTo, 
         return false;
     }
     return true;
-}
-
-void returnFreedMemory()
-{
-#if defined(__GLIBC__)
-    ::malloc_trim(0);
-#endif
 }
 
 } // namespace StoreFile

@@ -35,6 +35,4 @@ StoreError openError(const QByteArray &path, int error);
 // On failure the old file is untouched and error holds errno.
 // writeTo gets the new file's descriptor and answers errno, or 0 when all was written.
 bool replace(const QByteArray &path, const std::function<int(int fd)> &writeTo, int *error);
-// Hands memory freed after a load back to the system.
-void returnFreedMemory();
 }

@@ -120,6 +120,40 @@ private slots:
         }
         QCOMPARE(again.context->fetchAll(QStringLiteral("File")).size(), size_t(100));
     }
+
+    // Each load parses into memory of its own; two at once on two threads
+    // must neither share it nor free each other's.
+    void storesLoadOnTwoThreadsAtOnce()
+    {
+        QTemporaryDir tmp;
+        QStringList paths;
+        for (int t = 0; t < 2; ++t) {
+            paths << tmp.path() + QStringLiteral("/storedata%1").arg(t);
+            OpenStore s(paths.last());
+            auto *root = s.context->insertNew<Directory>();
+            root->setName("root");
+            for (int i = 0; i < 2000; ++i) {
+                auto *d = s.context->insertNew<Directory>();
+                d->setName("/home/u/" + QByteArray::number(t) + "/" + QByteArray::number(i));
+                root->addSubdirectoriesObject(d);
+            }
+            StoreError e;
+            QVERIFY(s.context->save(&e));
+        }
+        std::atomic<int> wrong{0};
+        auto loadMany = [&](int t) {
+            for (int round = 0; round < 20; ++round) {
+                OpenStore s(paths[t]);
+                const auto dirs = s.ok() ? s.context->fetchAll(QStringLiteral("Directory")) : std::vector<ManagedObject *>();
+                if (dirs.size() != 2001 || static_cast<Directory *>(dirs.back())->name() != "/home/u/" + QByteArray::number(t) + "/1999")
+                    ++wrong;
+            }
+        };
+        std::thread other(loadMany, 1);
+        loadMany(0);
+        other.join();
+        QCOMPARE(wrong.load(), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStoreThreads)
