@@ -127,23 +127,53 @@ void Directory::setValueForKey(const QVariant &value, const QString &key)
     }
 }
 
-void Directory::writeFields(QXmlStreamWriter &xml, const IdOf &idOf) const
+const ManagedObject *Directory::owner(bool *required) const
 {
-    XmlFields::writeBytes(xml, QStringLiteral("name"), m_name);
-    XmlFields::writeDate(xml, QStringLiteral("lastScanTime"), m_lastScanTime);
-    if (m_superdirectory)
-        xml.writeAttribute(QStringLiteral("superdirectory"), QString::number(idOf(m_superdirectory)));
+    // A folder without a parent is a tree top or a free-standing folder; a
+    // folder whose parent is not saved cannot be saved either.
+    *required = m_superdirectory != nullptr;
+    return m_superdirectory;
 }
 
-bool Directory::readFields(const QXmlStreamAttributes &attrs, const ObjectFor &objectFor, QString *reason)
+bool Directory::isCleanAbsolutePath(const QByteArray &path)
 {
-    if (!XmlFields::readBytes(attrs, QStringLiteral("name"), &m_name) || !XmlFields::readDate(attrs, QStringLiteral("lastScanTime"), &m_lastScanTime)) {
+    if (!path.startsWith('/') || path.size() < 2 || path.endsWith('/') || path.contains('\0'))
+        return false;
+    for (const QByteArray &part : path.mid(1).split('/'))
+        if (part.isEmpty() || part == "." || part == "..")
+            return false;
+    return true;
+}
+
+bool Directory::acceptLoaded(QString *reason) const
+{
+    // Tree tops are named "root"; every other folder is an absolute path
+    // without empty, "." or ".." parts and without a trailing "/".
+    if (!m_superdirectory && m_name == "root")
+        return true;
+    if (isCleanAbsolutePath(m_name))
+        return true;
+    *reason = QStringLiteral("its name is not an absolute, clean path");
+    return false;
+}
+
+void Directory::writeRecord(RecordWriter &out, const IdOf &idOf) const
+{
+    out.bytes("name", m_name);
+    out.date("lastScanTime", m_lastScanTime);
+    if (m_superdirectory)
+        out.number("superdirectory", idOf(m_superdirectory));
+}
+
+bool Directory::readRecord(const RecordFields &fields, const ObjectFor &objectFor, QString *reason)
+{
+    if (!fields.bytes("name", &m_name) || !fields.date("lastScanTime", &m_lastScanTime)) {
         *reason = QStringLiteral("a Directory record has a malformed field");
         return false;
     }
-    if (attrs.hasAttribute(QStringLiteral("superdirectory"))) {
+    if (fields.value("superdirectory")) {
         qulonglong parentId = 0;
-        auto *parent = XmlFields::readULL(attrs, QStringLiteral("superdirectory"), &parentId) ? dynamic_cast<Directory *>(objectFor(parentId)) : nullptr;
+        auto *parent = fields.number("superdirectory", &parentId) ? dynamic_cast<Directory *>(objectFor(parentId)) : nullptr;
         if (!parent || parent == this) {
             *reason = QStringLiteral("a Directory record names no valid parent");
             return false;

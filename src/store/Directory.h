@@ -38,8 +38,12 @@ public:
 
     QVariant valueForKey(const QString &key) const override;
     void setValueForKey(const QVariant &value, const QString &key) override;
-    void writeFields(QXmlStreamWriter &xml, const IdOf &idOf) const override;
-    bool readFields(const QXmlStreamAttributes &attrs, const ObjectFor &objectFor, QString *reason) override;
+    void writeRecord(RecordWriter &out, const IdOf &idOf) const override;
+    bool readRecord(const RecordFields &fields, const ObjectFor &objectFor, QString *reason) override;
+    const ManagedObject *owner(bool *required) const override;
+    bool acceptLoaded(QString *reason) const override;
+    // An absolute path with no empty, "." or ".." part and no trailing "/".
+    static bool isCleanAbsolutePath(const QByteArray &path);
 
     // Folder tree operations (implemented with the watcher).
     QByteArray fullName(const QByteArray &name, bool fullPath) const;

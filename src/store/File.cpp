@@ -53,20 +53,26 @@ void File::setValueForKey(const QVariant &value, const QString &key)
         setModified(value.isValid() ? std::optional(dateFromNanos(value.toLongLong())) : std::nullopt);
 }
 
-void File::writeFields(QXmlStreamWriter &xml, const IdOf &idOf) const
+const ManagedObject *File::owner(bool *required) const
 {
-    XmlFields::writeBytes(xml, QStringLiteral("name"), m_name);
-    XmlFields::writeDate(xml, QStringLiteral("modified"), m_modified);
-    xml.writeAttribute(QStringLiteral("size"), QString::number(m_size));
-    if (m_directory)
-        xml.writeAttribute(QStringLiteral("directory"), QString::number(idOf(m_directory)));
+    *required = true; // a file record is only loaded with its folder
+    return m_directory;
 }
 
-bool File::readFields(const QXmlStreamAttributes &attrs, const ObjectFor &objectFor, QString *reason)
+void File::writeRecord(RecordWriter &out, const IdOf &idOf) const
+{
+    out.bytes("name", m_name);
+    out.date("modified", m_modified);
+    out.number("size", m_size);
+    if (m_directory)
+        out.number("directory", idOf(m_directory));
+}
+
+bool File::readRecord(const RecordFields &fields, const ObjectFor &objectFor, QString *reason)
 {
     qulonglong dirId = 0;
-    if (!XmlFields::readBytes(attrs, QStringLiteral("name"), &m_name) || !XmlFields::readDate(attrs, QStringLiteral("modified"), &m_modified)
-        || !XmlFields::readULL(attrs, QStringLiteral("size"), &m_size) || !XmlFields::readULL(attrs, QStringLiteral("directory"), &dirId)) {
+    if (!fields.bytes("name", &m_name) || !fields.date("modified", &m_modified) || !fields.number("size", &m_size)
+        || !fields.number("directory", &dirId)) {
         *reason = QStringLiteral("a File record has a malformed field");
         return false;
     }

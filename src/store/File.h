@@ -23,8 +23,9 @@ public:
 
     QVariant valueForKey(const QString &key) const override;
     void setValueForKey(const QVariant &value, const QString &key) override;
-    void writeFields(QXmlStreamWriter &xml, const IdOf &idOf) const override;
-    bool readFields(const QXmlStreamAttributes &attrs, const ObjectFor &objectFor, QString *reason) override;
+    void writeRecord(RecordWriter &out, const IdOf &idOf) const override;
+    bool readRecord(const RecordFields &fields, const ObjectFor &objectFor, QString *reason) override;
+    const ManagedObject *owner(bool *required) const override;
 
 protected:
     void willBeDeleted() override;

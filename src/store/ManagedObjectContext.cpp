@@ -2,6 +2,8 @@
 #include "store/ManagedObject.h"
 #include "store/ManagedObjectModel.h"
 #include "store/PersistentStoreCoordinator.h"
+#include "store/XmlFields.h"
+#include "base/Log.h"
 
 #include <QHash>
 #include <algorithm>
@@ -18,39 +20,85 @@ bool ManagedObjectContext::setPersistentStoreCoordinator(PersistentStoreCoordina
 {
     auto l = lock();
     m_coordinator = coordinator;
-    const auto &records = coordinator->loadedRecords();
     const ManagedObjectModel *model = coordinator->managedObjectModel();
-    QHash<qulonglong, ManagedObject *> byId;
-    byId.reserve(qsizetype(records.size()));
+    const size_t count = coordinator->loadedRecordCount();
+    auto formatError = [error](const QString &reason) {
+        *error = {QStringLiteral("NSCocoaErrorDomain"), 259, QStringLiteral("The store file isn't in the correct format."), reason};
+    };
     std::vector<ManagedObject *> made;
-    made.reserve(records.size());
-    for (const auto &record : records) {
-        ManagedObject *o = model->make(record.entity, this);
-        bool ok = false;
-        const qulonglong id = record.fields.value(QStringLiteral("id")).toULongLong(&ok);
-        if (!o || !ok || byId.contains(id)) {
-            delete o;
+    made.reserve(count);
+    auto fail = [&made, coordinator](bool ok) {
+        if (!ok) {
             qDeleteAll(made);
-            *error = {QStringLiteral("NSCocoaErrorDomain"), 259, QStringLiteral("The store file isn't in the correct format."),
-                      QStringLiteral("A record has a missing or repeated id.")};
-            return false;
+            coordinator->dropLoadedRecords();
         }
-        byId.insert(id, o);
+        return ok;
+    };
+    // First every record is made with its id; then the fields are read, when
+    // every reference has a record to point at.
+    std::vector<qulonglong> ids(count);
+    qulonglong maxId = 0;
+    for (size_t i = 0; i < count; ++i) {
+        RecordFields fields;
+        coordinator->loadedFields(i, &fields);
+        const int entity = coordinator->loadedEntity(i);
+        ManagedObject *o = model->make(entity, this);
+        if (!o || !fields.number("id", &ids[i]) || ids[i] == 0) {
+            delete o;
+            formatError(QStringLiteral("A record has a missing or repeated id."));
+            return fail(false);
+        }
+        o->m_entity = uint8_t(entity);
+        maxId = std::max(maxId, ids[i]);
         made.push_back(o);
     }
-    const ManagedObject::ObjectFor objectFor = [&byId](qulonglong id) { return byId.value(id); };
-    for (size_t i = 0; i < made.size(); ++i) {
+    // Saved ids run from 1 without gaps: a table finds them; other files get a hash.
+    std::vector<ManagedObject *> table;
+    QHash<qulonglong, ManagedObject *> hash;
+    const bool dense = maxId <= 2 * count + 64;
+    if (dense)
+        table.assign(size_t(maxId) + 1, nullptr);
+    for (size_t i = 0; i < count; ++i) {
+        ManagedObject *&slot = dense ? table[size_t(ids[i])] : hash[ids[i]];
+        if (slot) {
+            formatError(QStringLiteral("A record has a missing or repeated id."));
+            return fail(false);
+        }
+        slot = made[i];
+    }
+    std::vector<qulonglong>().swap(ids);
+    const ManagedObject::ObjectFor objectFor = [&](qulonglong id) -> ManagedObject * {
+        if (dense)
+            return id < table.size() ? table[size_t(id)] : nullptr;
+        return hash.value(id);
+    };
+    for (size_t i = 0; i < count; ++i) {
+        RecordFields fields;
+        coordinator->loadedFields(i, &fields);
         QString reason;
-        if (!made[i]->readFields(records[i].fields, objectFor, &reason)) {
-            qDeleteAll(made);
-            *error = {QStringLiteral("NSCocoaErrorDomain"), 259, QStringLiteral("The store file isn't in the correct format."), reason};
-            return false;
+        if (!made[i]->readRecord(fields, objectFor, &reason)) {
+            formatError(reason);
+            return fail(false);
         }
     }
     m_objects.insert(m_objects.end(), made.begin(), made.end());
     coordinator->dropLoadedRecords();
+    dropUnacceptableRecords();
+    // Dropping them changes nothing on disk until the next save.
     m_changed = false;
     return true;
+}
+
+void ManagedObjectContext::dropUnacceptableRecords()
+{
+    const std::vector<ManagedObject *> loaded = m_objects;
+    for (ManagedObject *o : loaded) {
+        QString reason;
+        if (o->m_deleted || o->acceptLoaded(&reason))
+            continue;
+        Log::f("Dropping the %@ record \"%@\" from the store: %@", o->entityName(), o->valueForKey(QStringLiteral("name")).toByteArray(), reason);
+        deleteObject(o);
+    }
 }
 
 ManagedObject *ManagedObjectContext::insertNewObjectForEntityForName(const QString &entity)
@@ -58,8 +106,11 @@ ManagedObject *ManagedObjectContext::insertNewObjectForEntityForName(const QStri
     auto l = lock();
     if (!m_coordinator)
         return nullptr;
-    ManagedObject *o = m_coordinator->managedObjectModel()->make(entity, this);
+    const ManagedObjectModel *model = m_coordinator->managedObjectModel();
+    const int index = model->indexOf(entity.toUtf8().constData());
+    ManagedObject *o = index < 0 ? nullptr : model->make(index, this);
     if (o) {
+        o->m_entity = uint8_t(index);
         m_objects.push_back(o);
         m_changed = true;
     }
@@ -70,9 +121,14 @@ std::vector<ManagedObject *> ManagedObjectContext::fetchAll(const QString &entit
 {
     auto l = lock();
     std::vector<ManagedObject *> result;
-    for (ManagedObject *o : m_objects)
-        if (!o->m_deleted && o->entityName() == entity)
+    const int index = m_coordinator ? m_coordinator->managedObjectModel()->indexOf(entity.toUtf8().constData()) : -1;
+    for (ManagedObject *o : m_objects) {
+        if (o->m_deleted)
+            continue;
+        // Records know their entity's place in the schema; comparing it spares a name per record.
+        if (o->m_entity != ManagedObject::kNoEntity ? o->m_entity == index : o->entityName() == entity)
             result.push_back(o);
+    }
     return result;
 }
 

@@ -43,6 +43,8 @@ public:
 private:
     friend class ManagedObject;
     void compact();
+    // After a load: deletes records that must not be kept, with a log line each.
+    void dropUnacceptableRecords();
 
     mutable std::recursive_mutex m_mutex;
     PersistentStoreCoordinator *m_coordinator = nullptr;

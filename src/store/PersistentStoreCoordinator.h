@@ -1,37 +1,43 @@
 #pragma once
 // Links the schema to the XML file that holds the records. Reading parses the
-// whole file; writing replaces it atomically, so a crash during a save leaves
-// the old file or the new one, never a torn one.
+// whole file; writing replaces it by renaming a fully written and synced new
+// file over it, so a crash during a save leaves the old file or the new one,
+// never a torn one.
 #include "store/StoreError.h"
 #include <QByteArray>
 #include <QString>
-#include <QXmlStreamAttributes>
+#include <memory>
 #include <vector>
 
 class ManagedObject;
 class ManagedObjectModel;
+class RecordFields;
 
 class PersistentStoreCoordinator {
 public:
-    struct Record {
-        QString entity;
-        QXmlStreamAttributes fields;
-    };
-
-    explicit PersistentStoreCoordinator(const ManagedObjectModel *model) : m_model(model) {}
+    explicit PersistentStoreCoordinator(const ManagedObjectModel *model);
+    ~PersistentStoreCoordinator();
     const ManagedObjectModel *managedObjectModel() const { return m_model; }
 
     // Adds the XML store at path: reads it when it exists. A file that cannot
     // be read or parsed is an error and is left untouched.
+    bool addPersistentStore(const QByteArray &path, StoreError *error);
     bool addPersistentStore(const QString &path, StoreError *error);
-    QString storePath() const { return m_path; }
-    const std::vector<Record> &loadedRecords() const { return m_records; }
-    void dropLoadedRecords() { m_records.clear(); m_records.shrink_to_fit(); }
+    QString storePath() const;
 
+    // The records read by addPersistentStore, until they are dropped: each
+    // one's entity (its index in the model) and fields.
+    size_t loadedRecordCount() const;
+    int loadedEntity(size_t index) const;
+    void loadedFields(size_t index, RecordFields *fields) const;
+    void dropLoadedRecords();
+
+    // Writes every record that is not deleted and whose owner is written.
     bool write(const std::vector<ManagedObject *> &objects, StoreError *error);
 
 private:
+    struct Loaded;
     const ManagedObjectModel *m_model;
-    QString m_path;
-    std::vector<Record> m_records;
+    QByteArray m_path;
+    std::unique_ptr<Loaded> m_loaded;
 };

@@ -61,6 +61,99 @@ private slots:
         QVERIFY2(again.ok(), qPrintable(again.error.text()));
         QCOMPARE(again.context->fetchAll(QStringLiteral("File")).size(), size_t(200));
     }
+
+    // The watcher thread adds records under folders it found while the main
+    // thread deletes those folders and saves: every saved store must load.
+    void recordsAddedUnderFoldersBeingDeleted()
+    {
+        QTemporaryDir tmp;
+        const QString path = tmp.path() + QStringLiteral("/storedata");
+        OpenStore s(path);
+        QVERIFY(s.ok());
+        ManagedObjectContext *ctx = s.context.get();
+        auto *root = ctx->insertNew<Directory>();
+        root->setName("root");
+        std::vector<Directory *> folders;
+        for (int i = 0; i < 200; ++i) {
+            auto *d = ctx->insertNew<Directory>();
+            d->setName("/home/u/Downloads/" + QByteArray::number(i));
+            root->addSubdirectoriesObject(d);
+            folders.push_back(d);
+        }
+        std::atomic<int> deleted{0};
+        std::thread watcher([&] {
+            for (size_t i = 0; i < folders.size(); ++i) {
+                while (deleted.load() < int(i) / 2) // stay close behind the deletions
+                    std::this_thread::yield();
+                Directory *found = folders[i];
+                auto *sub = ctx->insertNew<Directory>();
+                sub->setName(found->name() + "/album");
+                found->addSubdirectoriesObject(sub);
+                auto *f = ctx->insertNew<File>();
+                f->setName(sub->name() + "/a.mp3");
+                sub->addFilesObject(f);
+            }
+        });
+        StoreError e;
+        QString firstFailure;
+        for (size_t i = 0; i < folders.size(); i += 2) {
+            ctx->deleteObject(folders[i]);
+            deleted = int(i) + 2;
+            if (i % 20 == 0 && firstFailure.isEmpty()) {
+                if (!ctx->save(&e))
+                    firstFailure = e.text();
+                OpenStore again(path);
+                if (!again.ok())
+                    firstFailure = again.error.text();
+            }
+        }
+        watcher.join();
+        QVERIFY2(firstFailure.isEmpty(), qPrintable(firstFailure));
+        QVERIFY(ctx->save(&e));
+        OpenStore again(path);
+        QVERIFY2(again.ok(), qPrintable(again.error.text()));
+        // Only the folders that were kept hold saved records.
+        for (ManagedObject *o : again.context->fetchAll(QStringLiteral("File"))) {
+            const QByteArray name = static_cast<File *>(o)->name();
+            const int folder = name.split('/').at(4).toInt();
+            QVERIFY2(folder % 2 == 1, name.constData());
+        }
+        QCOMPARE(again.context->fetchAll(QStringLiteral("File")).size(), size_t(100));
+    }
+
+    // Each load parses into memory of its own; two at once on two threads
+    // must neither share it nor free each other's.
+    void storesLoadOnTwoThreadsAtOnce()
+    {
+        QTemporaryDir tmp;
+        QStringList paths;
+        for (int t = 0; t < 2; ++t) {
+            paths << tmp.path() + QStringLiteral("/storedata%1").arg(t);
+            OpenStore s(paths.last());
+            auto *root = s.context->insertNew<Directory>();
+            root->setName("root");
+            for (int i = 0; i < 2000; ++i) {
+                auto *d = s.context->insertNew<Directory>();
+                d->setName("/home/u/" + QByteArray::number(t) + "/" + QByteArray::number(i));
+                root->addSubdirectoriesObject(d);
+            }
+            StoreError e;
+            QVERIFY(s.context->save(&e));
+        }
+        std::atomic<int> wrong{0};
+        auto loadMany = [&](int t) {
+            for (int round = 0; round < 20; ++round) {
+                OpenStore s(paths[t]);
+                const auto dirs = s.ok() ? s.context->fetchAll(QStringLiteral("Directory")) : std::vector<ManagedObject *>();
+                if (dirs.size() != 2001 || static_cast<Directory *>(dirs.back())->name() != "/home/u/" + QByteArray::number(t) + "/1999")
+                    ++wrong;
+            }
+        };
+        std::thread other(loadMany, 1);
+        loadMany(0);
+        other.join();
+        QCOMPARE(wrong.load(), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStoreThreads)
