@@ -1,4 +1,5 @@
 #include "app/Trash.h"
+#include "base/ByteFiles.h"
 #include "base/Log.h"
 #include "base/StandardFolders.h"
 #include "base/PathContainment.h"
@@ -40,23 +41,9 @@ QByteArray mountTop(const QByteArray &path)
     return top;
 }
 
-// Makes a folder and its missing parents, by bytes.
-bool makePath(const QByteArray &path)
-{
-    for (qsizetype slash = path.indexOf('/', 1); ; slash = path.indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? path : path.left(slash);
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return false;
-        if (slash < 0)
-            break;
-    }
-    struct stat st;
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool makeTrashFolders(const QByteArray &trash)
 {
-    return makePath(trash + "/files") && makePath(trash + "/info");
+    return ByteFiles::makePath(trash + "/files") && ByteFiles::makePath(trash + "/info");
 }
 
 // Reserves a name in the trash by creating its info file exclusively, then

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +77,33 @@ quint64 sizeBelow(int fd)
     }
     ::closedir(dir);
     return total;
+}
+
+void clampBelow(int fd, const timespec &now)
+{
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    while (const dirent *d = ::readdir(dir)) {
+        if (isDotOrDotDot(d->d_name))
+            continue;
+        struct stat st;
+        if (::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode)) {
+            const int child = ::openat(fd, d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0)
+                clampBelow(child, now);
+        }
+        // A folder's own time changes as its entries change: set it after them.
+        if (st.st_mtim.tv_sec > now.tv_sec) {
+            const timespec times[2] = {{0, UTIME_OMIT}, now};
+            ::utimensat(fd, d->d_name, times, AT_SYMLINK_NOFOLLOW);
+        }
+    }
+    ::closedir(dir);
 }
 
 bool writeAll(int fd, const char *data, qint64 length)
@@ -174,6 +202,19 @@ std::optional<QList<QByteArray>> listNames(const QByteArray &folder)
     return names;
 }
 
+bool makePath(const QByteArray &path)
+{
+    for (qsizetype slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
+        const QByteArray part = slash < 0 ? path : path.left(slash);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash < 0)
+            break;
+    }
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool removeTree(const QByteArray &path)
 {
     struct stat st;
@@ -251,6 +292,15 @@ bool staysInside(const QByteArray &path, const QByteArray &folder)
     const bool inside = pathIsInside(*resolvedPath, QByteArray(resolvedFolder));
     ::free(resolvedFolder);
     return inside;
+}
+
+void clampFutureTimes(const QByteArray &path)
+{
+    timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0)
+        clampBelow(fd, now);
 }
 
 bool isFolder(const QByteArray &path)

@@ -12,6 +12,9 @@ namespace ByteFiles {
 // The names in a folder, "." and ".." left out; none when it cannot be listed.
 std::optional<QList<QByteArray>> listNames(const QByteArray &folder);
 
+// Makes a folder and its missing parents (mode 0700 for new ones); true when it is a folder.
+bool makePath(const QByteArray &path);
+
 // Deletes a file, a link, or a folder with everything in it. A folder is
 // entered by descriptor without following links, so a link planted in the
 // tree cannot lead the deletion elsewhere. True when nothing is left.
@@ -38,6 +41,11 @@ std::optional<QByteArray> resolvedLocation(const QByteArray &path);
 // True when path, resolved as above, lies inside folder (resolved fully),
 // compared by whole path components.
 bool staysInside(const QByteArray &path, const QByteArray &folder);
+
+// Sets every modification time in the tree that lies after now to now,
+// links not followed: an archive's entries may carry any date, and one in
+// the future would look newer than every later scan.
+void clampFutureTimes(const QByteArray &path);
 
 // Kind of item at a path, links not followed.
 bool isFolder(const QByteArray &path);

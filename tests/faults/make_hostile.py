@@ -128,7 +128,3 @@ with zipfile.ZipFile(open(path('cp437.zip'), 'wb'), 'w') as z:
 with zipfile.ZipFile(open(path(b'alb\xe9.zip'), 'wb'), 'w') as z:
     zentry(z, '08 latin.mp3', music('latin'))
     zentry(z, 'notes.txt', b'x\n')
-
-# 8. A name that tries to forge a log line and colour the terminal.
-with zipfile.ZipFile(open(path('forge.zip'), 'wb'), 'w') as z:
-    zentry(z, '09 \x1b[31mred\nFORGED + Added x to MPD.mp3', music('forge'))

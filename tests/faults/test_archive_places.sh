@@ -76,9 +76,9 @@ else
   drop "$work/other.zip" other.zip
   place "a zip in Downloads on a tmpfs, the data folder on another file system" \
     "every unpacked file in the keep folder by checksum (songs to the Trash), no scratch folder left" \
-    '[ "$(sums "$downloads/other" | grep -c notes.txt)" = 1 ] && [ -z "$(find "$downloads" -maxdepth 1 -name ".Rivulet unpacking*")" ]'
-  place "the songs and the archive on that file system sent to the Trash" "they are in its own .Trash-$(id -u), with their checksums" \
-    '[ "$(cd "$downloads/.Trash-$(id -u)/files" 2>/dev/null && ls | grep -c song.mp3)" = 4 ] && [ -e "$downloads/.Trash-$(id -u)/files/other.zip" ]'
+    '[ "$(sums "$downloads/other")" = "$(echo "$album_sums" | grep notes.txt)" ] && [ -z "$(find "$downloads" -maxdepth 1 -name ".Rivulet unpacking*")" ]'
+  place "the songs and the archive on that file system sent to the Trash" "they are in its own .Trash-$(id -u), with their checksums; none imported twice" \
+    '[ "$(sums "$downloads/.Trash-$(id -u)/files" | grep song)" = "$(echo "$album_sums" | grep song)" ] && [ -e "$downloads/.Trash-$(id -u)/files/other.zip" ] && [ "$(grep -c "^+ Added .*song.mp3" "$log")" = 8 ]'
   stop
   umount "$downloads"
   rmdir "$downloads"
