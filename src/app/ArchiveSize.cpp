@@ -5,7 +5,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <sys/statvfs.h>
@@ -19,6 +18,9 @@ constexpr quint64 kMargin = quint64(256) << 20;
 
 std::optional<quint64> unpackedSize(const QByteArray &archive, const QByteArray &type)
 {
+    // Both listings run like every other tool: bounded, and the watcher's
+    // events go on meanwhile. The archive's name is passed as the caller's
+    // plain private name, so it is text.
     int status = -1;
     if (type == "zip") {
         const QString out = CWTask::performSynchronousTask(QStringLiteral("/usr/bin/zipinfo"), {QStringLiteral("-t"), QFile::decodeName(archive)},
@@ -31,16 +33,24 @@ std::optional<quint64> unpackedSize(const QByteArray &archive, const QByteArray 
     const QString lsar = QStandardPaths::findExecutable(QStringLiteral("lsar"));
     if (lsar.isEmpty())
         return std::nullopt;
-    // The JSON listing is read raw: names in it may be any text.
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start(lsar, {QStringLiteral("-j"), QFile::decodeName(archive)});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+    const QString out = CWTask::performSynchronousTask(lsar, {QStringLiteral("-j"), QFile::decodeName(archive)}, std::nullopt, std::nullopt, &status);
+    // The JSON object is all of standard output; anything said on standard error stands outside it.
+    const qsizetype from = out.indexOf(QLatin1Char('{')), to = out.lastIndexOf(QLatin1Char('}'));
+    if (status != 0 || from < 0 || to < from)
         return std::nullopt;
-    const QJsonArray entries = QJsonDocument::fromJson(p.readAllStandardOutput()).object().value(QStringLiteral("lsarContents")).toArray();
+    const QJsonObject listing = QJsonDocument::fromJson(out.mid(from, to - from + 1).toUtf8()).object();
+    if (listing.contains(QStringLiteral("lsarError")) && listing.value(QStringLiteral("lsarError")).toInt() != 0)
+        return std::nullopt;
+    const QJsonArray entries = listing.value(QStringLiteral("lsarContents")).toArray();
     quint64 total = 0;
-    for (const QJsonValue &e : entries)
-        total += quint64(e.toObject().value(QStringLiteral("XADFileSize")).toDouble());
+    for (const QJsonValue &e : entries) {
+        const QJsonObject entry = e.toObject();
+        // An entry whose size the format does not tell (a gzip stream) makes
+        // the whole size unknown: it is then only checked while unpacking.
+        if (!entry.contains(QStringLiteral("XADFileSize")) && !entry.value(QStringLiteral("XADIsDirectory")).toBool())
+            return std::nullopt;
+        total += quint64(entry.value(QStringLiteral("XADFileSize")).toDouble());
+    }
     return total;
 }
 
@@ -53,8 +63,10 @@ quint64 room(const QByteArray &scratchParent)
         limit = configured;
     struct statvfs fs;
     if (::statvfs(scratchParent.constData(), &fs) == 0) {
+        // The margin left free: 256 MiB, or a tenth of a small file system.
         const quint64 free = quint64(fs.f_bavail) * fs.f_frsize;
-        limit = qMin(limit, free > kMargin ? free - kMargin : 0);
+        const quint64 margin = qMin(kMargin, quint64(fs.f_blocks) * fs.f_frsize / 10);
+        limit = qMin(limit, free > margin ? free - margin : 0);
     }
     return limit;
 }

@@ -80,9 +80,12 @@ public:
     void stopIconAnimation() override;
     // After the watched folders changed: watch the new set, resuming from the stored id.
     void watchDirsUpdated() override;
+    // Unpacks into a fresh scratch folder (beside the archive when possible); false leaves none.
     bool unpackArchive(const QByteArray &path, const QByteArray &type);
-    void fsMoveContentsOfDirectory(const QByteArray &source, const QByteArray &destination);
-    bool fsMoveToTrash(const QByteArray &path);
+    // Moves and Trash operations refuse anything that does not resolve to a place inside within.
+    // True when every item was moved.
+    bool fsMoveContentsOfDirectory(const QByteArray &source, const QByteArray &destination, const QByteArray &within);
+    bool fsMoveToTrash(const QByteArray &path, const QByteArray &within);
 
     // Notifications.
     QString applicationNameForGrowl() override;
@@ -131,6 +134,9 @@ private:
     void tearDownInterface();
     void importArchive(const QByteArray &path, const QByteArray &type);
     void importMusicFile(const QByteArray &path);
+    int importBatch(QList<QByteArray> paths, const QByteArray &within);
+    bool finishImport(const QByteArray &path, TrackId trackId, const QByteArray &within);
+    QByteArray scratchFolderFor(const QByteArray &archive);
     void postNotification(const QString &description, TrackId trackId);
 
     // The archive batch: the archive's leaf name, then each imported file with its track id.
@@ -143,6 +149,9 @@ private:
         QList<GrowlEntry> entries;
     };
     std::optional<GrowlQueue> m_growlQueue;
+    // The archive being imported: where it was unpacked, and the music files its scan handed over.
+    QByteArray m_unpackFolder;
+    std::optional<QList<QByteArray>> m_archiveBatch;
     DirectoryDiffer::Timings m_differTimings;
     std::unique_ptr<DirectoryDiffer> m_directoryDiffer;
     NotificationService *m_notifications = nullptr;

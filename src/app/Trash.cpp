@@ -1,12 +1,10 @@
 #include "app/Trash.h"
+#include "base/ByteFiles.h"
 #include "base/Log.h"
 #include "base/StandardFolders.h"
 #include "base/PathContainment.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QUrl>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,7 +43,7 @@ QByteArray mountTop(const QByteArray &path)
 
 bool makeTrashFolders(const QByteArray &trash)
 {
-    return QDir().mkpath(QFile::decodeName(trash + "/files")) && QDir().mkpath(QFile::decodeName(trash + "/info"));
+    return ByteFiles::makePath(trash + "/files") && ByteFiles::makePath(trash + "/info");
 }
 
 // Reserves a name in the trash by creating its info file exclusively, then
@@ -63,7 +61,8 @@ bool moveInto(const QByteArray &trash, const QByteArray &path, const QByteArray 
         if (!leaf.isEmpty() && uchar(leaf.back()) >= 0xC0)
             leaf.chop(1); // the start of a character whose rest was cut
     }
-    const QByteArray encoded = QUrl::toPercentEncoding(QFile::decodeName(pathInInfo), "/");
+    // Encoded from the raw bytes: a name that is not UTF-8 keeps its bytes.
+    const QByteArray encoded = pathInInfo.toPercentEncoding("/");
     const QByteArray info = "[Trash Info]\nPath=" + encoded + "\nDeletionDate="
                             + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")).toLatin1() + "\n";
     for (int n = 1; n < 10000; ++n) {
@@ -88,23 +87,37 @@ bool moveInto(const QByteArray &trash, const QByteArray &path, const QByteArray 
     return false;
 }
 
+// A folder of our own at path: made when missing, and then (or when it was
+// there already) a real folder, not a link, owned by this user. Another user
+// may plant a link or a folder of theirs in a shared place.
+bool ownFolder(const QByteArray &path)
+{
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+}
+
+bool ownTrashFolders(const QByteArray &trash)
+{
+    return ownFolder(trash) && ownFolder(trash + "/files") && ownFolder(trash + "/info");
+}
+
 bool usableTopTrash(const QByteArray &top, QByteArray *trash)
 {
     const QByteArray uid = QByteArray::number(::getuid());
+    const QByteArray base = top == "/" ? QByteArray() : top;
     // An administrator's shared .Trash must be a real folder with the sticky bit.
-    const QByteArray shared = top + "/.Trash";
+    const QByteArray shared = base + "/.Trash";
     struct stat st;
     if (::lstat(shared.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
         *trash = shared + '/' + uid;
-        if (makeTrashFolders(*trash))
+        if (ownTrashFolders(*trash))
             return true;
+        Log::f("--- %@ is not a folder of this user's own; using %@", *trash, base + "/.Trash-" + uid);
     }
-    *trash = top + "/.Trash-" + uid;
-    if (::lstat(trash->constData(), &st) == 0 && (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()))
-        return false;
-    if (::mkdir(trash->constData(), 0700) != 0 && errno != EEXIST)
-        return false;
-    return makeTrashFolders(*trash);
+    *trash = base + "/.Trash-" + uid;
+    return ownTrashFolders(*trash);
 }
 }
 

@@ -1,5 +1,6 @@
 #include "base/Log.h"
 
+#include <algorithm>
 #include <mutex>
 #include <syslog.h>
 #include <cstdio>
@@ -25,8 +26,34 @@ void setEcho(bool on)
     g_echo = on;
 }
 
-void line(const QString &text)
+QString escapeControls(const QString &text)
 {
+    const auto isControl = [](char16_t c) { return c < 0x20 || (c >= 0x7f && c <= 0x9f); };
+    if (std::none_of(text.cbegin(), text.cend(), [&](QChar c) { return isControl(c.unicode()); }))
+        return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!isControl(u))
+            out += c;
+        else if (u == '\n')
+            out += QLatin1String("\\n");
+        else if (u == '\r')
+            out += QLatin1String("\\r");
+        else if (u == '\t')
+            out += QLatin1String("\\t");
+        else
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+void line(const QString &raw)
+{
+    // Names and tool output come from outside: one call is one line, and no
+    // byte of it reaches a terminal as a control sequence.
+    const QString text = escapeControls(raw);
     std::lock_guard lock(g_mutex);
     if (g_echo) {
         const QByteArray bytes = text.toUtf8();

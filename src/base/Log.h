@@ -17,7 +17,10 @@ using Sink = std::function<void(const QString &line)>;
 void setSink(Sink sink);
 void setEcho(bool toSyslogAndStderr);
 
+// Control characters are written escaped (a newline as \n, ESC as \x1b),
+// so a file name cannot start a forged line or colour a terminal.
 void line(const QString &text);
+QString escapeControls(const QString &text);
 
 // A value as the formats print it.
 struct Arg {

@@ -1,9 +1,15 @@
 #include "tasks/CWTask.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSet>
 #include <QTimer>
+#include <atomic>
+#include <csignal>
+#include <mutex>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -13,6 +19,31 @@ constexpr int kSliceMs = 500;
 constexpr int kEndReportDelayMs = 400;
 // A program that cannot be started ends with the shell's "not found" status.
 constexpr int kCouldNotStart = 127;
+// A working folder that cannot be entered: the shell's "cannot execute" status.
+constexpr int kNoWorkingFolder = 126;
+// How long a program asked to end may take before it is killed.
+constexpr int kEndGraceMs = 2000;
+
+// The process groups of the running children (each leads its own session),
+// so that quitting can end them from any thread.
+std::mutex g_runningMutex;
+QSet<qint64> g_running;
+std::atomic<bool> g_terminating = false;
+
+void endGroup(qint64 pid, int signal)
+{
+    std::lock_guard lock(g_runningMutex);
+    if (g_running.contains(pid))
+        ::kill(-pid_t(pid), signal);
+}
+}
+
+void CWTask::terminateRunningTasks()
+{
+    g_terminating = true;
+    std::lock_guard lock(g_runningMutex);
+    for (const qint64 pid : std::as_const(g_running))
+        ::kill(-pid_t(pid), SIGTERM);
 }
 
 CWTask::CWTask(QObject *parent) : QObject(parent) {}
@@ -20,8 +51,14 @@ CWTask::CWTask(QObject *parent) : QObject(parent) {}
 CWTask::~CWTask()
 {
     if (m_task && m_task->state() != QProcess::NotRunning) {
+        if (m_pid > 0)
+            endGroup(m_pid, SIGKILL);
         m_task->kill();
         m_task->waitForFinished(1000);
+    }
+    if (m_pid > 0) {
+        std::lock_guard lock(g_runningMutex);
+        g_running.remove(m_pid);
     }
 }
 
@@ -47,10 +84,27 @@ qint64 CWTask::startTask(const QString &program, const QStringList &args)
             env.insert(it.key(), it.value());
         m_task->setProcessEnvironment(env);
     }
-    // Its own session: no controlling terminal to ask the user on.
-    m_task->setChildProcessModifier([] { ::setsid(); });
+    // Its own session: no controlling terminal to ask the user on. Bounds
+    // are set in the child itself, between fork and exec, with no
+    // allocation: the values are copied into the function beforehand.
+    const bool limitSize = m_bounds.fileSizeLimit.has_value();
+    const rlim_t sizeLimit = limitSize ? rlim_t(*m_bounds.fileSizeLimit) : 0;
+    const QByteArray folder = m_bounds.workingDirectory.value_or(QByteArray());
+    m_task->setChildProcessModifier([limitSize, sizeLimit, folder] {
+        ::setsid();
+        if (limitSize) {
+            const rlimit size{sizeLimit, sizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &size);
+            const rlimit noCore{0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            ::signal(SIGXFSZ, SIG_DFL);
+        }
+        if (!folder.isEmpty() && ::chdir(folder.constData()) != 0)
+            ::_exit(kNoWorkingFolder);
+    });
     connect(m_task, &QProcess::finished, this, [this](int code, QProcess::ExitStatus how) {
-        taskEnded(how == QProcess::NormalExit ? code : 255); // killed by a signal
+        // A program ended by a signal reports it as a shell does: 128 + its number.
+        taskEnded(how == QProcess::NormalExit ? code : 128 + code);
     });
     connect(m_task, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
@@ -62,13 +116,21 @@ qint64 CWTask::startTask(const QString &program, const QStringList &args)
     m_taskReturnValue = kRunning;
     m_task->start(QIODevice::ReadWrite);
     m_task->closeWriteChannel();
-    return m_task->processId();
+    m_pid = m_task->processId();
+    if (m_pid > 0) {
+        std::lock_guard lock(g_runningMutex);
+        g_running.insert(m_pid);
+    }
+    if (g_terminating)
+        endTask();
+    return m_pid;
 }
 
 void CWTask::endTask()
 {
-    if (m_task && m_task->state() != QProcess::NotRunning)
-        m_task->terminate();
+    // The whole group: a tool's own children end with it.
+    if (m_task && m_task->state() != QProcess::NotRunning && m_pid > 0)
+        endGroup(m_pid, SIGTERM);
 }
 
 void CWTask::taskUpdateStream(const QString &stream)
@@ -87,6 +149,10 @@ void CWTask::taskEnded(int status)
 {
     if (m_taskReturnValue != kRunning)
         return;
+    if (m_pid > 0) {
+        std::lock_guard lock(g_runningMutex);
+        g_running.remove(m_pid);
+    }
     // Collect what the streams still hold before the end is known.
     taskUpdateStream(QStringLiteral("stdout"));
     taskUpdateStream(QStringLiteral("stderr"));
@@ -112,16 +178,38 @@ QString CWTask::performSynchronousTask(const QString &program, const QStringList
     CWTask runner;
     runner.setWorkingDirectory(workingDirectory);
     runner.setAddedEnvironment(addedEnvironment);
-    runner.startTask(program, args);
+    return runner.runAndWait(program, args, status);
+}
+
+QString CWTask::performSynchronousTask(const QString &program, const QStringList &args, const Bounds &bounds, int *status)
+{
+    CWTask runner;
+    runner.setBounds(bounds);
+    return runner.runAndWait(program, args, status);
+}
+
+QString CWTask::runAndWait(const QString &program, const QStringList &args, int *status)
+{
+    startTask(program, args);
     // Other work of this thread (file-system events) goes on meanwhile. A
     // slice ends early when the program ends, so a quick tool costs no wait.
-    while (runner.taskReturnValue() == kRunning) {
+    const int sliceMs = m_bounds.keepGoing ? m_bounds.checkEveryMs : kSliceMs;
+    QElapsedTimer ending;
+    while (m_taskReturnValue == kRunning) {
         QEventLoop slice;
-        QTimer::singleShot(kSliceMs, &slice, &QEventLoop::quit);
-        connect(&runner, &CWTask::ended, &slice, &QEventLoop::quit);
+        QTimer::singleShot(sliceMs, &slice, &QEventLoop::quit);
+        connect(this, &CWTask::ended, &slice, &QEventLoop::quit);
         slice.exec();
+        if (m_taskReturnValue != kRunning)
+            break;
+        if (!ending.isValid() && (g_terminating || (m_bounds.keepGoing && !m_bounds.keepGoing()))) {
+            ending.start();
+            endTask();
+        } else if (ending.isValid() && ending.elapsed() > kEndGraceMs) {
+            endGroup(m_pid, SIGKILL);
+        }
     }
     if (status)
-        *status = runner.taskReturnValue();
-    return runner.taskOutput();
+        *status = m_taskReturnValue;
+    return m_taskOutput;
 }

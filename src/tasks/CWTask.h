@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class QProcess;
@@ -30,10 +31,29 @@ public:
     explicit CWTask(QObject *parent = nullptr);
     ~CWTask() override;
 
+    // Bounds for a run of an untrusted tool.
+    struct Bounds {
+        // The working folder as bytes (a name need not be text).
+        std::optional<QByteArray> workingDirectory;
+        // No file the program writes may grow past this (RLIMIT_FSIZE): the
+        // kernel stops it with SIGXFSZ.
+        std::optional<quint64> fileSizeLimit;
+        // Asked every checkEveryMs while the program runs; false ends it.
+        std::function<bool()> keepGoing;
+        int checkEveryMs = 100;
+    };
+
     // Runs the program and waits for it, turning this thread's event loop
-    // meanwhile; returns the output and writes the exit status.
+    // meanwhile; returns the output and writes the exit status. A program
+    // ended by a signal has the status 128 + the signal's number.
     static QString performSynchronousTask(const QString &program, const QStringList &args, const std::optional<QString> &workingDirectory,
                                           const std::optional<QMap<QString, QString>> &addedEnvironment, int *status);
+    static QString performSynchronousTask(const QString &program, const QStringList &args, const Bounds &bounds, int *status);
+
+    // Ends every child this process runs through CWTask, from any thread:
+    // each gets SIGTERM, and one still running after two seconds SIGKILL.
+    // Used when the program quits; later tasks end at once too.
+    static void terminateRunningTasks();
 
     qint64 startTask(const QString &program, const QStringList &args);
     void endTask();
@@ -57,6 +77,8 @@ signals:
     void ended();
 
 private:
+    void setBounds(const Bounds &bounds) { m_bounds = bounds; }
+    QString runAndWait(const QString &program, const QStringList &args, int *status);
     void taskUpdateStream(const QString &stream);
     void taskEnded(int status);
     void tellDelegateTaskEnded();
@@ -68,4 +90,6 @@ private:
     QString m_taskOutput;
     int m_taskReturnValue = kRunning;
     QTimer *m_tellDelegateTaskEndedDelayTimer = nullptr;
+    Bounds m_bounds;
+    qint64 m_pid = 0;
 };

@@ -109,7 +109,7 @@ private slots:
         // 4 of 5 music, contents deleted, archive to the Trash.
         f.drop(work.path() + QStringLiteral("/four.zip"), QStringLiteral("four.zip"));
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
-        // The leaf names in import order, which is the unpacked folder's listing order.
+        // The leaf names in import order, which is their natural name order.
         QString names;
         for (const QString &line : f.log->lines().filter(QStringLiteral("+ Added ")))
             names += line.section(QLatin1Char('/'), -1).section(QStringLiteral(" to MPD"), 0, 0) + QLatin1Char('\n');

@@ -50,7 +50,7 @@ private slots:
         QDir().mkpath(keep);
         QVERIFY(writeFile(scratch + QStringLiteral("/a.mp3"), "new"));
         QVERIFY(writeFile(keep + QStringLiteral("/a.mp3"), "old"));
-        app.fsMoveContentsOfDirectory(QFile::encodeName(scratch), QFile::encodeName(keep));
+        QVERIFY(app.fsMoveContentsOfDirectory(QFile::encodeName(scratch), QFile::encodeName(keep), home.bytes(QStringLiteral("Downloads"))));
         QCOMPARE(readAll(keep + QStringLiteral("/a.mp3")), QByteArray("new"));
         QVERIFY(QFileInfo(keep + QStringLiteral("/sub")).isDir());
         QCOMPARE(readAll(home.path(QStringLiteral(".local/share/Trash/files/a.mp3"))), QByteArray("old"));
@@ -60,7 +60,7 @@ private slots:
         const QString blocked = home.path(QStringLiteral("Downloads/blocked"));
         QVERIFY(writeFile(blocked, "a file"));
         QVERIFY(writeFile(scratch + QStringLiteral("/b.mp3"), "b"));
-        app.fsMoveContentsOfDirectory(QFile::encodeName(scratch), QFile::encodeName(blocked));
+        QVERIFY(app.fsMoveContentsOfDirectory(QFile::encodeName(scratch), QFile::encodeName(blocked), home.bytes(QStringLiteral("Downloads"))));
         QVERIFY(QFileInfo(blocked).isDir());
         QCOMPARE(readAll(blocked + QStringLiteral("/b.mp3")), QByteArray("b"));
         QCOMPARE(readAll(home.path(QStringLiteral(".local/share/Trash/files/blocked"))), QByteArray("a file"));

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Hostile downloads: crafted archives dropped into Downloads of the running
+# program (real unzip, unar, MPD). After each, the user's files outside
+# Downloads must be byte for byte what they were, nothing private may reach
+# the music library, and unpacking stays bounded.
+# Usage: test_hostile.sh <rivulet>
+. "$(dirname "$0")/../ui/desktop-test-lib.sh"
+export RIVULET_TEST_TIMINGS=fast
+# A program that follows a link to /dev/zero must not fill the machine: no
+# file written here or by the program may pass 200 MB.
+ulimit -f $((200 * 1024))
+here=$(cd "$(dirname "$0")" && pwd)
+downloads=$HOME/Downloads
+library=$HOME/Music/Rivulet
+log=$HOME/rivulet.log
+mkdir -p "$downloads" "$XDG_CONFIG_HOME/Rivulet"
+tone=$here/../data/tones/01\ tone.mp3
+crafted=$(mktemp -d)
+python3 "$here/make_hostile.py" "$crafted" "$tone" || { echo "could not make the crafted downloads"; exit 1; }
+
+# What the user owns outside Downloads.
+printf 'export PATH=/usr/bin\n' >"$HOME/.bashrc"
+printf 'umask 022\n' >"$HOME/.profile"
+mkdir -p "$HOME/.ssh" "$HOME/.config/autostart" "$HOME/Documents"
+printf 'PRIVATE KEY %s\n' "$RANDOM$RANDOM" >"$HOME/.ssh/id_test"
+chmod 600 "$HOME/.ssh/id_test"
+printf 'dear user\n' >"$HOME/Documents/letter.txt"
+mkdir -p "$XDG_DATA_HOME" "$library" # the program's own folders, made before the snapshot
+key_sum=$(sha256sum <"$HOME/.ssh/id_test" | cut -d' ' -f1)
+# Every path under HOME but Downloads and the program's own folders, with its type and content.
+snapshot() {
+  (cd "$HOME" && find . \( -path ./Downloads -o -path ./.local/share -o -path ./Music/Rivulet -o -path ./.config/Rivulet \
+    -o -path ./run -o -name 'rivulet*.log' \) -prune -o -print0 | sort -z | while IFS= read -r -d '' p; do
+    if [ -L "$p" ]; then printf '%s L %s\n' "$p" "$(readlink "$p")"
+    elif [ -f "$p" ]; then printf '%s F %s %s\n' "$p" "$(stat -c %a "$p")" "$(sha256sum <"$p" | cut -d' ' -f1)"
+    else printf '%s %s\n' "$p" "$(stat -c %F "$p")"; fi
+  done)
+}
+before=$(snapshot)
+intact() {
+  local now
+  now=$(snapshot)
+  [ "$now" = "$before" ] && return 0
+  diff <(echo "$before") <(echo "$now") | sed 's/^/  changed outside Downloads: /' >&2
+  return 1
+}
+# No copy of the private key anywhere in the library, and nothing there readable by others that was not before.
+no_key_in_library() {
+  [ -d "$library" ] || return 0
+  ! find "$library" -type f -exec sha256sum {} + 2>/dev/null | grep -q "$key_sum"
+}
+hostile() { # what was tried, what was checked, condition
+  if eval "$3"; then passed=$((passed + 1)); r=PASS; else failed=$((failed + 1)); r=FAIL; fi
+  echo "HOSTILE: $1 | checked: $2 | result: $r"
+}
+# Drops a crafted file the way a browser does, and waits until the program has dealt with it.
+drop() { # crafted name, [name in Downloads]
+  local name=${2:-$1} n
+  n=$(grep -c "Fraction of scanned\|Error unpacking\|not unpacking\|Preferences say not" "$log" 2>/dev/null)
+  cp -- "$crafted/$1" "$downloads/.part" && mv -- "$downloads/.part" "$downloads/$name"
+  for _ in $(seq 120); do
+    [ "$(grep -c "Fraction of scanned\|Error unpacking\|not unpacking\|Preferences say not" "$log" 2>/dev/null)" -gt "$n" ] && break
+    sleep 0.25
+  done
+  sleep 2.5 # whatever the import moved settles and is looked at by the watcher
+}
+start() { "$rivulet" --no-tray >>"$log" 2>&1 & pid=$!; sleep 0.7; }
+stop() { kill -TERM $pid; wait $pid; }
+in_playlist() { grep -c "$1" "$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u" 2>/dev/null; }
+scratch_gone() { [ -z "$(find "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" -path '*unpack*' -print -quit 2>/dev/null)" ]; }
+
+printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
+start
+
+drop '...zip'
+hostile "a zip named ...zip holding .bashrc and .config/autostart" \
+  "files outside Downloads unchanged by checksum, song imported, contents kept below Downloads" \
+  'intact && [ "$(in_playlist "01 dots.mp3")" = 1 ] && [ -n "$(find "$downloads" -mindepth 2 -name .bashrc)" ]'
+
+drop music.zip
+hostile "music.zip holding future-dated ...zip holding ..zip (each unpacking one level higher)" \
+  "files outside Downloads unchanged by checksum, every nested keep folder inside Downloads" \
+  'intact && [ -z "$(find "$HOME" -maxdepth 1 -name "*.mp3")" ] && [ "$(find "$downloads" -name "*.bashrc" | wc -l)" -ge 1 ]'
+
+drop evil.rar
+hostile "a tar named evil.rar with a future-dated symlink cover.mp3 -> ~/.ssh/id_test (relative, absolute, hard link)" \
+  "no copy of the key in the library, user's files unchanged" 'no_key_in_library && intact'
+hostile "the same tar: a fifo, a link to the fifo, a char device and a link to /dev/zero named *.mp3" \
+  "the real song imported, the program still answers (next drop imported), library small" \
+  'drop links.zip; [ "$(in_playlist "05 real.mp3")" = 1 ] && [ "$(in_playlist "06 real.mp3")" = 1 ] && [ "$(du -sm "$library" | cut -f1)" -lt 5 ]'
+hostile "a zip with symlinks key.mp3 -> ~/.ssh/id_test and zero.mp3 -> /dev/zero" \
+  "no copy of the key in the library, user's files unchanged" 'no_key_in_library && intact'
+stop
+
+# Unpacking is bounded while it runs, whatever the archive declares.
+RIVULET_UNPACK_LIMIT=5000000 "$rivulet" --no-tray >>"$log" 2>&1 &
+pid=$!
+sleep 0.7
+peak=$crafted/peak
+( while :; do du -sb "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" 2>/dev/null | awk '{s+=$1} END {print s+0}'; sleep 0.05; done >"$peak" ) &
+watcher=$!
+drop liar.zip
+hostile "a 60 KB zip declaring 1 KB that holds 60 MB, limit 5 MB" \
+  "unpack refused while running, less than 25 MB ever on disk, scratch folder removed, archive kept" \
+  'grep -q "Error unpacking" "$log" && [ "$(sort -n "$peak" | tail -1)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/liar.zip" ]'
+: >"$peak"
+drop gz.rar
+hostile "a gzip named gz.rar whose unpacked size no listing tells (60 MB of zeros, limit 5 MB)" \
+  "checked while unpacking: less than 25 MB ever on disk, scratch folder removed, archive kept" \
+  '[ "$(sort -n "$peak" | tail -1)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/gz.rar" ] && intact'
+kill $watcher
+stop
+
+# Names that are not UTF-8, and names that forge log lines.
+start
+drop cp437.zip
+hostile "a zip with CP437 raw names (caf\\x82.mp3, d\\xe9j\\xe0.txt)" \
+  "all three moved to the keep folder with their bytes, scratch folder gone" \
+  '[ "$(find "$downloads/cp437" -type f | wc -l)" = 3 ] && [ -e "$downloads/cp437/$(printf "d\xe9j\xe0.txt")" ] && scratch_gone'
+drop "$(printf 'alb\xe9.zip')"
+hostile "an archive whose own name is latin-1 (alb\\xe9.zip)" "unpacked and its song imported, the CP437 song not imported again" \
+  '[ "$(in_playlist "08 latin.mp3")" = 1 ] && [ "$(in_playlist "07 caf")" -le 1 ]'
+forged=$'09 \e[31mred\nFORGED + Added x to MPD.mp3'
+cp "$tone" "$downloads/.part" && mv "$downloads/.part" "$downloads/$forged"
+for _ in $(seq 60); do grep -qF "+ Added $downloads/09 \\x1b[31mred" "$log" && break; sleep 0.25; done
+hostile "a song named with ESC[31m and a newline followed by a forged log line" \
+  "no escape byte and no forged line in the log, the escaped name is there" \
+  '! grep -q $'"'"'\x1b'"'"' "$log" && ! grep -q "^FORGED" "$log" && grep -qF "09 \\x1b[31mred\\nFORGED" "$log"'
+stop
+
+hostile "all of the above" "the user's files outside Downloads, by checksum" 'intact'
+rm -rf "$crafted"
+kill "$(cat "$XDG_DATA_HOME/Rivulet/mpd/pid" 2>/dev/null)" 2>/dev/null
+[ "$failed" -eq 0 ] || cp "$log" /tmp/hostile-rivulet.log 2>/dev/null
+finish
