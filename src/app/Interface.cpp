@@ -4,6 +4,7 @@
 #include "app/Rivulet_AppDelegate.h"
 #include "ui/IconAnimation.h"
 #include "ui/MenuView.h"
+#include "ui/SearchAddress.h"
 #include "ui/SearchField.h"
 #include "ui/StartupWindow.h"
 #include "ui/StatusItem.h"
@@ -201,11 +202,14 @@ bool Rivulet_AppDelegate::controlTextViewDoCommandBySelector(QLineEdit *control,
 {
     Log::f(control->text().isEmpty() ? "zero length" : "nonzero length");
     if (command == QLatin1String("insertNewline:")) {
-        const QString address = Settings::searchLocation() + escapedSearchQuery(control->text());
+        const QString location = Settings::searchLocation();
+        const QString address = SearchAddress::forQuery(location, control->text());
         Log::f("%@", address);
-        const QUrl url(address, QUrl::StrictMode);
-        if (url.isValid())
-            QDesktopServices::openUrl(url);
+        // Only http and https addresses reach the desktop; anything else is explained.
+        if (const QString problem = SearchAddress::problem(location); !problem.isEmpty())
+            alertWithTitle(tr("The music search cannot be opened."), problem);
+        else
+            QDesktopServices::openUrl(QUrl(address, QUrl::StrictMode));
     } else if (command == QLatin1String("cancelOperation:")) {
         if (m_statusItem)
             m_statusItem->setOpen(false);

@@ -3,16 +3,26 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QVersionNumber>
 
 #ifndef RIVULET_UPDATE_FEED_URL
-#define RIVULET_UPDATE_FEED_URL "https://rivulet.app/releases.json"
+#define RIVULET_UPDATE_FEED_URL ""
 #endif
 
+namespace {
+constexpr int kTransferTimeoutMs = 15000;
+}
+
 UpdateChecker::UpdateChecker(QObject *parent) : QObject(parent) {}
+
+QMessageBox *UpdateChecker::window() const
+{
+    return m_window;
+}
 
 QUrl UpdateChecker::feedUrl()
 {
@@ -20,35 +30,80 @@ QUrl UpdateChecker::feedUrl()
     return QUrl(QString::fromUtf8(env.isEmpty() ? QByteArray(RIVULET_UPDATE_FEED_URL) : env));
 }
 
-QString UpdateChecker::resultText(const QByteArray &feed, const QString &error, const QString &currentVersion)
+QString UpdateChecker::packagedText(const QString &currentVersion)
+{
+    return tr("This is Rivulet %1. Updates come with the package it was installed from: "
+              "your system's software updates bring new versions.")
+        .arg(currentVersion);
+}
+
+UpdateChecker::Result UpdateChecker::result(const QByteArray &feed, const QString &error, const QString &currentVersion)
 {
     if (!error.isEmpty())
-        return tr("Could not check for updates: %1").arg(error);
+        return {tr("Could not check for updates: %1").arg(error), {}};
     const QJsonObject release = QJsonDocument::fromJson(feed).object();
     const QVersionNumber latest = QVersionNumber::fromString(release.value(QStringLiteral("version")).toString());
     if (latest.isNull())
-        return tr("Could not check for updates: the release feed could not be read.");
-    if (latest > QVersionNumber::fromString(currentVersion))
-        return tr("Rivulet %1 is available (you have %2).\n%3")
-            .arg(latest.toString(), currentVersion, release.value(QStringLiteral("url")).toString());
-    return tr("Rivulet %1 is the newest version.").arg(currentVersion);
+        return {tr("Could not check for updates: the release feed could not be read."), {}};
+    if (latest <= QVersionNumber::fromString(currentVersion))
+        return {tr("Rivulet %1 is the newest version.").arg(currentVersion), {}};
+    const QString text = tr("Rivulet %1 is available (you have %2).").arg(latest.toString(), currentVersion);
+    // Whatever else the feed names (another scheme, a broken address) is not offered.
+    const QUrl link(release.value(QStringLiteral("url")).toString());
+    if (!link.isValid() || link.scheme() != QLatin1String("https") || link.host().isEmpty())
+        return {text + QLatin1Char(' ') + tr("The release feed gives no https address to get it from."), {}};
+    return {text, link};
+}
+
+QString UpdateChecker::resultText(const QByteArray &feed, const QString &error, const QString &currentVersion)
+{
+    const Result r = result(feed, error, currentVersion);
+    return r.link.isEmpty() ? r.text : r.text + QLatin1Char('\n') + r.link.toString(QUrl::FullyEncoded);
 }
 
 void UpdateChecker::checkForUpdates()
 {
+    const QUrl feed = feedUrl();
+    if (feed.isEmpty()) {
+        // No feed: nothing is fetched, the package manager brings updates.
+        show({packagedText(QStringLiteral(RIVULET_VERSION)), {}});
+        return;
+    }
     if (!m_network)
         m_network = new QNetworkAccessManager(this);
-    QNetworkRequest request(feedUrl());
-    request.setTransferTimeout(15000);
+    QNetworkRequest request(feed);
+    request.setTransferTimeout(kTransferTimeoutMs);
     QNetworkReply *reply = m_network->get(request);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         const QString error = reply->error() == QNetworkReply::NoError ? QString() : reply->errorString();
-        const QString text = resultText(reply->readAll(), error, QStringLiteral(RIVULET_VERSION));
-        Log::f("Update check: %@", text);
-        emit resultShown(text);
-        auto *box = new QMessageBox(QMessageBox::Information, tr("Check for Updates"), text, QMessageBox::Ok);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->show();
+        show(result(reply->readAll(), error, QStringLiteral(RIVULET_VERSION)));
     });
+}
+
+void UpdateChecker::show(const Result &result)
+{
+    const QString text = result.link.isEmpty() ? result.text : result.text + QLatin1Char('\n') + result.link.toString(QUrl::FullyEncoded);
+    Log::f("Update check: %@", text);
+    if (m_window)
+        m_window->close();
+    auto *box = new QMessageBox(QMessageBox::Information, tr("Check for Updates"), result.text);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (!result.link.isEmpty()) {
+        const QString address = result.link.toString(QUrl::FullyEncoded).toHtmlEscaped();
+        box->setTextFormat(Qt::RichText);
+        box->setText(result.text.toHtmlEscaped() + QStringLiteral("<br><a href=\"%1\">%1</a>").arg(address));
+        // A click on the link opens it in the browser.
+        box->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+            label->setOpenExternalLinks(true);
+    } else {
+        box->setTextFormat(Qt::PlainText);
+    }
+    box->addButton(tr("Dismiss"), QMessageBox::AcceptRole);
+    m_window = box;
+    box->show();
+    box->raise();
+    box->activateWindow();
+    emit resultShown(text);
 }

@@ -1,0 +1,137 @@
+// The music search address: "%s" takes the query, other locations get it
+// appended, and only http and https addresses reach the browser. The last
+// case drives the real controller's Return handling; the desktop's hand-over
+// is caught with a URL handler (the tray test covers the real xdg-open path).
+#include "TestSupport.h"
+#include "../app/StartedApp.h"
+#include "app/Rivulet_AppDelegate.h"
+#include "settings/Settings.h"
+#include "ui/SearchAddress.h"
+#include "ui/SearchField.h"
+#include "ui/StatusItem.h"
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class TestSearchAddress : public QObject {
+    Q_OBJECT
+
+private slots:
+    void addressForQuery_data()
+    {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("address");
+        const QString q = QStringLiteral("blue moon & co/é");
+        QTest::newRow("no %s: appended, reserved kept") << QStringLiteral("http://127.0.0.1:47231/search/search.html#/s/mediafire/") << q
+                                                         << QStringLiteral("http://127.0.0.1:47231/search/search.html#/s/mediafire/blue%20moon%20&%20co/%C3%A9");
+        QTest::newRow("no trailing slash: glued") << QStringLiteral("https://example.org/find?q=") << QStringLiteral("a b")
+                                                  << QStringLiteral("https://example.org/find?q=a%20b");
+        QTest::newRow("%s: one whole value") << QStringLiteral("https://example.org/find?q=%s&type=music") << q
+                                             << QStringLiteral("https://example.org/find?q=blue%20moon%20%26%20co%2F%C3%A9&type=music");
+        QTest::newRow("%s in the path") << QStringLiteral("https://example.org/tag/%s/") << QStringLiteral("a=b?")
+                                        << QStringLiteral("https://example.org/tag/a%3Db%3F/");
+        QTest::newRow("every %s") << QStringLiteral("https://example.org/?a=%s&b=%s") << QStringLiteral("x y")
+                                  << QStringLiteral("https://example.org/?a=x%20y&b=x%20y");
+        QTest::newRow("a query holding %s stays a query") << QStringLiteral("https://example.org/?q=%s") << QStringLiteral("%s")
+                                                          << QStringLiteral("https://example.org/?q=%25s");
+        QTest::newRow("empty query at %s") << QStringLiteral("https://example.org/?q=%s") << QString()
+                                           << QStringLiteral("https://example.org/?q=");
+    }
+
+    void addressForQuery()
+    {
+        QFETCH(QString, location);
+        QFETCH(QString, query);
+        QTEST(SearchAddress::forQuery(location, query), "address");
+    }
+
+    void onlyWebAddressesPass_data()
+    {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("because");
+        QTest::newRow("http") << QStringLiteral("http://127.0.0.1:47231/search/search.html#/s/mediafire/") << QString();
+        QTest::newRow("https with %s") << QStringLiteral("https://example.org/?q=%s") << QString();
+        QTest::newRow("upper-case scheme") << QStringLiteral("HTTPS://example.org/") << QString();
+        QTest::newRow("file") << QStringLiteral("file:///etc/passwd#") << QStringLiteral("not an http or https address");
+        QTest::newRow("javascript") << QStringLiteral("javascript:alert(1)//") << QStringLiteral("not an http or https address");
+        QTest::newRow("ftp") << QStringLiteral("ftp://example.org/%s") << QStringLiteral("not an http or https address");
+        QTest::newRow("no scheme") << QStringLiteral("example.org/search?q=") << QStringLiteral("not a valid web address");
+        QTest::newRow("bad escape") << QStringLiteral("https://example.org/%zz") << QStringLiteral("not a valid web address");
+        QTest::newRow("space in host") << QStringLiteral("https://exa mple.org/") << QStringLiteral("not a valid web address");
+        QTest::newRow("no host") << QStringLiteral("https:///path") << QStringLiteral("names no web site");
+        QTest::newRow("empty") << QStringLiteral(" ") << QStringLiteral("is empty");
+    }
+
+    void onlyWebAddressesPass()
+    {
+        QFETCH(QString, location);
+        QFETCH(QString, because);
+        const QString problem = SearchAddress::problem(location);
+        if (because.isEmpty())
+            QCOMPARE(problem, QString());
+        else
+            QVERIFY2(problem.contains(because), qPrintable(problem));
+    }
+
+    // Return in the search field: the browser gets %s filled in, and a
+    // location that is not a web address gets an alert instead.
+    void returnOpensOnlyWebAddresses()
+    {
+        LogCapture log;
+        StartedApp started(true);
+        Rivulet_AppDelegate &app = *started.app;
+        QTRY_VERIFY(app.statusItem()->iconView());
+        SearchField *field = app.searchField();
+        QVERIFY(field);
+        OpenedUrls opened;
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &opened, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &opened, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("ftp"), &opened, "open");
+        QStringList alerts;
+        QTimer dismiss;
+        connect(&dismiss, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                alerts << box->text() + QLatin1Char('|') + box->informativeText();
+                box->buttons().first()->click();
+            }
+        });
+        dismiss.start(20);
+        field->setText(QStringLiteral("blue moon & co"));
+
+        Settings::setSearchLocation(QStringLiteral("https://example.org/search?q=%s&kind=music"));
+        app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
+        QCOMPARE(opened.urls.size(), 1);
+        QCOMPARE(opened.urls[0].toString(QUrl::FullyEncoded), QStringLiteral("https://example.org/search?q=blue%20moon%20%26%20co&kind=music"));
+        QVERIFY(alerts.isEmpty());
+
+        for (const QString &location : {QStringLiteral("file:///etc/"), QStringLiteral("ftp://example.org/%s"), QStringLiteral("not a url %s")}) {
+            Settings::setSearchLocation(location);
+            log.clear();
+            app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
+            QCOMPARE(opened.urls.size(), 1);
+            QCOMPARE(alerts.size(), 1);
+            QVERIFY2(alerts.takeFirst().startsWith(QStringLiteral("The music search cannot be opened.|“") + location), qPrintable(location));
+            // The address is still logged, as for every search.
+            QVERIFY(log.lines().contains(SearchAddress::forQuery(location, field->text())));
+        }
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("ftp"));
+    }
+};
+
+QTEST_MAIN(TestSearchAddress)
+#include "test_search_address.moc"

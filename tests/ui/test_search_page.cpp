@@ -1,0 +1,268 @@
+// The built-in music search page: the loopback server answers only GET and
+// HEAD of the page and its assets on 127.0.0.1, and the page, opened by a
+// real headless Chromium at the address the controller hands to the
+// desktop, shows the query and offers it to the music sites.
+#include "TestSupport.h"
+#include "HeadlessChromium.h"
+#include "../app/StartedApp.h"
+#include "app/Rivulet_AppDelegate.h"
+#include "settings/Settings.h"
+#include "ui/SearchField.h"
+#include "ui/SearchPageServer.h"
+#include "ui/StatusItem.h"
+#include <QDesktopServices>
+#include <QNetworkInterface>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+const QString kQuery = QStringLiteral("blue moon & co/é");
+// The query as one escaped value, and each site's address with it.
+const QString kValue = QStringLiteral("blue%20moon%20%26%20co%2F%C3%A9");
+const QStringList kSiteAddresses{
+    QStringLiteral("https://bandcamp.com/search?q=") + kValue,
+    QStringLiteral("https://musicbrainz.org/search?type=recording&method=indexed&query=") + kValue,
+    QStringLiteral("https://www.jamendo.com/search?q=") + kValue,
+    QStringLiteral("https://archive.org/search?query=") + kValue + QStringLiteral("&and%5B%5D=mediatype%3A%22audio%22"),
+    QStringLiteral("https://www.youtube.com/results?search_query=") + kValue,
+};
+
+// One raw request; the whole answer once the server closes.
+QByteArray ask(quint16 port, const QByteArray &request, const QHostAddress &at = QHostAddress::LocalHost)
+{
+    QTcpSocket socket;
+    socket.connectToHost(at, port);
+    if (!socket.waitForConnected(3000))
+        return "refused: " + socket.errorString().toUtf8();
+    socket.write(request);
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(3000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+QByteArray get(quint16 port, const QByteArray &path, const QByteArray &method = "GET")
+{
+    return ask(port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n\r\n");
+}
+
+QByteArray statusOf(const QByteArray &answer)
+{
+    return answer.left(answer.indexOf("\r\n"));
+}
+
+// The server on a thread of its own, so that the test may block on a browser.
+struct ServerThread {
+    QThread thread;
+    SearchPageServer *server = new SearchPageServer;
+    quint16 port = 0;
+    explicit ServerThread(quint16 wanted = 0)
+    {
+        server->moveToThread(&thread);
+        QObject::connect(&thread, &QThread::finished, server, &QObject::deleteLater);
+        thread.start();
+        bool ok = false;
+        QMetaObject::invokeMethod(server, [&] { ok = server->listen(wanted); }, Qt::BlockingQueuedConnection);
+        if (ok)
+            port = server->port();
+    }
+    ~ServerThread()
+    {
+        thread.quit();
+        thread.wait();
+    }
+};
+
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+}
+
+class TestSearchPage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void servesOnlyThePageAndItsAssets()
+    {
+        LogCapture log;
+        ServerThread s;
+        QVERIFY(s.port);
+        QVERIFY(log.contains(QStringLiteral("Music search page at http://127.0.0.1:")));
+        const QByteArray page = get(s.port, "/search/search.html");
+        QCOMPARE(statusOf(page), QByteArray("HTTP/1.1 200 OK"));
+        QVERIFY(page.contains("Content-Type: text/html; charset=utf-8\r\n"));
+        QVERIFY(page.contains("<meta name=\"generator\" content=\"Rivulet\">"));
+        QVERIFY(page.contains("<noscript>"));
+        QCOMPARE(statusOf(get(s.port, "/search/search.html?x=1")), QByteArray("HTTP/1.1 200 OK"));
+        for (const QByteArray asset : {"/search/search.js", "/search/search.css", "/search/search.svg"})
+            QCOMPARE(statusOf(get(s.port, asset)), QByteArray("HTTP/1.1 200 OK"));
+        const QByteArray head = get(s.port, "/search/search.html", "HEAD");
+        QCOMPARE(statusOf(head), QByteArray("HTTP/1.1 200 OK"));
+        QVERIFY(head.endsWith("\r\n\r\n"));
+
+        for (const QByteArray path : {"/", "/search/", "/search/../search/search.html", "/search/search.html/",
+                                      "/search%2Fsearch.html", "/etc/passwd", "/favicon.ico", "//search/search.html"})
+            QCOMPARE(statusOf(get(s.port, path)), QByteArray("HTTP/1.1 404 Not Found"));
+        for (const QByteArray method : {"POST", "PUT", "DELETE", "OPTIONS", "TRACE", "CONNECT", "get"}) {
+            const QByteArray answer = get(s.port, "/search/search.html", method);
+            QCOMPARE(statusOf(answer), QByteArray("HTTP/1.1 405 Method Not Allowed"));
+            QVERIFY(answer.contains("Allow: GET, HEAD\r\n"));
+        }
+        // Another host name that resolves here (DNS rebinding) gets nothing.
+        QCOMPARE(statusOf(ask(s.port, "GET /search/search.html HTTP/1.1\r\nHost: evil.example:" + QByteArray::number(s.port) + "\r\n\r\n")),
+                 QByteArray("HTTP/1.1 421 Misdirected Request"));
+        QCOMPARE(statusOf(ask(s.port, "GET /search/search.html\r\n\r\n")), QByteArray("HTTP/1.1 400 Bad Request"));
+        QCOMPARE(statusOf(ask(s.port, "GET /search/search.html HTTP/1.1\r\nX: " + QByteArray(9000, 'a'))),
+                 QByteArray("HTTP/1.1 431 Request Header Fields Too Large"));
+    }
+
+    void answersNothingOnOtherInterfaces()
+    {
+        ServerThread s;
+        QVERIFY(s.port);
+        QList<QHostAddress> others{QHostAddress(QHostAddress::LocalHostIPv6)};
+        for (const QHostAddress &a : QNetworkInterface::allAddresses())
+            if (!a.isLoopback())
+                others << a;
+        for (const QHostAddress &a : others) {
+            QTcpSocket socket;
+            socket.connectToHost(a, s.port);
+            QVERIFY2(!socket.waitForConnected(2000), qPrintable(a.toString()));
+        }
+        // A loopback address other than 127.0.0.1 is not listened on either.
+        QVERIFY(ask(s.port, "GET / HTTP/1.1\r\n\r\n", QHostAddress(QStringLiteral("127.0.0.2"))).startsWith("refused"));
+    }
+
+    void takenPortIsExplained()
+    {
+        LogCapture log;
+        // Something else on the port: one clear line.
+        QTcpServer other;
+        QVERIFY(other.listen(QHostAddress::LocalHost));
+        connect(&other, &QTcpServer::newConnection, [&] {
+            QTcpSocket *c = other.nextPendingConnection();
+            c->write("HTTP/1.0 200 OK\r\nServer: something\r\n\r\nhello");
+            c->disconnectFromHost();
+        });
+        SearchPageServer blocked;
+        QVERIFY(!blocked.listen(other.serverPort()));
+        QTRY_VERIFY(log.contains(QStringLiteral("is taken by another program")));
+        QCOMPARE(log.lines().filter(QStringLiteral("Music search page")).size(), 1);
+        QVERIFY(log.contains(QStringLiteral("port %1 on 127.0.0.1 is taken").arg(other.serverPort())));
+
+        // Another Rivulet serving the page: said so, no complaint.
+        log.clear();
+        ServerThread first;
+        SearchPageServer second;
+        QVERIFY(!second.listen(first.port));
+        QTRY_VERIFY(log.contains(QStringLiteral("already served on 127.0.0.1:%1 by another Rivulet").arg(first.port)));
+        QVERIFY(!log.contains(QStringLiteral("taken by another program")));
+    }
+
+    // The controller hands the desktop the page's address with the query;
+    // Chromium shows the query decoded and each site's link carries it escaped.
+    void chromiumShowsTheQueryAndOffersIt()
+    {
+        QVERIFY2(!chromiumPath().isEmpty(), "chromium is not installed (scripts/packages.d/defaults.list)");
+        ServerThread s;
+        QVERIFY(s.port);
+        QString handedOver;
+        {
+            LogCapture log;
+            StartedApp started(true);
+            Rivulet_AppDelegate &app = *started.app;
+            QTRY_VERIFY(app.statusItem()->iconView());
+            Settings::setSearchLocation(SearchPageServer::searchLocation(s.port));
+            OpenedUrls opened;
+            QDesktopServices::setUrlHandler(QStringLiteral("http"), &opened, "open");
+            app.searchField()->setText(kQuery);
+            app.controlTextViewDoCommandBySelector(app.searchField(), QStringLiteral("insertNewline:"));
+            QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+            QCOMPARE(opened.urls.size(), 1);
+            handedOver = opened.urls[0].toString(QUrl::FullyEncoded);
+        }
+        QCOMPARE(handedOver, QStringLiteral("http://127.0.0.1:%1/search/search.html#/s/mediafire/blue%20moon%20&%20co/%C3%A9").arg(s.port));
+
+        const QString dom = dumpDom(handedOver);
+        QVERIFY2(dom.contains(QStringLiteral("id=\"sites\"")), qPrintable(dom.left(2000)));
+        // The query is in the search box, decoded (the DOM keeps it as the input's value).
+        QVERIFY(!dom.contains(QStringLiteral("id=\"choice\" hidden")));
+        QStringList hrefs;
+        const QRegularExpression link(QStringLiteral("<a href=\"([^\"]*)\"[^>]*data-site="));
+        for (auto m = link.globalMatch(dom); m.hasNext();)
+            hrefs << m.next().captured(1).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+        QCOMPARE(hrefs, kSiteAddresses);
+
+        // What a person sees, through DevTools: the decoded query in the box.
+        DevToolsBrowser browser;
+        QVERIFY(browser.ready());
+        browser.navigate(handedOver);
+        QVERIFY(browser.waitFor(QStringLiteral("document.readyState === 'complete' && !!document.getElementById('query')")));
+        QCOMPARE(browser.evaluate(QStringLiteral("document.getElementById('query').value")).toString(), kQuery);
+        QCOMPARE(browser.evaluate(QStringLiteral("document.getElementById('choice').hidden")).toBool(), false);
+        QVERIFY(browser.outsideRequests.isEmpty());
+
+        // Without JavaScript the page says what to do instead.
+        DevToolsBrowser noScript;
+        QVERIFY(noScript.ready());
+        noScript.call(QStringLiteral("Emulation.setScriptExecutionDisabled"), {{QStringLiteral("value"), true}});
+        noScript.navigate(handedOver);
+        QElapsedTimer clock;
+        clock.start();
+        QString html;
+        while (!html.contains(QStringLiteral("</html>")) && clock.elapsed() < 10000)
+            html = noScript.outerHtml();
+        QVERIFY2(html.contains(QStringLiteral("This page needs JavaScript")), qPrintable(html));
+        QVERIFY(!html.contains(QStringLiteral("data-site=")));
+    }
+
+    // A pick is remembered: the next search goes straight to that site, Back
+    // returns to the choice, and "Ask me each time" forgets the pick.
+    void theChoiceIsRemembered()
+    {
+        ServerThread s;
+        QVERIFY(s.port);
+        const QString location = SearchPageServer::searchLocation(s.port);
+        DevToolsBrowser browser;
+        QVERIFY(browser.ready());
+        browser.navigate(location + QStringLiteral("blue%20moon%20&%20co/%C3%A9"));
+        QVERIFY(browser.waitFor(QStringLiteral("document.readyState === 'complete' && !!document.querySelector('#sites a')")));
+        QVERIFY(browser.evaluate(QStringLiteral("document.getElementById('remembered').hidden")).toBool());
+        browser.evaluate(QStringLiteral("document.querySelector('a[data-site=jamendo]').click()"));
+        QVERIFY(browser.waitFor(QStringLiteral("location.host === 'www.jamendo.com'")));
+        QCOMPARE(browser.outsideRequests, QStringList{QStringLiteral("https://www.jamendo.com/search?q=") + kValue});
+
+        // Back: the choice again, not a second trip to the site.
+        browser.evaluate(QStringLiteral("history.back()"));
+        QVERIFY(browser.waitFor(QStringLiteral("location.host.startsWith('127.0.0.1') && document.readyState === 'complete'"
+                                               " && !document.getElementById('choice').hidden")));
+        browser.idle(500);
+        QCOMPARE(browser.outsideRequests.size(), 1);
+        QCOMPARE(browser.evaluate(QStringLiteral("document.getElementById('remembered-site').textContent")).toString(), QStringLiteral("Jamendo"));
+
+        // The next search goes there directly.
+        browser.navigate(location + QStringLiteral("second%20song"));
+        QVERIFY(browser.waitFor(QStringLiteral("location.host === 'www.jamendo.com'")));
+        QCOMPARE(browser.outsideRequests.last(), QStringLiteral("https://www.jamendo.com/search?q=second%20song"));
+
+        // Back, then "Ask me each time": the next search shows the choice.
+        browser.evaluate(QStringLiteral("history.back()"));
+        QVERIFY(browser.waitFor(QStringLiteral("location.host.startsWith('127.0.0.1') && !document.getElementById('choice').hidden")));
+        browser.evaluate(QStringLiteral("document.getElementById('forget').click()"));
+        QVERIFY(browser.evaluate(QStringLiteral("localStorage.getItem('rivulet.search.site') === null")).toBool());
+        browser.navigate(location + QStringLiteral("third"));
+        QVERIFY(browser.waitFor(QStringLiteral("location.hash.endsWith('third') && document.readyState === 'complete'"
+                                               " && !document.getElementById('choice').hidden")));
+        browser.idle(500);
+        QCOMPARE(browser.outsideRequests.size(), 2);
+        QCOMPARE(browser.evaluate(QStringLiteral("document.getElementById('query').value")).toString(), QStringLiteral("third"));
+    }
+};
+
+QTEST_MAIN(TestSearchPage)
+#include "test_search_page.moc"

@@ -1,0 +1,160 @@
+// Check for Updates: without a feed it fetches nothing and points at the
+// package; with a feed (served here on loopback) it reports the newest
+// version and links only https addresses. The window takes focus and is
+// dismissed like every other alert.
+#include "TestSupport.h"
+#include "ui/UpdateChecker.h"
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QNetworkProxyFactory>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+// A loopback HTTP server that answers every request with one body and
+// remembers what it was asked.
+struct LoopbackFeed {
+    QTcpServer server;
+    QByteArray body;
+    QList<QByteArray> requests;
+    LoopbackFeed()
+    {
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            QTcpSocket *c = server.nextPendingConnection();
+            QObject::connect(c, &QTcpSocket::readyRead, c, [this, c] {
+                const QByteArray request = c->readAll();
+                requests << request;
+                c->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+                         "\r\nConnection: close\r\n\r\n" + body);
+                c->disconnectFromHost();
+            });
+        });
+    }
+    QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(server.serverPort()) + "/releases.json"; }
+};
+
+QLabel *textLabel(QMessageBox *box)
+{
+    return box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+}
+}
+
+class TestUpdateChecker : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Built without a feed (the default): the window names the version and
+    // the package, and no request leaves the program, not even to a proxy.
+    void withoutFeedNothingIsFetched()
+    {
+        if (QByteArray(RIVULET_UPDATE_FEED_URL).size())
+            QSKIP("built with a release feed");
+        qunsetenv("RIVULET_UPDATE_FEED");
+        QVERIFY(UpdateChecker::feedUrl().isEmpty());
+        // Every request would go through this proxy.
+        LoopbackFeed proxy;
+        const QByteArray proxyUrl = "http://127.0.0.1:" + QByteArray::number(proxy.server.serverPort());
+        for (const char *var : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"})
+            qputenv(var, proxyUrl);
+        qunsetenv("no_proxy");
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+
+        LogCapture log;
+        UpdateChecker checker;
+        checker.checkForUpdates();
+        QTRY_VERIFY(checker.window());
+        QMessageBox *box = checker.window();
+        QCOMPARE(box->text(), UpdateChecker::packagedText(QStringLiteral(RIVULET_VERSION)));
+        QVERIFY(box->text().contains(QStringLiteral("This is Rivulet " RIVULET_VERSION ".")));
+        QVERIFY(box->text().contains(QStringLiteral("package it was installed from")));
+        QTRY_COMPARE(QApplication::activeWindow(), box);
+        QCOMPARE(box->buttons().size(), 1);
+        QCOMPARE(box->buttons().first()->text(), QStringLiteral("Dismiss"));
+        QTest::qWait(1000);
+        QVERIFY(proxy.requests.isEmpty());
+        QCOMPARE(proxy.server.hasPendingConnections(), false);
+        box->buttons().first()->click();
+        QTRY_VERIFY(!checker.window());
+        for (const char *var : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"})
+            qunsetenv(var);
+        QNetworkProxyFactory::setUseSystemConfiguration(false);
+    }
+
+    void feedIsAskedAndOnlyHttpsIsLinked_data()
+    {
+        QTest::addColumn<QByteArray>("feed");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("link");
+        QTest::newRow("newer, https") << QByteArray("{\"version\":\"9.0.1\",\"url\":\"https://example.org/rivulet?v=9&x=<b>\"}")
+                                      << QStringLiteral("Rivulet 9.0.1 is available (you have " RIVULET_VERSION ").")
+                                      << QStringLiteral("https://example.org/rivulet?v=9&x=%3Cb%3E");
+        QTest::newRow("newer, http") << QByteArray("{\"version\":\"9.0.1\",\"url\":\"http://example.org/rivulet\"}")
+                                     << QStringLiteral("Rivulet 9.0.1 is available (you have " RIVULET_VERSION "). The release feed gives no https address to get it from.")
+                                     << QString();
+        QTest::newRow("newer, javascript") << QByteArray("{\"version\":\"9.0.1\",\"url\":\"javascript:alert(1)\"}")
+                                           << QStringLiteral("Rivulet 9.0.1 is available (you have " RIVULET_VERSION "). The release feed gives no https address to get it from.")
+                                           << QString();
+        QTest::newRow("same version") << QByteArray("{\"version\":\"" RIVULET_VERSION "\",\"url\":\"https://example.org/\"}")
+                                      << QStringLiteral("Rivulet " RIVULET_VERSION " is the newest version.") << QString();
+        QTest::newRow("garbage") << QByteArray("<html>") << QStringLiteral("Could not check for updates: the release feed could not be read.")
+                                 << QString();
+    }
+
+    // The configured case, against a feed on loopback.
+    void feedIsAskedAndOnlyHttpsIsLinked()
+    {
+        QFETCH(QByteArray, feed);
+        QFETCH(QString, text);
+        QFETCH(QString, link);
+        LoopbackFeed server;
+        server.body = feed;
+        qputenv("RIVULET_UPDATE_FEED", server.url());
+        UpdateChecker checker;
+        QSignalSpy shown(&checker, &UpdateChecker::resultShown);
+        checker.checkForUpdates();
+        QTRY_COMPARE(shown.size(), 1);
+        QCOMPARE(server.requests.size(), 1);
+        QVERIFY(server.requests[0].startsWith("GET /releases.json HTTP/1.1\r\n"));
+        QMessageBox *box = checker.window();
+        QVERIFY(box);
+        QLabel *label = textLabel(box);
+        QVERIFY(label);
+        if (link.isEmpty()) {
+            QCOMPARE(box->text(), text);
+            QCOMPARE(box->textFormat(), Qt::PlainText);
+        } else {
+            // The address is a link that a click opens in the browser.
+            QCOMPARE(box->textFormat(), Qt::RichText);
+            QCOMPARE(box->text(), text.toHtmlEscaped() + QStringLiteral("<br><a href=\"%1\">%1</a>").arg(link.toHtmlEscaped()));
+            QVERIFY(label->openExternalLinks());
+            QVERIFY(label->textInteractionFlags() & Qt::LinksAccessibleByMouse);
+            QCOMPARE(shown[0][0].toString(), text + QLatin1Char('\n') + link);
+        }
+        QTRY_COMPARE(QApplication::activeWindow(), box);
+        QCOMPARE(box->buttons().first()->text(), QStringLiteral("Dismiss"));
+        box->close();
+        qunsetenv("RIVULET_UPDATE_FEED");
+    }
+
+    void unreachableFeedIsReported()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        qputenv("RIVULET_UPDATE_FEED", "http://127.0.0.1:" + QByteArray::number(port) + "/releases.json");
+        UpdateChecker checker;
+        QSignalSpy shown(&checker, &UpdateChecker::resultShown);
+        checker.checkForUpdates();
+        QTRY_COMPARE(shown.size(), 1);
+        QVERIFY(shown[0][0].toString().startsWith(QStringLiteral("Could not check for updates: ")));
+        checker.window()->close();
+        qunsetenv("RIVULET_UPDATE_FEED");
+    }
+};
+
+QTEST_MAIN(TestUpdateChecker)
+#include "test_update_checker.moc"
