@@ -260,29 +260,29 @@ void DirectoryDiffer::pathWatcherBatchEnded(SCEvents *)
     save();
 }
 
-void DirectoryDiffer::handOver(Directory *dir, const QByteArray &name)
+// A file dated ahead of the clock stays "new" at every scan until its date has
+// passed: its record is kept after the hand-over, with the size and date it was
+// handed over with, so an unchanged one is not handed over again (also after a
+// restart). Only such records carry a date; waiting records carry none.
+void DirectoryDiffer::handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime)
 {
-    quint64 size = 0;
-    const std::optional<Date> mtime = dir->mtimeForFilename(name, true, &size);
+    const QByteArray name = file->name();
     DirectoryDifferDelegate *delegate = m_delegate;
     m_inHandOver = true;
     delegate->startIconAnimation();
     delegate->directoryDifferFileAddedOrUpdated(this, name);
     m_inHandOver = false;
-    if (mtime && *mtime > dateNow())
-        m_handedOverAhead.insert(name, DatedAhead{size, *mtime});
-    dir->deleteFileNamed(name, true);
+    if (mtime && *mtime > dateNow() && !file->isDeleted()) {
+        file->setSize(size);
+        file->setModified(mtime);
+    } else {
+        dir->deleteFileNamed(name, true);
+    }
 }
 
-bool DirectoryDiffer::wasHandedOverDatedAhead(const QByteArray &path, quint64 size, const std::optional<Date> &mtime)
+bool DirectoryDiffer::isHandedOverDatedAhead(const File *record) const
 {
-    const auto found = m_handedOverAhead.constFind(path);
-    if (found == m_handedOverAhead.cend())
-        return false;
-    if (mtime && found->size == size && found->mtime == *mtime)
-        return true;
-    m_handedOverAhead.erase(found); // changed since: a new version
-    return false;
+    return record && record->modified() && !m_queuedNames.contains(record->name());
 }
 
 void DirectoryDiffer::processQueue()
@@ -326,13 +326,12 @@ void DirectoryDiffer::processQueue()
                 const std::optional<Date> mtime = dir->mtimeForFilename(name, true, &size);
                 if (!mtime) {
                     dir->deleteFileNamed(name, true); // gone, or no longer a regular file
-                } else if (size == file->size() && mtime == file->modified()) {
-                    handOver(dir, name);
+                } else if (size == entry.size && mtime == entry.mtime) {
+                    handOver(dir, file, size, mtime);
                     handedOver = true;
                 } else {
                     file->setSize(size);
-                    file->setModified(mtime);
-                    kept << FileQueueEntry{file, std::chrono::steady_clock::now()};
+                    kept << FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime};
                 }
             } else {
                 kept << entry;
@@ -341,13 +340,18 @@ void DirectoryDiffer::processQueue()
                 hurry = true;
         }
         // Scans inside a hand-over queued changes meanwhile: their newer dates win.
-        QHash<File *, SteadyTime> newer;
+        QHash<File *, FileQueueEntry> newer;
         for (const FileQueueEntry &e : std::as_const(m_fileQueue))
-            newer.insert(e.file, e.since);
+            newer.insert(e.file, e);
         for (FileQueueEntry &e : kept)
-            if (newer.contains(e.file))
-                e.since = std::max(e.since, newer.value(e.file));
+            if (newer.contains(e.file) && newer.value(e.file).since > e.since)
+                e = newer.value(e.file);
         addQueue(m_fileQueue, &kept);
+        // A scan inside a hand-over may have queued the very file being handed
+        // over; one dated ahead keeps its record, which must not go round again.
+        kept.removeIf([](const FileQueueEntry &e) {
+            return !e.file->isDeleted() && e.file->modified() && e.file->modified() == e.mtime && e.file->size() == e.size;
+        });
         m_fileQueue = std::move(kept);
         m_queuedNames.clear();
         for (const FileQueueEntry &e : std::as_const(m_fileQueue))
@@ -398,7 +402,7 @@ void DirectoryDiffer::addQueue(const QList<FileQueueEntry> &source, QList<FileQu
     }
 }
 
-void DirectoryDiffer::queueFile(File *file)
+void DirectoryDiffer::queueFile(File *file, quint64 size, const std::optional<Date> &mtime)
 {
     if (!file)
         return;
@@ -409,11 +413,11 @@ void DirectoryDiffer::queueFile(File *file)
         // the next pass hand over a file that is still being written.
         for (FileQueueEntry &entry : m_fileQueue)
             if (entry.file == file)
-                entry.since = std::chrono::steady_clock::now();
+                entry = FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime};
         return;
     }
     m_queuedNames.insert(name);
-    m_fileQueue.append(FileQueueEntry{file, std::chrono::steady_clock::now()});
+    m_fileQueue.append(FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime});
 }
 
 void DirectoryDiffer::logDirectories() const

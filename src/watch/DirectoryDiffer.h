@@ -33,6 +33,9 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 struct FileQueueEntry {
     File *file = nullptr;
     SteadyTime since{}; // when the file was last seen changing
+    // Its size and date when last seen: it is settled while they stay.
+    quint64 size = 0;
+    std::optional<Date> mtime;
 };
 
 // What the differ counts about itself; tests read it.
@@ -108,11 +111,11 @@ private:
     void stopSCEvents();
     void processQueue();
     void scheduleQueuePass(double seconds);
-    void queueFile(File *file);
+    void queueFile(File *file, quint64 size, const std::optional<Date> &mtime);
     void wakeUp();
     void save();
-    void handOver(Directory *dir, const QByteArray &name);
-    bool wasHandedOverDatedAhead(const QByteArray &path, quint64 size, const std::optional<Date> &mtime);
+    void handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime);
+    bool isHandedOverDatedAhead(const File *record) const;
 
     ContextProvider m_context;
     Timings m_timings;
@@ -133,13 +136,6 @@ private:
     // Set by a scan whose event was not yet saved; the end of the batch saves once.
     bool m_batchScanned = false;
     quint64 m_batchLastId = 0;
-    // Files dated ahead of the clock that were handed over, with their size
-    // and date: an unchanged one is not handed over again.
-    struct DatedAhead {
-        quint64 size;
-        Date mtime;
-    };
-    QHash<QByteArray, DatedAhead> m_handedOverAhead;
     std::atomic<bool> m_lostEventsRequested{false};
     mutable std::mutex m_statsMutex;
     DifferStats m_stats;

@@ -91,16 +91,20 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
             seen << e.name;
             quint64 size = 0;
             std::optional<Date> mtime;
+            File *known = dir->findFileNamed(e.name, false);
+            const bool queued = known && m_queuedNames.contains(known->name());
             if (dir->fileIsNewerThanLastScanTime(e.name, false, &size, &mtime)) {
-                if (wasHandedOverDatedAhead(dir->fullName(e.name, false), size, mtime)) {
+                if (isHandedOverDatedAhead(known) && known->size() == size && known->modified() == mtime) {
                     Log::f("%@    %@ is dated ahead and was handed over already, not adding", pad, e.name);
                     continue;
                 }
                 // A file dated ahead stays "new" at every scan: while it waits
                 // unchanged, a scan must not start its wait over.
-                const File *before = dir->findFileNamed(e.name, false);
-                const bool waitingUnchanged = before && m_queuedNames.contains(before->name()) && before->size() == size
-                                              && before->modified() == mtime;
+                bool waitingUnchanged = false;
+                if (queued)
+                    for (const FileQueueEntry &q : std::as_const(m_fileQueue))
+                        if (q.file == known)
+                            waitingUnchanged = q.size == size && q.mtime == mtime;
                 File *file = dir->addFileNamed(e.name, false);
                 if (mtime && *mtime > scanDate)
                     scanDate = *mtime;
@@ -109,24 +113,29 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
                     continue;
                 }
                 if (!waitingUnchanged)
-                    queueFile(file);
+                    queueFile(file, size, mtime);
                 continue;
             }
             if (size == 0)
                 continue;
-            if (File *known = dir->findFileNamed(e.name, false)) {
+            if (known) {
+                if (isHandedOverDatedAhead(known)) {
+                    // Its date has passed: the folder's scan date covers it now.
+                    dir->deleteFileNamed(e.name, false);
+                    continue;
+                }
                 if (known->size() == 0) {
                     Log::f("%@    %@ had zero length, now it doesn't, adding to queue", pad, e.name);
-                    queueFile(dir->addFileNamed(e.name, false));
+                    queueFile(dir->addFileNamed(e.name, false), size, mtime);
                     continue;
                 }
                 // A record outlives its hand-over only when the program ended while the
                 // file was waiting: it is still owed an import. Only the first scan of
                 // the folder in a run can tell; later ones may meet records a running
                 // pass holds.
-                if (!earlier && !m_queuedNames.contains(known->name())) {
+                if (!earlier && !queued) {
                     Log::f("%@    %@ was still waiting when Rivulet last ended, adding to queue", pad, e.name);
-                    queueFile(dir->addFileNamed(e.name, false));
+                    queueFile(dir->addFileNamed(e.name, false), size, mtime);
                     continue;
                 }
             }
@@ -141,7 +150,7 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
                 continue;
             }
             Log::f("%@    %@ has mtime within uncertainty time of last scan, and not in dir's list of filenames, adding", pad, e.name);
-            queueFile(dir->addFileNamed(e.name, false));
+            queueFile(dir->addFileNamed(e.name, false), size, mtime);
         }
     }
     if (scanDate > scanTime)

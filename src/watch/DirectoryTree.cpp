@@ -81,7 +81,7 @@ File *Directory::addFileNamed(const QByteArray &name, bool fullPath)
 {
     const QByteArray full = fullName(name, fullPath);
     quint64 size = 0;
-    const std::optional<Date> mtime = mtimeForFilename(full, true, &size);
+    mtimeForFilename(full, true, &size);
     LOCK_STORE;
     if (isDeleted())
         return nullptr; // a record under a deleted folder would be saved without its parent
@@ -91,7 +91,9 @@ File *Directory::addFileNamed(const QByteArray &name, bool fullPath)
         file->setName(full);
         addFilesObject(file);
     }
-    file->setModified(mtime);
+    // A waiting record carries no date: a date marks a file dated ahead that
+    // was handed over already (see DirectoryDiffer::handOver).
+    file->setModified(std::nullopt);
     file->setSize(size);
     return file;
 }
