@@ -187,6 +187,17 @@ private slots:
         QCOMPARE(f.delegate.files(), (QList<QByteArray>{ahead, QFile::encodeName(root) + "/later.mp3", QFile::encodeName(root) + "/third.mp3"}));
         // The folder's scan date never moves past the time of the scan.
         QVERIFY(*f.top->subdirectories()[0]->lastScanTime() <= dateNow());
+        // After a restart from the saved store, the file dated ahead is not handed over again.
+        const quint64 lastId = f.delegate.ids().last();
+        f.differ.reset();
+        f.store.reset();
+        f.delegate.clear();
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait(lastId);
+        QVERIFY(writeFile(root + QStringLiteral("/fourth.mp3"), "saved now"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 5000);
+        QThread::msleep(1500);
+        QCOMPARE(f.delegate.files(), QList<QByteArray>{QFile::encodeName(root) + "/fourth.mp3"});
     }
 };
 
