@@ -42,7 +42,19 @@ Rivulet_AppDelegate::~Rivulet_AppDelegate()
 {
     if (GlobalEventMonitor::sharedMonitor()->delegate() == this)
         GlobalEventMonitor::sharedMonitor()->setDelegate(nullptr);
-    m_directoryDiffer.reset(); // its thread may still be importing: it ends first
+    if (m_directoryDiffer) {
+        // TODO(wiring): call CWTask::terminateRunningTasks() here, so a tool an import runs ends now.
+        // Its thread may still be importing: the differ, and this controller the import
+        // calls, stay whole until that thread has ended. Only then does the pointer go.
+        m_directoryDiffer->shutDown();
+        m_directoryDiffer.reset();
+    }
+    // The import that was running when the program quit changed the store after the quit's save.
+    if (m_managedObjectContext && m_managedObjectContext->hasChanges()) {
+        StoreError error;
+        if (!m_managedObjectContext->save(&error))
+            Log::f("Could not save the store after the last import: %@", error.text());
+    }
     // The interface goes while the controller, which its parts call back, is whole.
     tearDownInterface();
     Settings::setHost(nullptr);
@@ -59,8 +71,9 @@ void Rivulet_AppDelegate::awakeFromNib()
     m_quitSignals = new QuitSignals(this);
     connect(m_quitSignals, &QuitSignals::quitRequested, this, [this] { handleQuit(); });
     if (auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        // The session manager's quit takes the same path as the Quit entry and SIGTERM.
         connect(gui, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
-            if (applicationShouldTerminate() == TerminateCancel)
+            if (quitForSessionManager() && manager.allowsInteraction())
                 manager.cancel();
         });
     }
@@ -129,8 +142,11 @@ QByteArray Rivulet_AppDelegate::archiveDir() const
     return applicationSupportDirectory() + "/archiveTemp";
 }
 
+// The store is built lazily by whichever thread asks first (the main thread or
+// the differ's): building is serialised so both get the same one.
 ManagedObjectModel *Rivulet_AppDelegate::managedObjectModel()
 {
+    std::lock_guard lock(m_storeBuildMutex);
     if (!m_managedObjectModel)
         m_managedObjectModel.reset(newRivuletModel());
     return m_managedObjectModel.get();
@@ -138,6 +154,7 @@ ManagedObjectModel *Rivulet_AppDelegate::managedObjectModel()
 
 PersistentStoreCoordinator *Rivulet_AppDelegate::persistentStoreCoordinator()
 {
+    std::lock_guard lock(m_storeBuildMutex);
     if (m_persistentStoreCoordinator)
         return m_persistentStoreCoordinator.get();
     ManagedObjectModel *model = managedObjectModel();
@@ -173,6 +190,7 @@ PersistentStoreCoordinator *Rivulet_AppDelegate::persistentStoreCoordinator()
 
 ManagedObjectContext *Rivulet_AppDelegate::managedObjectContext()
 {
+    std::lock_guard lock(m_storeBuildMutex);
     if (m_managedObjectContext)
         return m_managedObjectContext.get();
     if (PersistentStoreCoordinator *coordinator = persistentStoreCoordinator()) {
@@ -245,8 +263,18 @@ Rivulet_AppDelegate::TerminateReply Rivulet_AppDelegate::applicationShouldTermin
 
 void Rivulet_AppDelegate::handleQuit()
 {
+    runQuit();
+}
+
+bool Rivulet_AppDelegate::quitForSessionManager()
+{
+    return runQuit() == TerminateCancel;
+}
+
+Rivulet_AppDelegate::TerminateReply Rivulet_AppDelegate::runQuit()
+{
     if (m_terminating)
-        return; // a second quit request while the first is being answered
+        return TerminateNow; // a second quit request while the first is being answered
     m_terminating = true;
     closeWindows();
     const TerminateReply reply = applicationShouldTerminate();
@@ -255,4 +283,5 @@ void Rivulet_AppDelegate::handleQuit()
         emit terminated();
         QCoreApplication::quit();
     }
+    return reply;
 }

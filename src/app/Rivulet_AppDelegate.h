@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class IconAnimation;
@@ -50,6 +51,8 @@ public:
     TerminateReply applicationShouldTerminate();
     // The Quit entry and the operating system's quit request end up here.
     void handleQuit();
+    // The session manager's quit request: handleQuit's path; true when the quit was cancelled.
+    bool quitForSessionManager();
 
     std::optional<QByteArray> downloadsDirectory() const override;
     QByteArray applicationSupportDirectory() const override;
@@ -128,6 +131,7 @@ signals:
 
 private:
     bool askQuitAnyway();
+    TerminateReply runQuit();
     void configureMusicLibrary();
     void makeWindows();
     void showFirstRunWindow();
@@ -169,6 +173,7 @@ private:
     std::unique_ptr<ManagedObjectModel> m_managedObjectModel;
     std::unique_ptr<PersistentStoreCoordinator> m_persistentStoreCoordinator;
     std::unique_ptr<ManagedObjectContext> m_managedObjectContext;
+    std::recursive_mutex m_storeBuildMutex; // the main thread and the differ's may both build the store
     QuitSignals *m_quitSignals = nullptr;
     ErrorPresenter m_errorPresenter;
     QuitAnywayPresenter m_quitAnywayPresenter;

@@ -25,18 +25,43 @@ DirectoryDiffer::DirectoryDiffer(ContextProvider context, Timings timings) : m_c
 
 DirectoryDiffer::~DirectoryDiffer()
 {
+    shutDown();
+}
+
+void DirectoryDiffer::shutDown()
+{
+    if (!m_thread)
+        return;
     m_cancelled = true;
     wakeUp();
-    if (m_thread->wait(5000)) {
-        delete m_thread;
-    } else {
-        // Still inside an import: the thread ends with the process.
-        Log::f("Directory Differ: thread still busy at exit");
+    // A hand-over under way (an import running a tool) returns first: until the
+    // thread has ended, the differ and everything the import calls stay whole.
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_thread->wait(5000)) {
+        Log::f("Directory Differ: waiting for the running import to end (%i s)", int(waited.elapsed() / 1000));
+        wakeUp();
     }
+    delete m_thread;
+    m_thread = nullptr;
+}
+
+void DirectoryDiffer::simulateLostEvents()
+{
+    m_lostEventsRequested = true;
+    wakeUp();
+}
+
+DifferStats DirectoryDiffer::stats() const
+{
+    std::lock_guard lock(m_statsMutex);
+    return m_stats;
 }
 
 void DirectoryDiffer::wakeUp()
 {
+    if (!m_thread)
+        return;
     if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(m_thread))
         dispatcher->wakeUp();
 }
@@ -88,6 +113,9 @@ std::vector<Directory *> DirectoryDiffer::exclusions() const
 void DirectoryDiffer::threadMain()
 {
     m_threadContext = new QObject;
+    m_passTimer = new QTimer(m_threadContext);
+    m_passTimer->setSingleShot(true);
+    QObject::connect(m_passTimer, &QTimer::timeout, m_threadContext, [this] { processQueue(); });
     // Wakes the loop at least once a second, as the request flags are polled.
     QTimer tick;
     tick.start(1000);
@@ -95,12 +123,15 @@ void DirectoryDiffer::threadMain()
     QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher();
     while (!m_cancelled) {
         handleRequests();
+        if (m_lostEventsRequested.exchange(false) && m_watching)
+            SCEvents::sharedPathWatcher()->recoverLostEvents();
         dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
     }
     if (m_watching)
         stopSCEvents();
     delete m_threadContext;
     m_threadContext = nullptr;
+    m_passTimer = nullptr;
 }
 
 // A start while watching and a stop while stopped change nothing; a stop
@@ -129,8 +160,8 @@ void DirectoryDiffer::setupSCEventsWithLastSCEvent(quint64 lastSCEvent)
 {
     logDirectories();
     m_watching = true;
-    m_fileQueue.clear();
-    m_queuedNames.clear();
+    // Files still waiting from before a restart keep waiting: the replay does
+    // not find them again, as their folders' scan dates already cover them.
     SCEvents *events = SCEvents::sharedPathWatcher();
     events->setDelegate(this);
     events->setNotificationLatency(m_timings.latencySeconds);
@@ -160,18 +191,28 @@ void DirectoryDiffer::stopSCEvents()
     Log::f("Directory Differ: stopSCEvents");
     SCEvents::sharedPathWatcher()->stopWatchingPaths();
     m_watching = false;
-    // Files that were waiting are forgotten; new events find them again.
-    for (const FileQueueEntry &entry : std::as_const(m_fileQueue))
-        if (!entry.file->isDeleted())
-            if (Directory *dir = entry.file->directory())
-                dir->deleteFileNamed(entry.file->name(), true);
-    m_fileQueue.clear();
-    m_queuedNames.clear();
+    // The pass chain ends here; the next start begins the only new one. Waiting
+    // files keep their queue entries and records (a record in the saved store
+    // means "still waiting" at the next start).
+    if (m_passTimer)
+        m_passTimer->stop();
+    m_batchScanned = false;
 }
 
 void DirectoryDiffer::scheduleQueuePass(double seconds)
 {
-    QTimer::singleShot(int(seconds * 1000), m_threadContext, [this] { processQueue(); });
+    if (m_passTimer)
+        m_passTimer->start(int(seconds * 1000));
+}
+
+void DirectoryDiffer::save()
+{
+    if (ManagedObjectContext *ctx = managedObjectContext()) {
+        StoreError ignored;
+        ctx->save(&ignored);
+        std::lock_guard lock(m_statsMutex);
+        ++m_stats.saves;
+    }
 }
 
 void DirectoryDiffer::pathWatcherEventOccurred(SCEvents *, const SCEvent &event)
@@ -181,37 +222,88 @@ void DirectoryDiffer::pathWatcherEventOccurred(SCEvents *, const SCEvent &event)
     DirectoryDifferDelegate *delegate = m_delegate;
     delegate->startIconAnimation();
     const QByteArray path = event.eventPath();
+    ManagedObjectContext *ctx = nullptr;
     if (fileIsInExcludedDirType(path)) {
         Log::f("  Event was in an excluded dir type");
-    } else if (Directory *root = directoryContainingPath(path)) {
+    } else if ((ctx = managedObjectContext())) {
+        // Finding the root, adding the chain and scanning hold the store: the
+        // main thread may delete a watched folder's record at any moment.
+        auto storeLock = ctx->lock();
+        Directory *root = directoryContainingPath(path);
         Log::line(QString());
         int depth = 0;
-        Directory *dir = checkMOC() ? root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth) : nullptr;
-        if (!dir) {
+        Directory *dir = root ? root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth) : nullptr;
+        if (root && !dir) {
             if (depth > m_subdirMaxDepth)
                 Log::f("Event was at a higher depth then maxDepth: %i", int(m_subdirMaxDepth));
-        } else {
+        } else if (dir) {
             QElapsedTimer started;
             started.start();
             scanDirectory(dir, depth, false, event.eventDate());
-            delegate->directoryDifferReceivedLastSCEvent(this, event.eventId());
-            StoreError ignored;
-            if (ManagedObjectContext *ctx = managedObjectContext())
-                ctx->save(&ignored);
+            // The event id and the store are written once for the whole batch.
+            m_batchScanned = true;
+            m_batchLastId = event.eventId();
             Log::f("Scan took %.3f seconds", double(started.nsecsElapsed()) / 1e9);
         }
     } else {
-        Log::line(QString());
+        checkMOC();
     }
     delegate->stopIconAnimation();
+}
+
+void DirectoryDiffer::pathWatcherBatchEnded(SCEvents *)
+{
+    if (!m_batchScanned)
+        return;
+    m_batchScanned = false;
+    m_delegate.load()->directoryDifferReceivedLastSCEvent(this, m_batchLastId);
+    save();
+}
+
+// A file dated ahead of the clock stays "new" at every scan until its date has
+// passed: its record is kept after the hand-over, with the size and date it was
+// handed over with, so an unchanged one is not handed over again (also after a
+// restart). Only such records carry a date; waiting records carry none.
+void DirectoryDiffer::handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime)
+{
+    const QByteArray name = file->name();
+    DirectoryDifferDelegate *delegate = m_delegate;
+    m_inHandOver = true;
+    delegate->startIconAnimation();
+    delegate->directoryDifferFileAddedOrUpdated(this, name);
+    m_inHandOver = false;
+    if (mtime && *mtime > dateNow() && !file->isDeleted()) {
+        file->setSize(size);
+        file->setModified(mtime);
+    } else {
+        dir->deleteFileNamed(name, true);
+    }
+}
+
+bool DirectoryDiffer::isHandedOverDatedAhead(const File *record) const
+{
+    return record && record->modified() && !m_queuedNames.contains(record->name());
 }
 
 void DirectoryDiffer::processQueue()
 {
     if (!m_watching)
-        return; // ends this chain of passes; the next start begins another
+        return;
+    if (m_inPass || m_inHandOver) {
+        // A hand-over turns this thread's event loop: a pass is never run
+        // inside another one; the running pass schedules the next.
+        std::lock_guard lock(m_statsMutex);
+        ++m_stats.deferredPasses;
+        return;
+    }
+    m_inPass = true;
+    {
+        std::lock_guard lock(m_statsMutex);
+        ++m_stats.passes;
+    }
     bool hurry = false;
     bool handedOver = false;
+    const auto settle = std::chrono::nanoseconds(qint64(m_timings.settleSeconds * 1e9));
     if (!m_fileQueue.isEmpty()) {
         const QList<FileQueueEntry> taken = std::move(m_fileQueue);
         m_fileQueue.clear();
@@ -220,7 +312,7 @@ void DirectoryDiffer::processQueue()
         QElapsedTimer started;
         started.start();
         for (const FileQueueEntry &entry : taken) {
-            if (hurry) {
+            if (hurry || m_cancelled || !m_watching) {
                 kept << entry;
                 continue;
             }
@@ -228,20 +320,18 @@ void DirectoryDiffer::processQueue()
             Directory *dir = file->isDeleted() ? nullptr : file->directory();
             if (!dir)
                 continue; // its folder was removed from the watched tree meanwhile
-            if (secondsBetween(entry.date, dateNow()) > m_timings.settleSeconds) {
+            if (std::chrono::steady_clock::now() - entry.since > settle) {
                 const QByteArray name = file->name();
                 quint64 size = 0;
                 const std::optional<Date> mtime = dir->mtimeForFilename(name, true, &size);
-                if (mtime && size == file->size() && mtime == file->modified()) {
-                    DirectoryDifferDelegate *delegate = m_delegate;
-                    delegate->startIconAnimation();
-                    delegate->directoryDifferFileAddedOrUpdated(this, name);
-                    dir->deleteFileNamed(name, true);
+                if (!mtime) {
+                    dir->deleteFileNamed(name, true); // gone, or no longer a regular file
+                } else if (size == entry.size && mtime == entry.mtime) {
+                    handOver(dir, file, size, mtime);
                     handedOver = true;
                 } else {
                     file->setSize(size);
-                    file->setModified(mtime);
-                    kept << FileQueueEntry{file, dateNow()};
+                    kept << FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime};
                 }
             } else {
                 kept << entry;
@@ -249,20 +339,32 @@ void DirectoryDiffer::processQueue()
             if (double(started.nsecsElapsed()) / 1e9 > m_timings.hurrySeconds)
                 hurry = true;
         }
+        // Scans inside a hand-over queued changes meanwhile: their newer dates win.
+        QHash<File *, FileQueueEntry> newer;
+        for (const FileQueueEntry &e : std::as_const(m_fileQueue))
+            newer.insert(e.file, e);
+        for (FileQueueEntry &e : kept)
+            if (newer.contains(e.file) && newer.value(e.file).since > e.since)
+                e = newer.value(e.file);
         addQueue(m_fileQueue, &kept);
+        // A scan inside a hand-over may have queued the very file being handed
+        // over; one dated ahead keeps its record, which must not go round again.
+        kept.removeIf([](const FileQueueEntry &e) {
+            return !e.file->isDeleted() && e.file->modified() && e.file->modified() == e.mtime && e.file->size() == e.size;
+        });
         m_fileQueue = std::move(kept);
         m_queuedNames.clear();
         for (const FileQueueEntry &e : std::as_const(m_fileQueue))
             m_queuedNames.insert(e.file->name());
     }
+    m_inPass = false;
     // A record left in the saved store means "still waiting": once files
     // are handed over, the store must say so, or the next start would
     // import them again.
-    if (handedOver) {
-        StoreError ignored;
-        if (ManagedObjectContext *ctx = managedObjectContext())
-            ctx->save(&ignored);
-    }
+    if (handedOver)
+        save();
+    if (!m_watching)
+        return;
     if (hurry) {
         Log::f("hurry up");
         scheduleQueuePass(m_timings.hurrySeconds);
@@ -300,8 +402,10 @@ void DirectoryDiffer::addQueue(const QList<FileQueueEntry> &source, QList<FileQu
     }
 }
 
-void DirectoryDiffer::queueFile(File *file)
+void DirectoryDiffer::queueFile(File *file, quint64 size, const std::optional<Date> &mtime)
 {
+    if (!file)
+        return;
     const QByteArray name = file->name();
     if (m_queuedNames.contains(name)) {
         // A scan found the file changed again while it waited: it has not
@@ -309,11 +413,11 @@ void DirectoryDiffer::queueFile(File *file)
         // the next pass hand over a file that is still being written.
         for (FileQueueEntry &entry : m_fileQueue)
             if (entry.file == file)
-                entry.date = dateNow();
+                entry = FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime};
         return;
     }
     m_queuedNames.insert(name);
-    m_fileQueue.append(FileQueueEntry{file, dateNow()});
+    m_fileQueue.append(FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime});
 }
 
 void DirectoryDiffer::logDirectories() const

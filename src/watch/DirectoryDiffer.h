@@ -11,7 +11,9 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QHash>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -22,10 +24,26 @@ class File;
 class ManagedObjectContext;
 class QObject;
 class QThread;
+class QTimer;
+
+// Queue ages are measured on the steady clock: a step of the wall clock must
+// neither shorten nor stretch the settle wait.
+using SteadyTime = std::chrono::steady_clock::time_point;
 
 struct FileQueueEntry {
     File *file = nullptr;
-    Date date{};
+    SteadyTime since{}; // when the file was last seen changing
+    // Its size and date when last seen: it is settled while they stay.
+    quint64 size = 0;
+    std::optional<Date> mtime;
+};
+
+// What the differ counts about itself; tests read it.
+struct DifferStats {
+    int passes = 0;               // queue passes run
+    int passesInsideHandOver = 0; // passes that ran while a hand-over was under way
+    int deferredPasses = 0;       // passes put off because a pass or hand-over was running
+    int saves = 0;                // store saves made by the differ
 };
 
 // The program's timings; tests may shorten them.
@@ -50,6 +68,12 @@ public:
     void startWatchingWithLastSCEvent(quint64 lastSCEvent);
     void startWatching() { startWatchingWithLastSCEvent(0); }
     void stopWatching();
+    // Ends the thread, waiting for a running hand-over to return first; the
+    // differ stays whole until then. Safe to call more than once.
+    void shutDown();
+    // Acts as if the kernel's event queue had overflowed (for tests of the recovery).
+    void simulateLostEvents();
+    DifferStats stats() const;
     void setRoots(const std::vector<Directory *> &roots);
     std::vector<Directory *> roots() const;
     void setExclusions(const std::vector<Directory *> &exclusions);
@@ -78,6 +102,7 @@ public:
     ManagedObjectContext *managedObjectContext() const { return m_context(); }
 
     void pathWatcherEventOccurred(SCEvents *pathWatcher, const SCEvent &event) override;
+    void pathWatcherBatchEnded(SCEvents *pathWatcher) override;
 
 private:
     void threadMain();
@@ -86,8 +111,11 @@ private:
     void stopSCEvents();
     void processQueue();
     void scheduleQueuePass(double seconds);
-    void queueFile(File *file);
+    void queueFile(File *file, quint64 size, const std::optional<Date> &mtime);
     void wakeUp();
+    void save();
+    void handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime);
+    bool isHandedOverDatedAhead(const File *record) const;
 
     ContextProvider m_context;
     Timings m_timings;
@@ -101,6 +129,16 @@ private:
     std::atomic<DirectoryDifferDelegate *> m_delegate{nullptr};
     QList<FileQueueEntry> m_fileQueue;
     QSet<QByteArray> m_queuedNames; // the names in m_fileQueue, for quick duplicate tests
+    // The one timer of the pass chain; it lives on the differ's thread.
+    QTimer *m_passTimer = nullptr;
+    bool m_inPass = false;
+    bool m_inHandOver = false;
+    // Set by a scan whose event was not yet saved; the end of the batch saves once.
+    bool m_batchScanned = false;
+    quint64 m_batchLastId = 0;
+    std::atomic<bool> m_lostEventsRequested{false};
+    mutable std::mutex m_statsMutex;
+    DifferStats m_stats;
     // Start (with its event id) and stop requests in the order they were
     // made, so the last one always decides whether the differ ends up watching.
     std::mutex m_requestsMutex;

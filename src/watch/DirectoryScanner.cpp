@@ -46,9 +46,16 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
             if (musicFileOrDirectoryTester(e))
                 entries.push_back(e);
     } else {
-        entries = listDirectory(folder, musicFileOrArchiveTester);
+        // Only regular files are ever handed over: never a link, fifo or device with a music name.
+        for (DirectoryEntry &e : listDirectory(folder, musicFileOrArchiveTester))
+            if (e.type == kEntryTypeFile)
+                entries.push_back(std::move(e));
     }
 
+    // The scan date never moves past the time of the scan: a file dated ahead
+    // (a zip made east of here, curl -R against a fast clock) would otherwise
+    // hide every later file of the folder until that time.
+    const Date scanTime = dateNow();
     Date scanDate = date;
     QList<QByteArray> seen;
     if (scanningArchive) {
@@ -75,6 +82,8 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
         // A normal scan makes no delegate calls, so it holds the store for its whole length.
         ManagedObjectContext *ctx = dir->managedObjectContext();
         auto storeLock = ctx->lock();
+        if (dir->isDeleted())
+            return; // the main thread removed the folder from the watched tree
         const std::optional<Date> lastScan = dir->lastScanTime();
         const std::optional<QList<QByteArray>> earlier = dir->filenames();
         const auto uncertainty = std::chrono::nanoseconds(qint64(m_timings.uncertaintySeconds * 1e9));
@@ -82,7 +91,20 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
             seen << e.name;
             quint64 size = 0;
             std::optional<Date> mtime;
+            File *known = dir->findFileNamed(e.name, false);
+            const bool queued = known && m_queuedNames.contains(known->name());
             if (dir->fileIsNewerThanLastScanTime(e.name, false, &size, &mtime)) {
+                if (isHandedOverDatedAhead(known) && known->size() == size && known->modified() == mtime) {
+                    Log::f("%@    %@ is dated ahead and was handed over already, not adding", pad, e.name);
+                    continue;
+                }
+                // A file dated ahead stays "new" at every scan: while it waits
+                // unchanged, a scan must not start its wait over.
+                bool waitingUnchanged = false;
+                if (queued)
+                    for (const FileQueueEntry &q : std::as_const(m_fileQueue))
+                        if (q.file == known)
+                            waitingUnchanged = q.size == size && q.mtime == mtime;
                 File *file = dir->addFileNamed(e.name, false);
                 if (mtime && *mtime > scanDate)
                     scanDate = *mtime;
@@ -90,23 +112,30 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
                     Log::f("%@  %@ has zero size, remembering..", pad, e.name);
                     continue;
                 }
-                queueFile(file);
+                if (!waitingUnchanged)
+                    queueFile(file, size, mtime);
                 continue;
             }
             if (size == 0)
                 continue;
-            if (File *known = dir->findFileNamed(e.name, false)) {
+            if (known) {
+                if (isHandedOverDatedAhead(known)) {
+                    // Its date has passed: the folder's scan date covers it now.
+                    dir->deleteFileNamed(e.name, false);
+                    continue;
+                }
                 if (known->size() == 0) {
                     Log::f("%@    %@ had zero length, now it doesn't, adding to queue", pad, e.name);
-                    queueFile(dir->addFileNamed(e.name, false));
+                    queueFile(dir->addFileNamed(e.name, false), size, mtime);
                     continue;
                 }
                 // A record outlives its hand-over only when the program ended while the
-                // file was waiting (records go with each hand-over and with each stop):
-                // it is still owed an import.
-                if (!m_queuedNames.contains(known->name())) {
+                // file was waiting: it is still owed an import. Only the first scan of
+                // the folder in a run can tell; later ones may meet records a running
+                // pass holds.
+                if (!earlier && !queued) {
                     Log::f("%@    %@ was still waiting when Rivulet last ended, adding to queue", pad, e.name);
-                    queueFile(dir->addFileNamed(e.name, false));
+                    queueFile(dir->addFileNamed(e.name, false), size, mtime);
                     continue;
                 }
             }
@@ -121,9 +150,11 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
                 continue;
             }
             Log::f("%@    %@ has mtime within uncertainty time of last scan, and not in dir's list of filenames, adding", pad, e.name);
-            queueFile(dir->addFileNamed(e.name, false));
+            queueFile(dir->addFileNamed(e.name, false), size, mtime);
         }
     }
+    if (scanDate > scanTime)
+        scanDate = scanTime;
     dir->setLastScanTime(scanDate);
     dir->setFilenames(scanningArchive ? QList<QByteArray>() : seen);
 }
@@ -174,6 +205,7 @@ void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
     }
     Log::f("  subdir of: %@", root->name());
     int depth = 0;
+    auto storeLock = root->managedObjectContext()->lock();
     if (Directory *dir = root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth))
         excludeDirectoryByScanTime(dir, depth);
 }

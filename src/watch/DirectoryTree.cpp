@@ -57,8 +57,9 @@ Directory *Directory::findSubdirectoryNamed(const QByteArray &name, bool fullPat
 
 std::optional<Date> Directory::mtimeForFilename(const QByteArray &name, bool fullPath, quint64 *size) const
 {
+    // Anything but a regular file counts as absent: links, fifos and devices are never handed over.
     struct stat st;
-    if (::lstat(fullName(name, fullPath).constData(), &st) != 0) {
+    if (::lstat(fullName(name, fullPath).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         *size = 0;
         return std::nullopt;
     }
@@ -80,15 +81,19 @@ File *Directory::addFileNamed(const QByteArray &name, bool fullPath)
 {
     const QByteArray full = fullName(name, fullPath);
     quint64 size = 0;
-    const std::optional<Date> mtime = mtimeForFilename(full, true, &size);
+    mtimeForFilename(full, true, &size);
     LOCK_STORE;
+    if (isDeleted())
+        return nullptr; // a record under a deleted folder would be saved without its parent
     File *file = findFileNamed(full, true);
     if (!file) {
         file = managedObjectContext()->insertNew<File>();
         file->setName(full);
         addFilesObject(file);
     }
-    file->setModified(mtime);
+    // A waiting record carries no date: a date marks a file dated ahead that
+    // was handed over already (see DirectoryDiffer::handOver).
+    file->setModified(std::nullopt);
     file->setSize(size);
     return file;
 }
@@ -115,6 +120,11 @@ bool Directory::addSubdirectoryNamed(const QByteArray &name, bool fullPath, bool
     if (!checkDirName(full))
         return false;
     LOCK_STORE;
+    if (isDeleted()) {
+        if (newDir)
+            *newDir = nullptr;
+        return false; // a record under a deleted folder would be saved without its parent
+    }
     if (checkExistence) {
         if (Directory *existing = findSubdirectoryNamed(full, true)) {
             if (newDir)
@@ -183,6 +193,9 @@ Directory *Directory::findSubdirectory(const QByteArray &path, int currentDepth,
 
 Directory *Directory::addSubdirectoryChainLeadingToPath(const QByteArray &path, int subdirMaxDepth, int *depth)
 {
+    LOCK_STORE;
+    if (isDeleted())
+        return nullptr;
     const QByteArray rootName = name();
     if (!pathIsInside(path, rootName))
         return nullptr;
@@ -193,7 +206,6 @@ Directory *Directory::addSubdirectoryChainLeadingToPath(const QByteArray &path, 
         *depth = int(chain.size());
     if (subdirMaxDepth < chain.size())
         return nullptr;
-    LOCK_STORE;
     Directory *current = this;
     for (const QByteArray &p : chain) {
         Directory *next = nullptr;

@@ -8,13 +8,17 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-constexpr quint32 kWatchMask = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_DELETE
-                               | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+constexpr quint32 kRootMask = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_DELETE
+                               | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+// Inside a tree links are not followed, so a link to a folder above makes no loop.
+constexpr quint32 kWatchMask = kRootMask | IN_DONT_FOLLOW;
 // How often a watched root that does not exist is looked for again.
 constexpr int kMissingRootPollMs = 2000;
 
@@ -22,6 +26,19 @@ bool isFolder(const QByteArray &path)
 {
     struct stat st;
     return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A watched root may be a link to a folder (Downloads on another disk).
+bool isRootFolder(const QByteArray &path)
+{
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+QByteArray resolved(const QByteArray &path)
+{
+    char buf[PATH_MAX];
+    return ::realpath(path.constData(), buf) ? QByteArray(buf) : path;
 }
 }
 
@@ -49,22 +66,29 @@ bool InotifyBackend::start()
 {
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0) {
-        Log::f("Could not start watching folders: %@", QString::fromLocal8Bit(strerror(errno)));
-        return false;
+        // Polling still works: every root is looked at in turn instead.
+        Log::f("Could not start watching folders: %@; looking at them every %.1f s instead",
+               QString::fromLocal8Bit(strerror(errno)), FolderPoller::interval());
+    } else {
+        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &InotifyBackend::readEvents);
     }
-    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &InotifyBackend::readEvents);
     for (const QByteArray &root : std::as_const(m_roots)) {
-        if (!isFolder(root))
+        if (!isRootFolder(root)) {
             m_missingRoots.insert(root);
-        else if (FolderPoller::needsPolling(root))
+            continue;
+        }
+        const QByteArray real = resolved(root);
+        if (real != root)
+            Log::f("Watching %@, which is the folder %@", root, real);
+        if (m_fd < 0 || FolderPoller::needsPolling(root))
             pollTree(root, false);
         else
             watchTree(root, false);
     }
     if (!m_missingRoots.isEmpty())
         m_missingRootsTimer->start();
-    return true;
+    return m_fd >= 0 || m_poller;
 }
 
 void InotifyBackend::pollTree(const QByteArray &root, bool reportNow)
@@ -77,7 +101,7 @@ void InotifyBackend::pollTree(const QByteArray &root, bool reportNow)
         connect(m_pollTimer, &QTimer::timeout, this, [this] {
             // A polled root that is gone is looked for like any missing root.
             for (const QByteArray &root : m_roots) {
-                if (m_poller->hasRoot(root) && !isFolder(root)) {
+                if (m_poller->hasRoot(root) && !isRootFolder(root)) {
                     m_poller->removeRoot(root);
                     note(root, kFSEventStreamEventFlagRootChanged);
                     m_missingRoots.insert(root);
@@ -121,12 +145,15 @@ bool InotifyBackend::isExcluded(const QByteArray &path) const
 
 void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders)
 {
+    if (m_fd < 0)
+        return;
     QList<QByteArray> pending{top};
     while (!pending.isEmpty()) {
         const QByteArray folder = pending.takeLast();
-        if (isExcluded(folder) || m_watchByPath.contains(folder))
+        if (isExcluded(folder))
             continue;
-        const int wd = ::inotify_add_watch(m_fd, folder.constData(), kWatchMask);
+        const quint32 mask = m_roots.contains(folder) ? kRootMask : kWatchMask;
+        const int wd = ::inotify_add_watch(m_fd, folder.constData(), mask);
         if (wd < 0) {
             if (errno == ENOSPC && !m_limitLogged) {
                 Log::f("Could not watch %@: the limit of inotify watches is reached", folder);
@@ -134,10 +161,16 @@ void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders)
             }
             continue;
         }
+        // The same path may have held another folder before (one renamed over
+        // it, or deleted and made again while events were lost).
+        const int old = m_watchByPath.value(folder, -1);
+        const bool known = old == wd && m_pathByWatch.value(wd) == folder;
+        if (old >= 0 && old != wd && m_pathByWatch.value(old) == folder)
+            m_pathByWatch.remove(old);
         m_pathByWatch.insert(wd, folder);
         m_watchByPath.insert(folder, wd);
         // Files made before the watch existed are found by scanning the new folder.
-        if (reportNewFolders)
+        if (reportNewFolders && !known)
             note(folder, 0);
         for (const DirectoryEntry &sub : listDirectory(folder, directoryTester))
             pending << folder + '/' + sub.name;
@@ -155,6 +188,62 @@ void InotifyBackend::unwatchTree(const QByteArray &top)
             ++it;
         }
     }
+}
+
+// A watch the kernel dropped: forgotten by its descriptor, so a folder that
+// meanwhile took the same path keeps its own watch.
+void InotifyBackend::forgetWatch(int wd)
+{
+    const auto found = m_pathByWatch.constFind(wd);
+    if (found == m_pathByWatch.cend())
+        return;
+    const QByteArray folder = *found;
+    m_pathByWatch.erase(found);
+    if (m_watchByPath.value(folder, -1) == wd)
+        m_watchByPath.remove(folder);
+}
+
+// A root deleted, moved away or unmounted: reported, and looked for again.
+void InotifyBackend::rootLost(const QByteArray &root)
+{
+    unwatchTree(root);
+    note(root, kFSEventStreamEventFlagRootChanged);
+    m_missingRoots.insert(root);
+    m_missingRootsTimer->start();
+}
+
+// Events were lost: walk every root again, watching new folders and dropping
+// folders that are gone, then have every folder looked at.
+void InotifyBackend::recoverFromOverflow()
+{
+    Log::f("Events were lost; looking at every watched folder again");
+    for (const QByteArray &root : std::as_const(m_roots)) {
+        if (m_missingRoots.contains(root) || (m_poller && m_poller->hasRoot(root)))
+            continue;
+        if (!isRootFolder(root)) {
+            rootLost(root);
+            continue;
+        }
+        QList<QByteArray> stale;
+        for (auto it = m_watchByPath.cbegin(); it != m_watchByPath.cend(); ++it)
+            if (pathIsInside(it.key(), root) && it.key() != root && !isFolder(it.key()))
+                stale << it.key();
+        for (const QByteArray &gone : stale) {
+            const int wd = m_watchByPath.take(gone);
+            ::inotify_rm_watch(m_fd, wd);
+            m_pathByWatch.remove(wd);
+        }
+        watchTree(root, false);
+    }
+    for (const QByteArray &folder : watchedFolders())
+        note(folder, kFSEventStreamEventFlagMustScanSubDirs);
+}
+
+void InotifyBackend::flushSync()
+{
+    if (m_fd >= 0)
+        readEvents();
+    flush();
 }
 
 void InotifyBackend::note(const QByteArray &path, quint32 flags)
@@ -192,27 +281,18 @@ void InotifyBackend::readEvents()
             const auto *ev = reinterpret_cast<const inotify_event *>(p);
             p += sizeof(inotify_event) + ev->len;
             if (ev->mask & IN_Q_OVERFLOW) {
-                // Events were lost: every folder must be looked at again.
-                for (const QByteArray &folder : watchedFolders())
-                    note(folder, kFSEventStreamEventFlagMustScanSubDirs);
+                recoverFromOverflow();
                 continue;
             }
             const auto found = m_pathByWatch.constFind(ev->wd);
             if (found == m_pathByWatch.cend())
                 continue;
             const QByteArray folder = *found;
-            if (ev->mask & IN_IGNORED) {
-                m_pathByWatch.remove(ev->wd);
-                m_watchByPath.remove(folder);
-                continue;
-            }
-            if (ev->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
-                unwatchTree(folder);
-                if (m_roots.contains(folder)) {
-                    note(folder, kFSEventStreamEventFlagRootChanged);
-                    m_missingRoots.insert(folder);
-                    m_missingRootsTimer->start();
-                }
+            const bool isRoot = m_roots.contains(folder);
+            if (ev->mask & (IN_IGNORED | IN_UNMOUNT | IN_DELETE_SELF | IN_MOVE_SELF)) {
+                forgetWatch(ev->wd);
+                if (isRoot && !m_missingRoots.contains(folder))
+                    rootLost(folder);
                 continue;
             }
             if (ev->len > 0 && (ev->mask & IN_ISDIR)) {
@@ -230,10 +310,10 @@ void InotifyBackend::readEvents()
 void InotifyBackend::checkMissingRoots()
 {
     for (auto it = m_missingRoots.begin(); it != m_missingRoots.end();) {
-        if (isFolder(*it)) {
+        if (isRootFolder(*it)) {
             const QByteArray root = *it;
             it = m_missingRoots.erase(it);
-            if (FolderPoller::needsPolling(root))
+            if (m_fd < 0 || FolderPoller::needsPolling(root))
                 pollTree(root, true);
             else
                 watchTree(root, true);

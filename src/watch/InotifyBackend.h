@@ -32,6 +32,10 @@ public:
     QList<QByteArray> watchedFolders() const;
     // Delivers what has been gathered so far at once.
     void flush();
+    // Reads what is still in the kernel's queue, then delivers.
+    void flushSync();
+    // What follows a kernel queue overflow: every root walked again.
+    void recoverFromOverflow();
     int watchCount() const { return int(m_pathByWatch.size()); }
 
 private:
@@ -39,6 +43,8 @@ private:
     void watchTree(const QByteArray &folder, bool reportNewFolders);
     void pollTree(const QByteArray &root, bool reportNow);
     void unwatchTree(const QByteArray &folder);
+    void forgetWatch(int wd);
+    void rootLost(const QByteArray &root);
     void note(const QByteArray &path, quint32 flags);
     void checkMissingRoots();
     bool isExcluded(const QByteArray &path) const;

@@ -40,4 +40,6 @@ class SCEventListenerProtocol {
 public:
     virtual ~SCEventListenerProtocol() = default;
     virtual void pathWatcherEventOccurred(SCEvents *pathWatcher, const SCEvent &event) = 0;
+    // After the last event of a batch delivered together.
+    virtual void pathWatcherBatchEnded(SCEvents *) {}
 };

@@ -67,7 +67,15 @@ bool SCEvents::flushEventStreamSync()
 {
     if (!m_isWatchingPaths)
         return false;
-    m_eventStream->flush();
+    m_eventStream->flushSync();
+    return true;
+}
+
+bool SCEvents::recoverLostEvents()
+{
+    if (!m_isWatchingPaths)
+        return false;
+    m_eventStream->recoverFromOverflow();
     return true;
 }
 
@@ -172,4 +180,6 @@ void SCEvents::callback(const QList<QByteArray> &paths, const QList<quint32> &fl
         if (i == paths.size() - 1)
             setLastEvent(event);
     }
+    if (SCEventListenerProtocol *listener = m_delegate)
+        listener->pathWatcherBatchEnded(this);
 }

@@ -18,6 +18,8 @@ public:
     bool stopWatchingPaths();
     bool flushEventStreamSync();
     bool flushEventStreamAsync();
+    // Looks at every watched folder again, as after lost events (on the watching thread).
+    bool recoverLostEvents();
     QString streamDescription() const;
     QString description() const;
 

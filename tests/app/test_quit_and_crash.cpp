@@ -67,6 +67,42 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
     }
 
+    // Quitting while an import runs a long unpack: the program waits for the
+    // import to return, saves and ends normally, without a crash.
+    void quitDuringALongImportEndsCleanly()
+    {
+        TempHome home;
+        QVERIFY(QDir().mkpath(home.path(QStringLiteral("Downloads"))));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("RIVULET_TEST_TIMINGS"), QStringLiteral("fast"));
+        env.insert(QStringLiteral("RIVULET_UNPACK_LIMIT"), QStringLiteral("4000000000"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(RIVULET_BINARY), {QStringLiteral("--no-tray")});
+        QVERIFY(p.waitForStarted());
+        QVERIFY(waitForLine(p, "searchLocation:", 10000));
+        // 600 MB of zeros: a small zip that takes unzip a few seconds.
+        const QString zip = home.path(QStringLiteral("Downloads/big.zip"));
+        QCOMPARE(QProcess::execute(QStringLiteral("python3"),
+                                   {QStringLiteral("-c"), QStringLiteral("import zipfile,sys\n"
+                                                                         "with zipfile.ZipFile(sys.argv[1]+'.tmp','w',zipfile.ZIP_DEFLATED,compresslevel=1) as z:\n"
+                                                                         "  with z.open('big.bin','w',force_zip64=True) as f:\n"
+                                                                         "    b=bytes(1<<20)\n"
+                                                                         "    for i in range(600): f.write(b)\n"),
+                                    zip}),
+                 0);
+        QVERIFY(QFile::rename(zip + QStringLiteral(".tmp"), zip));
+        QVERIFY(waitForLine(p, "^^/usr/bin/unzip", 20000));
+        QThread::msleep(300);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(120000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        OpenStore store(home.storePath());
+        QVERIFY(store.ok());
+        QVERIFY(QFile::exists(zip)); // the user's archive is where it was
+    }
+
     // A child process saves a large store over and over; it is killed at a
     // random moment each round, and the file must always load.
     void killDuringSavesNeverTearsTheStore()

@@ -30,6 +30,12 @@ private slots:
         QTest::newRow("album.Zip") << QByteArray("album.Zip") << 8 << false << false << false;
         QTest::newRow("tune.m4a") << QByteArray("tune.m4a") << 8 << true << true << true;
         QTest::newRow("tune.AIFF") << QByteArray("tune.AIFF") << 8 << true << true << true;
+        // One row per extension in each case.
+        QTest::newRow("tune.aiff") << QByteArray("tune.aiff") << 8 << true << true << true;
+        QTest::newRow("tune.M4A") << QByteArray("tune.M4A") << 8 << true << true << true;
+        QTest::newRow("SONG.MP3") << QByteArray("SONG.MP3") << 8 << true << true << true;
+        QTest::newRow("album.rar") << QByteArray("album.rar") << 8 << false << true << false;
+        QTest::newRow("ALBUM.ZIP") << QByteArray("ALBUM.ZIP") << 8 << false << true << false;
         QTest::newRow("folder tunes.mp3") << QByteArray("tunes.mp3") << 4 << true << true << true;
         QTest::newRow("folder") << QByteArray("Albums") << 4 << false << false << true;
         QTest::newRow("dot") << QByteArray(".") << 4 << false << false << false;

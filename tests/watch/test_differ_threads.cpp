@@ -35,6 +35,34 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(f.delegate.files().contains(QFile::encodeName(root) + "/last.mp3"), 10000);
         QVERIFY(ctx->save(&e));
     }
+
+    // The main thread deletes watched folders' records while the differ's
+    // thread adds folders and files below them: every save still loads.
+    void rootsDeletedWhileEventsArrive()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait();
+        ManagedObjectContext *ctx = f.store->context.get();
+        StoreError e;
+        for (int i = 0; i < 15; ++i) {
+            const QString extra = f.base + QStringLiteral("/Extra%1").arg(i);
+            QDir().mkpath(extra + QStringLiteral("/a/b"));
+            f.top->addSubdirectoryNamed(QFile::encodeName(extra), true);
+            f.differ->stopWatching();
+            f.differ->setRoots(f.top->subdirectories());
+            f.differ->startWatchingWithLastSCEvent(0);
+            QThread::msleep(100);
+            for (int j = 0; j < 5; ++j)
+                writeFile(extra + QStringLiteral("/a/b/s%1.mp3").arg(j), "x");
+            QThread::msleep(20 * (i % 5));
+            f.top->deleteSubdirectoryNamed(QFile::encodeName(extra), true);
+            QVERIFY(ctx->save(&e));
+            OpenStore reloaded(f.storePath);
+            QVERIFY2(reloaded.ok(), qPrintable(reloaded.error.text()));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDifferThreads)

@@ -100,6 +100,34 @@ private slots:
         QVERIFY(f->isDeleted());
         QVERIFY(!dir->deleteFileNamed("song.mp3", false));
     }
+
+    // The main thread may delete a watched folder's record while the differ's
+    // thread adds below it: nothing is added under a deleted record, and the
+    // store still loads after a save.
+    void nothingIsAddedUnderADeletedFolder()
+    {
+        const QString file = tmp.path() + QStringLiteral("/e");
+        {
+            OpenStore s(file);
+            Directory *top = makeRoot(s.context.get(), "root");
+            Directory *root = nullptr, *sub = nullptr;
+            QVERIFY(top->addSubdirectoryNamed("/w/Downloads", true, &root));
+            QVERIFY(root->addSubdirectoryNamed("sub", false, &sub));
+            QVERIFY(top->deleteSubdirectoryNamed("/w/Downloads", true));
+            QVERIFY(root->isDeleted() && sub->isDeleted());
+            Directory *child = root;
+            QVERIFY(!sub->addSubdirectoryNamed("deeper", false, &child));
+            QCOMPARE(child, nullptr);
+            QCOMPARE(sub->addFileNamed("song.mp3", false), nullptr);
+            QCOMPARE(root->addSubdirectoryChainLeadingToPath("/w/Downloads/a/b", 3, nullptr), nullptr);
+            StoreError e;
+            QVERIFY(s.context->save(&e));
+        }
+        OpenStore again(file);
+        QVERIFY2(again.ok(), qPrintable(again.error.text()));
+        QCOMPARE(again.context->fetchAll(QStringLiteral("Directory")).size(), size_t(1));
+        QVERIFY(again.context->fetchAll(QStringLiteral("File")).empty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDirectoryTree)

@@ -128,6 +128,26 @@ private slots:
         QCOMPARE(store->context->liveCount(), before); // the scratch record is gone again
     }
 
+    // Only regular files are ever queued or handed over: never a link, a fifo,
+    // a device or a folder with a music name, in a watched folder or an archive.
+    void onlyRegularFilesAreTaken()
+    {
+        dir->setLastScanTime(secondsAgo(dateNow(), 100));
+        QVERIFY(writeFile(folder + QStringLiteral("/real.mp3"), "music"));
+        const QByteArray f = QFile::encodeName(folder);
+        QVERIFY(::symlink((f + "/real.mp3").constData(), (f + "/link.mp3").constData()) == 0);
+        QVERIFY(::symlink("/etc/hostname", (f + "/outside.mp3").constData()) == 0);
+        QVERIFY(::mkfifo((f + "/fifo.mp3").constData(), 0644) == 0);
+        QVERIFY(::mkdir((f + "/folder.mp3").constData(), 0755) == 0);
+        QVERIFY(::symlink("/dev/zero", (f + "/zero.m4a").constData()) == 0);
+        differ->scanDirectory(dir, 0, false, dateNow());
+        QCOMPARE(dir->files().size(), size_t(1));
+        QCOMPARE(dir->files()[0]->name(), f + "/real.mp3");
+        // The same in archive mode.
+        differ->scanDirectoryAtPath(f);
+        QCOMPARE(delegate.files(), QList<QByteArray>{f + "/real.mp3"});
+    }
+
     void archiveFractionOfOneInTwo()
     {
         QVERIFY(writeFile(folder + QStringLiteral("/a.mp3"), "x"));

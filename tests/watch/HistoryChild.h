@@ -1,0 +1,218 @@
+#pragma once
+// The watcher process of the history test: the real differ with a real store
+// on the test's folders. A recording delegate stands in for the import: it
+// reads and hashes what it is handed, sometimes turns the event loop for a
+// while as the import's tool runner does, and appends one line per hand-over
+// to a log the test reads. Signals drive it: SIGUSR1 reloads the watched
+// folders (a differ restart), SIGUSR2 makes the kernel queue overflow as far
+// as the watcher can tell, SIGTERM ends it cleanly.
+#include "../store/StoreFixture.h"
+#include "base/Log.h"
+#include "store/Directory.h"
+#include "store/ManagedObjectContext.h"
+#include "watch/DirectoryDiffer.h"
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace history {
+
+inline qint64 nowMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// One line, appended in a single write so lines of a killed process are whole or absent.
+inline void appendLine(const QByteArray &file, const QByteArray &line)
+{
+    const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const QByteArray l = line + '\n';
+    [[maybe_unused]] ssize_t n = ::write(fd, l.constData(), size_t(l.size()));
+    ::close(fd);
+}
+
+inline DirectoryDiffer::Timings timings()
+{
+    DirectoryDiffer::Timings t;
+    t.settleSeconds = 1.0;
+    t.passSeconds = 0.1;
+    t.latencySeconds = 0.2;
+    return t;
+}
+
+struct Config {
+    QList<QByteArray> roots, excluded;
+    static Config read(const QByteArray &dir)
+    {
+        Config c;
+        QFile f(QFile::decodeName(dir + "/config"));
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : f.readAll().split('\n'))
+                if (line.size() > 2)
+                    (line[0] == 'R' ? c.roots : c.excluded) << QByteArray::fromHex(line.mid(2));
+        return c;
+    }
+};
+
+class ChildDelegate : public DirectoryDifferDelegate {
+public:
+    ChildDelegate(QByteArray dir, unsigned seed) : m_dir(std::move(dir)), m_rng(seed) {}
+    void directoryDifferFileAddedOrUpdated(DirectoryDiffer *, const QByteArray &path) override
+    {
+        if (m_active.fetch_add(1) > 0)
+            appendLine(m_dir + "/handovers", "OVERLAP " + path.toHex());
+        const qint64 t = nowMs();
+        QByteArray kind = "reg";
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0) {
+            kind = errno == ELOOP ? "nonreg" : "gone";
+        } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            kind = "nonreg";
+        } else {
+            char buf[65536];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+                hash.addData(QByteArrayView(buf, n));
+        }
+        if (fd >= 0)
+            ::close(fd);
+        appendLine(m_dir + "/handovers", "H " + QByteArray::number(t) + ' ' + kind + ' ' + path.toHex() + ' ' + hash.result().toHex() + ' '
+                                             + QByteArray::number(nowMs()));
+        if (m_rng() % 6 == 0) {
+            // Like an unpacker run by the tool runner: the loop turns while it waits.
+            QElapsedTimer w;
+            w.start();
+            while (w.elapsed() < 300) {
+                QEventLoop loop;
+                QTimer::singleShot(20, &loop, &QEventLoop::quit);
+                loop.exec();
+            }
+        }
+        m_active.fetch_sub(1);
+    }
+    void directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 id) override
+    {
+        const QByteArray tmp = m_dir + "/lastid.tmp";
+        QFile f(QFile::decodeName(tmp));
+        if (f.open(QIODevice::WriteOnly)) {
+            f.write(QByteArray::number(id));
+            f.close();
+            ::rename(tmp.constData(), (m_dir + "/lastid").constData());
+        }
+    }
+    void startIconAnimation() override {}
+    void stopIconAnimation() override {}
+
+private:
+    QByteArray m_dir;
+    std::mt19937 m_rng;
+    std::atomic<int> m_active{0};
+};
+
+inline int g_signalPipe[2];
+
+inline void applyConfig(ManagedObjectContext *ctx, Directory *top, Directory *exclusions, const QByteArray &dir)
+{
+    const Config c = Config::read(dir);
+    auto lock = ctx->lock();
+    for (Directory *d : top->subdirectories())
+        if (!c.roots.contains(d->name()))
+            top->deleteSubdirectoryNamed(d->name(), true);
+    for (const QByteArray &r : c.roots) {
+        Directory *d = nullptr;
+        if (top->addSubdirectoryNamed(r, true, &d))
+            d->setLastScanTime(dateNow());
+    }
+    for (const QByteArray &e : c.excluded)
+        exclusions->addSubdirectoryNamed(e, true);
+}
+
+inline int childMain(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QByteArray dir = argv[2];
+    const unsigned seed = unsigned(atoi(argv[3]));
+    Log::setEcho(false);
+    const QByteArray logFile = dir + "/watch.log";
+    Log::setSink([logFile](const QString &line) { appendLine(logFile, line.toUtf8()); });
+    OpenStore store(QFile::decodeName(dir + "/storedata"));
+    if (!store.ok()) {
+        appendLine(dir + "/handovers", "STOREFAIL " + store.error.text().toUtf8().toHex());
+        return 3;
+    }
+    ManagedObjectContext *ctx = store.context.get();
+    Directory *top = nullptr, *exclusions = nullptr;
+    for (ManagedObject *o : ctx->fetchAll(QStringLiteral("Directory"))) {
+        auto *d = static_cast<Directory *>(o);
+        if (d->name() == "root" && !d->superdirectory())
+            (top ? exclusions : top) = d;
+    }
+    if (!top) {
+        top = ctx->insertNew<Directory>();
+        top->setName("root");
+        exclusions = ctx->insertNew<Directory>();
+        exclusions->setName("root");
+        applyConfig(ctx, top, exclusions, dir);
+        StoreError e;
+        ctx->save(&e);
+    }
+    ChildDelegate delegate(dir, seed);
+    auto differ = std::make_unique<DirectoryDiffer>([ctx] { return ctx; }, timings());
+    differ->setRoots(top->subdirectories());
+    differ->setExclusions(exclusions->subdirectories());
+    differ->setDelegate(&delegate);
+    const auto lastId = [&] {
+        QFile f(QFile::decodeName(dir + "/lastid"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toULongLong() : 0ULL;
+    };
+    differ->startWatchingWithLastSCEvent(lastId());
+
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return 4;
+    for (int sig : {SIGTERM, SIGUSR1, SIGUSR2})
+        std::signal(sig, [](int s) {
+            const char b = char(s);
+            [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &b, 1);
+        });
+    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char b;
+        while (::read(g_signalPipe[0], &b, 1) == 1) {
+            if (b == SIGTERM) {
+                QCoreApplication::quit();
+            } else if (b == SIGUSR1) {
+                // What the controller does after the watched folders changed.
+                differ->stopWatching();
+                applyConfig(ctx, top, exclusions, dir);
+                differ->setRoots(top->subdirectories());
+                differ->startWatchingWithLastSCEvent(lastId());
+            } else if (b == SIGUSR2) {
+                differ->simulateLostEvents();
+            }
+        }
+    });
+    appendLine(dir + "/handovers", "READY " + QByteArray::number(nowMs()));
+    app.exec();
+    differ->stopWatching();
+    const int inside = differ->stats().passesInsideHandOver;
+    differ.reset();
+    StoreError e;
+    ctx->save(&e);
+    appendLine(dir + "/handovers", "END " + QByteArray::number(inside));
+    return 0;
+}
+
+} // namespace history

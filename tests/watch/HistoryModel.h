@@ -1,0 +1,248 @@
+#pragma once
+// What the history test expects: every content version of every path, when
+// it began and ended, whether it lay where the watcher must find it; and the
+// check of the watcher's hand-over log against it.
+#include "HistoryChild.h"
+#include "base/PathContainment.h"
+#include "store/File.h"
+#include "watch/FileClassification.h"
+#include <QHash>
+#include <QStringList>
+#include <climits>
+
+namespace history {
+
+struct Writer {
+    enum Kind { Part, Crdownload, Slow, InPlace } kind;
+    QByteArray target, writing;
+    int pieces = 0;
+    qint64 nextAt = 0;
+    int size = 0;
+};
+
+struct Version {
+    QByteArray path, hash;
+    qint64 begin = 0, end = LLONG_MAX;
+    bool watched = false, nonEmpty = false;
+    QList<qint64> handed;
+};
+
+class Model {
+public:
+    explicit Model(bool polling) : m_polling(polling) {}
+    void setRoots(QList<QByteArray> roots, QList<QByteArray> excluded)
+    {
+        m_roots = std::move(roots);
+        m_excluded = std::move(excluded);
+    }
+    // How long a version must stay unchanged for the watcher to be sure to find it.
+    qint64 mustWindowMs() const
+    {
+        const DirectoryDiffer::Timings t = timings();
+        return qint64((t.settleSeconds + t.latencySeconds + 3 * t.passSeconds) * 1000) + 1200 + (m_polling ? 1200 : 0);
+    }
+
+    void touch(const QByteArray &path, qint64 t)
+    {
+        const auto it = m_current.find(path);
+        if (it == m_current.end())
+            return;
+        m_versions[*it].end = t;
+        m_current.erase(it);
+    }
+    void begin(const QByteArray &path, const QByteArray &content, qint64 t)
+    {
+        beginHash(path, QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex(), !content.isEmpty(), t);
+    }
+    void beginFromDisk(const QByteArray &path, qint64 t)
+    {
+        QByteArray content;
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        char buf[65536];
+        for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;)
+            content.append(buf, n);
+        if (fd >= 0)
+            ::close(fd);
+        begin(path, content, t);
+    }
+    void moveFolder(const QByteArray &from, const QByteArray &to, qint64 t)
+    {
+        for (const QByteArray &p : currentPaths()) {
+            if (!pathIsInside(p, from))
+                continue;
+            const Version v = m_versions[m_current.value(p)];
+            touch(p, t);
+            beginHash(to + p.mid(from.size()), v.hash, v.nonEmpty, t);
+        }
+    }
+    void removeFolder(const QByteArray &folder, qint64 t)
+    {
+        for (const QByteArray &p : currentPaths())
+            if (pathIsInside(p, folder))
+                touch(p, t);
+    }
+    QList<QByteArray> currentPaths() const { return m_current.keys(); }
+
+    void addDowntime(qint64 from, qint64 to) { m_downtimes << qMakePair(from, to); }
+    void noteKill(qint64 t) { m_kills << t; }
+    void noteDifferRestart(qint64 t) { m_differRestarts << t; }
+    void problem(const QString &p) { m_problems << p; }
+    void finish(qint64 t)
+    {
+        for (const QByteArray &p : currentPaths())
+            touch(p, t);
+    }
+
+    // The store must load after every run of the watcher, every record with its parent.
+    void checkStore(const QByteArray &file)
+    {
+        OpenStore store(QFile::decodeName(file));
+        if (!store.ok()) {
+            problem(QStringLiteral("the store does not load: %1").arg(store.error.text()));
+            return;
+        }
+        for (ManagedObject *o : store.context->fetchAll(QStringLiteral("Directory"))) {
+            auto *d = static_cast<Directory *>(o);
+            if (d->name() != "root" && !d->superdirectory())
+                problem(QStringLiteral("a folder record without parent: %1").arg(QString::fromUtf8(d->name())));
+        }
+        for (ManagedObject *o : store.context->fetchAll(QStringLiteral("File")))
+            if (!static_cast<File *>(o)->directory())
+                problem(QStringLiteral("a file record without folder"));
+    }
+
+    static int countLines(const QByteArray &file, const QByteArray &prefix)
+    {
+        QFile f(QFile::decodeName(file));
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        int n = 0;
+        for (const QByteArray &l : f.readAll().split('\n'))
+            n += l.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+
+    QStringList check(const QByteArray &logFile)
+    {
+        QFile f(QFile::decodeName(logFile));
+        f.open(QIODevice::ReadOnly);
+        const qint64 settleMs = qint64(timings().settleSeconds * 1000);
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const QList<QByteArray> w = line.split(' ');
+            if (w[0] == "STOREFAIL")
+                problem(QStringLiteral("the watcher could not load its store: %1").arg(QString::fromUtf8(QByteArray::fromHex(w.value(1)))));
+            else if (w[0] == "OVERLAP")
+                problem(QStringLiteral("two hand-overs at once: %1").arg(show(QByteArray::fromHex(w.value(1)))));
+            else if (w[0] == "END" && w.value(1).toInt() != 0)
+                problem(QStringLiteral("%1 passes ran inside a hand-over").arg(QString::fromUtf8(w[1])));
+            if (w[0] != "H" || w.size() < 5)
+                continue;
+            ++m_handOvers;
+            const qint64 t = w[1].toLongLong();
+            const QByteArray path = QByteArray::fromHex(w[3]);
+            if (w[2] == "nonreg") {
+                problem(QStringLiteral("a file that is not a regular file was handed over: %1").arg(show(path)));
+                continue;
+            }
+            if (w[2] == "gone")
+                continue; // removed after it had settled: the import finds nothing
+            Version *found = nullptr;
+            for (Version &v : m_versions)
+                if (v.path == path && v.hash == w[4] && v.begin <= t + 50 && t <= v.end + 50)
+                    found = &v;
+            if (!found) {
+                // Written again while the import read it: the read is torn, and the
+                // new content is a new version of its own.
+                const qint64 readEnd = w.value(5).toLongLong();
+                bool changedDuringRead = false;
+                for (const Version &v : std::as_const(m_versions))
+                    changedDuringRead = changedDuringRead || (v.path == path && v.end >= t - 50 && v.end <= readEnd + 50);
+                if (changedDuringRead)
+                    continue;
+                problem(QStringLiteral("handed over content that was no finished version (still changing?): %1").arg(show(path)));
+                continue;
+            }
+            if (!found->watched)
+                problem(QStringLiteral("handed over a file where nothing counts: %1").arg(show(path)));
+            if (t < found->begin + settleMs * 9 / 10)
+                problem(QStringLiteral("handed over %1 ms after its last change: %2").arg(t - found->begin).arg(show(path)));
+            found->handed << t;
+        }
+        for (const Version &v : std::as_const(m_versions)) {
+            if (v.handed.size() > 1 && !killedSoonAfter(v.handed[0]))
+                problem(QStringLiteral("handed over %1 times: %2").arg(v.handed.size()).arg(show(v.path)));
+            if (v.watched && v.handed.isEmpty() && mustBeFound(v))
+                problem(QStringLiteral("never handed over (unchanged for %1 ms): %2").arg(v.end - v.begin).arg(show(v.path)));
+        }
+        return m_problems;
+    }
+
+    QString summary() const
+    {
+        int must = 0;
+        for (const Version &v : m_versions)
+            must += v.watched && mustBeFound(v) ? 1 : 0;
+        return QStringLiteral("%1 content versions (%2 that must be handed over), %3 hand-overs, %4 kills, %5 differ restarts")
+            .arg(m_versions.size()).arg(must).arg(m_handOvers).arg(m_kills.size()).arg(m_differRestarts.size());
+    }
+
+private:
+    static QString show(const QByteArray &path) { return QString::fromLatin1(path.toPercentEncoding("/ ")); }
+
+    void beginHash(const QByteArray &path, const QByteArray &hash, bool nonEmpty, qint64 t)
+    {
+        Version v;
+        v.path = path;
+        v.hash = hash;
+        v.begin = t;
+        v.nonEmpty = nonEmpty;
+        v.watched = nonEmpty && counts(path);
+        m_current.insert(path, int(m_versions.size()));
+        m_versions << v;
+    }
+
+    bool counts(const QByteArray &path) const
+    {
+        if (!musicFileOrArchiveTester(DirectoryEntry{leafName(path), kEntryTypeFile}))
+            return false;
+        const QByteArray folder = parentPath(path);
+        if (pathIsInExcludedDirType(folder))
+            return false;
+        for (const QByteArray &e : m_excluded)
+            if (pathIsInside(folder, e))
+                return false;
+        for (const QByteArray &r : m_roots)
+            if (pathIsInside(folder, r))
+                return folder.mid(r.size()).count('/') <= 3;
+        return false;
+    }
+
+    bool mustBeFound(const Version &v) const
+    {
+        qint64 window = v.end - v.begin;
+        for (const auto &d : m_downtimes)
+            window -= qMax<qint64>(0, qMin(d.second, v.end) - qMax(d.first, v.begin));
+        for (qint64 r : m_differRestarts)
+            window -= r >= v.begin && r <= v.end ? 500 : 0;
+        return window >= mustWindowMs();
+    }
+
+    bool killedSoonAfter(qint64 t) const
+    {
+        for (qint64 k : m_kills)
+            if (k >= t && k <= t + 1500)
+                return true;
+        return false;
+    }
+
+    bool m_polling;
+    QList<QByteArray> m_roots, m_excluded;
+    QList<Version> m_versions;
+    QHash<QByteArray, int> m_current;
+    QList<QPair<qint64, qint64>> m_downtimes;
+    QList<qint64> m_kills, m_differRestarts;
+    QStringList m_problems;
+    int m_handOvers = 0;
+};
+
+} // namespace history

@@ -1,0 +1,205 @@
+// Queue passes under the conditions of a running import: the import's tool
+// runner turns the differ's event loop while it waits, so scans and timers
+// run inside a hand-over. One pass chain, no pass inside a hand-over, newer
+// dates win, and saves come once per batch of events.
+#include "DifferFixture.h"
+#include "store/File.h"
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// What the tool runner does while an unpacker runs: turns the event loop in slices.
+void turnEventLoopFor(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+void appendBytes(const QString &path, int n)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::Append));
+    f.write(QByteArray(n, 'y'));
+}
+}
+
+class TestDifferPasses : public QObject {
+    Q_OBJECT
+
+private slots:
+    // After many restarts there is still one chain of passes, and no pass runs
+    // inside a hand-over; an archive is handed over once.
+    void restartsLeaveOnePassChain()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        DirectoryDiffer::Timings t = DifferFixture::fast();
+        f.open({root}, {}, t);
+        f.delegate.onFile = [](DirectoryDiffer *, const QByteArray &) { turnEventLoopFor(1500); };
+        f.startAndWait();
+        for (int i = 0; i < 20; ++i) {
+            f.differ->stopWatching();
+            f.differ->startWatchingWithLastSCEvent(0);
+            QThread::msleep(30);
+        }
+        QThread::msleep(1000);
+        const int before = f.differ->stats().passes;
+        QThread::msleep(2000);
+        const int passes = f.differ->stats().passes - before;
+        // One chain at 0.1 s makes at most about 20 passes in 2 s.
+        QVERIFY2(passes <= 25, qPrintable(QStringLiteral("%1 passes in 2 s").arg(passes)));
+        QVERIFY(writeFile(root + QStringLiteral("/album.zip"), "zip bytes"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 5000);
+        QThread::msleep(3000);
+        QCOMPARE(f.delegate.files().size(), 1);
+        QCOMPARE(f.differ->stats().passesInsideHandOver, 0);
+    }
+
+    // A scan made during a hand-over must not queue the file being handed over
+    // again as one "still waiting when Rivulet last ended".
+    void scanDuringHandOverDoesNotRequeue()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DifferFixture::fast());
+        LogCapture log;
+        bool first = true;
+        f.delegate.onFile = [&](DirectoryDiffer *, const QByteArray &path) {
+            if (first && path.endsWith("/a.zip")) {
+                first = false;
+                writeFile(root + QStringLiteral("/other.txt"), "x"); // an event in the same folder
+                turnEventLoopFor(1500);
+            }
+        };
+        f.startAndWait();
+        QVERIFY(writeFile(root + QStringLiteral("/a.zip"), "zip"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 5000);
+        QThread::msleep(3000);
+        QCOMPARE(f.delegate.files(), QList<QByteArray>{QFile::encodeName(root) + "/a.zip"});
+        QVERIFY(!log.contains(QStringLiteral("was still waiting when Rivulet last ended")));
+    }
+
+    // A file that changes while an earlier file is handed over takes the newer
+    // date: it is not handed over until it has settled again.
+    void fileChangedDuringHandOverWaitsAgain()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        DirectoryDiffer::Timings t = DifferFixture::fast();
+        t.settleSeconds = 2.0;
+        f.open({root}, {}, t);
+        std::atomic<qint64> lastWriteOfB{0};
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> handedAt;
+        f.delegate.onFile = [&](DirectoryDiffer *, const QByteArray &path) {
+            if (path.endsWith("/b.mp3"))
+                handedAt << clock.elapsed();
+            if (!path.endsWith("/a.mp3"))
+                return;
+            // b.mp3 is written again for a second while a.mp3 is handed over,
+            // then the loop turns long enough for a scan to see its last size.
+            for (int i = 0; i < 10; ++i) {
+                appendBytes(root + QStringLiteral("/b.mp3"), 100);
+                lastWriteOfB = clock.elapsed();
+                turnEventLoopFor(100);
+            }
+            turnEventLoopFor(600);
+        };
+        f.startAndWait();
+        QVERIFY(writeFile(root + QStringLiteral("/a.mp3"), "a"));
+        QThread::msleep(500); // a.mp3 is queued first
+        QVERIFY(writeFile(root + QStringLiteral("/b.mp3"), "b"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 2, 12000);
+        QCOMPARE(handedAt.size(), 1);
+        QVERIFY2(handedAt[0] - lastWriteOfB >= 1800,
+                 qPrintable(QStringLiteral("handed over %1 ms after its last write").arg(handedAt[0] - lastWriteOfB)));
+    }
+
+    // A file overwritten in place at its final size is still changing: nothing
+    // is handed over while such writes go on.
+    void inPlaceOverwriteAtFinalSizeIsNotSettled()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait();
+        const QByteArray path = QFile::encodeName(root + QStringLiteral("/fixed.mp3"));
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        QVERIFY(::write(fd, QByteArray(8192, 'a').constData(), 8192) == 8192);
+        for (int i = 0; i < 25; ++i) {
+            QThread::msleep(120);
+            const QByteArray block(4096, char('b' + i % 20));
+            QVERIFY(::pwrite(fd, block.constData(), 4096, (i % 2) * 4096) == 4096);
+            QVERIFY(f.delegate.files().isEmpty());
+        }
+        ::close(fd);
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 5000);
+    }
+
+    // Start-up replays every folder: one save and one stored event id for the
+    // batch, not one per folder.
+    void replayIsSavedOnce()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        for (int i = 0; i < 10; ++i)
+            QDir().mkpath(root + QStringLiteral("/f%1").arg(i));
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait(1);
+        QThread::msleep(800);
+        QCOMPARE(f.delegate.ids().size(), 1);
+        QCOMPARE(f.differ->stats().saves, 1);
+    }
+
+    // A file dated hours ahead is handed over once and hides no later file.
+    void futureDatedFileHidesNothing()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait();
+        const QByteArray ahead = QFile::encodeName(root + QStringLiteral("/ahead.mp3"));
+        QVERIFY(writeFile(QFile::decodeName(ahead), "from the east"));
+        struct timespec times[2];
+        clock_gettime(CLOCK_REALTIME, &times[0]);
+        times[0].tv_sec += 10 * 3600;
+        times[1] = times[0];
+        QVERIFY(::utimensat(AT_FDCWD, ahead.constData(), times, 0) == 0);
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 5000);
+        QThread::msleep(1000);
+        QVERIFY(writeFile(root + QStringLiteral("/later.mp3"), "saved now"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 2, 5000);
+        QVERIFY(writeFile(root + QStringLiteral("/third.mp3"), "saved now"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 3, 5000);
+        QThread::msleep(1500);
+        QCOMPARE(f.delegate.files(), (QList<QByteArray>{ahead, QFile::encodeName(root) + "/later.mp3", QFile::encodeName(root) + "/third.mp3"}));
+        // The folder's scan date never moves past the time of the scan.
+        QVERIFY(*f.top->subdirectories()[0]->lastScanTime() <= dateNow());
+        // After a restart from the saved store, the file dated ahead is not handed over again.
+        const quint64 lastId = f.delegate.ids().last();
+        f.differ.reset();
+        f.store.reset();
+        f.delegate.clear();
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait(lastId);
+        QVERIFY(writeFile(root + QStringLiteral("/fourth.mp3"), "saved now"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 5000);
+        QThread::msleep(1500);
+        QCOMPARE(f.delegate.files(), QList<QByteArray>{QFile::encodeName(root) + "/fourth.mp3"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDifferPasses)
+#include "test_differ_passes.moc"

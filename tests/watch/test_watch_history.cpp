@@ -1,0 +1,391 @@
+// Generated, untidy histories of downloads run against the real watcher (a
+// child process with a real store on real folders), checked against
+// invariants at the end of each run:
+//  - every music file that settled under a watched folder, outside excluded
+//    folders, was handed over exactly once per content version; none twice at once;
+//  - nothing was handed over while it was still changing, nor a non-regular file;
+//  - no pass ran inside a hand-over;
+//  - the store loaded after every restart and holds no record without its parent.
+// Each run prints its seed. RIVULET_HISTORY_SEED=<n> replays one seed,
+// RIVULET_HISTORY_SEEDS="<n> <n> ..." sets the list, RIVULET_HISTORY_LONG=1 runs
+// long histories, RIVULET_HISTORY_STEPS=<n> sets the number of steps.
+#include "HistoryModel.h"
+#include <QProcess>
+#include <QThread>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace history {
+
+class History {
+public:
+    History(unsigned seed, int steps, bool polling) : m_seed(seed), m_steps(steps), m_rng(seed), m_model(polling) {}
+
+    bool run()
+    {
+        QTemporaryDir tmp;
+        m_base = QFile::encodeName(tmp.path());
+        setUp();
+        spawn();
+        int actions = 0;
+        while (actions < m_steps) {
+            tick();
+            if (pick(100) < 55) {
+                act();
+                ++actions;
+            }
+        }
+        while (!m_writers.isEmpty())
+            tick();
+        QThread::msleep(ulong(m_model.mustWindowMs() + 1500));
+        stopChild(SIGTERM);
+        m_model.finish(nowMs());
+        const QStringList problems = m_model.check(m_base + "/handovers");
+        printf("seed %u: %d steps, %s\n", m_seed, m_steps, qPrintable(m_model.summary()));
+        for (const QString &p : problems.mid(0, 25))
+            printf("  VIOLATION: %s\n", qPrintable(p));
+        fflush(stdout);
+        if (!problems.isEmpty() && qEnvironmentVariableIsSet("RIVULET_HISTORY_KEEP")) {
+            tmp.setAutoRemove(false); // the folders, the store and the watcher's log stay for a look
+            printf("  kept in %s\n", m_base.constData());
+        }
+        if (tmp.autoRemove())
+            std::filesystem::remove_all(m_base.toStdString()); // by bytes: some names are not UTF-8
+        return problems.isEmpty();
+    }
+
+private:
+    int pick(int n) { return int(m_rng() % unsigned(n)); }
+    QByteArray path(const QByteArray &rel) const { return m_base + '/' + rel; }
+
+    void setUp()
+    {
+        for (const char *rel : {"Downloads/Support", "Downloads/Incomplete Downloads", "Mail Downloads/page.download", "disk2/Real",
+                                "Extra", "staging", "Downloads/albums", "Mail Downloads/x y"})
+            std::filesystem::create_directories(path(rel).toStdString());
+        ::symlink(path("disk2/Real").constData(), path("Linked").constData());
+        m_roots = {path("Downloads"), path("Mail Downloads"), path("Linked")};
+        m_model.setRoots(m_roots, {path("Downloads/Support")});
+        m_folders = {path("Downloads/albums"), path("Mail Downloads/x y")};
+        m_excludedFolders = {path("Downloads/Support"), path("Downloads/Incomplete Downloads"), path("Mail Downloads/page.download")};
+        writeConfig();
+        appendLine(m_base + "/lastid", "1"); // replay what happens while the watcher is down
+    }
+
+    void writeConfig()
+    {
+        QByteArray c;
+        for (const QByteArray &r : m_roots)
+            c += "R " + r.toHex() + '\n';
+        if (m_extraRoot)
+            c += "R " + path("Extra").toHex() + '\n';
+        c += "X " + path("Downloads/Support").toHex() + '\n';
+        QFile f(QFile::decodeName(m_base + "/config"));
+        f.open(QIODevice::WriteOnly);
+        f.write(c);
+    }
+
+    void spawn()
+    {
+        const qint64 down = nowMs();
+        m_child = std::make_unique<QProcess>();
+        m_child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_child->start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), QFile::decodeName(m_base), QString::number(m_seed)});
+        m_child->waitForStarted(10000);
+        const int readyLines = m_model.countLines(m_base + "/handovers", "READY");
+        for (int i = 0; i < 200 && m_model.countLines(m_base + "/handovers", "READY") == readyLines; ++i)
+            QThread::msleep(50);
+        m_model.addDowntime(m_downSince ? m_downSince : down, nowMs() + 300);
+        m_downSince = 0;
+    }
+
+    void stopChild(int sig)
+    {
+        m_downSince = nowMs();
+        if (sig == SIGKILL)
+            m_model.noteKill(m_downSince);
+        ::kill(pid_t(m_child->processId()), sig);
+        m_child->waitForFinished(30000);
+        if (sig == SIGTERM && (m_child->exitStatus() != QProcess::NormalExit || m_child->exitCode() != 0))
+            m_model.problem(QStringLiteral("the watcher did not end cleanly (status %1)").arg(m_child->exitCode()));
+        m_model.checkStore(m_base + "/storedata");
+    }
+
+    QByteArray content(int size)
+    {
+        QByteArray c = "seed " + QByteArray::number(m_seed) + " item " + QByteArray::number(++m_counter) + ' ';
+        while (c.size() < size)
+            c += char('a' + pick(26));
+        return c;
+    }
+
+    QByteArray name()
+    {
+        static const char *const styles[] = {"song ", "two  spaces ", "new\nline ", "\xff\xfe raw ", "Ünïcode ", "-dash "};
+        static const char *const exts[] = {"mp3", "mp3", "mp3", "m4a", "MP3", "M4A", "aiff", "AIFF", "zip"};
+        return QByteArray(styles[pick(6)]) + QByteArray::number(++m_counter) + '.' + exts[pick(9)];
+    }
+
+    QByteArray someFolder()
+    {
+        const int n = int(m_roots.size() + m_folders.size());
+        const int i = pick(n);
+        return i < m_roots.size() ? m_roots[i] : m_folders[i - m_roots.size()];
+    }
+
+    bool busy(const QByteArray &p) const
+    {
+        for (const Writer &w : m_writers)
+            if (pathIsInside(w.target, p) || pathIsInside(w.writing, p))
+                return true;
+        return false;
+    }
+
+    void writeWhole(const QByteArray &p, const QByteArray &c)
+    {
+        m_model.touch(p, nowMs());
+        const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        [[maybe_unused]] ssize_t n = ::write(fd, c.constData(), size_t(c.size()));
+        ::close(fd);
+        m_model.begin(p, c, nowMs());
+    }
+
+    void tick()
+    {
+        QThread::msleep(60);
+        const qint64 now = nowMs();
+        for (auto it = m_writers.begin(); it != m_writers.end();) {
+            Writer &w = *it;
+            if (w.nextAt > now) {
+                ++it;
+                continue;
+            }
+            const QByteArray piece = content(200 + pick(3000));
+            if (w.kind == Writer::InPlace) {
+                QByteArray block = piece.left(qMin(qsizetype(w.size), piece.size()));
+                const int fd = ::open(w.writing.constData(), O_WRONLY | O_CLOEXEC);
+                [[maybe_unused]] ssize_t n = ::pwrite(fd, block.constData(), size_t(block.size()), 0);
+                ::close(fd);
+            } else {
+                const int fd = ::open(w.writing.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+                [[maybe_unused]] ssize_t n = ::write(fd, piece.constData(), size_t(piece.size()));
+                ::close(fd);
+            }
+            w.nextAt = now + 80 + pick(170);
+            if (--w.pieces > 0) {
+                ++it;
+                continue;
+            }
+            if (w.writing != w.target)
+                ::rename(w.writing.constData(), w.target.constData());
+            m_model.touch(w.target, nowMs());
+            m_model.beginFromDisk(w.target, nowMs());
+            it = m_writers.erase(it);
+        }
+    }
+
+    void act()
+    {
+        static const int weights[] = {14, 6, 4, 6, 4, 4, 3, 3, 2, 2, 3, 3, 3, 2, 3, 2, 1, 1, 6};
+        int r = pick(72), a = 0;
+        while (r >= weights[a])
+            r -= weights[a++];
+        const QByteArray folder = someFolder();
+        switch (a) {
+        case 0: { // a whole file at once, new or over an old one
+            const QList<QByteArray> existing = m_model.currentPaths();
+            const QByteArray p = !existing.isEmpty() && pick(4) == 0 ? existing[pick(int(existing.size()))] : folder + '/' + name();
+            if (!busy(p))
+                writeWhole(p, content(100 + pick(5000)));
+            break;
+        }
+        case 1: case 2: case 3: { // browser download with placeholder, .crdownload, or slow direct write
+            Writer w;
+            w.kind = a == 1 ? Writer::Part : a == 2 ? Writer::Crdownload : Writer::Slow;
+            w.target = folder + '/' + name();
+            w.writing = a == 1 ? w.target + ".part" : a == 2 ? w.target + ".crdownload" : w.target;
+            w.pieces = 3 + pick(12);
+            w.nextAt = nowMs();
+            if (a == 1)
+                writeWhole(w.target, QByteArray()); // the empty placeholder
+            m_model.touch(w.target, nowMs());
+            m_writers << w;
+            break;
+        }
+        case 4: { // overwritten in place at its final size
+            const QList<QByteArray> existing = m_model.currentPaths();
+            if (existing.isEmpty())
+                break;
+            Writer w{Writer::InPlace, existing[pick(int(existing.size()))], {}, 3 + pick(8), nowMs(), 0};
+            struct stat st;
+            if (busy(w.target) || ::lstat(w.target.constData(), &st) != 0 || st.st_size < 64)
+                break;
+            w.writing = w.target;
+            w.size = int(st.st_size);
+            m_model.touch(w.target, nowMs());
+            m_writers << w;
+            break;
+        }
+        case 5: { // dated hours ahead, as zips from the east and curl -R give
+            const QByteArray p = folder + '/' + name();
+            m_model.touch(p, nowMs());
+            const QByteArray c = content(500);
+            const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            [[maybe_unused]] ssize_t n = ::write(fd, c.constData(), size_t(c.size()));
+            timespec times[2];
+            clock_gettime(CLOCK_REALTIME, &times[0]);
+            times[0].tv_sec += 3600 * (1 + pick(14));
+            times[1] = times[0];
+            ::futimens(fd, times);
+            ::close(fd);
+            m_model.begin(p, c, nowMs());
+            break;
+        }
+        case 6: { // an album folder moved in
+            const QByteArray staged = path("staging/album" + QByteArray::number(++m_counter));
+            ::mkdir(staged.constData(), 0755);
+            QList<QPair<QByteArray, QByteArray>> songs;
+            for (int i = 0, n = 1 + pick(3); i < n; ++i) {
+                const QByteArray leaf = "track " + QByteArray::number(i) + ".mp3", c = content(300 + pick(2000));
+                QFile f(QFile::decodeName(staged + '/' + leaf));
+                f.open(QIODevice::WriteOnly);
+                f.write(c);
+                songs << qMakePair(leaf, c);
+            }
+            const QByteArray parent = pick(2) ? m_roots[pick(3)] : folder;
+            if (depthIn(parent) >= 2)
+                break;
+            const QByteArray dest = parent + "/Album " + QByteArray::number(++m_counter);
+            ::rename(staged.constData(), dest.constData());
+            for (const auto &s : songs)
+                m_model.begin(dest + '/' + s.first, s.second, nowMs());
+            m_folders << dest;
+            break;
+        }
+        case 7: case 8: { // a folder renamed or deleted
+            if (m_folders.isEmpty())
+                break;
+            const QByteArray f = m_folders[pick(int(m_folders.size()))];
+            if (busy(f))
+                break;
+            if (a == 7) {
+                const QByteArray to = parentPath(f) + "/Renamed " + QByteArray::number(++m_counter);
+                ::rename(f.constData(), to.constData());
+                m_model.moveFolder(f, to, nowMs());
+                for (QByteArray &g : m_folders)
+                    if (pathIsInside(g, f))
+                        g = to + g.mid(f.size());
+            } else {
+                std::filesystem::remove_all(f.toStdString());
+                m_model.removeFolder(f, nowMs());
+                m_folders.removeIf([&](const QByteArray &g) { return pathIsInside(g, f); });
+                m_deletedFolders << f;
+            }
+            break;
+        }
+        case 9: // a deleted folder made again
+            if (!m_deletedFolders.isEmpty()) {
+                const QByteArray f = m_deletedFolders.takeAt(pick(int(m_deletedFolders.size())));
+                if (::mkdir(f.constData(), 0755) == 0)
+                    m_folders << f;
+            }
+            break;
+        case 10: // a new folder
+            if (depthIn(folder) < 2) {
+                const QByteArray f = folder + "/dir " + QByteArray::number(++m_counter);
+                ::mkdir(f.constData(), 0755);
+                m_folders << f;
+            }
+            break;
+        case 11: { // a file deleted
+            const QList<QByteArray> existing = m_model.currentPaths();
+            if (!existing.isEmpty()) {
+                const QByteArray p = existing[pick(int(existing.size()))];
+                if (!busy(p)) {
+                    ::unlink(p.constData());
+                    m_model.touch(p, nowMs());
+                }
+            }
+            break;
+        }
+        case 12: // music where nothing counts: an excluded folder, a folder of unfinished downloads
+            writeWhole(m_excludedFolders[pick(3)] + '/' + name(), content(300));
+            break;
+        case 13: { // a link or a fifo with a music name
+            const QByteArray p = folder + '/' + (pick(2) ? "link " : "fifo ") + QByteArray::number(++m_counter) + ".mp3";
+            if (p.contains("/link "))
+                ::symlink("/etc/hostname", p.constData());
+            else
+                ::mkfifo(p.constData(), 0644);
+            break;
+        }
+        case 14: // the watched folders change: the differ restarts
+            m_extraRoot = !m_extraRoot;
+            writeConfig();
+            m_model.noteDifferRestart(nowMs());
+            ::kill(pid_t(m_child->processId()), SIGUSR1);
+            break;
+        case 15: // events lost in a queue overflow
+            ::kill(pid_t(m_child->processId()), SIGUSR2);
+            break;
+        case 16: case 17: // the program quits and starts again, or is killed
+            stopChild(a == 16 ? SIGTERM : SIGKILL);
+            spawn();
+            break;
+        default:
+            QThread::msleep(ulong(300 + pick(500)));
+        }
+    }
+
+    int depthIn(const QByteArray &folder) const
+    {
+        for (const QByteArray &r : m_roots)
+            if (pathIsInside(folder, r))
+                return int(folder.mid(r.size()).count('/'));
+        return 99;
+    }
+
+    unsigned m_seed;
+    int m_steps;
+    std::mt19937 m_rng;
+    Model m_model;
+    QByteArray m_base;
+    QList<QByteArray> m_roots, m_folders, m_excludedFolders, m_deletedFolders;
+    QList<Writer> m_writers;
+    std::unique_ptr<QProcess> m_child;
+    qint64 m_downSince = 0;
+    bool m_extraRoot = false;
+    int m_counter = 0;
+};
+
+} // namespace history
+
+int main(int argc, char **argv)
+{
+    if (argc > 3 && !strcmp(argv[1], "--child"))
+        return history::childMain(argc, argv);
+    QCoreApplication app(argc, argv);
+    const bool polling = qEnvironmentVariableIsSet("RIVULET_FORCE_POLLING");
+    const bool longMode = qEnvironmentVariableIsSet("RIVULET_HISTORY_LONG");
+    QList<unsigned> seeds;
+    const QByteArray list = qEnvironmentVariableIsSet("RIVULET_HISTORY_SEED") ? qgetenv("RIVULET_HISTORY_SEED") : qgetenv("RIVULET_HISTORY_SEEDS");
+    for (const QByteArray &s : list.simplified().split(' '))
+        if (!s.isEmpty())
+            seeds << s.toUInt();
+    if (seeds.isEmpty())
+        seeds = longMode ? QList<unsigned>{11, 12, 13, 14, 15, 16, 17, 18} : QList<unsigned>{1, 2};
+    const int steps = qEnvironmentVariableIsSet("RIVULET_HISTORY_STEPS") ? qEnvironmentVariableIntValue("RIVULET_HISTORY_STEPS")
+                                                                        : longMode ? 2000 : 150;
+    QElapsedTimer t;
+    t.start();
+    int passed = 0;
+    for (unsigned seed : seeds) {
+        printf("history seed %u%s (replay with RIVULET_HISTORY_SEED=%u)\n", seed, polling ? " on the polling backend" : "", seed);
+        fflush(stdout);
+        passed += history::History(seed, steps, polling).run() ? 1 : 0;
+    }
+    printf("%d of %lld histories passed in %.1f s\n", passed, qlonglong(seeds.size()), double(t.elapsed()) / 1000);
+    return passed == seeds.size() ? 0 : 1;
+}
