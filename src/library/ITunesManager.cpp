@@ -181,9 +181,11 @@ QList<TrackId> ITunesManager::sendFilesToITunes(const QList<QByteArray> &paths, 
         bool made;
     };
     QList<Copied> copied;
+    // A single file is forced to disk; a batch is written back by the system.
+    const bool each = paths.size() == 1;
     for (qsizetype i = 0; i < paths.size(); ++i) {
         bool made = false;
-        if (const auto uri = copyIntoLibrary(paths[i], *musicDir, kSubfolder, &made))
+        if (const auto uri = copyIntoLibrary(paths[i], *musicDir, kSubfolder, &made, each))
             copied.append({i, *uri, made});
     }
     if (copied.isEmpty())

@@ -111,7 +111,7 @@ bool sameContent(const Source &source, const QByteArray &other)
 
 // Writes a complete copy under a hidden temporary name, then links it into
 // place, which never replaces a file that appeared meanwhile.
-bool copyFile(const Source &source, const QByteArray &folder, const QByteArray &to, bool *exists)
+bool copyFile(const Source &source, const QByteArray &folder, const QByteArray &to, bool flush, bool *exists)
 {
     *exists = false;
     QByteArray tmp = folder + "/.rivulet-import-XXXXXX";
@@ -139,7 +139,8 @@ bool copyFile(const Source &source, const QByteArray &folder, const QByteArray &
         at += n;
     }
     ok = ok && ::fchmod(out, source.mode & 0777 & ~mode_t(currentUmask())) == 0;
-    ok = ok && ::fsync(out) == 0;
+    if (flush)
+        ok = ok && ::fsync(out) == 0;
     const int savedErrno = errno;
     ::close(out);
     if (ok && ::link(tmp.constData(), to.constData()) != 0) {
@@ -192,7 +193,8 @@ QByteArray libraryFileName(const QByteArray &leaf)
     return name;
 }
 
-std::optional<QByteArray> copyIntoLibrary(const QByteArray &path, const QByteArray &musicFolder, const QByteArray &subfolder, bool *made)
+std::optional<QByteArray> copyIntoLibrary(const QByteArray &path, const QByteArray &musicFolder, const QByteArray &subfolder, bool *made,
+                                          bool flush)
 {
     if (made)
         *made = false;
@@ -215,7 +217,7 @@ std::optional<QByteArray> copyIntoLibrary(const QByteArray &path, const QByteArr
             continue;
         }
         bool exists = false;
-        if (copyFile(source, folder, target, &exists)) {
+        if (copyFile(source, folder, target, flush, &exists)) {
             if (made)
                 *made = true;
             return subfolder + '/' + candidate;

@@ -14,9 +14,12 @@
 
 QByteArray libraryFileName(const QByteArray &leaf);
 // made (when given) tells whether this call wrote a new copy, which the
-// caller may remove again when the library does not take it.
+// caller may remove again when the library does not take it. Without flush
+// the copy is written back by the system in its own time, like any plain
+// copy: for a batch, where waiting for each file would cost more than all
+// the rest (the originals stay until the user empties the Trash).
 std::optional<QByteArray> copyIntoLibrary(const QByteArray &path, const QByteArray &musicFolder, const QByteArray &subfolder,
-                                          bool *made = nullptr);
+                                          bool *made = nullptr, bool flush = true);
 // Makes a folder and its missing parents, by bytes.
 bool makeFolders(const QByteArray &path);
 // The process's umask, read without changing it (other threads may create files).
