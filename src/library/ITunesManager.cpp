@@ -166,7 +166,6 @@ QList<TrackId> ITunesManager::sendFilesToITunes(const QList<QByteArray> &paths, 
     QList<TrackId> ids(paths.size());
     if (playlist.isEmpty() || paths.isEmpty())
         return ids;
-    std::lock_guard importing(m_importMutex);
     Lease mpd(*this);
     if (!ensurePlaylist(*mpd, playlist))
         return ids;

@@ -3,10 +3,11 @@
 // a named playlist (made when missing), tells whether the player plays, and
 // plays a track given by the id its add returned.
 //
-// Used from the watcher thread (imports) and the main thread (notification
-// clicks). Every operation borrows a connection of its own from a small
+// Used from the watcher thread (imports, which run one at a time there) and
+// from clicks. Every operation borrows a connection of its own from a small
 // pool, so a click never waits behind an import's update; the lock guards
-// only the pool and the id table, never an exchange with the server.
+// only the pool, the id table and the server's answering state, never an
+// exchange with the server.
 #include "library/MpdClient.h"
 #include "library/MpdLauncher.h"
 #include "library/RetryList.h"
@@ -88,7 +89,5 @@ private:
     Heard m_heard = Heard::Unknown;
     bool m_answeredAgain = false;
     std::atomic<int> m_exchanges{0};
-    // Imports run one at a time; clicks never take this lock.
-    std::mutex m_importMutex;
     RetryList m_retries;
 };
