@@ -4,6 +4,12 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUrl>
 
 namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
@@ -20,43 +26,77 @@ NotificationService::NotificationService(QObject *parent) : QObject(parent)
     bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(notificationClosed(uint, uint)));
 }
 
+// The program's icon as a file the server can show: the installed theme
+// icon when there is one, else the built-in image written once to the cache.
+QString NotificationService::iconFile()
+{
+    static const QString path = [] {
+        for (const char *rel : {"icons/hicolor/scalable/apps/rivulet.svg", "icons/hicolor/256x256/apps/rivulet.png",
+                                "icons/hicolor/128x128/apps/rivulet.png", "icons/hicolor/48x48/apps/rivulet.png"}) {
+            const QString found = QStandardPaths::locate(QStandardPaths::GenericDataLocation, QLatin1String(rel));
+            if (!found.isEmpty())
+                return found;
+        }
+        QFile image(QStringLiteral(":/rivulet.png"));
+        const QString cached = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/rivulet/rivulet.png");
+        if (QFile::exists(cached))
+            return cached;
+        if (!image.open(QIODevice::ReadOnly) || !QDir().mkpath(QFileInfo(cached).path()))
+            return QString();
+        QSaveFile out(cached);
+        const QByteArray bytes = image.readAll();
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit() ? cached : QString();
+    }();
+    return path;
+}
+
 bool NotificationService::serverRendersMarkup()
 {
-    if (m_markup < 0) {
+    int markup = m_markup;
+    if (markup < 0) {
         QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
         QDBusReply<QStringList> reply = QDBusConnection::sessionBus().call(call, QDBus::Block, kCallTimeoutMs);
         if (!reply.isValid())
             return false;
-        m_markup = reply.value().contains(QStringLiteral("body-markup")) ? 1 : 0;
+        markup = reply.value().contains(QStringLiteral("body-markup")) ? 1 : 0;
+        m_markup = markup;
     }
-    return m_markup == 1;
+    return markup == 1;
 }
 
 uint NotificationService::notifyWithTitle(const QString &title, const QString &description, const QString &notificationName,
                                           const QString &icon, int priority, bool isSticky, const QVariant &clickContext)
 {
-    std::lock_guard lock(m_mutex);
+    // No lock across the calls to the server: they may wait for seconds.
     GrowlDelegate *delegate = m_delegate;
     const QString appName = delegate ? delegate->applicationNameForGrowl() : QStringLiteral("Rivulet");
     // File names may hold "<" or "&": shown as text where the server reads markup.
     const QString body = serverRendersMarkup() ? description.toHtmlEscaped() : description;
+    // The icon and the desktop entry let notification centres group and label them.
+    const QString image = iconFile();
+    const bool themed = image.isEmpty() || image.contains(QLatin1String("/icons/hicolor/"));
+    const QString appIcon = themed ? icon : QUrl::fromLocalFile(image).toString();
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(priority > 0 ? 2 : priority < 0 ? 0 : 1));
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("rivulet"));
+    if (!image.isEmpty())
+        hints.insert(QStringLiteral("image-path"), QUrl::fromLocalFile(image).toString());
     hints.insert(QStringLiteral("x-rivulet-name"), notificationName);
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    call << appName << uint(0) << icon << title << body << QStringList{QStringLiteral("default"), QStringLiteral("Play")} << hints
+    call << appName << uint(0) << appIcon << title << body << QStringList{QStringLiteral("default"), QStringLiteral("Play")} << hints
          << int(isSticky ? 0 : -1);
     QDBusReply<uint> reply = QDBusConnection::sessionBus().call(call, QDBus::Block, kCallTimeoutMs);
     if (!reply.isValid()) {
-        if (!m_absenceLogged)
+        if (!m_absenceLogged.exchange(true))
             Log::f("No notification service answers on the session bus (%@); notifications are not shown", reply.error().message());
-        m_absenceLogged = true;
         m_markup = -1;
         return 0;
     }
     m_absenceLogged = false;
-    m_clickContexts.insert(reply.value(), clickContext);
+    {
+        std::lock_guard lock(m_mutex);
+        m_clickContexts.insert(reply.value(), clickContext);
+    }
     emit posted(reply.value(), title, description);
     return reply.value();
 }

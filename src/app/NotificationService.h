@@ -26,7 +26,8 @@ public:
     // Create it on the main thread: clicks are delivered there.
     explicit NotificationService(QObject *parent = nullptr);
     void setGrowlDelegate(GrowlDelegate *delegate) { m_delegate = delegate; }
-    // Safe from any thread. Returns the notification's id, or 0 when none was shown.
+    // Safe from any thread; it waits for the server's answer but holds no
+    // lock meanwhile, so clicks are handled while it waits. Returns the notification's id, or 0 when none was shown.
     uint notifyWithTitle(const QString &title, const QString &description, const QString &notificationName, const QString &icon,
                          int priority, bool isSticky, const QVariant &clickContext);
 
@@ -40,10 +41,11 @@ private slots:
 
 private:
     bool serverRendersMarkup();
+    static QString iconFile();
 
     std::atomic<GrowlDelegate *> m_delegate{nullptr};
-    std::mutex m_mutex;
+    std::mutex m_mutex; // guards the click contexts only
     QHash<uint, QVariant> m_clickContexts;
-    int m_markup = -1; // unknown until asked
-    bool m_absenceLogged = false;
+    std::atomic<int> m_markup{-1}; // unknown until asked
+    std::atomic<bool> m_absenceLogged{false};
 };

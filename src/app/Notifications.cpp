@@ -4,6 +4,9 @@
 #include "app/Rivulet_AppDelegate.h"
 #include "library/ITunesManager.h"
 
+#include <QThreadPool>
+#include <mutex>
+
 namespace {
 const QString kTitle = QStringLiteral("Rivulet Found New Music");
 const QString kNotificationName = QStringLiteral("addedFile");
@@ -37,9 +40,16 @@ void Rivulet_AppDelegate::growlNotificationWasClicked(const QVariant &clickConte
     const QVariantMap context = clickContext.toMap();
     const TrackId id = context.contains(QStringLiteral("trackId")) ? TrackId(context.value(QStringLiteral("trackId")).toUInt()) : std::nullopt;
     Log::f("Growl notification clicked for track with ID: %@", id ? QString::number(*id) : QStringLiteral("(null)"));
-    ITunesManager *library = ITunesManager::sharedManager();
-    library->run();
-    library->playTrackWithId(id, "Rivulet", context.value(QStringLiteral("file")).toByteArray());
+    // Played off the main thread: MPD may be starting or busy with an
+    // import's update, and the interface must answer meanwhile.
+    const QByteArray file = context.value(QStringLiteral("file")).toByteArray();
+    QThreadPool::globalInstance()->start([id, file] {
+        static std::mutex oneAtATime; // clicks play in the order they came
+        std::lock_guard lock(oneAtATime);
+        ITunesManager *library = ITunesManager::sharedManager();
+        library->run();
+        library->playTrackWithId(id, "Rivulet", file);
+    });
 }
 
 void Rivulet_AppDelegate::growlNotificationTimedOut(const QVariant &) {}

@@ -3,12 +3,31 @@
 #include "base/StandardFolders.h"
 #include "library/LibraryImport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QThread>
+#include <unistd.h>
 
 namespace {
 constexpr int kUpdateTimeoutMs = 10000;
+const QByteArray kSubfolder = "Rivulet";
 }
+
+class ITunesManager::Lease {
+public:
+    explicit Lease(ITunesManager &owner) : m_owner(owner), m_client(owner.borrow(&m_generation)) {}
+    ~Lease() { m_owner.giveBack(std::move(m_client), m_generation); }
+    Lease(const Lease &) = delete;
+    Lease &operator=(const Lease &) = delete;
+    MpdClient &operator*() { return *m_client; }
+    MpdClient *operator->() { return m_client.get(); }
+
+private:
+    ITunesManager &m_owner;
+    quint64 m_generation = 0;
+    std::unique_ptr<MpdClient> m_client;
+};
 
 ITunesManager *ITunesManager::sharedManager()
 {
@@ -18,51 +37,111 @@ ITunesManager *ITunesManager::sharedManager()
 
 void ITunesManager::configure(const MpdLauncherConfig &config)
 {
-    std::lock_guard lock(m_mutex);
-    m_launcher = std::make_unique<MpdLauncher>(config);
-    m_client.reset();
-    m_trackFiles.clear();
+    {
+        std::lock_guard lock(m_mutex);
+        m_launcher = std::make_shared<MpdLauncher>(config);
+        m_idle.clear();
+        ++m_generation; // connections still lent out are dropped when given back
+        m_trackFiles.clear();
+        m_heard = Heard::Unknown;
+        m_answeredAgain = false;
+    }
+    m_retries.setFile(config.supportFolder.isEmpty() ? QByteArray() : config.supportFolder + "/library-retries");
 }
 
-MpdClient &ITunesManager::client()
+std::shared_ptr<MpdLauncher> ITunesManager::launcher()
 {
+    std::lock_guard lock(m_mutex);
     if (!m_launcher) // not configured by the application: the standard places
-        m_launcher = std::make_unique<MpdLauncher>(
+        m_launcher = std::make_shared<MpdLauncher>(
             defaultMpdLauncherConfig(StandardFolders::dataHome().value_or(QFile::encodeName(QDir::tempPath())) + "/Rivulet"));
-    if (!m_client)
-        m_client = std::make_unique<MpdClient>(m_launcher->addresses());
-    return *m_client;
+    return m_launcher;
+}
+
+std::unique_ptr<MpdClient> ITunesManager::borrow(quint64 *generation)
+{
+    const QList<QByteArray> addresses = launcher()->addresses();
+    std::lock_guard lock(m_mutex);
+    *generation = m_generation;
+    if (!m_idle.empty()) {
+        std::unique_ptr<MpdClient> client = std::move(m_idle.back());
+        m_idle.pop_back();
+        return client;
+    }
+    return std::make_unique<MpdClient>(addresses);
+}
+
+void ITunesManager::giveBack(std::unique_ptr<MpdClient> client, quint64 generation)
+{
+    m_exchanges += client->takeExchanges();
+    std::lock_guard lock(m_mutex);
+    if (generation == m_generation && m_idle.size() < 4)
+        m_idle.push_back(std::move(client));
 }
 
 int ITunesManager::exchanges() const
 {
+    return m_exchanges;
+}
+
+void ITunesManager::noteAnswer(bool answered)
+{
     std::lock_guard lock(m_mutex);
-    return m_client ? m_client->exchanges() : 0;
+    if (answered && m_heard != Heard::Answering) {
+        if (m_heard == Heard::Silent)
+            Log::f("%@ answers again", kMusicLibraryName);
+        m_answeredAgain = true; // also the first answer after a start: files may have waited since the last run
+    }
+    m_heard = answered ? Heard::Answering : Heard::Silent;
 }
 
 bool ITunesManager::run()
 {
-    std::lock_guard lock(m_mutex);
-    MpdClient &mpd = client();
+    const std::shared_ptr<MpdLauncher> starter = launcher();
+    Lease mpd(*this);
     // A connection to a server that has gone since fails its first exchange and is dropped.
-    if (mpd.connect() && mpd.isPlaying())
+    if (mpd->connect() && mpd->isPlaying()) {
+        noteAnswer(true);
         return true;
-    return m_launcher->launch([&mpd] { return mpd.connect() && mpd.isPlaying(); });
+    }
+    if (starter->userNamedServer()) {
+        // Never a private server in place of the one the user named: the
+        // files wait for it instead.
+        bool first = false;
+        {
+            std::lock_guard lock(m_mutex);
+            first = m_heard != Heard::Silent;
+            m_heard = Heard::Silent;
+        }
+        if (first)
+            Log::f("--- The %@ named by MPD_HOST/MPD_PORT (%@) does not answer; music files stay where they are until it answers",
+                   kMusicLibraryName, starter->namedServer());
+        return false;
+    }
+    MpdClient &client = *mpd;
+    const bool up = starter->launch([&client] { return client.connect() && client.isPlaying(); });
+    noteAnswer(up);
+    return up;
 }
 
 bool ITunesManager::isPlaying()
 {
-    std::lock_guard lock(m_mutex);
-    return client().isPlaying().value_or(false);
+    Lease mpd(*this);
+    return mpd->isPlaying().value_or(false);
+}
+
+bool ITunesManager::ensurePlaylist(MpdClient &mpd, const QByteArray &name)
+{
+    const auto names = mpd.listPlaylists();
+    if (!names)
+        return false;
+    return names->contains(name) || mpd.makeEmptyPlaylist(name);
 }
 
 bool ITunesManager::playlistNamed(const QByteArray &name)
 {
-    std::lock_guard lock(m_mutex);
-    const auto names = client().listPlaylists();
-    if (!names)
-        return false;
-    return names->contains(name) || client().makeEmptyPlaylist(name);
+    Lease mpd(*this);
+    return ensurePlaylist(*mpd, name);
 }
 
 std::optional<QByteArray> ITunesManager::uriForTrack(unsigned id) const
@@ -72,67 +151,83 @@ std::optional<QByteArray> ITunesManager::uriForTrack(unsigned id) const
     return it == m_trackFiles.cend() ? std::nullopt : std::optional(*it);
 }
 
-std::optional<QByteArray> ITunesManager::importIntoMusicFolder(const QByteArray &path)
-{
-    const auto musicDir = client().musicDirectory();
-    if (!musicDir || musicDir->isEmpty()) {
-        Log::f("--- The music folder of %@ is not known (is it reached over the network?)", kMusicLibraryName);
-        return std::nullopt;
-    }
-    return copyIntoLibrary(path, *musicDir, "Rivulet");
-}
-
 TrackId ITunesManager::addFile(const QByteArray &path, const QByteArray &playlist)
 {
-    std::lock_guard lock(m_mutex);
-    if (!playlistNamed(playlist))
-        return std::nullopt;
-    const auto uri = importIntoMusicFolder(path);
-    if (!uri)
-        return std::nullopt;
-    MpdClient &mpd = client();
-    if (!mpd.updateAndWait(*uri, kUpdateTimeoutMs))
-        return std::nullopt;
-    // The same file imported again (a repeated import) is not listed twice.
-    const auto contents = mpd.playlistContents(playlist);
-    if (!contents || (!contents->contains(*uri) && !mpd.playlistAdd(playlist, *uri)))
-        return std::nullopt;
-    TrackId id = mpd.findInQueue(*uri);
-    if (!id)
-        id = mpd.addId(*uri);
-    if (id)
-        m_trackFiles.insert(*id, *uri);
-    return id;
+    return sendFilesToITunes({path}, playlist, false, false).value(0);
 }
 
 TrackId ITunesManager::sendFileToITunes(const QByteArray &path, const QByteArray &playlist, bool playIt, bool onlyIfStopped)
 {
-    std::lock_guard lock(m_mutex);
-    if (playlist.isEmpty())
-        return std::nullopt;
-    // The id of the track this add made, never whatever is last in the playlist.
-    const TrackId id = addFile(path, playlist);
-    if (!id)
-        return std::nullopt;
-    if (playIt && (!onlyIfStopped || !isPlaying()))
-        play(*id, m_trackFiles.value(*id));
-    return id;
+    return sendFilesToITunes({path}, playlist, playIt, onlyIfStopped).value(0);
 }
 
 QList<TrackId> ITunesManager::sendFilesToITunes(const QList<QByteArray> &paths, const QByteArray &playlist, bool playIt, bool onlyIfStopped)
 {
-    QList<TrackId> ids;
-    ids.reserve(paths.size());
-    for (const QByteArray &path : paths)
-        ids.append(sendFileToITunes(path, playlist, playIt, onlyIfStopped));
+    QList<TrackId> ids(paths.size());
+    if (playlist.isEmpty() || paths.isEmpty())
+        return ids;
+    Lease mpd(*this);
+    if (!ensurePlaylist(*mpd, playlist))
+        return ids;
+    const auto musicDir = mpd->musicDirectory();
+    if (!musicDir || musicDir->isEmpty()) {
+        Log::f("--- The music folder of %@ is not known (is it reached over the network?)", kMusicLibraryName);
+        return ids;
+    }
+    struct Copied {
+        qsizetype index;
+        QByteArray uri;
+        bool made;
+    };
+    QList<Copied> copied;
+    // A single file is forced to disk; a batch is written back by the system.
+    const bool each = paths.size() == 1;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        bool made = false;
+        if (const auto uri = copyIntoLibrary(paths[i], *musicDir, kSubfolder, &made, each))
+            copied.append({i, *uri, made});
+    }
+    if (copied.isEmpty())
+        return ids;
+    // One update: the file itself, or the folder the batch went to.
+    const bool updated = mpd->updateAndWait(copied.size() == 1 ? copied[0].uri : kSubfolder, kUpdateTimeoutMs);
+    QList<QByteArray> uris;
+    for (const Copied &c : std::as_const(copied))
+        uris.append(c.uri);
+    const QList<std::optional<unsigned>> added = updated ? mpd->addToPlaylistAndQueue(playlist, uris) : QList<std::optional<unsigned>>(uris.size());
+    QList<qsizetype> taken;
+    {
+        std::lock_guard lock(m_mutex);
+        for (qsizetype k = 0; k < copied.size(); ++k) {
+            if (added[k]) {
+                ids[copied[k].index] = added[k];
+                m_trackFiles.insert(*added[k], copied[k].uri);
+                taken.append(k);
+            }
+        }
+    }
+    // What the library did not take leaves no copy of ours behind.
+    for (qsizetype k = 0; k < copied.size(); ++k)
+        if (!added[k] && copied[k].made)
+            ::unlink((*musicDir + '/' + copied[k].uri).constData());
+
+    if (playIt && !taken.isEmpty()) {
+        // Sent one by one, each would be played in turn and the last one
+        // would stay playing; only if stopped, the first one plays.
+        if (!onlyIfStopped)
+            play(*mpd, *added[taken.last()], copied[taken.last()].uri);
+        else if (!mpd->isPlaying().value_or(false))
+            for (qsizetype k : std::as_const(taken))
+                if (play(*mpd, *added[k], copied[k].uri))
+                    break;
+    }
     return ids;
 }
 
 // MPD renumbers its queue when it restarts: an id is played only while it
 // still names the file it was handed out for; else that file is found again.
-bool ITunesManager::play(unsigned id, const QByteArray &uri)
+bool ITunesManager::play(MpdClient &mpd, unsigned id, const QByteArray &uri)
 {
-    MpdClient &mpd = client();
     TrackId target;
     if (mpd.queueSongUri(id) == uri)
         target = id;
@@ -145,26 +240,72 @@ bool ITunesManager::play(unsigned id, const QByteArray &uri)
         mpd.stop();
         return false;
     }
-    if (*target != id)
+    if (*target != id) {
+        std::lock_guard lock(m_mutex);
         m_trackFiles.insert(*target, uri);
+    }
     return true;
 }
 
 void ITunesManager::playTrackWithId(TrackId trackId, const QByteArray &playlist)
 {
-    std::lock_guard lock(m_mutex);
-    const auto uri = trackId ? m_trackFiles.constFind(*trackId) : m_trackFiles.cend();
     // An id this run did not hand out names no known file: nothing is played.
-    playTrackWithId(trackId, playlist, uri == m_trackFiles.cend() ? QByteArray() : *uri);
+    const QByteArray file = trackId ? uriForTrack(*trackId).value_or(QByteArray()) : QByteArray();
+    playTrackWithId(trackId, playlist, file);
 }
 
 void ITunesManager::playTrackWithId(TrackId trackId, const QByteArray &playlist, const QByteArray &file)
 {
-    std::lock_guard lock(m_mutex);
-    if (!playlistNamed(playlist) || !trackId || file.isEmpty())
+    Lease mpd(*this);
+    if (!ensurePlaylist(*mpd, playlist) || !trackId || file.isEmpty())
         return;
-    const auto contents = client().playlistContents(playlist);
+    const auto contents = mpd->playlistContents(playlist);
     if (!contents || !contents->contains(file))
         return;
-    play(*trackId, file);
+    play(*mpd, *trackId, file);
+}
+
+void ITunesManager::retryLater(const QByteArray &path)
+{
+    m_retries.refused(path, QDateTime::currentSecsSinceEpoch());
+}
+
+void ITunesManager::retryDone(const QByteArray &path)
+{
+    m_retries.taken(path);
+}
+
+QList<QByteArray> ITunesManager::dueRetries()
+{
+    if (m_retries.isEmpty())
+        return {};
+    {
+        Lease mpd(*this);
+        noteAnswer(mpd->connect() && mpd->isPlaying());
+    }
+    bool again = false;
+    {
+        std::lock_guard lock(m_mutex);
+        again = std::exchange(m_answeredAgain, false);
+    }
+    return m_retries.due(QDateTime::currentSecsSinceEpoch(), again);
+}
+
+void ITunesManager::shutdown()
+{
+    // Only the private server lives at our socket; a server of the user's is left alone.
+    MpdClient own({launcher()->privateSocket()});
+    const auto playing = own.isPlaying();
+    if (!playing)
+        return;
+    if (*playing) {
+        Log::f("The %@ that Rivulet started is playing; it is left running to finish", kMusicLibraryName);
+        return;
+    }
+    Log::f("Stopping the %@ that Rivulet started", kMusicLibraryName);
+    own.killServer();
+    // It saves its state before it goes; wait for that, briefly.
+    const QByteArray pidFile = launcher()->privateFolder() + "/pid";
+    for (int i = 0; i < 100 && ::access(pidFile.constData(), F_OK) == 0; ++i)
+        QThread::msleep(20);
 }

@@ -1,17 +1,24 @@
 #pragma once
-// The program's only way to the music library, an MPD server: adds a file to
+// The program's only way to the music library, an MPD server: adds files to
 // a named playlist (made when missing), tells whether the player plays, and
-// plays a track given by the id its add returned. Used from the watcher
-// thread (imports) and the main thread (notification clicks): every
-// operation holds one lock.
+// plays a track given by the id its add returned.
+//
+// Used from the watcher thread (imports, which run one at a time there) and
+// from clicks. Every operation borrows a connection of its own from a small
+// pool, so a click never waits behind an import's update; the lock guards
+// only the pool, the id table and the server's answering state, never an
+// exchange with the server.
 #include "library/MpdClient.h"
 #include "library/MpdLauncher.h"
+#include "library/RetryList.h"
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 // The music library's display name, where the texts name it.
 inline constexpr const char *kMusicLibraryName = "MPD";
@@ -24,7 +31,8 @@ public:
     // Where the library is found or started; set once by the application.
     void configure(const MpdLauncherConfig &config);
 
-    // Connects, and starts MPD when nothing answers.
+    // Connects, and starts MPD when nothing answers, unless the user named
+    // a server (MPD_HOST/MPD_PORT): that one is never replaced by ours.
     bool run();
     bool isPlaying();
     // Makes the stored playlist when it does not exist; false when the library cannot be reached.
@@ -33,8 +41,10 @@ public:
     // playlist and the queue; the id of that queue entry, or none.
     TrackId addFile(const QByteArray &path, const QByteArray &playlist);
     TrackId sendFileToITunes(const QByteArray &path, const QByteArray &playlist, bool playIt, bool onlyIfStopped);
-    // The same for several files as one batch: one result per path, in order,
-    // with the outcome of sending each in turn.
+    // The same for several files as one batch: all copied, one update, one
+    // command list of adds. One result per path, in order, and the same
+    // playing outcome as sending each in turn. A copy the library refused is
+    // removed again.
     QList<TrackId> sendFilesToITunes(const QList<QByteArray> &paths, const QByteArray &playlist, bool playIt, bool onlyIfStopped);
     void playTrackWithId(TrackId trackId, const QByteArray &playlist);
     // The same for a track known to name file: MPD hands out its queue ids
@@ -44,14 +54,40 @@ public:
     std::optional<QByteArray> uriForTrack(unsigned id) const;
     int exchanges() const;
 
+    // Files the library did not take are offered again later (see RetryList).
+    // The import calls retryLater for a refused file and retryDone once the
+    // library took it; dueRetries names the files to offer now: those whose
+    // back-off has passed, or all of them when MPD answers again after it
+    // did not.
+    void retryLater(const QByteArray &path);
+    void retryDone(const QByteArray &path);
+    QList<QByteArray> dueRetries();
+
+    // At quit: stops the private MPD in our data folder unless it is playing,
+    // which it is left to finish.
+    void shutdown();
+
 private:
     ITunesManager() = default;
-    MpdClient &client();
-    std::optional<QByteArray> importIntoMusicFolder(const QByteArray &path);
-    bool play(unsigned id, const QByteArray &uri);
+    // A connection borrowed for one operation and given back after it.
+    class Lease;
+    std::unique_ptr<MpdClient> borrow(quint64 *generation);
+    void giveBack(std::unique_ptr<MpdClient> client, quint64 generation);
+    std::shared_ptr<MpdLauncher> launcher();
+    bool ensurePlaylist(MpdClient &mpd, const QByteArray &name);
+    bool play(MpdClient &mpd, unsigned id, const QByteArray &uri);
+    // Notes whether the server answered; an answer after silence (or the
+    // first one after configuration) makes every waiting retry due.
+    void noteAnswer(bool answered);
 
-    mutable std::recursive_mutex m_mutex;
-    std::unique_ptr<MpdLauncher> m_launcher;
-    std::unique_ptr<MpdClient> m_client;
+    mutable std::mutex m_mutex;
+    std::shared_ptr<MpdLauncher> m_launcher;
+    std::vector<std::unique_ptr<MpdClient>> m_idle;
+    quint64 m_generation = 0;
     QHash<unsigned, QByteArray> m_trackFiles;
+    enum class Heard { Unknown, Answering, Silent };
+    Heard m_heard = Heard::Unknown;
+    bool m_answeredAgain = false;
+    std::atomic<int> m_exchanges{0};
+    RetryList m_retries;
 };

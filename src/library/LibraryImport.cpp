@@ -2,9 +2,10 @@
 #include "base/Log.h"
 #include "base/PathContainment.h"
 
-#include <QDir>
 #include <QFile>
 #include <QString>
+#include <cstring>
+#include <memory>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,63 +37,145 @@ QByteArray withNumber(const QByteArray &name, int n)
     return stem + suffix + ext;
 }
 
-bool sameContent(const QByteArray &a, const QByteArray &b)
+// The source, opened once: never through a link, never waiting on a fifo or
+// device, and only when it is a regular file.
+struct Source {
+    int fd = -1;
+    off_t size = 0;
+    mode_t mode = 0;
+    ~Source()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool openSource(const QByteArray &path, Source *source)
 {
-    QFile fa(QFile::decodeName(a)), fb(QFile::decodeName(b));
-    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
+    source->fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (source->fd < 0) {
+        const int error = errno;
+        if (error == ELOOP)
+            Log::f("--- %@ is a symbolic link; it is not copied into the library", path);
+        else
+            Log::f("--- Could not open %@: %@", path, QString::fromLocal8Bit(strerror(error)));
         return false;
-    while (!fa.atEnd()) {
-        if (fa.read(1 << 16) != fb.read(1 << 16))
+    }
+    struct stat st;
+    if (::fstat(source->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        Log::f("--- %@ is not a regular file; it is not copied into the library", path);
+        return false;
+    }
+    // Reads of a regular file never wait; blocking mode keeps them whole.
+    ::fcntl(source->fd, F_SETFL, ::fcntl(source->fd, F_GETFL) & ~O_NONBLOCK);
+    source->size = st.st_size;
+    source->mode = st.st_mode;
+    return true;
+}
+
+// Reads up to n bytes at offset; fewer only at the end of the file.
+ssize_t readAt(int fd, char *buffer, size_t n, off_t offset)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::pread(fd, buffer + done, n - done, offset + off_t(done));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return -1;
+        if (r == 0)
+            break;
+        done += size_t(r);
+    }
+    return ssize_t(done);
+}
+
+bool sameContent(const Source &source, const QByteArray &other)
+{
+    Source b;
+    b.fd = ::open(other.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    struct stat st;
+    if (b.fd < 0 || ::fstat(b.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != source.size)
+        return false;
+    static constexpr size_t kChunk = 1 << 16;
+    std::unique_ptr<char[]> x(new char[kChunk]), y(new char[kChunk]);
+    for (off_t at = 0; at < source.size;) {
+        const size_t want = size_t(qMin<off_t>(kChunk, source.size - at));
+        const ssize_t n = readAt(source.fd, x.get(), want, at);
+        if (n <= 0 || readAt(b.fd, y.get(), size_t(n), at) != n || memcmp(x.get(), y.get(), size_t(n)) != 0)
             return false;
+        at += n;
     }
     return true;
 }
 
 // Writes a complete copy under a hidden temporary name, then links it into
 // place, which never replaces a file that appeared meanwhile.
-bool copyFile(const QByteArray &from, const QByteArray &folder, const QByteArray &to, bool *exists)
+bool copyFile(const Source &source, const QByteArray &folder, const QByteArray &to, bool flush, bool *exists)
 {
     *exists = false;
-    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return false;
     QByteArray tmp = folder + "/.rivulet-import-XXXXXX";
     const int out = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (out < 0) {
-        ::close(in);
+    if (out < 0)
         return false;
-    }
-    char buffer[1 << 16];
+    static constexpr size_t kChunk = 1 << 16;
+    std::unique_ptr<char[]> buffer(new char[kChunk]);
     bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+    // No more than the size the file had when it was opened: a file that
+    // keeps growing cannot fill the disk.
+    for (off_t at = 0; ok && at < source.size;) {
+        const ssize_t n = readAt(source.fd, buffer.get(), size_t(qMin<off_t>(kChunk, source.size - at)), at);
         if (n <= 0) {
             ok = n == 0;
             break;
         }
         for (ssize_t done = 0; done < n && ok;) {
-            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
+            const ssize_t w = ::write(out, buffer.get() + done, size_t(n - done));
             if (w < 0 && errno == EINTR)
                 continue;
             ok = w > 0;
             done += qMax<ssize_t>(w, 0);
         }
-        if (!ok)
-            break;
+        at += n;
     }
-    ::fchmod(out, 0644);
-    ok = ok && ::fsync(out) == 0;
+    ok = ok && ::fchmod(out, source.mode & 0777 & ~mode_t(currentUmask())) == 0;
+    if (flush)
+        ok = ok && ::fsync(out) == 0;
+    const int savedErrno = errno;
     ::close(out);
-    ::close(in);
     if (ok && ::link(tmp.constData(), to.constData()) != 0) {
         *exists = errno == EEXIST;
         ok = false;
     }
+    const int linkErrno = errno;
     ::unlink(tmp.constData());
+    errno = ok ? savedErrno : linkErrno;
     return ok;
 }
+}
+
+unsigned currentUmask()
+{
+    // Linux reports it in /proc; umask() itself would have to change it to read it.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("Umask:"))
+                return line.mid(6).trimmed().toUInt(nullptr, 8);
+    }
+    return 022;
+}
+
+bool makeFolders(const QByteArray &path)
+{
+    for (qsizetype at = 1; at <= path.size(); ++at) {
+        if (at < path.size() && path.at(at) != '/')
+            continue;
+        if (::mkdir(path.left(at).constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 QByteArray libraryFileName(const QByteArray &leaf)
@@ -110,10 +193,16 @@ QByteArray libraryFileName(const QByteArray &leaf)
     return name;
 }
 
-std::optional<QByteArray> copyIntoLibrary(const QByteArray &path, const QByteArray &musicFolder, const QByteArray &subfolder)
+std::optional<QByteArray> copyIntoLibrary(const QByteArray &path, const QByteArray &musicFolder, const QByteArray &subfolder, bool *made,
+                                          bool flush)
 {
+    if (made)
+        *made = false;
+    Source source;
+    if (!openSource(path, &source))
+        return std::nullopt;
     const QByteArray folder = musicFolder + '/' + subfolder;
-    if (!QDir().mkpath(QFile::decodeName(folder))) {
+    if (!makeFolders(folder)) {
         Log::f("--- Could not make the folder %@", folder);
         return std::nullopt;
     }
@@ -123,13 +212,16 @@ std::optional<QByteArray> copyIntoLibrary(const QByteArray &path, const QByteArr
         const QByteArray target = folder + '/' + candidate;
         struct stat st;
         if (::lstat(target.constData(), &st) == 0) {
-            if (S_ISREG(st.st_mode) && sameContent(path, target))
+            if (S_ISREG(st.st_mode) && sameContent(source, target))
                 return subfolder + '/' + candidate;
             continue;
         }
         bool exists = false;
-        if (copyFile(path, folder, target, &exists))
+        if (copyFile(source, folder, target, flush, &exists)) {
+            if (made)
+                *made = true;
             return subfolder + '/' + candidate;
+        }
         if (!exists) {
             Log::f("--- Could not copy %@ into %@: %@", path, folder, QString::fromLocal8Bit(strerror(errno)));
             return std::nullopt;

@@ -1,9 +1,11 @@
 #include "library/MpdClient.h"
 #include <QElapsedTimer>
+#include <QSet>
 #include <QThread>
 #include <mpd/client.h>
 #include <csignal>
 #include <mutex>
+#include <poll.h>
 
 namespace {
 constexpr unsigned kTimeoutMs = 5000;
@@ -114,7 +116,7 @@ bool MpdClient::updateAndWait(const QByteArray &relativePath, int timeoutMs)
         return false;
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < timeoutMs) {
+    for (;;) {
         mpd_status *status = mpd_run_status(m_conn);
         if (!ok(status != nullptr))
             return false;
@@ -123,9 +125,20 @@ bool MpdClient::updateAndWait(const QByteArray &relativePath, int timeoutMs)
         // Job ids increase; none running, or a later one, means ours is done.
         if (running == 0 || running > job)
             return true;
-        QThread::msleep(10);
+        const qint64 left = timeoutMs - waited.elapsed();
+        if (left <= 0)
+            return false;
+        // The server says when an update starts or ends: no polling delay.
+        if (!ok(mpd_send_idle_mask(m_conn, MPD_IDLE_UPDATE)))
+            return false;
+        pollfd ready = {mpd_connection_get_fd(m_conn), POLLIN, 0};
+        if (::poll(&ready, 1, int(qMin<qint64>(left, 1000))) > 0)
+            mpd_recv_idle(m_conn, false);
+        else
+            mpd_run_noidle(m_conn);
+        if (!ok(true))
+            return false;
     }
-    return false;
 }
 
 bool MpdClient::playlistAdd(const QByteArray &name, const QByteArray &uri)
@@ -206,6 +219,105 @@ std::optional<QByteArray> MpdClient::currentSongUri()
     mpd_song_free(song);
     ok(true);
     return uri;
+}
+
+QList<std::optional<unsigned>> MpdClient::addToPlaylistAndQueue(const QByteArray &playlist, const QList<QByteArray> &uris)
+{
+    QList<std::optional<unsigned>> ids(uris.size());
+    if (uris.isEmpty() || !connect())
+        return ids;
+    // Look: what the playlist holds and where each file is in the queue.
+    bool sent = mpd_command_list_begin(m_conn, true) && mpd_send_list_playlist(m_conn, playlist.constData());
+    for (const QByteArray &uri : uris)
+        sent = sent && mpd_send_command(m_conn, "playlistfind", "file", uri.constData(), nullptr);
+    if (!sent || !mpd_command_list_end(m_conn))
+        return ok(false), ids;
+    QSet<QByteArray> inPlaylist;
+    while (mpd_pair *pair = mpd_recv_pair_named(m_conn, "file")) {
+        inPlaylist.insert(QByteArray(pair->value));
+        mpd_return_pair(m_conn, pair);
+    }
+    bool received = mpd_response_next(m_conn);
+    for (qsizetype i = 0; received && i < uris.size(); ++i) {
+        while (mpd_song *song = mpd_recv_song(m_conn)) {
+            if (!ids[i])
+                ids[i] = mpd_song_get_id(song);
+            mpd_song_free(song);
+        }
+        received = mpd_response_next(m_conn);
+    }
+    if (!ok(received && mpd_response_finish(m_conn)))
+        return QList<std::optional<unsigned>>(uris.size());
+
+    // Add. A refused command ends the list there: that file gets none and
+    // the rest is sent again.
+    struct Sent {
+        qsizetype item;
+        bool queue;
+    };
+    for (qsizetype from = 0; from < uris.size();) {
+        QList<Sent> commands;
+        bool out = mpd_command_list_begin(m_conn, true);
+        for (qsizetype i = from; out && i < uris.size(); ++i) {
+            if (!inPlaylist.contains(uris[i])) {
+                out = mpd_send_playlist_add(m_conn, playlist.constData(), uris[i].constData());
+                commands.append({i, false});
+            }
+            if (!ids[i] && out) {
+                out = mpd_send_add_id(m_conn, uris[i].constData());
+                commands.append({i, true});
+            }
+        }
+        if (commands.isEmpty()) {
+            mpd_command_list_end(m_conn);
+            mpd_response_finish(m_conn);
+            ok(true);
+            break;
+        }
+        if (!out || !mpd_command_list_end(m_conn))
+            return ok(false), ids;
+        bool fine = true;
+        for (const Sent &command : std::as_const(commands)) {
+            if (command.queue) {
+                const int id = mpd_recv_song_id(m_conn);
+                fine = id >= 0;
+                if (fine)
+                    ids[command.item] = unsigned(id);
+            }
+            fine = fine && mpd_response_next(m_conn);
+            if (!fine)
+                break;
+        }
+        fine = fine && mpd_response_finish(m_conn);
+        if (fine) {
+            ok(true);
+            break;
+        }
+        if (mpd_connection_get_error(m_conn) != MPD_ERROR_SERVER) {
+            ok(false);
+            return ids;
+        }
+        const unsigned at = mpd_connection_get_server_error_location(m_conn);
+        ok(false); // clears the server's refusal; the connection stays
+        if (at >= unsigned(commands.size()))
+            return ids;
+        const qsizetype refused = commands[at].item;
+        ids[refused].reset();
+        inPlaylist.insert(uris[refused]); // not sent again
+        from = refused + 1;
+    }
+    return ids;
+}
+
+bool MpdClient::killServer()
+{
+    if (!connect() || !mpd_send_command(m_conn, "kill", nullptr))
+        return ok(false);
+    // The server closes the connection without an answer; waiting for one
+    // makes sure the command went out.
+    mpd_response_finish(m_conn);
+    disconnect();
+    return true;
 }
 
 bool MpdClient::stop()

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <optional>
+#include <utility>
 
 struct mpd_connection;
 
@@ -28,6 +29,10 @@ public:
     // Asks the server to look at one path of its music folder and waits until it has.
     bool updateAndWait(const QByteArray &relativePath, int timeoutMs);
     bool playlistAdd(const QByteArray &name, const QByteArray &uri);
+    // Adds each file to the stored playlist unless it holds it, and to the
+    // queue unless it is there: one command list to look, one to add. The
+    // queue id of each file, or none where the server refused it.
+    QList<std::optional<unsigned>> addToPlaylistAndQueue(const QByteArray &playlist, const QList<QByteArray> &uris);
     std::optional<unsigned> addId(const QByteArray &uri);
     std::optional<QByteArray> queueSongUri(unsigned id);
     std::optional<unsigned> findInQueue(const QByteArray &uri);
@@ -35,8 +40,11 @@ public:
     bool playId(unsigned id);
     std::optional<QByteArray> currentSongUri();
     bool stop();
+    // Asks the server to save its state and end.
+    bool killServer();
     // How many exchanges were made, for the benchmarks.
     int exchanges() const { return m_exchanges; }
+    int takeExchanges() { return std::exchange(m_exchanges, 0); }
 
 private:
     bool ok(bool result);

@@ -15,6 +15,7 @@ MpdLauncherConfig defaultMpdLauncherConfig(const QByteArray &supportFolder)
 {
     MpdLauncherConfig config;
     config.home = StandardFolders::home();
+    config.supportFolder = supportFolder;
     config.privateFolder = supportFolder + "/mpd";
     config.musicFolder = StandardFolders::music();
     config.runtimeDir = qgetenv("XDG_RUNTIME_DIR");
@@ -24,10 +25,24 @@ MpdLauncherConfig defaultMpdLauncherConfig(const QByteArray &supportFolder)
     return config;
 }
 
+bool MpdLauncher::userNamedServer()
+{
+    return !qEnvironmentVariableIsEmpty("MPD_HOST") || !qEnvironmentVariableIsEmpty("MPD_PORT");
+}
+
+QByteArray MpdLauncher::namedServer()
+{
+    QByteArray host = qgetenv("MPD_HOST");
+    const QByteArray port = qgetenv("MPD_PORT");
+    if (const qsizetype at = host.indexOf('@'); at > 0)
+        host = host.mid(at + 1); // "password@host": the password stays out of the log
+    return (host.isEmpty() ? QByteArray("localhost") : host) + (port.isEmpty() ? QByteArray() : ':' + port);
+}
+
 QList<QByteArray> MpdLauncher::addresses() const
 {
     QList<QByteArray> list;
-    if (!qEnvironmentVariableIsEmpty("MPD_HOST") || !qEnvironmentVariableIsEmpty("MPD_PORT"))
+    if (userNamedServer())
         return {QByteArray()};
     if (!m_config.runtimeDir.isEmpty())
         list << m_config.runtimeDir + "/mpd/socket";

@@ -8,6 +8,7 @@
 
 struct MpdLauncherConfig {
     QByteArray home;
+    QByteArray supportFolder; // the program's data folder
     QByteArray privateFolder; // <support folder>/mpd
     QByteArray musicFolder;   // the music folder of a private instance
     QByteArray runtimeDir;    // $XDG_RUNTIME_DIR, may be empty
@@ -25,6 +26,10 @@ public:
     // Where to look for a server, in order ("" = MPD_HOST/MPD_PORT).
     QList<QByteArray> addresses() const;
     QByteArray privateSocket() const { return m_config.privateFolder + "/socket"; }
+    QByteArray privateFolder() const { return m_config.privateFolder; }
+    // The user named a server in MPD_HOST/MPD_PORT: that one is used, never one of ours.
+    static bool userNamedServer();
+    static QByteArray namedServer(); // "host:port" as named, for messages
     QByteArray userConfigFile() const; // empty when the user has none
     // Starts MPD unless tryConnect succeeds under the lock; true when one answers afterwards.
     template <typename TryConnect> bool launch(TryConnect tryConnect);

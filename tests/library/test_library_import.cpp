@@ -2,6 +2,23 @@
 // and no second copy of a file already there.
 #include "TestSupport.h"
 #include "library/LibraryImport.h"
+#include <future>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+mode_t modeOf(const QByteArray &path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+qsizetype filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size();
+}
+}
 
 class TestLibraryImport : public QObject {
     Q_OBJECT
@@ -45,6 +62,82 @@ private slots:
         QCOMPARE(QDir(tmp.path() + QStringLiteral("/music/Rivulet")).entryList(QDir::Files | QDir::Hidden).size(), 2);
         QCOMPARE(readAll(tmp.path() + QStringLiteral("/music/Rivulet/a.mp3")), QByteArray("one"));
         QCOMPARE(copyIntoLibrary(base + "/gone.mp3", base + "/music", "Rivulet"), std::nullopt);
+    }
+
+    // A name that is not UTF-8 is still opened by its bytes for the comparison.
+    void identicalContentUnderNonUtf8NameIsNotCopiedTwice()
+    {
+        QTemporaryDir tmp;
+        const QByteArray base = QFile::encodeName(tmp.path());
+        const QByteArray source = base + "/caf\xe9 \xff.mp3";
+        const int fd = ::open(source.constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "tune", 4), ssize_t(4));
+        ::close(fd);
+        const auto first = copyIntoLibrary(source, base + "/music", "Rivulet");
+        QVERIFY(first);
+        QCOMPARE(copyIntoLibrary(source, base + "/music", "Rivulet"), first);
+        QCOMPARE(filesIn(tmp.path() + QStringLiteral("/music/Rivulet")), 1);
+        ::unlink(source.constData()); // the temporary folder's clean-up goes by decoded names
+    }
+
+    // Downloads are hostile: links and special files named *.mp3 are never
+    // followed or read, and a private file stays private.
+    void linksAndSpecialFilesAreNotCopied()
+    {
+        QTemporaryDir tmp;
+        const QByteArray base = QFile::encodeName(tmp.path());
+        const QByteArray secret = base + "/id_test";
+        QVERIFY(writeFile(tmp.path() + QStringLiteral("/id_test"), "PRIVATE KEY"));
+        QCOMPARE(::chmod(secret.constData(), 0600), 0);
+        QCOMPARE(::symlink(secret.constData(), (base + "/cover.mp3").constData()), 0);
+        QCOMPARE(::mkfifo((base + "/fifo").constData(), 0644), 0);
+        QCOMPARE(::symlink((base + "/fifo").constData(), (base + "/fifo.mp3").constData()), 0);
+        QCOMPARE(::symlink("/dev/zero", (base + "/zero.mp3").constData()), 0);
+        LogCapture log;
+        for (const QByteArray &source : {base + "/cover.mp3", base + "/fifo.mp3", base + "/zero.mp3", base + "/fifo", QByteArray("/dev/zero")}) {
+            // Run aside: a copy that waits on the fifo must not hang the test.
+            auto copy = std::async(std::launch::async, [&] { return copyIntoLibrary(source, base + "/music", "Rivulet"); });
+            if (copy.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+                const int unblock = ::open((base + "/fifo").constData(), O_WRONLY | O_NONBLOCK);
+                ::close(unblock);
+                QFAIL(qPrintable(QStringLiteral("the copy of %1 waits").arg(QFile::decodeName(source))));
+            }
+            QCOMPARE(copy.get(), std::nullopt);
+        }
+        QCOMPARE(filesIn(tmp.path() + QStringLiteral("/music/Rivulet")), 0);
+        QVERIFY(log.contains(QStringLiteral("/cover.mp3 is a symbolic link; it is not copied into the library")));
+        QVERIFY(log.contains(QStringLiteral("/fifo is not a regular file; it is not copied into the library")));
+    }
+
+    void copiesKeepTheSourcesPermissionsWithinTheUmask()
+    {
+        QTemporaryDir tmp;
+        const QByteArray base = QFile::encodeName(tmp.path());
+        QVERIFY(writeFile(tmp.path() + QStringLiteral("/private.mp3"), "mine"));
+        QVERIFY(writeFile(tmp.path() + QStringLiteral("/open.mp3"), "ours"));
+        QCOMPARE(::chmod((base + "/private.mp3").constData(), 0600), 0);
+        QCOMPARE(::chmod((base + "/open.mp3").constData(), 04777), 0);
+        const mode_t old = ::umask(027);
+        QCOMPARE(currentUmask(), 027u);
+        const auto privateCopy = copyIntoLibrary(base + "/private.mp3", base + "/music", "Rivulet");
+        const auto openCopy = copyIntoLibrary(base + "/open.mp3", base + "/music", "Rivulet");
+        ::umask(old);
+        QVERIFY(privateCopy && openCopy);
+        QCOMPARE(modeOf(base + "/music/" + *privateCopy), mode_t(0600));
+        QCOMPARE(modeOf(base + "/music/" + *openCopy), mode_t(0750));
+    }
+
+    void tellsWhetherItMadeTheCopy()
+    {
+        QTemporaryDir tmp;
+        const QByteArray base = QFile::encodeName(tmp.path());
+        QVERIFY(writeFile(tmp.path() + QStringLiteral("/a.mp3"), "one"));
+        bool made = false;
+        QVERIFY(copyIntoLibrary(base + "/a.mp3", base + "/music", "Rivulet", &made));
+        QVERIFY(made);
+        QVERIFY(copyIntoLibrary(base + "/a.mp3", base + "/music", "Rivulet", &made));
+        QVERIFY(!made);
     }
 };
 

@@ -1,0 +1,71 @@
+// The bridge from two threads at once: while an import waits for a slow
+// update of the real MPD, the main thread's calls (a notification click
+// plays a track) answer at once on a connection of their own.
+#include "LibraryFixture.h"
+#include <QElapsedTimer>
+#include <atomic>
+#include <thread>
+
+class TestLibraryThreads : public QObject {
+    Q_OBJECT
+
+private slots:
+    void clickAnswersWhileAnImportWaitsForASlowUpdate()
+    {
+        LibraryFixture f;
+        ITunesManager *library = ITunesManager::sharedManager();
+        QVERIFY(library->run());
+        const TrackId earlier = library->sendFileToITunes(f.tone(1, "earlier.mp3"), "Rivulet", false, false);
+        QVERIFY(earlier);
+
+        // Many songs for MPD to read (links to one file: no disk space), in
+        // an update that runs first, so the import's update waits behind it.
+        const QByteArray big = f.music + "/big";
+        QVERIFY(::mkdir(big.constData(), 0755) == 0);
+        const QByteArray song = f.music + "/Rivulet/earlier.mp3";
+        for (int i = 0; i < 3000; ++i)
+            QVERIFY(::link(song.constData(), (big + "/t" + QByteArray::number(i) + ".mp3").constData()) == 0);
+        MpdClient other({f.socket()});
+        QVERIFY(other.connect());
+        QVERIFY(mpd_run_update_wrapper(other));
+
+        std::atomic<bool> imported{false};
+        TrackId slowId;
+        std::thread import([&] {
+            slowId = library->sendFileToITunes(f.tone(2, "slow.mp3"), "Rivulet", false, false);
+            imported = true;
+        });
+        QThread::msleep(300);
+        QVERIFY2(!imported, "the update was too quick to show anything");
+
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!library->isPlaying());
+        const qint64 status = t.restart();
+        library->playTrackWithId(earlier, "Rivulet", "Rivulet/earlier.mp3");
+        const qint64 click = t.restart();
+        QVERIFY(library->uriForTrack(*earlier));
+        const qint64 lookup = t.elapsed();
+        const bool overlapped = !imported;
+        const QByteArray nowPlaying = f.playing(); // the tone is short: looked at at once
+        qInfo("during the import's update: player state %lld ms, click to play %lld ms, id lookup %lld ms", status, click, lookup);
+        import.join();
+        QVERIFY(status < 100);
+        QVERIFY(click < 100);
+        QVERIFY(lookup < 100);
+        QVERIFY2(overlapped, "the import ended before the click was measured");
+        QVERIFY(slowId);
+        QCOMPARE(nowPlaying, QByteArray("Rivulet/earlier.mp3"));
+    }
+
+private:
+    static bool mpd_run_update_wrapper(MpdClient &mpd)
+    {
+        // Started, not waited for: a zero timeout returns after asking.
+        mpd.updateAndWait("big", 0);
+        return mpd.isConnected();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibraryThreads)
+#include "test_library_threads.moc"
