@@ -187,6 +187,7 @@ void Rivulet_AppDelegate::importArchive(const QByteArray &path, const QByteArray
     m_unpackFolder.clear();
     if (!handed.isEmpty() && taken == 0) {
         Log::f("--- %@ added none of the %i music files of %@; the archive stays", kMusicLibraryName, int(handed.size()), path);
+        ITunesManager::sharedManager()->retryLater(path);
     } else if (share >= kMusicThreshold && Settings::deleteZips()) {
         Log::f("  Deleting original archive file %@", path);
         fsMoveToTrash(path, archiveFolder);
@@ -211,7 +212,20 @@ void Rivulet_AppDelegate::importMusicFile(const QByteArray &path)
     const bool onlyIfStopped = Settings::ifStopped();
     const bool playIt = Settings::playSongs();
     const TrackId trackId = library->sendFileToITunes(path, kPlaylist, playIt, onlyIfStopped);
+    // A file the library did not take is offered again later (see directoryDifferIdle).
+    if (trackId)
+        library->retryDone(path);
+    else
+        library->retryLater(path);
     finishImport(path, trackId, parentPath(path));
+}
+
+void Rivulet_AppDelegate::directoryDifferIdle(DirectoryDiffer *differ)
+{
+    for (const QByteArray &path : ITunesManager::sharedManager()->dueRetries()) {
+        Log::f("Offering %@ to %@ again", path, kMusicLibraryName);
+        directoryDifferFileAddedOrUpdated(differ, path);
+    }
 }
 
 int Rivulet_AppDelegate::importBatch(QList<QByteArray> paths, const QByteArray &within)

@@ -9,6 +9,7 @@
 #include "store/ManagedObjectContext.h"
 #include "store/ManagedObjectModel.h"
 #include "store/PersistentStoreCoordinator.h"
+#include "tasks/CWTask.h"
 
 #include <QApplication>
 #include <QDir>
@@ -43,12 +44,16 @@ Rivulet_AppDelegate::~Rivulet_AppDelegate()
     if (GlobalEventMonitor::sharedMonitor()->delegate() == this)
         GlobalEventMonitor::sharedMonitor()->setDelegate(nullptr);
     if (m_directoryDiffer) {
-        // TODO(wiring): call CWTask::terminateRunningTasks() here, so a tool an import runs ends now.
+        // A tool an import runs ends now; the import then finishes quickly.
+        CWTask::terminateRunningTasks();
         // Its thread may still be importing: the differ, and this controller the import
         // calls, stay whole until that thread has ended. Only then does the pointer go.
         m_directoryDiffer->shutDown();
         m_directoryDiffer.reset();
     }
+    // After a quit (not when a test drops a controller) the private MPD stops unless it plays.
+    if (m_quitAccepted)
+        ITunesManager::sharedManager()->shutdown();
     // The import that was running when the program quit changed the store after the quit's save.
     if (m_managedObjectContext && m_managedObjectContext->hasChanges()) {
         StoreError error;
@@ -180,7 +185,7 @@ PersistentStoreCoordinator *Rivulet_AppDelegate::persistentStoreCoordinator()
     }
     auto coordinator = std::make_unique<PersistentStoreCoordinator>(model);
     StoreError error;
-    if (!coordinator->addPersistentStore(QFile::decodeName(support + "/storedata"), &error)) {
+    if (!coordinator->addPersistentStore(QByteArray(support + "/storedata"), &error)) {
         presentError(error);
         return nullptr; // nothing remembered: the next request tries again
     }
@@ -280,6 +285,7 @@ Rivulet_AppDelegate::TerminateReply Rivulet_AppDelegate::runQuit()
     const TerminateReply reply = applicationShouldTerminate();
     m_terminating = false;
     if (reply == TerminateNow) {
+        m_quitAccepted = true;
         emit terminated();
         QCoreApplication::quit();
     }

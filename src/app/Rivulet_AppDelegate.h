@@ -81,6 +81,7 @@ public:
     void directoryDifferReceivedLastSCEvent(DirectoryDiffer *differ, quint64 eventId) override;
     void startIconAnimation() override;
     void stopIconAnimation() override;
+    void directoryDifferIdle(DirectoryDiffer *differ) override;
     // After the watched folders changed: watch the new set, resuming from the stored id.
     void watchDirsUpdated() override;
     // Unpacks into a fresh scratch folder (beside the archive when possible); false leaves none.
@@ -178,4 +179,5 @@ private:
     ErrorPresenter m_errorPresenter;
     QuitAnywayPresenter m_quitAnywayPresenter;
     bool m_terminating = false;
+    bool m_quitAccepted = false; // a quit went through: the private library server may stop
 };

@@ -121,10 +121,18 @@ void DirectoryDiffer::threadMain()
     tick.start(1000);
     m_ready = true;
     QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher();
+    QElapsedTimer sinceIdle;
+    sinceIdle.start();
     while (!m_cancelled) {
         handleRequests();
         if (m_lostEventsRequested.exchange(false) && m_watching)
             SCEvents::sharedPathWatcher()->recoverLostEvents();
+        // Back in this loop no pass or hand-over is running: they run inside processEvents.
+        if (m_watching && sinceIdle.elapsed() >= qint64(m_timings.idleSeconds * 1000)) {
+            sinceIdle.restart();
+            if (DirectoryDifferDelegate *delegate = m_delegate)
+                delegate->directoryDifferIdle(this);
+        }
         dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
     }
     if (m_watching)

@@ -54,6 +54,7 @@ struct DifferTimings {
     double latencySeconds = 3.0;    // the event stream gathers changes this long
     double uncertaintySeconds = 30; // file dates this close to a scan are uncertain
     double exclusionLeadSeconds = 34;
+    double idleSeconds = 60;        // between calls of the delegate's idle work
 };
 
 class DirectoryDiffer : public SCEventListenerProtocol {

@@ -11,4 +11,7 @@ public:
     virtual void directoryDifferReceivedLastSCEvent(DirectoryDiffer *differ, quint64 eventId) = 0;
     virtual void startIconAnimation() = 0;
     virtual void stopIconAnimation() = 0;
+    // Called on the differ's thread about once a minute while it watches and no
+    // pass or hand-over runs: the place for work that must not overlap an import.
+    virtual void directoryDifferIdle(DirectoryDiffer *) {}
 };

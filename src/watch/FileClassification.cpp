@@ -63,7 +63,9 @@ static bool componentIsExcluded(const char *start, size_t length)
     for (int i = 0; excludedDirectoryNames[i][0]; ++i)
         if (strlen(excludedDirectoryNames[i]) == length && memcmp(start, excludedDirectoryNames[i], length) == 0)
             return true;
-    return false;
+    // A file system's own trash (.Trash, .Trash-<uid>) holds what the user threw
+    // away; on a Downloads that is a mount of its own it lies inside the watched folder.
+    return (length == 6 && memcmp(start, ".Trash", 6) == 0) || (length > 7 && memcmp(start, ".Trash-", 7) == 0);
 }
 
 bool pathIsInExcludedDirType(const QByteArray &path)

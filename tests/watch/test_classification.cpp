@@ -60,6 +60,9 @@ private slots:
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<bool>("excluded");
         QTest::newRow("Incomplete Downloads") << QByteArray("/Users/u/Downloads/Incomplete Downloads/x") << true;
+        QTest::newRow("file system trash") << QByteArray("/mnt/dl/.Trash-1000/files/a.mp3") << true;
+        QTest::newRow("shared trash") << QByteArray("/mnt/dl/.Trash/1000/files/a.mp3") << true;
+        QTest::newRow("trash-like name") << QByteArray("/mnt/dl/.Trashy/a.mp3") << false;
         QTest::newRow("page.download") << QByteArray("/u/Downloads/page.download/song.mp3") << true;
         QTest::newRow("x.crdownload") << QByteArray("/u/Downloads/x.crdownload") << true;
         QTest::newRow("last component") << QByteArray("/u/download") << true;
