@@ -291,6 +291,8 @@ bool MenuView::eventFilter(QObject *watched, QEvent *event)
     SearchField *search = searchField();
     if (search && !key->text().isEmpty() && key->text().at(0).isPrint()) {
         search->setFocus(Qt::OtherFocusReason);
+        if (QWidget::keyboardGrabber() == watched)
+            search->grabKeyboard(); // the rest of the typing goes there too
         QKeyEvent copy(key->type(), key->key(), key->modifiers(), key->text(), key->isAutoRepeat(), ushort(key->count()));
         QApplication::sendEvent(search, &copy);
     }

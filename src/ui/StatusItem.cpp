@@ -23,6 +23,7 @@ constexpr int kDefaultThickness = 22;
 constexpr int kReopenGuardMs = 350;
 // A host that has just taken the watcher's name registers itself a moment later.
 constexpr int kHostSettleMs = 300;
+const bool kWaylandSession = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 
 // Translucent windows only look right when a compositor draws them.
 bool compositing()
@@ -50,6 +51,19 @@ MenuWindow::MenuWindow(QWidget *parent)
     setGeometry(10, 10, 10, 10);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+}
+
+// The toolkit asks for the focus with the time of the last event it saw; an
+// X server that saw a later focus change (XWayland's window manager, say)
+// ignores that, so ask once more as of now.
+void MenuWindow::takeFocus()
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    if (!c || !isVisible())
+        return;
+    xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, xcb_window_t(winId()), XCB_CURRENT_TIME);
+    xcb_flush(c);
 }
 
 StatusItem::StatusItem(IconAnimation *animation, QObject *parent) : QObject(parent), m_iconAnimation(animation)
@@ -315,6 +329,12 @@ void StatusItem::positionMenuWindowForView(QWidget *view)
     menuWindow()->setGeometry(placement.frame);
 }
 
+bool StatusItem::holdsKeyboard() const
+{
+    QWidget *grabber = QWidget::keyboardGrabber();
+    return m_open && grabber && m_menuWindow && m_menuWindow->isAncestorOf(grabber);
+}
+
 void StatusItem::activateAt(const QPoint &nativePoint)
 {
     if (m_open) {
@@ -361,13 +381,21 @@ void StatusItem::setOpen(bool open, bool selectSearch)
         window->show();
         window->raise();
         window->activateWindow();
+        window->takeFocus();
         SearchField *search = searchField();
-        if (QWidget *target = selectSearch ? static_cast<QWidget *>(search) : decoyTextField())
+        if (QWidget *target = selectSearch ? static_cast<QWidget *>(search) : decoyTextField()) {
             target->setFocus(Qt::PopupFocusReason);
+            // XWayland's window manager keeps X clients from taking the focus
+            // themselves; keys reach the drop-down through a keyboard grab.
+            if (kWaylandSession)
+                target->grabKeyboard();
+        }
         // Typing after the hotkey replaces the last query.
         if (selectSearch && search)
             search->selectAll();
     } else {
+        if (QWidget *grabber = QWidget::keyboardGrabber())
+            grabber->releaseKeyboard();
         if (m_menuWindow)
             m_menuWindow->hide();
         if (m_menuView)

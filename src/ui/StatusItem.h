@@ -24,6 +24,8 @@ class MenuWindow : public QWidget {
     Q_OBJECT
 public:
     explicit MenuWindow(QWidget *parent = nullptr);
+    // Takes the keyboard focus now, whatever the toolkit last saw.
+    void takeFocus();
 };
 
 class StatusItem : public QObject, public IconAnimationDelegate, public IconViewDelegate, public MenuViewDelegate {
@@ -60,6 +62,8 @@ public:
     Dock dock() const { return m_dock; }
     StatusNotifierItem *statusNotifierItem() const { return m_sni; }
 
+    // The open drop-down takes the keys through a grab (Wayland sessions).
+    bool holdsKeyboard() const;
     // A tray host's activation at a point in native screen pixels: toggles
     // the drop-down placed at that point.
     void activateAt(const QPoint &nativePoint);
