@@ -12,10 +12,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=:$(( 90 + RANDOM % 100 ))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$rig/xvfb.log" 2>&1 &
+# The server picks a free display number itself, so rigs run side by side.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$rig/display" >"$rig/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
+for _ in $(seq 50); do [ -s "$rig/display" ] && break; sleep 0.05; done
+export DISPLAY=:$(head -1 "$rig/display")
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 read -r DBUS_SESSION_BUS_ADDRESS DBUS_PID < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
