@@ -2,6 +2,8 @@
 #include "base/Log.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "base/StandardFolders.h"
+#include "hotkeys/GlobalShortcutsPortal.h"
+#include "hotkeys/Hotkey.h"
 #include "hotkeys/InstanceLock.h"
 #include "hotkeys/InstanceService.h"
 #include "hotkeys/KeyDownApplication.h"
@@ -11,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -100,6 +103,44 @@ void choosePlatform()
     }
 }
 
+// Which way the hotkey reaches us, said in the log: the X key grab in X11
+// sessions; in Wayland sessions the GlobalShortcuts portal where the desktop
+// offers it, else only `rivulet --toggle` bound in the desktop's settings.
+void setUpHotkeyPath(Rivulet_AppDelegate &delegate)
+{
+    if (!Settings::useDownloadHotkey()) {
+        Log::f("Hotkey path: the hotkey is off; rivulet --toggle still opens the drop-down");
+        return;
+    }
+    const Hotkey hotkey = Hotkey::hotkeyWithLongLong(Settings::downloadHotkey());
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        Log::f("Hotkey path: X key grab");
+        return;
+    }
+    const QString commandOnly = QStringLiteral(
+        "Hotkey path: command only; bind rivulet --toggle to a key in the desktop's keyboard settings "
+        "(X key grabs see no keys typed into Wayland windows)");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!GlobalShortcutsPortal::offered(bus)) {
+        Log::f("%@", commandOnly);
+        return;
+    }
+    const QString text = hotkey.stringValue().value_or(QString());
+    QString keyName = text.section(QRegularExpression(QStringLiteral("[+ ]")), -1);
+    if (keyName.isEmpty())
+        keyName = GlobalShortcutsPortal::keyNameForVirtualKey(hotkey.keycode());
+    const QString trigger = GlobalShortcutsPortal::triggerFor(hotkey.modifiers(), keyName);
+    auto *portal = new GlobalShortcutsPortal(bus, &delegate);
+    QObject::connect(portal, &GlobalShortcutsPortal::bound, &delegate, [commandOnly, trigger](bool ok) {
+        if (ok)
+            Log::f("Hotkey path: GlobalShortcuts portal (preferred trigger %@)", trigger);
+        else
+            Log::f("%@", commandOnly);
+    });
+    QObject::connect(portal, &GlobalShortcutsPortal::activated, &delegate, [&delegate] { delegate.rivuletHotKeyPressed(); });
+    portal->bind(trigger);
+}
+
 // The data folder, where the store lives: one Rivulet per such folder.
 QByteArray dataFolder()
 {
@@ -182,6 +223,8 @@ int main(int argc, char **argv)
             delegate.statusItem()->setOpen(true, true);
     });
     service.publish();
+    if (withUi)
+        setUpHotkeyPath(delegate);
     if (toggle && withUi)
         QTimer::singleShot(kToggleAfterStartMs, &delegate, [&delegate] { delegate.rivuletHotKeyPressed(); });
     return app->exec();
