@@ -116,6 +116,9 @@ click_icon
 xdotool mousemove $((MX + 150)) $((MY + MH - 4)) click 1
 sleep 0.4
 check "a click inside the drop-down leaves it open" 'menu_visible'
+xdotool mousemove 300 500 click 4 click 5
+sleep 0.4
+check "turning the wheel elsewhere is no click: it stays open" 'menu_visible'
 xdotool mousemove 300 500 click 1
 sleep 0.5
 check "a click elsewhere closes it" '! menu_visible'
