@@ -12,18 +12,22 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=:$(( 90 + RANDOM % 100 ))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$rig/xvfb.log" 2>&1 &
+# The server picks a free display number itself, so rigs run side by side.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$rig/display" >"$rig/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
+for _ in $(seq 50); do [ -s "$rig/display" ] && break; sleep 0.05; done
+export DISPLAY=:$(head -1 "$rig/display")
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 read -r DBUS_SESSION_BUS_ADDRESS DBUS_PID < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
 export DBUS_SESSION_BUS_ADDRESS
 
-# RIG_NO_TRAY=1 leaves the tray host out, for tests of a desktop without one.
-[ "${RIG_NO_TRAY:-0}" = 1 ] || trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
-  --SetPartialStrut true --transparent false >"$rig/trayer.log" 2>&1 &
+# RIG_NO_TRAY=1 leaves the tray host out, for tests of a desktop without one;
+# RIG_TRAY_HEIGHT, RIG_TRAY_EDGE (top, bottom) and RIG_TRAY_TINT (a colour
+# such as 0x202020: a panel of that colour) shape the tray.
+[ "${RIG_NO_TRAY:-0}" = 1 ] || trayer --edge ${RIG_TRAY_EDGE:-top} --align right --widthtype request --height ${RIG_TRAY_HEIGHT:-24} --SetDockType true \
+  --SetPartialStrut true ${RIG_TRAY_TINT:+--alpha 0 --tint $RIG_TRAY_TINT} --transparent ${RIG_TRAY_TINT:+true}${RIG_TRAY_TINT:-false} \
+  >"$rig/trayer.log" 2>&1 &
 [ "${RIG_NO_TRAY:-0}" = 1 ] || pids+=($!)
 
 cat >"$rig/dunstrc" <<'RC'

@@ -31,7 +31,9 @@ void Rivulet_AppDelegate::buildInterface()
     m_menuView->build({QString(), tr("About Rivulet"), tr("Check for Updates…"), tr("Rivulet Preferences…"), tr("Quit Rivulet")}, search);
     m_statusItem->setMenuView(m_menuView);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationInactive)
+        // Under XWayland the window manager takes the X focus back from the
+        // drop-down at once; while its keyboard grab holds, that is no resignation.
+        if (state == Qt::ApplicationInactive && !(m_statusItem && m_statusItem->holdsKeyboard()))
             applicationWillResignActive();
     });
     MenuActions actions;

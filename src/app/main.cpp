@@ -1,13 +1,24 @@
 // Rivulet: imports music that settles in the download folders into the music library.
 #include "base/Log.h"
 #include "app/Rivulet_AppDelegate.h"
+#include "base/StandardFolders.h"
+#include "hotkeys/GlobalShortcutsPortal.h"
+#include "hotkeys/Hotkey.h"
+#include "hotkeys/InstanceLock.h"
+#include "hotkeys/InstanceService.h"
 #include "hotkeys/KeyDownApplication.h"
+#include "ui/StatusItem.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <xcb/xcb.h>
 
 namespace {
 const char *kHelp =
@@ -15,7 +26,7 @@ const char *kHelp =
     "    rivulet - import the music you download into your music library\n"
     "\n"
     "SYNOPSIS\n"
-    "    rivulet [--no-tray] [--help] [--version]\n"
+    "    rivulet [--toggle] [--no-tray] [--help] [--version]\n"
     "\n"
     "DESCRIPTION\n"
     "    Rivulet watches your download folders (the XDG Downloads folder and\n"
@@ -24,8 +35,14 @@ const char *kHelp =
     "    stopped changing. Zip and rar archives are unpacked and their music\n"
     "    imported together. A tray icon opens a drop-down with a music search, the\n"
     "    preferences and About; Alt+D opens it from anywhere.\n"
+    "    One Rivulet runs per user: starting it again opens the running one's\n"
+    "    drop-down.\n"
     "\n"
     "OPTIONS\n"
+    "    --toggle    open the running Rivulet's drop-down with the search field\n"
+    "                focused, or close it (bind it to a key in the desktop's\n"
+    "                keyboard settings; on Wayland this is the hotkey that always\n"
+    "                works); starts Rivulet when it is not running\n"
     "    --no-tray   run without tray icon and windows (also when there is no display)\n"
     "    --help      show this text\n"
     "    --version   show the version\n"
@@ -36,21 +53,106 @@ const char *kHelp =
     "    ~/.config/autostart/rivulet.desktop  start at login\n"
     "    ~/.local/share/Rivulet/mpd           a private MPD, when you have none\n"
     "\n"
+    "    ~/.local/share/Rivulet/instance.lock held by the running Rivulet\n"
+    "\n"
     "ENVIRONMENT\n"
     "    MPD_HOST, MPD_PORT     the MPD to use\n"
     "    RIVULET_MPD_OUTPUT     audio output type of a private MPD (\"null\": silent)\n"
     "    RIVULET_UNPACK_LIMIT   largest archive contents to unpack, in bytes\n"
     "    RIVULET_UPDATE_FEED    where Check for Updates looks\n";
 
+// How long a second start waits for the running one to answer on the bus.
+constexpr int kHandOverWaitMs = 3000;
+// A --toggle that had to start Rivulet opens the drop-down once the icon is set up.
+constexpr int kToggleAfterStartMs = 300;
+
 bool hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+bool xDisplayReachable()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    const bool ok = c && !xcb_connection_has_error(c);
+    if (c)
+        xcb_disconnect(c);
+    return ok;
+}
+
+// In a Wayland session the tray, the key grab, the click monitor and our own
+// placement of the drop-down all need X: run through XWayland when it is
+// there. Must happen before the application object is made.
+void choosePlatform()
+{
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return;
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        Log::f("Wayland session: QT_QPA_PLATFORM is %@, as set", qgetenv("QT_QPA_PLATFORM"));
+        return;
+    }
+    if (xDisplayReachable()) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        Log::f("Wayland session: running through XWayland (display %@) for the tray icon, the hotkey and the drop-down's placement",
+               qgetenv("DISPLAY"));
+    } else {
+        Log::f("Wayland session without XWayland: the tray icon and windows work, but the global hotkey and the exact placement "
+               "of the drop-down need XWayland; bind rivulet --toggle to a key instead");
+    }
+}
+
+// Which way the hotkey reaches us, said in the log: the X key grab in X11
+// sessions; in Wayland sessions the GlobalShortcuts portal where the desktop
+// offers it, else only `rivulet --toggle` bound in the desktop's settings.
+void setUpHotkeyPath(Rivulet_AppDelegate &delegate)
+{
+    if (!Settings::useDownloadHotkey()) {
+        Log::f("Hotkey path: the hotkey is off; rivulet --toggle still opens the drop-down");
+        return;
+    }
+    const Hotkey hotkey = Hotkey::hotkeyWithLongLong(Settings::downloadHotkey());
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        Log::f("Hotkey path: X key grab");
+        return;
+    }
+    const QString commandOnly = QStringLiteral(
+        "Hotkey path: command only; bind rivulet --toggle to a key in the desktop's keyboard settings "
+        "(X key grabs see no keys typed into Wayland windows)");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!GlobalShortcutsPortal::offered(bus)) {
+        Log::f("%@", commandOnly);
+        return;
+    }
+    const QString text = hotkey.stringValue().value_or(QString());
+    QString keyName = text.section(QRegularExpression(QStringLiteral("[+ ]")), -1);
+    if (keyName.isEmpty())
+        keyName = GlobalShortcutsPortal::keyNameForVirtualKey(hotkey.keycode());
+    const QString trigger = GlobalShortcutsPortal::triggerFor(hotkey.modifiers(), keyName);
+    auto *portal = new GlobalShortcutsPortal(bus, &delegate);
+    QObject::connect(portal, &GlobalShortcutsPortal::bound, &delegate, [commandOnly, trigger](bool ok) {
+        if (ok)
+            Log::f("Hotkey path: GlobalShortcuts portal (preferred trigger %@)", trigger);
+        else
+            Log::f("%@", commandOnly);
+    });
+    QObject::connect(portal, &GlobalShortcutsPortal::activated, &delegate, [&delegate] { delegate.rivuletHotKeyPressed(); });
+    portal->bind(trigger);
+}
+
+// The data folder, where the store lives: one Rivulet per such folder.
+QByteArray dataFolder()
+{
+    const auto data = StandardFolders::dataHome();
+    return (data ? *data : QFile::encodeName(QDir::tempPath())) + "/Rivulet";
 }
 }
 
 int main(int argc, char **argv)
 {
     bool noTray = false;
+    bool toggle = false;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
             fputs(kHelp, stdout);
@@ -62,10 +164,24 @@ int main(int argc, char **argv)
         }
         if (!strcmp(argv[i], "--no-tray")) {
             noTray = true;
+        } else if (!strcmp(argv[i], "--toggle")) {
+            toggle = true;
         } else {
             fprintf(stderr, "rivulet: unknown option %s\n%s", argv[i], kHelp);
             return 2;
         }
+    }
+
+    choosePlatform();
+    InstanceLock lock;
+    if (lock.acquire(dataFolder()) == InstanceLock::Result::HeldByOther) {
+        QCoreApplication handing(argc, argv);
+        const auto request = toggle ? InstanceService::Request::Toggle : InstanceService::Request::Open;
+        if (InstanceService::handOver(QDBusConnection::sessionBus(), request, lock.holderPid(), kHandOverWaitMs)
+            == InstanceService::HandOver::Delivered)
+            return 0;
+        Log::f("Rivulet already runs (process %i); not starting a second one", int(lock.holderPid()));
+        return 0;
     }
 
     const bool display = hasDisplay();
@@ -94,5 +210,22 @@ int main(int argc, char **argv)
     if (withUi)
         delegate.buildInterface();
     delegate.awakeFromNib();
+
+    // Later starts and `rivulet --toggle` reach this instance over the bus.
+    InstanceService service(QDBusConnection::sessionBus());
+    service.setOpenState([&delegate] { return delegate.statusItem() && delegate.statusItem()->open(); });
+    QObject::connect(&service, &InstanceService::toggleRequested, &delegate, [&delegate] {
+        if (delegate.statusItem())
+            delegate.rivuletHotKeyPressed();
+    });
+    QObject::connect(&service, &InstanceService::openRequested, &delegate, [&delegate] {
+        if (delegate.statusItem())
+            delegate.statusItem()->setOpen(true, true);
+    });
+    service.publish();
+    if (withUi)
+        setUpHotkeyPath(delegate);
+    if (toggle && withUi)
+        QTimer::singleShot(kToggleAfterStartMs, &delegate, [&delegate] { delegate.rivuletHotKeyPressed(); });
     return app->exec();
 }

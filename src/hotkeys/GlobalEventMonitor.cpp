@@ -6,6 +6,9 @@
 #include <xcb/xinput.h>
 
 namespace {
+constexpr uint32_t kFirstWheelButton = 4;
+constexpr uint32_t kLastWheelButton = 7;
+
 xcb_connection_t *connection()
 {
     auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -87,9 +90,12 @@ bool GlobalEventMonitor::nativeEventFilter(const QByteArray &eventType, void *me
     bool wanted = false;
     for (const MonitorEventType &t : std::as_const(m_types))
         wanted = wanted || (t.eventClass == kEventClassMouse && t.eventKind == kind);
+    const auto *raw = reinterpret_cast<xcb_input_raw_button_press_event_t *>(event);
+    // Buttons 4 to 7 are the wheel's steps, not clicks.
+    if (raw->detail >= kFirstWheelButton && raw->detail <= kLastWheelButton)
+        return false;
     if (!wanted || !m_delegate || pointerIsOverOurWindow())
         return false;
-    const auto *raw = reinterpret_cast<xcb_input_raw_button_press_event_t *>(event);
     m_delegate->globalEventMonitorEventOccured(this, MonitorEvent{kind, int(raw->detail)});
     return false;
 }

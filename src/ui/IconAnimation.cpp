@@ -69,8 +69,15 @@ void IconAnimation::updateIconImage()
 
 void IconAnimation::setImageViewImage(const QImage &image)
 {
+    // The view draws the frame from its paths at its own size.
+    int index = -1;
+    for (int i = 0; i < 2; ++i)
+        if (image.cacheKey() == m_images[i].cacheKey())
+            index = i;
     if (m_imageView)
-        m_imageView->setImage(image);
+        m_imageView->setImage(image, index);
+    if (index >= 0)
+        emit frameShown(index);
 }
 
 int IconAnimation::getFrameIndex() const

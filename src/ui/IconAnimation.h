@@ -44,6 +44,10 @@ public:
     int getFrameIndex() const;
     QImage frame(int index) const { return m_images[index]; }
 
+signals:
+    // A frame was shown (on the main thread); the status notifier item follows it.
+    void frameShown(int index);
+
 private:
     void runAnimation();
     // Runs fn on the main thread and waits until it ran (or the animation is being destroyed).

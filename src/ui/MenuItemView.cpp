@@ -52,12 +52,22 @@ void MenuItemView::applyTitleColour()
     // The search field's colours are its own.
     if (findChild<SearchField *>(QString(), Qt::FindDirectChildrenOnly))
         return;
-    const QColor colour = !m_enabled ? QColor(0x99, 0x99, 0x99) : m_highlighted ? Qt::white : Qt::black;
+    const QPalette &pal = palette();
+    const QColor colour = !m_enabled ? pal.color(QPalette::Disabled, QPalette::WindowText)
+        : m_highlighted              ? pal.color(QPalette::HighlightedText)
+                                     : pal.color(QPalette::WindowText);
     for (QLabel *label : findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly)) {
         QPalette p = label->palette();
         p.setColor(QPalette::WindowText, colour);
         label->setPalette(p);
     }
+}
+
+void MenuItemView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        applyTitleColour();
+    QWidget::changeEvent(event);
 }
 
 void MenuItemView::paintEvent(QPaintEvent *event)

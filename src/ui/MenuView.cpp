@@ -5,7 +5,10 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QKeyEvent>
+#include <QLayout>
 #include <QLabel>
+#include <QTransform>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -37,6 +40,7 @@ void MenuView::build(const QStringList &titles, SearchField *searchField)
     decoy->setFrame(false);
     decoy->setGeometry(0, 0, 1, 1);
     decoy->setStyleSheet(QStringLiteral("background: transparent; color: transparent; border: none;"));
+    decoy->installEventFilter(this);
     for (const QString &title : titles) {
         MenuItemView *row = title.isEmpty() ? MenuItemView::withSearchField(searchField, this) : MenuItemView::withTitle(title, this);
         layout->addWidget(row);
@@ -111,6 +115,9 @@ void MenuView::setupActionForItem(MenuItemView *item, const QStringList &keys, c
 void MenuView::setupMenuTrackingAreas()
 {
     m_trackingAreas.clear();
+    // The rows' frames are only known once the layout has placed them.
+    if (layout())
+        layout()->activate();
     for (MenuItemView *row : menuItems()) {
         const QRect f = row->geometry();
         Log::f("Menu Item with Frame: %.0f, %.0f, %.0f, %.0f", double(f.x()), double(f.y()), double(f.width()), double(f.height()));
@@ -190,8 +197,12 @@ void MenuView::mouseUp(std::optional<int> clickCount)
         highlighted->action()();
 }
 
-QPainterPath MenuView::outlinePath(const QRectF &bounds)
+QPainterPath MenuView::outlinePath(const QRectF &bounds, bool mirrored)
 {
+    if (mirrored) {
+        const double flip = 2 * bounds.y() + bounds.height();
+        return QTransform(1, 0, 0, -1, 0, flip).map(outlinePath(bounds, false));
+    }
     const float L = float(bounds.x()) + kInset;
     const float R = float(bounds.x() + bounds.width()) - kInset;
     const float top = float(bounds.y()) + kInset;
@@ -211,10 +222,81 @@ void MenuView::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QPainterPath path = outlinePath(QRectF(rect()));
-    p.fillPath(path, Qt::white);
-    p.setPen(QPen(QColor::fromRgbF(1.0f / 3, 1.0f / 3, 1.0f / 3), kOutlineWidth));
+    const QPainterPath path = outlinePath(QRectF(rect()), m_mirrored);
+    p.fillPath(path, palette().color(QPalette::Window));
+    p.setPen(QPen(palette().color(QPalette::Mid), kOutlineWidth));
     p.drawPath(path);
+}
+
+void MenuView::setMirrored(bool mirrored)
+{
+    if (m_mirrored == mirrored)
+        return;
+    m_mirrored = mirrored;
+    update();
+}
+
+void MenuView::moveHighlight(int step)
+{
+    QList<MenuItemView *> rows;
+    for (MenuItemView *row : menuItems())
+        if (row->selectable() && row->enabledForAction())
+            rows << row;
+    if (rows.isEmpty())
+        return;
+    int current = -1;
+    for (int i = 0; i < rows.size(); ++i)
+        if (rows[i]->highlighted())
+            current = i;
+    const int next = current < 0 ? (step > 0 ? 0 : int(rows.size()) - 1) : qBound(0, current + step, int(rows.size()) - 1);
+    unhighlightAll();
+    mouseEntered(rows[next]);
+}
+
+bool MenuView::activateHighlighted()
+{
+    for (MenuItemView *row : menuItems()) {
+        if (row->highlighted() && row->selectable()) {
+            mouseUp(1);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Keys while the decoy holds the focus (the drop-down opened by a click).
+bool MenuView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress || watched != decoyTextField())
+        return QWidget::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    switch (key->key()) {
+    case Qt::Key_Up:
+        moveHighlight(-1);
+        return true;
+    case Qt::Key_Down:
+        moveHighlight(1);
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        activateHighlighted();
+        return true;
+    case Qt::Key_Escape:
+        if (m_delegate)
+            m_delegate->setOpen(false);
+        return true;
+    default:
+        break;
+    }
+    SearchField *search = searchField();
+    if (search && !key->text().isEmpty() && key->text().at(0).isPrint()) {
+        search->setFocus(Qt::OtherFocusReason);
+        if (QWidget::keyboardGrabber() == watched)
+            search->grabKeyboard(); // the rest of the typing goes there too
+        QKeyEvent copy(key->type(), key->key(), key->modifiers(), key->text(), key->isAutoRepeat(), ushort(key->count()));
+        QApplication::sendEvent(search, &copy);
+    }
+    return true; // the decoy itself never takes text
 }
 
 void MenuView::mouseMoveEvent(QMouseEvent *event)

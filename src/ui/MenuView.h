@@ -1,7 +1,9 @@
 #pragma once
-// The drop-down's content: a white panel with rounded lower corners, one
-// row per entry, highlighted under the pointer; releasing the button on a
-// row closes the drop-down and runs the row's action.
+// The drop-down's content: a panel in the palette's window colour with
+// rounded lower corners (upper ones when it opens above a bottom panel), one
+// row per entry, highlighted under the pointer or with Up and Down;
+// releasing the button on a row, or Return, closes the drop-down and runs
+// the row's action. Typing while no field has the focus goes to the search.
 #include <QList>
 #include <QPainterPath>
 #include <QWidget>
@@ -57,8 +59,15 @@ public:
     void unhighlightAll();
     // Enables or greys rows by whether their action may run now.
     void validateItems();
-    // The panel's outline for a bounds rectangle (y grows downward).
-    static QPainterPath outlinePath(const QRectF &bounds);
+    // The panel's outline for a bounds rectangle (y grows downward);
+    // mirrored top to bottom for a drop-down standing above a bottom panel.
+    static QPainterPath outlinePath(const QRectF &bounds, bool mirrored = false);
+    void setMirrored(bool mirrored);
+    bool mirrored() const { return m_mirrored; }
+    // Keyboard on the rows: +1 / -1 moves the highlight among the rows that
+    // can act; activateHighlighted runs the highlighted one.
+    void moveHighlight(int step);
+    bool activateHighlighted();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -66,10 +75,12 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     MenuViewDelegate *m_delegate = nullptr;
     std::function<bool(const QString &)> m_validate;
     QList<QRect> m_trackingAreas;
     qint64 m_pressedAt = 0;
+    bool m_mirrored = false;
 };

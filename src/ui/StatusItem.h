@@ -1,30 +1,38 @@
 #pragma once
 // The program's place in the tray: the icon, and the drop-down window under
-// it that shows the menu view. Docked as an XEmbed tray icon where an X11
-// tray exists, else through the toolkit's tray icon; without any tray it
-// stays usable through the hotkey.
+// it that shows the menu view. The icon is a StatusNotifierItem when a
+// watcher with a host is on the session bus, an XEmbed tray icon where an X11
+// tray exists, and it moves when hosts come and go; without any tray the
+// program stays usable through the hotkey and `rivulet --toggle`.
 #include "ui/IconAnimation.h"
 #include "ui/IconView.h"
 #include "ui/MenuView.h"
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
 
 class QLineEdit;
-class QSystemTrayIcon;
+class QDBusServiceWatcher;
 class SearchField;
+class StatusNotifierItem;
 class XEmbedTray;
 
-// The borderless drop-down window; it can take the keyboard focus.
+// The borderless drop-down window; it can take the keyboard focus. On X11
+// it bypasses the window manager, so no window manager moves it.
 class MenuWindow : public QWidget {
     Q_OBJECT
 public:
     explicit MenuWindow(QWidget *parent = nullptr);
+    // Takes the keyboard focus now, whatever the toolkit last saw.
+    void takeFocus();
 };
 
 class StatusItem : public QObject, public IconAnimationDelegate, public IconViewDelegate, public MenuViewDelegate {
     Q_OBJECT
 public:
+    enum class Dock { None, StatusNotifier, XEmbed };
+
     explicit StatusItem(IconAnimation *animation, QObject *parent = nullptr);
     ~StatusItem() override;
 
@@ -47,15 +55,35 @@ public:
     IconView *iconView() const { return m_iconView; }
     // The tray's thickness: the icon's size in the tray.
     int thickness() const;
-    // The icon's rectangle on the screen; empty while no tray shows it.
+    // The icon's rectangle on the screen (logical pixels); empty while no
+    // XEmbed tray shows it.
     QRect iconScreenRect() const;
     bool hasTray() const;
+    Dock dock() const { return m_dock; }
+    StatusNotifierItem *statusNotifierItem() const { return m_sni; }
+
+    // The open drop-down takes the keys through a grab (Wayland sessions).
+    bool holdsKeyboard() const;
+    // A tray host's activation at a point in native screen pixels: toggles
+    // the drop-down placed at that point.
+    void activateAt(const QPoint &nativePoint);
 
 signals:
     void iconShown();
 
+private slots:
+    void statusNotifierHostsChanged();
+
 private:
-    void useToolkitTrayIcon();
+    void installMenuView(MenuView *view);
+    void chooseDock();
+    bool useStatusNotifier();
+    bool useXEmbed();
+    void useNoTray();
+    void leaveXEmbed();
+    void makeIconView(bool translucent);
+    void squareIcon();
+    void showFrameOnStatusNotifier(int index);
 
     IconAnimation *m_iconAnimation;
     IconView *m_iconView = nullptr;
@@ -63,6 +91,16 @@ private:
     MenuView *m_pendingMenuView = nullptr;
     MenuWindow *m_menuWindow = nullptr;
     XEmbedTray *m_xembed = nullptr;
-    QSystemTrayIcon *m_trayIcon = nullptr;
+    StatusNotifierItem *m_sni = nullptr;
+    QDBusServiceWatcher *m_watcherWatch = nullptr;
+    Dock m_dock = Dock::None;
+    bool m_saidNoTray = false;
     bool m_open = false;
+    // Where the last activation of a status notifier host pointed (logical).
+    QRect m_anchorIcon;
+    QRect m_anchorPanel;
+    // When the drop-down last closed: a host's activation that follows the
+    // click which closed it is that same click, not a request to reopen.
+    QElapsedTimer m_closed;
+    int m_frame = 0;
 };

@@ -18,3 +18,32 @@ export HOME=$(mktemp -d)
 trap 'rm -rf "$HOME"' EXIT
 export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share RIVULET_MPD_OUTPUT=null
 conf=$XDG_CONFIG_HOME/Rivulet/Rivulet.conf
+
+# A stand-in browser that only remembers the addresses it was given, in
+# $HOME/browser.log. It is registered the way xdg-open looks a browser up (a
+# desktop entry that handles http and https, the default in mimeapps.list),
+# since an installed browser would otherwise win over $BROWSER.
+stub_browser() {
+  mkdir -p "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
+  cat >"$HOME/browser" <<'STUB'
+#!/bin/sh
+printf '%s\n' "$1" >>"$HOME/browser.log"
+STUB
+  chmod +x "$HOME/browser"
+  cat >"$XDG_DATA_HOME/applications/stub-browser.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Stub browser
+Exec=$HOME/browser %u
+MimeType=x-scheme-handler/http;x-scheme-handler/https;
+NoDisplay=true
+ENTRY
+  printf '[Default Applications]\nx-scheme-handler/http=stub-browser.desktop\nx-scheme-handler/https=stub-browser.desktop\n' \
+    >"$XDG_CONFIG_HOME/mimeapps.list"
+  export BROWSER=$HOME/browser
+}
+# Waits up to 5 s for the stub browser to have received an address equal to $1.
+browser_got() {
+  for _ in $(seq 50); do grep -qxF "$1" "$HOME/browser.log" 2>/dev/null && return 0; sleep 0.1; done
+  return 1
+}

@@ -6,7 +6,10 @@
 #include "settings/Settings.h"
 #include "ui/IconAnimation.h"
 #include "ui/IconView.h"
+#include "ui/IconArt.h"
 #include "ui/MenuItemView.h"
+#include "ui/MenuPlacement.h"
+#include "ui/StatusNotifierItem.h"
 #include "ui/MenuView.h"
 #include "ui/SearchField.h"
 #include "ui/StatusItem.h"
@@ -14,6 +17,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QScreen>
 
 namespace {
@@ -42,6 +47,132 @@ private slots:
         QCOMPARE(path.elementCount(), expected.size());
         for (int i = 0; i < path.elementCount(); ++i)
             QCOMPARE(QPointF(path.elementAt(i)), expected[i]);
+    }
+
+    // Placement: under a top panel, above a bottom one, inside the work area.
+    void dropDownPlacement_data()
+    {
+        QTest::addColumn<QRect>("icon");
+        QTest::addColumn<QRect>("panel");
+        QTest::addColumn<QRect>("work");
+        QTest::addColumn<QRect>("expected");
+        QTest::addColumn<bool>("above");
+        const QRect screen(0, 0, 1280, 800);
+        QTest::newRow("top tray") << QRect(1257, 1, 22, 22) << QRect(1200, 0, 80, 24) << screen << QRect(1019, 24, 260, 120) << false;
+        // A panel taller than its icons: under the panel, not over it.
+        QTest::newRow("tall panel") << QRect(1000, 4, 16, 16) << QRect(0, 0, 1280, 40) << screen << QRect(756, 40, 260, 120) << false;
+        QTest::newRow("work area below a strut") << QRect(1000, 1, 22, 22) << QRect(1000, 1, 22, 22) << QRect(0, 30, 1280, 770)
+                                                 << QRect(762, 30, 260, 120) << false;
+        QTest::newRow("bottom tray") << QRect(1200, 778, 22, 22) << QRect(0, 776, 1280, 24) << screen << QRect(962, 656, 260, 120) << true;
+        QTest::newRow("far left is clamped") << QRect(10, 1, 22, 22) << QRect(0, 0, 1280, 24) << screen << QRect(0, 24, 260, 120) << false;
+        QTest::newRow("second screen below") << QRect(2500, 801, 22, 22) << QRect(1280, 800, 1280, 24) << QRect(1280, 800, 1280, 800)
+                                             << QRect(2262, 824, 260, 120) << false;
+    }
+
+    void dropDownPlacement()
+    {
+        QFETCH(QRect, icon);
+        QFETCH(QRect, panel);
+        QFETCH(QRect, work);
+        const QRect screen = work.top() >= 800 ? QRect(1280, 800, 1280, 800) : QRect(0, 0, 1280, 800);
+        const MenuPlacement p = placeMenu(icon, panel, QSize(260, 120), screen, work);
+        QTEST(p.frame, "expected");
+        QTEST(p.above, "above");
+    }
+
+    // A host's activation point: the panel is guessed from the icon being
+    // centred in it.
+    void activationPointsAnchorThePanel()
+    {
+        QRect icon, panel;
+        anchorForPoint(QPoint(1270, 11), QRect(0, 0, 1280, 800), &icon, &panel);
+        QCOMPARE(panel.bottom() + 1, 22);
+        QCOMPARE(placeMenu(icon, panel, QSize(260, 120), QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800)).frame, QRect(1020, 22, 260, 120));
+        anchorForPoint(QPoint(600, 788), QRect(0, 0, 1280, 800), &icon, &panel);
+        const MenuPlacement below = placeMenu(icon, panel, QSize(260, 120), QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800));
+        QVERIFY(below.above);
+        QCOMPARE(below.frame.bottom() + 1, 777); // 11 px from the bottom: a 22 px panel
+    }
+
+    // Above a bottom panel the outline is the same path turned upside down.
+    void mirroredOutline()
+    {
+        const QPainterPath path = MenuView::outlinePath(QRectF(0, 0, 200, 100), true);
+        QCOMPARE(QPointF(path.elementAt(0)), QPointF(0.5, 99.5));
+        QCOMPARE(QPointF(path.elementAt(1)), QPointF(0.5, 10.5));
+        QCOMPARE(QPointF(path.elementAt(4)), QPointF(10.5, 0.5));
+        QCOMPARE(QPointF(path.elementAt(path.elementCount() - 1)), QPointF(199.5, 99.5));
+    }
+
+    // The panel and its titles take the palette's colours: a dark theme
+    // gives a dark panel with light titles, not white with black.
+    void dropDownFollowsADarkPalette()
+    {
+        const QPalette saved = QApplication::palette();
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x2a, 0x2a, 0x2a));
+        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+        dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+        QApplication::setPalette(dark);
+        {
+            MenuView view;
+            view.build({QString(), QStringLiteral("About Rivulet")}, new SearchField);
+            view.awakeFromNib({});
+            view.resize(260, 80);
+            const QImage shot = view.grab().toImage();
+            const QColor panel = shot.pixelColor(130, shot.height() - 4);
+            QVERIFY2(panel.lightness() < 80, qPrintable(panel.name()));
+            QVERIFY(titleColour(view.menuItems()[1]).lightness() > 200);
+        }
+        QApplication::setPalette(saved);
+    }
+
+    // The rows' frames are logged once the layout has placed them.
+    void framesAreLoggedAfterLayout()
+    {
+        MenuView view;
+        view.build({QString(), QStringLiteral("About Rivulet"), QStringLiteral("Quit Rivulet")}, new SearchField);
+        LogCapture log;
+        view.awakeFromNib({});
+        const QStringList lines = log.lines().filter(QStringLiteral("Menu Item with Frame: "));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0].section(QStringLiteral(", "), 2, 2), QStringLiteral("260"));
+        QVERIFY(lines[1].section(QStringLiteral(", "), 1, 1).toInt() > lines[0].section(QStringLiteral(", "), 1, 1).toInt());
+        QVERIFY(lines[2].section(QStringLiteral(", "), 1, 1).toInt() > lines[1].section(QStringLiteral(", "), 1, 1).toInt());
+    }
+
+    // The icon drawn at any size: square, and its closed look readable on
+    // light and dark panels; pixmaps for hosts in network byte order.
+    void iconArtReadsOnEveryPanel()
+    {
+        for (int size : {16, 22, 44, 96}) {
+            for (auto panel : {IconArt::Panel::Light, IconArt::Panel::Dark, IconArt::Panel::Unknown}) {
+                const QImage image = IconArt::render(0, size, panel);
+                QCOMPARE(image.size(), QSize(size, size));
+                for (const QColor background : {QColor(Qt::white), QColor(0x20, 0x20, 0x20)}) {
+                    if ((panel == IconArt::Panel::Light && background.lightness() < 128) || (panel == IconArt::Panel::Dark && background.lightness() > 128))
+                        continue;
+                    QImage onPanel(size, size, QImage::Format_ARGB32);
+                    onPanel.fill(background);
+                    QPainter(&onPanel).drawImage(0, 0, image);
+                    int most = 0;
+                    for (int y = 0; y < size; ++y)
+                        for (int x = 0; x < size; ++x)
+                            most = qMax(most, qAbs(onPanel.pixelColor(x, y).lightness() - background.lightness()));
+                    QVERIFY2(most > 120, qPrintable(QStringLiteral("size %1 contrast %2").arg(size).arg(most)));
+                }
+            }
+        }
+        QCOMPARE(IconArt::panelFor(QColor(0xed, 0xec, 0xeb)), IconArt::Panel::Light);
+        QCOMPARE(IconArt::panelFor(QColor(0x20, 0x20, 0x20)), IconArt::Panel::Dark);
+        const SniPixmapList pixmaps = StatusNotifierItem::pixmapsFor([](int size) {
+            QImage red(size, size, QImage::Format_ARGB32);
+            red.fill(QColor(255, 0, 0, 255));
+            return red;
+        });
+        QVERIFY(pixmaps.size() >= 4);
+        QCOMPARE(pixmaps.first().bytes.left(4), QByteArray("\xff\xff\x00\x00", 4)); // A, R, G, B
     }
 
     void rowsBindByTitleBeginning()
@@ -199,16 +330,28 @@ private slots:
         app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
         QCOMPARE(log.lines().mid(0, 2), (QStringList{QStringLiteral("zero length"), Settings::searchLocation()}));
 
-        // The hotkey opens with the search field focused, and closes again.
+        // The hotkey opens with the search field focused and its text selected, and closes again.
+        field->setText(QStringLiteral("last query"));
         app.rivuletHotKeyPressed();
         QVERIFY(item->open());
         QCOMPARE(item->menuWindow()->focusWidget(), field);
+        QCOMPARE(field->selectedText(), QStringLiteral("last query"));
         app.rivuletHotKeyPressed();
         QVERIFY(!item->open());
         // A click opens with the decoy focused; opening twice changes nothing.
         item->setOpen(true);
         item->setOpen(true, true);
         QCOMPARE(item->menuWindow()->focusWidget(), item->decoyTextField());
+        // Keys while the decoy has the focus: Down highlights the first row
+        // that can act, typing goes to the search field.
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QApplication::sendEvent(item->decoyTextField(), &down);
+        QVERIFY(item->menuView()->menuItems()[1]->highlighted());
+        field->clear();
+        QKeyEvent letter(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        QApplication::sendEvent(item->decoyTextField(), &letter);
+        QCOMPARE(field->text(), QStringLiteral("x"));
+        QVERIFY(item->decoyTextField()->text().isEmpty());
         app.controlTextViewDoCommandBySelector(field, QStringLiteral("cancelOperation:"));
         QVERIFY(!item->open());
         item->setOpen(false);

@@ -3,17 +3,12 @@
 # driven like a person with xdotool. Usage: test_tray.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
 mkdir -p "$HOME/Downloads"
-# A stand-in browser that only remembers the address it was given.
-cat >"$HOME/browser" <<'STUB'
-#!/bin/sh
-printf '%s\n' "$1" >>"$HOME/browser.log"
-STUB
-chmod +x "$HOME/browser"
-export BROWSER=$HOME/browser
+stub_browser
 # Not the first run: the first-run window has a test of its own.
 mkdir -p "$XDG_CONFIG_HOME/Rivulet"
-printf '[General]\nDidFirstLoad=true\n' >"$XDG_CONFIG_HOME/Rivulet/Rivulet.conf"
-location=$(printf 'https://search.rivulet.app/search/search.html#/s/mediafire/')
+# A search location of our own, so the check does not depend on the default.
+location='https://music.example/search/search.html#/s/mediafire/'
+printf '[General]\nDidFirstLoad=true\nSearchLocation="%s"\n' "$location" >"$XDG_CONFIG_HOME/Rivulet/Rivulet.conf"
 
 "$rivulet" >"$HOME/rivulet.log" 2>&1 &
 pid=$!
@@ -39,12 +34,13 @@ menu=$(xdotool search --onlyvisible --name "Rivulet menu" | head -1)
 eval "$(xdotool getwindowgeometry --shell "$menu")"
 MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
 check "its right edge meets the icon's right edge ($((MX + MW)) = $((IX + IW)))" '[ $((MX + MW)) -eq $((IX + IW)) ]'
-check "it hangs right below the icon" '[ "$MY" -eq $((IY + IH)) ]'
+# Right below the panel: at most the panel's margin below the icon's edge.
+check "it hangs right below the icon ($MY, icon bottom $((IY + IH)))" '[ "$MY" -ge $((IY + IH)) ] && [ "$MY" -le $((IY + IH + 2)) ]'
 import -window root "$shots/dropdown.png" 2>/dev/null
+# Typing after a click goes to the search field.
 xdotool type --delay 20 "abc"
 xdotool key Return
-sleep 0.5
-check "typing after a click goes nowhere: the search field is not focused" '[ ! -s "$HOME/browser.log" ]'
+check "typing after a click goes into the search field" 'browser_got "${location}abc"'
 click_icon
 check "a second click closes it" '! menu_visible'
 click_icon --repeat 2 --delay 80
@@ -56,10 +52,10 @@ check "and a click closes it again" '! menu_visible'
 click_icon
 xdotool mousemove $((MX + 40)) $((MY + 20)) click 1
 sleep 0.3
+xdotool key ctrl+a
 xdotool type --delay 20 "blue moon"
 xdotool key Return
-sleep 1
-check "Return opens the search address in the browser" 'grep -qxF "${location}blue%20moon" "$HOME/browser.log"'
+check "Return opens the search address in the browser" 'browser_got "${location}blue%20moon"'
 xdotool key Escape
 sleep 0.4
 check "Escape closes the drop-down" '! menu_visible'
@@ -106,11 +102,10 @@ xdotool search --name "other2|xmessage" | tail -1 | xargs -r -I{} xdotool window
 xdotool key alt+d
 sleep 0.6
 check "the hotkey opens the drop-down" 'menu_visible'
-xdotool key --delay 30 ctrl+a
+# The last query is selected: typing replaces it.
 xdotool type --delay 20 "hotkey"
 xdotool key Return
-sleep 1
-check "typing goes into the search field" 'grep -qxF "${location}hotkey" "$HOME/browser.log"'
+check "typing goes into the search field" 'browser_got "${location}hotkey"'
 xdotool key alt+d
 sleep 0.6
 check "pressing it again closes it" '! menu_visible'
@@ -121,10 +116,24 @@ click_icon
 xdotool mousemove $((MX + 150)) $((MY + MH - 4)) click 1
 sleep 0.4
 check "a click inside the drop-down leaves it open" 'menu_visible'
+xdotool mousemove 300 500 click 4 click 5
+sleep 0.4
+check "turning the wheel elsewhere is no click: it stays open" 'menu_visible'
 xdotool mousemove 300 500 click 1
 sleep 0.5
 check "a click elsewhere closes it" '! menu_visible'
 
+# The keyboard on the rows: Down moves the highlight, Return runs the row
+# (About holds the window slot now, so Quit is greyed and skipped: Down at
+# the bottom row stays on the preferences).
+click_icon
+xdotool key Down Down Down Down Up Down
+sleep 0.3
+import -window root "$shots/dropdown-keyboard.png" 2>/dev/null
+xdotool key Return
+sleep 0.6
+check "Down, Up and Return on a row run it: the preferences open" 'xdotool search --onlyvisible --name "Rivulet Preferences" >/dev/null'
+check "and the drop-down closes" '! menu_visible'
 kill -TERM $pid
 wait $pid
 status=$?

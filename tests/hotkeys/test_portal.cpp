@@ -1,0 +1,212 @@
+// The hotkey through the GlobalShortcuts portal. Debian 12's portal predates
+// that interface, so no real one can run here: the portal below is a test
+// double, a stand-in written from the published interface, on a real
+// (private) session bus. The program under test is the real one.
+#include "TestSupport.h"
+#include "../ui/PrivateBus.h"
+#include "hotkeys/GlobalShortcutsPortal.h"
+#include "hotkeys/InstanceService.h"
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QProcess>
+#include <QSignalSpy>
+
+using Shortcuts = QList<QPair<QString, QVariantMap>>;
+
+class StandInPortal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
+    Q_PROPERTY(uint version READ version)
+public:
+    explicit StandInPortal(QDBusConnection bus) : m_bus(std::move(bus)) {}
+    uint version() const { return 1; }
+    QString session;
+    Shortcuts shortcuts;
+
+
+public slots:
+    // Not part of the interface: the test presses the shortcut through it.
+    void Press(const QString &id) { emit Activated(QDBusObjectPath(session), id, 0, {}); }
+    QStringList BoundShortcuts()
+    {
+        QStringList out;
+        for (const auto &s : std::as_const(shortcuts))
+            out << s.first + QLatin1Char('=') + s.second.value(QStringLiteral("preferred_trigger")).toString();
+        return out;
+    }
+    QDBusObjectPath CreateSession(const QVariantMap &options, const QDBusMessage &message)
+    {
+        const QString sender = message.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+        session = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2").arg(sender, options.value(QStringLiteral("session_handle_token")).toString());
+        return answer(message, options, {{QStringLiteral("session_handle"), session}});
+    }
+    QDBusObjectPath BindShortcuts(const QDBusObjectPath &, const QList<QPair<QString, QVariantMap>> &list, const QString &, const QVariantMap &options,
+                                  const QDBusMessage &message)
+    {
+        shortcuts = list;
+        return answer(message, options, {});
+    }
+
+signals:
+    void Activated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp, const QVariantMap &options);
+
+private:
+    // The answer comes later, as Response on the request's path.
+    QDBusObjectPath answer(const QDBusMessage &message, const QVariantMap &options, const QVariantMap &results)
+    {
+        const QString sender = message.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, options.value(QStringLiteral("handle_token")).toString());
+        QMetaObject::invokeMethod(this, [this, path, results] {
+            QDBusMessage response = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+            response << uint(0) << results;
+            m_bus.send(response);
+        }, Qt::QueuedConnection);
+        return QDBusObjectPath(path);
+    }
+    QDBusConnection m_bus;
+};
+
+// The stand-in runs in a process of its own (this test program started with
+// --stand-in-portal), as a desktop portal would.
+struct RunningPortal {
+    QProcess process;
+    QDBusConnection bus;
+    explicit RunningPortal(const PrivateBus &privateBus) : bus(privateBus.connection())
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), privateBus.address);
+        process.setProcessEnvironment(env);
+        process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--stand-in-portal")});
+        QTRY_VERIFY_WITH_TIMEOUT(GlobalShortcutsPortal::offered(bus), 5000);
+    }
+    ~RunningPortal()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    QVariant call(const QString &method, const QVariantList &args = {})
+    {
+        QDBusMessage m = QDBusMessage::createMethodCall(QString::fromLatin1(GlobalShortcutsPortal::kService), QString::fromLatin1(GlobalShortcutsPortal::kPath),
+                                                        QString::fromLatin1(GlobalShortcutsPortal::kInterface), method);
+        m.setArguments(args);
+        return bus.call(m).arguments().value(0);
+    }
+    void press(const QString &id) { call(QStringLiteral("Press"), {id}); }
+};
+
+class TestPortal : public QObject {
+    Q_OBJECT
+
+private slots:
+    void triggersInThePortalsNotation()
+    {
+        QCOMPARE(GlobalShortcutsPortal::triggerFor(0x80000, QStringLiteral("D")), QStringLiteral("ALT+d"));
+        QCOMPARE(GlobalShortcutsPortal::triggerFor(0x40000 | 0x20000, QStringLiteral("K")), QStringLiteral("CTRL+SHIFT+k"));
+        QCOMPARE(GlobalShortcutsPortal::triggerFor(0x100000, QStringLiteral("Space")), QStringLiteral("LOGO+space"));
+        QCOMPARE(GlobalShortcutsPortal::keyNameForVirtualKey(2), QStringLiteral("d"));
+        QCOMPARE(GlobalShortcutsPortal::keyNameForVirtualKey(49), QStringLiteral("space"));
+    }
+
+    void bindsAndActsOnActivated()
+    {
+        PrivateBus bus;
+        QVERIFY(bus.ok());
+        QVERIFY(!GlobalShortcutsPortal::offered(bus.connection()));
+        RunningPortal running(bus);
+        QVERIFY(GlobalShortcutsPortal::offered(bus.connection()));
+        GlobalShortcutsPortal client(bus.connection());
+        QSignalSpy bound(&client, &GlobalShortcutsPortal::bound);
+        QSignalSpy activated(&client, &GlobalShortcutsPortal::activated);
+        client.bind(QStringLiteral("ALT+d"));
+        QTRY_COMPARE(bound.size(), 1);
+        QCOMPARE(bound.first().first().toBool(), true);
+        QCOMPARE(running.call(QStringLiteral("BoundShortcuts")).toStringList(),
+                 QStringList{QString::fromLatin1(GlobalShortcutsPortal::kShortcutId) + QStringLiteral("=ALT+d")});
+        running.press(QStringLiteral("something-else"));
+        running.press(QString::fromLatin1(GlobalShortcutsPortal::kShortcutId));
+        QTRY_COMPARE(activated.size(), 1);
+        QTest::qWait(200);
+        QCOMPARE(activated.size(), 1);
+    }
+
+    // The program in a Wayland session with the portal: it says so, and the
+    // portal's Activated opens and closes the drop-down.
+    void programUsesThePortalInAWaylandSession()
+    {
+        PrivateBus bus;
+        QVERIFY(bus.ok());
+        RunningPortal running(bus);
+        TempHome home;
+        QDir().mkpath(home.path(QStringLiteral(".config/Rivulet")));
+        QFile conf(home.prefsPath());
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        conf.write("[General]\nDidFirstLoad=true\n");
+        conf.close();
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address);
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-test-none"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.remove(QStringLiteral("DISPLAY"));
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(QStringLiteral(RIVULET_BINARY), {});
+        QString log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromUtf8(program.readAll())).contains(QStringLiteral("Hotkey path: GlobalShortcuts portal (preferred trigger ALT+d)")), 10000);
+        auto isOpen = [&] {
+            QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(InstanceService::kServiceName), QString::fromLatin1(InstanceService::kObjectPath),
+                                                               QString::fromLatin1(InstanceService::kInterface), QStringLiteral("IsOpen"));
+            const QDBusMessage reply = bus.connection().call(call);
+            return reply.arguments().value(0).toBool();
+        };
+        QVERIFY(!isOpen());
+        running.press(QString::fromLatin1(GlobalShortcutsPortal::kShortcutId));
+        QTRY_VERIFY_WITH_TIMEOUT(isOpen(), 5000);
+        running.press(QString::fromLatin1(GlobalShortcutsPortal::kShortcutId));
+        QTRY_VERIFY_WITH_TIMEOUT(!isOpen(), 5000);
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+    }
+
+    // Without the portal a Wayland session has only the command.
+    void withoutThePortalOnlyTheCommand()
+    {
+        PrivateBus bus;
+        QVERIFY(bus.ok());
+        TempHome home;
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address);
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-test-none"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.remove(QStringLiteral("DISPLAY"));
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(QStringLiteral(RIVULET_BINARY), {});
+        QString log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromUtf8(program.readAll())).contains(QStringLiteral("Hotkey path: command only; bind rivulet --toggle")), 10000);
+        program.terminate();
+        program.waitForFinished(10000);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
+    qDBusRegisterMetaType<Shortcuts>();
+    if (argc > 1 && QByteArray(argv[1]) == "--stand-in-portal") {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        StandInPortal portal(bus);
+        bus.registerObject(QString::fromLatin1(GlobalShortcutsPortal::kPath), &portal,
+                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals | QDBusConnection::ExportAllProperties);
+        if (!bus.registerService(QString::fromLatin1(GlobalShortcutsPortal::kService)))
+            return 1;
+        return app.exec();
+    }
+    TestPortal test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_portal.moc"

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# A real Wayland session: headless sway with swaybar as the tray host, the
+# program under XWayland. Run as an unprivileged user through
+# scripts/wayland-rig.sh. Usage: test_wayland.sh <rivulet> <screenshot folder>
+. "$(dirname "$0")/desktop-test-lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+pids=()
+stop_all() { for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[i]}" 2>/dev/null; done; }
+trap 'stop_all; rm -rf "$HOME"' EXIT
+stub_browser
+mkdir -p "$XDG_CONFIG_HOME/Rivulet" "$HOME/Downloads"
+location='https://music.example/search/search.html#/s/mediafire/'
+printf '[General]\nDidFirstLoad=true\nSearchLocation="%s"\n' "$location" >"$conf"
+
+read -r DBUS_SESSION_BUS_ADDRESS bus_pid < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
+export DBUS_SESSION_BUS_ADDRESS
+pids+=("$bus_pid")
+cat >"$HOME/sway.conf" <<CONF
+output HEADLESS-1 resolution 1280x800
+xwayland enable
+bindsym Mod1+d exec $rivulet --toggle
+bar {
+  position top
+  status_command sleep 100000
+  tray_output *
+}
+CONF
+WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$HOME/sway.conf" >"$HOME/sway.log" 2>&1 &
+pids+=($!)
+watcher_up() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+    string:org.kde.StatusNotifierWatcher 2>/dev/null | grep -q 'boolean true'
+}
+for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/wayland-1" ] && watcher_up && break; sleep 0.1; done
+if ! [ -S "$XDG_RUNTIME_DIR/wayland-1" ] || ! watcher_up; then
+  echo "SKIP: sway could not start:"; tail -5 "$HOME/sway.log"
+  echo "0 passed, 0 failed"
+  exit 0
+fi
+export WAYLAND_DISPLAY=wayland-1 SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock | head -1)
+swaymsg exec "echo \$DISPLAY > $HOME/display" >/dev/null
+for _ in $(seq 30); do [ -s "$HOME/display" ] && break; sleep 0.1; done
+export DISPLAY=$(cat "$HOME/display")
+unset QT_QPA_PLATFORM
+
+start=$(date +%s%N)
+RIVULET_TEST_TIMINGS=fast RIVULET_MPD_OUTPUT=null "$rivulet" >"$HOME/rivulet.log" 2>&1 &
+pid=$!
+pids+=($pid)
+item="org.kde.StatusNotifierItem-$pid-1"
+registered() {
+  gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+    -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -q "$item"
+}
+for _ in $(seq 200); do registered && break; sleep 0.02; done
+shown_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+echo "TABLE|start-up to tray icon, swaybar (status notifier)|$shown_ms ms|-|-|500 ms"
+check "the XWayland path is logged" 'grep -q "Wayland session: running through XWayland" "$HOME/rivulet.log"'
+check "our item is registered with the watcher" 'registered'
+sleep 0.5
+grim "$shots/wayland-bar.png"
+# The icon: the only light pixels at the bar's right end (the status line is empty).
+box=$(convert "$shots/wayland-bar.png" -crop 200x40+1080+0 +repage -threshold 60% -trim -format '%w %h %X %Y' info: 2>/dev/null)
+read -r IW IH IX IY <<<"$box"
+IX=$((1080 + ${IX#+})) IY=${IY#+}
+check "the icon shows in swaybar ($IW x $IH at $IX,$IY)" '[ -n "$IW" ] && [ "$IW" -ge 8 ] && [ "$IW" -le 40 ] && [ "$IX" -gt 1100 ]'
+CX=$((IX + IW / 2)) CY=$((IY + IH / 2))
+
+menu_geometry() { xdotool search --onlyvisible --name "Rivulet menu" getwindowgeometry --shell 2>/dev/null | head -4; }
+# Waits up to 4 s for the drop-down to be shown ($1 = 1) or gone ($1 = 0).
+menu_becomes() {
+  for _ in $(seq 40); do
+    if [ "$1" = 1 ]; then [ -n "$(menu_geometry)" ] && return 0; else [ -z "$(menu_geometry)" ] && return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+activate() { gdbus call --session -d "$item" -o /StatusNotifierItem -m org.kde.StatusNotifierItem.Activate "$1" "$2" >/dev/null; }
+activate $CX $CY
+menu_becomes 1
+eval "$(menu_geometry)"
+check "Activate at the icon opens the drop-down" '[ -n "${WIDTH:-}" ]'
+MX=${X:-0} MY=${Y:-0} MW=${WIDTH:-0}
+check "under the icon: top $MY just below the icon (bottom $((IY + IH)))" '[ "$MY" -ge $((IY + IH)) ] && [ "$MY" -le $((IY + IH + IH)) ]'
+check "its right edge $((MX + MW)) at the icon's right edge $((IX + IW))" '[ $((MX + MW - IX - IW)) -ge -4 ] && [ $((MX + MW - IX - IW)) -le $((IW / 2 + 4)) ]'
+grim "$shots/wayland-dropdown.png"
+activate $CX $CY
+check "a second Activate closes it" 'menu_becomes 0'
+
+# The icon blinks while an import runs.
+pixmap() { gdbus call --session -d "$item" -o /StatusNotifierItem -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem IconPixmap | md5sum; }
+before=$(pixmap)
+cp "$here/tone.mp3" "$HOME/Downloads/.song.part" && mv "$HOME/Downloads/.song.part" "$HOME/Downloads/song.mp3"
+seen=$(for _ in $(seq 40); do pixmap; sleep 0.1; done | sort -u | wc -l)
+check "the icon pixmap changes while an import runs ($seen looks)" '[ "$seen" -ge 2 ]'
+for _ in $(seq 50); do [ "$(pixmap)" = "$before" ] && break; sleep 0.1; done
+check "and settles on the closed look" '[ "$(pixmap)" = "$before" ]'
+
+# The sway binding to rivulet --toggle, pressed with wtype.
+wtype -M alt d -m alt
+check "Alt+D bound to rivulet --toggle opens the drop-down" 'menu_becomes 1'
+check "through the running instance" 'grep -q "Toggle requested over the session bus" "$HOME/rivulet.log"'
+sleep 0.4
+# A new virtual keyboard's first key may go while XWayland takes its keymap:
+# End first, harmless in the empty field.
+wtype -k End "blue moon" -k Return
+check "typing a query and Return reach the browser: the search field had the focus" 'browser_got "${location}blue%20moon"'
+grim "$shots/wayland-search.png"
+wtype -M alt d -m alt
+check "Alt+D again closes it" 'menu_becomes 0'
+
+[ "$failed" -eq 0 ] || { grep -v "^Menu Item" "$HOME/rivulet.log" | grep -v "^  \|^SCE\|^Watch\| excl\|^[a-zA-Z]*:" | tail -40; xwininfo -root -tree | grep -i rivulet; }
+kill -TERM $pid
+wait $pid
+check "quits cleanly" '[ $? -eq 0 ]'
+[ -f "$XDG_DATA_HOME/Rivulet/mpd/pid" ] && kill "$(cat "$XDG_DATA_HOME/Rivulet/mpd/pid")" 2>/dev/null
+finish
