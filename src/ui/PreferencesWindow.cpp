@@ -39,7 +39,7 @@ constexpr int kAlertDelegateDelayMs = 100;
 // How long the hotkey field shows why a key was refused.
 constexpr int kHotkeyNoticeMs = 3000;
 constexpr quint64 kAnyModifier = 0x20000 | 0x40000 | 0x80000 | 0x100000;
-constexpr int kVisibleFolderRows = 4;
+constexpr int kVisibleFolderRows = 5;
 constexpr int kPathRole = Qt::UserRole;
 
 // Asks for the height of its whole content (a plain scroll area asks for a
@@ -208,7 +208,10 @@ QWidget *PreferencesWindow::buildSearch()
 
 QSize PreferencesWindow::sizeHint() const
 {
-    const QSize content = m_scroll->sizeHint();
+    // The folder list asks for a few rows; the user can make the window taller for more.
+    const int rowHeight = dirsTable->fontMetrics().height() + 6;
+    const int listHeight = dirsTable->header()->sizeHint().height() + kVisibleFolderRows * rowHeight + 2 * dirsTable->frameWidth();
+    const QSize content = m_scroll->sizeHint() - QSize(0, qMax(0, dirsTable->sizeHint().height() - listHeight));
     const QSize bottom = m_bottomRow->sizeHint();
     return {qMax(content.width(), bottom.width()), content.height() + bottom.height()};
 }
