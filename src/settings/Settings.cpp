@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QSettings>
 #include <atomic>
 #include <mutex>
@@ -138,7 +139,14 @@ bool Settings::boolForKey(const QString &key)
         return *b;
     std::call_once(g_defaultsOnce, setupDefaultObjects);
     const bool fallback = g_defaultObjects.value(key).toBool();
-    Log::f("The stored value of %@ is not a boolean; using its default %@", key, fallback ? "true" : "false");
+    // Said once per key and run: the import reads these settings for every file.
+    static std::mutex loggedMutex;
+    static QSet<QString> logged;
+    std::lock_guard lock(loggedMutex);
+    if (!logged.contains(key)) {
+        logged.insert(key);
+        Log::f("The stored value of %@ is not a boolean; using its default %@", key, fallback ? "true" : "false");
+    }
     return fallback;
 }
 void Settings::setBoolForKey(bool value, const QString &key) { setObjectForKey(value, key); }

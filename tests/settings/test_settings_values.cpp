@@ -28,6 +28,8 @@ private slots:
         QCOMPARE(Settings::unzipFiles(), true); // its default
         QVERIFY(log.contains(QStringLiteral("DeleteFiles is not a boolean; using its default false")));
         QVERIFY(log.contains(QStringLiteral("UnzipFiles is not a boolean; using its default true")));
+        QCOMPARE(Settings::deleteFiles(), false); // read for every imported file: said once
+        QCOMPARE(log.count(QStringLiteral("The stored value of DeleteFiles is not a boolean; using its default false")), 1);
         QCOMPARE(Settings::ifStopped(), false);
         QCOMPARE(Settings::playSongs(), true);
         QCOMPARE(Settings::growlNotifications(), false);
