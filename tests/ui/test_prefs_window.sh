@@ -64,7 +64,7 @@ import -window root "$shots/prefs-nested-added.png" 2>/dev/null
 # Select Downloads, Ctrl+click it away again: the keyboard's row stays, the selection is empty.
 before=$(restarts)
 click_at $(row 0)
-sleep 0.2
+sleep 0.8 # past the double-click interval: a second click, not a double click
 xdotool keydown ctrl; click_at $(row 0); xdotool keyup ctrl
 sleep 0.2
 xdotool key alt+r
@@ -72,7 +72,7 @@ sleep 0.6
 check "with nothing selected Remove removes nothing" '[ "$(restarts)" = "$before" ]'
 # Select Mail Downloads, Ctrl+click Downloads: both go, Albums stays.
 click_at $(row 2)
-sleep 0.2
+sleep 0.8
 xdotool keydown ctrl; click_at $(row 0); xdotool keyup ctrl
 sleep 0.2
 import -window root "$shots/prefs-two-selected.png" 2>/dev/null
