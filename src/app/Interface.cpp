@@ -120,11 +120,24 @@ void Rivulet_AppDelegate::openWindowForController(QWidget *window, bool modal, b
     if (!window || (window->isVisible() && !reopen))
         return;
     closeWindows();
-    // Centred on the main screen.
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QSize frame = window->frameGeometry().size().expandedTo(window->sizeHint());
-        const QSize area = screen->geometry().size();
-        window->move(int((area.width() - frame.width()) * 0.5), int((area.height() - frame.height()) * 0.5));
+    // Centred in the available area of its screen (panels left out), and made
+    // to fit it, title bar included, at any scale.
+    if (QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        // The frame is known once the window was shown; before, a title bar of about two lines is assumed.
+        QMargins frame(0, 2 * window->fontMetrics().height(), 0, 0);
+        if (window->testAttribute(Qt::WA_WState_Created) && window->frameGeometry() != window->geometry())
+            frame = QMargins(window->geometry().left() - window->frameGeometry().left(), window->geometry().top() - window->frameGeometry().top(),
+                             window->frameGeometry().right() - window->geometry().right(),
+                             window->frameGeometry().bottom() - window->geometry().bottom());
+        window->ensurePolished();
+        QSize size = window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint();
+        size = size.expandedTo(window->minimumSizeHint()).boundedTo(area.size().shrunkBy(frame)).expandedTo(QSize(1, 1));
+        if (size != window->size() && window->minimumSize() != window->maximumSize())
+            window->resize(size);
+        const QSize outer = window->size().grownBy(frame);
+        const QPoint topLeft(area.left() + qMax(0, (area.width() - outer.width()) / 2), area.top() + qMax(0, (area.height() - outer.height()) / 2));
+        window->move(topLeft);
     }
     window->show();
     setModalWindow(window);

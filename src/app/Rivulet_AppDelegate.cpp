@@ -105,10 +105,10 @@ void Rivulet_AppDelegate::awakeFromNib()
     LoginItems::runAppOnUserLogin(Settings::startAtLogin());
     // 9. Watching resumes from the persisted event id.
     m_directoryDiffer->startWatchingWithLastSCEvent(Settings::lastSCEvent());
-    // 10. The first run asks about starting at login; it is the first run only once, whatever happens.
-    if (!Settings::didFirstLoad()) {
-        if (m_withUi)
-            showFirstRunWindow();
+    // 10. The first run asks about starting at login; once the question was shown it is never asked
+    // again, whatever the answer. A start without a display leaves it for the next start that has one.
+    if (!Settings::didFirstLoad() && m_withUi) {
+        showFirstRunWindow();
         Settings::setDidFirstLoad(true);
         StoreError ignored;
         if (ManagedObjectContext *ctx = managedObjectContext())

@@ -11,10 +11,27 @@ QByteArray home()
     return QFile::encodeName(QDir::homePath());
 }
 
+std::optional<QByteArray> cleanAbsolutePath(const QByteArray &path)
+{
+    if (!path.startsWith('/'))
+        return std::nullopt;
+    QList<QByteArray> parts;
+    for (const QByteArray &part : path.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+        } else {
+            parts << part;
+        }
+    }
+    return '/' + parts.join('/');
+}
+
 static QByteArray absoluteEnv(const char *name)
 {
-    const QByteArray value = qgetenv(name);
-    return value.startsWith('/') ? value : QByteArray();
+    return cleanAbsolutePath(qgetenv(name)).value_or(QByteArray());
 }
 
 QByteArray configHome()
@@ -48,12 +65,11 @@ static std::optional<QByteArray> fromUserDirs(const QByteArray &key)
             value = value.mid(1, value.size() - 2);
         if (value.startsWith("$HOME"))
             value = home() + value.mid(5);
-        while (value.size() > 1 && value.endsWith('/'))
-            value.chop(1);
+        const std::optional<QByteArray> clean = cleanAbsolutePath(value);
         // A folder set to the home folder itself means "no such folder".
-        if (!value.startsWith('/') || value == home())
+        if (!clean || *clean == home())
             return std::nullopt;
-        return value;
+        return clean;
     }
     return std::nullopt;
 }

@@ -13,4 +13,7 @@ QByteArray music();
 // $XDG_DATA_HOME, or ~/.local/share; none when there is no home folder.
 std::optional<QByteArray> dataHome();
 QByteArray configHome();
+// An absolute path in its clean form: no empty, "." or ".." components and no
+// trailing "/", worked out on the bytes; none for a relative path.
+std::optional<QByteArray> cleanAbsolutePath(const QByteArray &path);
 }

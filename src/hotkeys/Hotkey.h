@@ -25,12 +25,14 @@ public:
 
     void registerWithTarget(QObject *target, const QByteArray &action, const QVariant &object) const;
     void unregister() const;
-    // The display text: modifier glyphs, a space and the key's name under the
-    // current keyboard layout; none when the key has no text (a dead key).
+    // The display text as Linux desktops write shortcuts ("Alt+D",
+    // "Ctrl+Shift+K", "Meta+Space"): the modifiers as Qt writes them, then the
+    // key's name under the keyboard layout in use; none when the key has no
+    // name (a dead key).
     std::optional<QString> stringValue() const;
-    // The name or text of a key's translation (table of special keys applied, single letters upper-cased).
-    static QString keyTextForTranslation(const QString &translation);
-    static QString modifierGlyphs(quint64 modifiers);
+    // The modifier part, separator included ("Ctrl+Shift+"), empty without
+    // modifiers: Command is Meta, Option is Alt, Control is Ctrl; keypad keys add Qt's "Num+".
+    static QString modifierText(quint64 modifiers, bool keypad = false);
 
 private:
     quint16 m_keycode = 0;

@@ -52,9 +52,37 @@ void MouseDownTextField::mousePressEvent(QMouseEvent *)
     KeyDownApplication::setTargetTextFieldSelected(true);
 }
 
+bool MouseDownTextField::isStartKey(const QKeyEvent *event)
+{
+    const int key = event->key();
+    return (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && !(event->modifiers() & ~Qt::KeypadModifier);
+}
+
+void MouseDownTextField::keyPressEvent(QKeyEvent *event)
+{
+    if (isStartKey(event))
+        event->accept(); // capture starts when the key is let go
+    else
+        QLineEdit::keyPressEvent(event);
+}
+
+void MouseDownTextField::keyReleaseEvent(QKeyEvent *event)
+{
+    // The keyboard's way in: Return or Space in the focused field arms capture
+    // once the key is up, so its own release is not taken for the hotkey.
+    if (isStartKey(event) && !event->isAutoRepeat() && !KeyDownApplication::targetTextFieldSelected()) {
+        KeyDownApplication::setTargetTextFieldSelected(true);
+        KeyDownApplication::setGotAMouseUp(true);
+        event->accept();
+        return;
+    }
+    QLineEdit::keyReleaseEvent(event);
+}
+
 KeyDownApplication::KeyDownApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
 void KeyDownApplication::setTargetTextFieldSelected(bool selected) { g_targetTextFieldSelected = selected; }
+void KeyDownApplication::setGotAMouseUp(bool got) { g_gotAMouseUp = got; }
 bool KeyDownApplication::targetTextFieldSelected() { return g_targetTextFieldSelected; }
 void KeyDownApplication::setCaptureTarget(HotkeyCaptureTarget *target) { g_target = target; }
 
@@ -109,7 +137,11 @@ bool KeyDownApplication::notify(QObject *receiver, QEvent *event)
         return true;
     if ((type == 10 || type == 11) && isModifierKey(static_cast<QKeyEvent *>(event)->key()))
         return true; // modifier keys alone are neither a hotkey nor an end
-    if (type == 10) {
+    const auto *pressed = type == 10 ? static_cast<const QKeyEvent *>(event) : nullptr;
+    if (pressed && pressed->key() == Qt::Key_Escape && !(pressed->modifiers() & ~Qt::KeypadModifier) && !currentModifierFlags()) {
+        // Escape alone cancels: the hotkey stays what it was.
+        Log::f("Hotkey capture cancelled");
+    } else if (type == 10) {
         auto *key = static_cast<QKeyEvent *>(event);
         const quint16 keycode = virtualKeyForXKeycode(quint8(key->nativeScanCode()));
         Log::f("Key Down:%u modifiers:%u", unsigned(keycode), unsigned(currentModifierFlags()));

@@ -3,7 +3,8 @@
 // While the user chooses a hotkey (the hotkey field of the preferences
 // window was clicked and has the focus), the next key press, with the
 // modifiers held at that moment, is taken as the new hotkey instead of being
-// typed; anything but mouse moves and modifier keys ends the capture.
+// typed; Escape alone cancels, and anything but mouse moves and modifier keys
+// ends the capture.
 #include <QApplication>
 #include <QLineEdit>
 
@@ -14,7 +15,8 @@ public:
     virtual void hotkeySelected(quint16 keycode, quint64 modifiers) = 0;
 };
 
-// The hotkey field: a click asks for capture instead of placing a cursor.
+// The hotkey field: a click (or Return or Space while it has the focus) asks
+// for capture instead of placing a cursor.
 class MouseDownTextField : public QLineEdit {
     Q_OBJECT
 public:
@@ -22,6 +24,11 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+
+private:
+    static bool isStartKey(const QKeyEvent *event);
 };
 
 class KeyDownApplication : public QApplication {
@@ -30,6 +37,8 @@ public:
     KeyDownApplication(int &argc, char **argv);
     static void setTargetTextFieldSelected(bool selected);
     static bool targetTextFieldSelected();
+    // The click's own button release has been seen (or there was no click).
+    static void setGotAMouseUp(bool got);
     static void setCaptureTarget(HotkeyCaptureTarget *target);
     // The toolkit modifier word of the keyboard's modifier state now.
     static quint64 currentModifierFlags();

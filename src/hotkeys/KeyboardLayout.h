@@ -1,8 +1,9 @@
 #pragma once
-// Translates a virtual key code under the current X keyboard layout, with no
-// modifiers held, into the text the key types; special keys (arrows, Return,
-// Enter, ...) give the characters the hotkey names table knows them by. A
-// dead key, or a key that types nothing, gives an empty text.
+// Names a virtual key under the X keyboard layout in use now (the active
+// group of the core keyboard), with no modifiers held, the way Linux desktops
+// write keys: the text the key types ("D", "ö"), special keys by Qt's names
+// ("Return", "Space", "PgUp", "F5"), keypad keys by what they type with Num
+// Lock on. A dead key, or a key that types nothing, has no name.
 #include <QString>
 
 struct xkb_context;
@@ -16,10 +17,16 @@ public:
     KeyboardLayout(const KeyboardLayout &) = delete;
     KeyboardLayout &operator=(const KeyboardLayout &) = delete;
     bool isValid() const { return m_state != nullptr; }
-    QString translate(quint16 virtualKey) const;
+    // The layout group the names come from (0 is the first layout).
+    quint32 group() const { return m_group; }
+    // Empty when the key has no name; keypad is set for keys of the keypad.
+    QString keyName(quint16 virtualKey, bool *keypad = nullptr) const;
 
 private:
+    quint32 keysym(quint8 xKeycode, bool numLock) const;
     xkb_context *m_context = nullptr;
     xkb_keymap *m_keymap = nullptr;
     xkb_state *m_state = nullptr;
+    xkb_state *m_numLockState = nullptr;
+    quint32 m_group = 0;
 };

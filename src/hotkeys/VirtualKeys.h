@@ -8,3 +8,5 @@ constexpr quint16 kVirtualKeyForXKeycodeBase = 0x100;
 
 quint8 xKeycodeForVirtualKey(quint16 virtualKey); // 0 when unknown
 quint16 virtualKeyForXKeycode(quint8 xKeycode);
+// F1 to F24: the only keys that may be a hotkey without a modifier.
+bool isFunctionKey(quint16 virtualKey);

@@ -100,12 +100,12 @@ quint64 X11HotKeyService::registerHotKey(quint16 keyCode, quint32 serviceModifie
         m_filterInstalled = true;
     }
     const Grab g{x, xModifiersForServiceModifiers(serviceModifiers), id};
-    // Two registrations may ask X for the same grab (they differ only in
-    // bits the service ignores): the grab is made once and shared.
-    bool shared = false;
+    // Two registrations that differ only in bits X ignores would be one grab
+    // firing both: the second is refused as taken, like a grab another client holds.
     for (const Grab &other : std::as_const(m_grabs))
-        shared = shared || (other.keycode == g.keycode && other.modifiers == g.modifiers);
-    if (!shared && !grab(g, true))
+        if (other.keycode == g.keycode && other.modifiers == g.modifiers)
+            return 0;
+    if (!grab(g, true))
         return 0;
     const quint64 handle = m_nextHandle++;
     m_grabs.insert(handle, g);
@@ -119,9 +119,6 @@ void X11HotKeyService::unregisterHotKey(quint64 handle)
         return;
     const Grab g = *it;
     m_grabs.erase(it);
-    for (const Grab &other : std::as_const(m_grabs))
-        if (other.keycode == g.keycode && other.modifiers == g.modifiers)
-            return; // still needed by another registration
     grab(g, false);
 }
 

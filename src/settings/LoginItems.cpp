@@ -6,33 +6,141 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
-#include <QTextStream>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace LoginItems {
+
+namespace {
+const QString kEntryGroup = QStringLiteral("[Desktop Entry]");
+const QString kHidden = QStringLiteral("Hidden");
+const QString kGnomeEnabled = QStringLiteral("X-GNOME-Autostart-enabled");
+const QString kRivuletHide = QStringLiteral("X-Rivulet-Hide");
+
+// One "Key=value" line of a desktop entry; spaces around "=" do not count.
+bool splitEntryLine(const QString &line, QString *key, QString *value)
+{
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    if (eq <= 0 || line.startsWith(QLatin1Char('#')))
+        return false;
+    *key = line.left(eq).trimmed();
+    *value = line.mid(eq + 1).trimmed();
+    return true;
+}
+
+// The string value's own escapes: \s \n \t \r \\ (others are left for the Exec quoting).
+QString unescapeString(const QString &value)
+{
+    QString out;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != QLatin1Char('\\') || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        const QChar next = value[++i];
+        if (next == QLatin1Char('s'))
+            out += QLatin1Char(' ');
+        else if (next == QLatin1Char('n'))
+            out += QLatin1Char('\n');
+        else if (next == QLatin1Char('t'))
+            out += QLatin1Char('\t');
+        else if (next == QLatin1Char('r'))
+            out += QLatin1Char('\r');
+        else if (next == QLatin1Char('\\'))
+            out += QLatin1Char('\\');
+        else
+            out += QLatin1Char('\\') + QString(next);
+    }
+    return out;
+}
+
+QString escapeString(const QString &value)
+{
+    QString out;
+    for (const QChar c : value) {
+        if (c == QLatin1Char('\\'))
+            out += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\n'))
+            out += QLatin1String("\\n");
+        else if (c == QLatin1Char('\t'))
+            out += QLatin1String("\\t");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\\r");
+        else
+            out += c;
+    }
+    return out;
+}
+}
 
 QString autostartFolder()
 {
     return QFile::decodeName(StandardFolders::configHome()) + QStringLiteral("/autostart");
 }
 
-// The program of an Exec line: its first word, with desktop-entry quoting undone.
-static QString programOfExec(const QString &exec)
+QString execValueForProgram(const QString &program)
 {
-    const QString line = exec.trimmed();
-    if (!line.startsWith(QLatin1Char('"')))
-        return line.section(QLatin1Char(' '), 0, 0);
-    QString program;
-    for (int i = 1; i < line.size(); ++i) {
-        if (line[i] == QLatin1Char('\\') && i + 1 < line.size())
-            program += line[++i];
-        else if (line[i] == QLatin1Char('"'))
-            break;
-        else
-            program += line[i];
+    QString quoted;
+    for (const QChar c : program) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$'))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+        if (c == QLatin1Char('%'))
+            quoted += QLatin1Char('%'); // a literal % is written %%
     }
-    return program;
+    // GLib's launcher looks the program up before it undoes %%, so a program
+    // whose path holds a % would never start; env runs it instead.
+    const QString prefix = program.contains(QLatin1Char('%')) ? QStringLiteral("env ") : QString();
+    return escapeString(prefix + QLatin1Char('"') + quoted + QLatin1Char('"'));
+}
+
+namespace {
+// The arguments of an Exec value, quoting and %% undone.
+QStringList execArguments(const QString &value)
+{
+    const QString line = unescapeString(value);
+    QStringList args;
+    QString arg;
+    bool inArg = false, quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted) {
+            if (c == QLatin1Char('\\') && i + 1 < line.size())
+                arg += line[++i];
+            else if (c == QLatin1Char('"'))
+                quoted = false;
+            else
+                arg += c;
+        } else if (c == QLatin1Char('"')) {
+            quoted = inArg = true;
+        } else if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) {
+            if (inArg)
+                args << arg;
+            arg.clear();
+            inArg = false;
+        } else {
+            arg += c;
+            inArg = true;
+        }
+    }
+    if (inArg)
+        args << arg;
+    for (QString &a : args)
+        a.replace(QLatin1String("%%"), QLatin1String("%"));
+    return args;
+}
+}
+
+QString programOfExecValue(const QString &value)
+{
+    QStringList args = execArguments(value);
+    // "env [NAME=value...] program": the program is the one env runs.
+    if (!args.isEmpty() && (args.first() == QLatin1String("env") || args.first().endsWith(QLatin1String("/env")))) {
+        args.removeFirst();
+        while (!args.isEmpty() && args.first().contains(QLatin1Char('=')) && !args.first().startsWith(QLatin1Char('/')))
+            args.removeFirst();
+    }
+    return args.value(0);
 }
 
 QList<LoginItem> list()
@@ -43,40 +151,37 @@ QList<LoginItem> list()
         QFile file(dir.filePath(name));
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        LoginItem item{file.fileName(), {}, false};
-        QTextStream in(&file);
+        LoginItem item{file.fileName(), {}, false, true};
         bool inEntry = false;
-        while (!in.atEnd()) {
-            const QString line = in.readLine().trimmed();
+        for (const QByteArray &raw : file.readAll().split('\n')) {
+            const QString line = QString::fromUtf8(raw).trimmed();
+            QString key, value;
             if (line.startsWith(QLatin1Char('[')))
-                inEntry = line == QLatin1String("[Desktop Entry]");
-            else if (inEntry && line.startsWith(QLatin1String("Exec=")))
-                item.path = programOfExec(line.mid(5));
-            else if (inEntry && line.startsWith(QLatin1String("X-Rivulet-Hide=")))
-                item.hide = line.mid(15).trimmed() == QLatin1String("true");
+                inEntry = line == kEntryGroup;
+            else if (!inEntry || !splitEntryLine(line, &key, &value))
+                continue;
+            else if (key == QLatin1String("Exec"))
+                item.path = programOfExecValue(value);
+            else if (key == kRivuletHide)
+                item.hide = value == QLatin1String("true");
+            else if (key == kHidden && value == QLatin1String("true"))
+                item.enabled = false;
+            else if (key == kGnomeEnabled && value == QLatin1String("false"))
+                item.enabled = false;
         }
         items << item;
     }
     return items;
 }
 
-static QString quotedExec(const QString &path)
-{
-    QString q = path;
-    q.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\"")).replace(QLatin1Char('`'), QLatin1String("\\`"))
-        .replace(QLatin1Char('$'), QLatin1String("\\$"));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
-
+namespace {
 // Written whole to a new file and renamed into place, then the folder is synced.
-static bool writeEntry(const QString &fileName, const QString &appPath)
+bool writeFileDurably(const QString &fileName, const QByteArray &text)
 {
     QDir().mkpath(autostartFolder());
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray text = "[Desktop Entry]\nType=Application\nName=Rivulet\nComment=Imports the music you download\nExec="
-                            + quotedExec(appPath).toUtf8() + "\nIcon=rivulet\nTerminal=false\nX-Rivulet-Hide=true\n";
     file.write(text);
     if (!file.commit())
         return false;
@@ -88,17 +193,54 @@ static bool writeEntry(const QString &fileName, const QString &appPath)
     return true;
 }
 
+bool writeEntry(const QString &fileName, const QString &appPath)
+{
+    const QByteArray text = "[Desktop Entry]\nType=Application\nName=Rivulet\nComment=Imports the music you download\nExec="
+                            + execValueForProgram(appPath).toUtf8() + "\nIcon=rivulet\nTerminal=false\nX-Rivulet-Hide=true\n";
+    return writeFileDurably(fileName, text);
+}
+
+// Our entry, switched off by the desktop, is switched on again: the lines
+// that switch it off go, everything else stays as it was.
+bool reenableEntry(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QList<QByteArray> kept;
+    bool inEntry = false;
+    for (const QByteArray &raw : file.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        QString key, value;
+        if (line.startsWith(QLatin1Char('[')))
+            inEntry = line == kEntryGroup;
+        else if (inEntry && splitEntryLine(line, &key, &value) && (key == kHidden || key == kGnomeEnabled))
+            continue;
+        kept << raw;
+    }
+    return writeFileDurably(fileName, kept.join('\n'));
+}
+}
+
 void runAppOnUserLogin(bool enable, const QString &appPath)
 {
     const QList<LoginItem> items = list();
     const LoginItem *match = nullptr;
+    const LoginItem *switchedOff = nullptr;
     for (const LoginItem &item : items) {
-        if (item.path == appPath) {
-            match = &item;
-            Log::f("Found app in login items");
+        if (item.path != appPath)
+            continue;
+        if (!item.enabled) {
+            switchedOff = &item;
+            continue;
         }
+        match = &item;
+        Log::f("Found app in login items");
     }
-    if (enable && !match) {
+    if (enable && !match && switchedOff) {
+        Log::f("Turning app in login items back on");
+        reenableEntry(switchedOff->file);
+    } else if (enable && !match) {
         Log::f("Adding app to login items");
         QString name = autostartFolder() + QStringLiteral("/rivulet.desktop");
         for (int n = 2; QFile::exists(name); ++n) // never over another program's file
@@ -109,7 +251,7 @@ void runAppOnUserLogin(bool enable, const QString &appPath)
         // Every entry equal in content to the match goes.
         const LoginItem gone = *match;
         for (const LoginItem &item : items)
-            if (item.path == gone.path && item.hide == gone.hide)
+            if (item.enabled && item.path == gone.path && item.hide == gone.hide)
                 QFile::remove(item.file);
     }
 }

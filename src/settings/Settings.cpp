@@ -2,12 +2,14 @@
 // file and the Settings record.
 #include "settings/Settings.h"
 #include "base/Log.h"
+#include "base/StandardFolders.h"
 #include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
 
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QSettings>
 #include <atomic>
 #include <mutex>
@@ -101,7 +103,52 @@ void Settings::setObjectForKey(const QVariant &value, const QString &key)
     store.sync();
 }
 
-bool Settings::boolForKey(const QString &key) { return objectForKey(key).toBool(); }
+// Only true/false/1/0 are booleans: anything else (a hand-edited file, a value
+// written by another program) must not switch on a setting that deletes files.
+static std::optional<bool> readBool(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        if (value.toLongLong() == 0 || value.toLongLong() == 1)
+            return value.toLongLong() == 1;
+        return std::nullopt;
+    case QMetaType::QString: {
+        const QString text = value.toString().trimmed();
+        if (text == QLatin1String("true") || text == QLatin1String("1"))
+            return true;
+        if (text == QLatin1String("false") || text == QLatin1String("0"))
+            return false;
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+bool Settings::boolForKey(const QString &key)
+{
+    const QVariant value = objectForKey(key);
+    if (!value.isValid())
+        return false; // a key outside the table
+    if (const std::optional<bool> b = readBool(value))
+        return *b;
+    std::call_once(g_defaultsOnce, setupDefaultObjects);
+    const bool fallback = g_defaultObjects.value(key).toBool();
+    // Said once per key and run: the import reads these settings for every file.
+    static std::mutex loggedMutex;
+    static QSet<QString> logged;
+    std::lock_guard lock(loggedMutex);
+    if (!logged.contains(key)) {
+        logged.insert(key);
+        Log::f("The stored value of %@ is not a boolean; using its default %@", key, fallback ? "true" : "false");
+    }
+    return fallback;
+}
 void Settings::setBoolForKey(bool value, const QString &key) { setObjectForKey(value, key); }
 quint64 Settings::ULLForKey(const QString &key) { return objectForKey(key).toULongLong(); }
 void Settings::setULLForKey(quint64 value, const QString &key) { setObjectForKey(QVariant::fromValue<qulonglong>(value), key); }
@@ -183,8 +230,9 @@ void Settings::createCoreDataSettings(ManagedObjectContext *ctx)
     root->setName("root");
     QList<QByteArray> watched;
     if (auto downloads = host->downloadsDirectory())
-        watched << *downloads;
-    watched << QFile::encodeName(QDir::homePath()) + "/Mail Downloads";
+        if (auto clean = StandardFolders::cleanAbsolutePath(*downloads))
+            watched << *clean;
+    watched << StandardFolders::home() + "/Mail Downloads";
     for (const QByteArray &path : watched) {
         auto *dir = ctx->insertNew<Directory>();
         dir->setName(path);
@@ -196,7 +244,7 @@ void Settings::createCoreDataSettings(ManagedObjectContext *ctx)
     auto *exclusions = ctx->insertNew<Directory>();
     exclusions->setName("root");
     auto *support = ctx->insertNew<Directory>();
-    support->setName(host->applicationSupportDirectory());
+    support->setName(StandardFolders::cleanAbsolutePath(host->applicationSupportDirectory()).value_or(host->applicationSupportDirectory()));
     exclusions->addSubdirectoriesObject(support);
     g_coreDataSettings->setValueForKey(QVariant::fromValue(exclusions), kExclusionsDirectory);
 

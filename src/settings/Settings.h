@@ -92,4 +92,8 @@ private:
     Directory *m_exclusionsDirectory = nullptr;
 };
 
-inline constexpr const char *kDefaultSearchLocation = "https://search.rivulet.app/search/search.html#/s/mediafire/";
+#define RIVULET_SETTINGS_STR2(x) #x
+#define RIVULET_SETTINGS_STR(x) RIVULET_SETTINGS_STR2(x)
+// The music search page the program serves itself on loopback.
+inline constexpr const char *kDefaultSearchLocation =
+    "http://127.0.0.1:" RIVULET_SETTINGS_STR(RIVULET_SEARCH_PORT) "/search/search.html#/s/mediafire/";

@@ -1,127 +1,141 @@
 #include "ui/PreferencesWindow.h"
 #include "base/Log.h"
+#include "base/PathContainment.h"
 #include "hotkeys/Hotkey.h"
+#include "hotkeys/KeyboardLayoutWatcher.h"
+#include "hotkeys/VirtualKeys.h"
 #include "settings/LoginItems.h"
 #include "settings/Settings.h"
 #include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
-#include "base/PathContainment.h"
+#include "ui/FolderChooser.h"
 
 #include <QCheckBox>
-#include <QDir>
-#include <QFileDialog>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 const QString PreferencesWindow::kPlaySongsNotice = QStringLiteral(
     "Most web browsers play individual mp3 files after downloading by default, and this checkbox does not affect your browser's "
     "behavior. If you wish to prevent your browser from playing mp3s, you can disable it in your browser preferences; for example, in "
     "Safari, under General Preferences, deselect \"Open safe files after downloading.\"");
+const QString PreferencesWindow::kModifierNeeded = QStringLiteral("Hold Ctrl, Alt, Shift or Meta too");
 
 namespace {
 // The watcher is told of a new folder this much later.
 constexpr int kAlertDelegateDelayMs = 100;
+// How long the hotkey field shows why a key was refused.
+constexpr int kHotkeyNoticeMs = 3000;
+constexpr quint64 kAnyModifier = 0x20000 | 0x40000 | 0x80000 | 0x100000;
+constexpr int kVisibleFolderRows = 5;
+constexpr int kPathRole = Qt::UserRole;
+
+// Asks for the height of its whole content (a plain scroll area asks for a
+// small, fixed size), so the window opens showing everything when it fits.
+class ContentScrollArea : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override
+    {
+        const int frame = 2 * frameWidth();
+        return widget() ? widget()->sizeHint() + QSize(frame, frame) : QScrollArea::sizeHint();
+    }
+};
 }
 
 PreferencesWindow::PreferencesWindow(PreferencesHost *host, QWidget *parent) : TrackedWindow(parent), m_host(host)
 {
     setWindowTitle(tr("Rivulet Preferences"));
     setObjectName(QStringLiteral("PreferencesWindow"));
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 16, 20, 12);
+    auto *content = new QWidget;
+    auto *layout = new QVBoxLayout(content);
+    layout->addWidget(buildFolders(), 1); // only the folder list grows with the window
+    layout->addWidget(buildGeneral());
+    layout->addWidget(buildAfterDownload());
+    layout->addWidget(buildSearch());
 
-    auto *folders = new QGroupBox(tr("Watched folders"), this);
-    auto *foldersLayout = new QVBoxLayout(folders);
-    dirsTable = new QListWidget(folders);
-    dirsTable->setMinimumHeight(90);
-    foldersLayout->addWidget(dirsTable);
-    auto *buttons = new QHBoxLayout;
-    addDirButton = new QPushButton(QStringLiteral("+"), folders);
-    rmDirButton = new QPushButton(QStringLiteral("\u2212"), folders);
-    addDirButton->setToolTip(tr("Watch another folder"));
-    rmDirButton->setToolTip(tr("Stop watching the selected folder"));
-    for (QPushButton *b : {addDirButton, rmDirButton})
-        b->setFixedWidth(32);
-    buttons->addWidget(addDirButton);
-    buttons->addWidget(rmDirButton);
-    buttons->addStretch();
-    foldersLayout->addLayout(buttons);
-    layout->addWidget(folders);
+    // On a small or scaled screen the window is made smaller than its content: it scrolls.
+    m_scroll = new ContentScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setWidget(content);
+    m_scroll->setFocusPolicy(Qt::NoFocus);
 
-    auto *general = new QGroupBox(tr("After a download"), this);
-    auto *grid = new QGridLayout(general);
-    startAtLoginCheckbox = new QCheckBox(tr("Start Rivulet when I log in"), general);
-    deleteFilesCheckbox = new QCheckBox(tr("Move imported music files to the Trash"), general);
-    deleteArchiveContentsCheckbox = new QCheckBox(general);
-    deleteArchiveContentsText = new QLabel(tr("Also delete what was unpacked from mostly-music archives"), general);
-    unzipFilesCheckbox = new QCheckBox(tr("Unpack zip and rar archives"), general);
-    deleteZipsCheckbox = new QCheckBox(tr("Move mostly-music archives to the Trash after unpacking"), general);
-    playSongsCheckbox = new QCheckBox(tr("Play new music"), general);
-    ifStoppedCheckbox = new QCheckBox(tr("Only when nothing else is playing"), general);
-    growlNotificationsCheckbox = new QCheckBox(tr("Show a notification for new music"), general);
-    int row = 0;
-    grid->addWidget(startAtLoginCheckbox, row++, 0, 1, 3);
-    grid->addWidget(deleteFilesCheckbox, row++, 0, 1, 3);
-    grid->addWidget(deleteArchiveContentsCheckbox, row, 1);
-    grid->addWidget(deleteArchiveContentsText, row++, 2);
-    grid->addWidget(unzipFilesCheckbox, row++, 0, 1, 3);
-    grid->addWidget(deleteZipsCheckbox, row++, 1, 1, 2);
-    grid->addWidget(playSongsCheckbox, row++, 0, 1, 3);
-    grid->addWidget(ifStoppedCheckbox, row++, 1, 1, 2);
-    grid->addWidget(growlNotificationsCheckbox, row++, 0, 1, 3);
-    grid->setColumnMinimumWidth(0, 18);
-    grid->setColumnStretch(2, 1);
-    layout->addWidget(general);
-
-    auto *search = new QGroupBox(tr("Music search"), this);
-    auto *searchGrid = new QGridLayout(search);
-    useDownloadHotkeyCheckbox = new QCheckBox(tr("Open the search with the hotkey"), search);
-    downloadHotkeyTextField = new MouseDownTextField(search);
-    downloadHotkeyTextField->setObjectName(QStringLiteral("hotkeyField"));
-    downloadHotkeyTextField->setPlaceholderText(tr("Click, then press keys"));
-    downloadHotkeyTextField->setMaximumWidth(140);
-    searchLocationCheckbox = new QCheckBox(tr("Search at"), search);
-    searchLocationTextField = new QLineEdit(search);
-    searchGrid->addWidget(useDownloadHotkeyCheckbox, 0, 0);
-    searchGrid->addWidget(downloadHotkeyTextField, 0, 1);
-    searchGrid->addWidget(searchLocationCheckbox, 1, 0);
-    searchGrid->addWidget(searchLocationTextField, 1, 1);
-    layout->addWidget(search);
-
-    versionTextField = new QLabel(this);
+    m_bottomRow = new QWidget(this);
+    auto *bottom = new QHBoxLayout(m_bottomRow);
+    versionTextField = new QLabel(m_bottomRow);
     versionTextField->setObjectName(QStringLiteral("versionLabel"));
-    versionTextField->setAlignment(Qt::AlignRight);
-    QPalette grey = versionTextField->palette();
-    grey.setColor(QPalette::WindowText, grey.color(QPalette::Disabled, QPalette::WindowText));
-    versionTextField->setPalette(grey);
-    layout->addWidget(versionTextField);
+    versionTextField->setForegroundRole(QPalette::PlaceholderText); // quiet, in any palette
+    closeButton = new QPushButton(tr("&Close"), m_bottomRow);
+    bottom->addWidget(versionTextField);
+    bottom->addStretch();
+    bottom->addWidget(closeButton);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    outer->addWidget(m_scroll, 1);
+    outer->addWidget(m_bottomRow);
 
     for (QCheckBox *box : findChildren<QCheckBox *>())
         connect(box, &QCheckBox::clicked, this, [this, box] { checkBoxClicked(box); });
     connect(addDirButton, &QPushButton::clicked, this, &PreferencesWindow::addDirClicked);
     connect(rmDirButton, &QPushButton::clicked, this, &PreferencesWindow::rmDirClicked);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(searchLocationTextField, &QLineEdit::editingFinished, this, [this] {
         if (searchLocationTextField->isEnabled())
             setSearchLocationString(searchLocationTextField->text());
     });
+    m_hotkeyNoticeTimer = new QTimer(this);
+    m_hotkeyNoticeTimer->setSingleShot(true);
+    m_hotkeyNoticeTimer->setInterval(kHotkeyNoticeMs);
+    connect(m_hotkeyNoticeTimer, &QTimer::timeout, this, &PreferencesWindow::showStoredHotkey);
+    // The hotkey's key is named in the layout in use: a switch of layouts names it again.
+    connect(new KeyboardLayoutWatcher(this), &KeyboardLayoutWatcher::layoutChanged, this, [this] {
+        if (!m_hotkeyNoticeTimer->isActive())
+            showStoredHotkey();
+    });
     setUI();
-    setFixedWidth(sizeHint().width());
+}
+
+QSize PreferencesWindow::sizeHint() const
+{
+    // The folder list asks for a few rows; the user can make the window taller for more.
+    const int rowHeight = dirsTable->fontMetrics().height() + 6;
+    const int listHeight = dirsTable->header()->sizeHint().height() + kVisibleFolderRows * rowHeight + 2 * dirsTable->frameWidth();
+    const QSize content = m_scroll->sizeHint() - QSize(0, qMax(0, dirsTable->sizeHint().height() - listHeight));
+    const QSize bottom = m_bottomRow->sizeHint();
+    return {qMax(content.width(), bottom.width()), content.height() + bottom.height()};
 }
 
 void PreferencesWindow::setArchiveContentsTextEnabled(bool enabled)
 {
-    QPalette p = deleteArchiveContentsText->palette();
-    p.setColor(QPalette::WindowText, palette().color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    deleteArchiveContentsText->setPalette(p);
+    // A disabled label is drawn in the palette's disabled text colour, whatever the palette.
+    deleteArchiveContentsText->setEnabled(enabled);
+}
+
+bool PreferencesWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == deleteArchiveContentsText && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton && deleteArchiveContentsCheckbox->isEnabled()) {
+        deleteArchiveContentsCheckbox->click();
+        return true;
+    }
+    return TrackedWindow::eventFilter(watched, event);
+}
+
+void PreferencesWindow::showStoredHotkey()
+{
+    downloadHotkeyTextField->setText(Hotkey::hotkeyWithLongLong(Settings::downloadHotkey()).stringValue().value_or(QString()));
 }
 
 void PreferencesWindow::setUI()
@@ -139,7 +153,7 @@ void PreferencesWindow::setUI()
     ifStoppedCheckbox->setChecked(Settings::ifStopped());
     ifStoppedCheckbox->setEnabled(Settings::playSongs());
     useDownloadHotkeyCheckbox->setChecked(Settings::useDownloadHotkey());
-    downloadHotkeyTextField->setText(Hotkey::hotkeyWithLongLong(Settings::downloadHotkey()).stringValue().value_or(QString()));
+    showStoredHotkey();
     growlNotificationsCheckbox->setChecked(Settings::growlNotifications());
     const bool custom = Settings::searchLocation() != QString::fromLatin1(kDefaultSearchLocation);
     searchLocationCheckbox->setChecked(custom);
@@ -204,8 +218,16 @@ void PreferencesWindow::saveStore()
 void PreferencesWindow::reloadTable()
 {
     dirsTable->clear();
-    for (int row = 0; row < numberOfRowsInTableView(); ++row)
-        dirsTable->addItem(tableViewObjectValue(row));
+    Directory *root = Settings::rootDirectory();
+    const auto sorted = root ? root->sortedSubdirectories() : std::vector<Directory *>();
+    for (int row = 0; row < numberOfRowsInTableView() && size_t(row) < sorted.size(); ++row) {
+        // Name first, then where it is: two folders of the same name stay apart.
+        const QByteArray path = sorted[size_t(row)]->name();
+        auto *item = new QTreeWidgetItem(dirsTable, {tableViewObjectValue(row), FolderPaths::displayPath(path)});
+        item->setData(0, kPathRole, path);
+        item->setToolTip(1, QFile::decodeName(path));
+    }
+    rmDirButton->setEnabled(false);
 }
 
 int PreferencesWindow::numberOfRowsInTableView() const
@@ -224,9 +246,12 @@ QString PreferencesWindow::tableViewObjectValue(int row) const
 void PreferencesWindow::addDirClicked()
 {
     Log::f("addDirClicked");
-    auto *panel = new QFileDialog(this);
-    panel->setFileMode(QFileDialog::Directory);
-    panel->setOption(QFileDialog::ShowDirsOnly);
+    auto *panel = new FolderChooser(this, [this](const QString &chosen, QWidget *chooser) {
+        if (FolderPaths::insideHome(chosen))
+            return true;
+        alert(QStringLiteral("Sorry, you can't add this directory"), QStringLiteral("Rivulet only works for folders contained in your home directory."), chooser);
+        return false;
+    });
     panel->setWindowModality(Qt::WindowModal);
     connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
         openPanelDidEnd(panel->selectedFiles(), result == QDialog::Accepted);
@@ -239,15 +264,18 @@ void PreferencesWindow::openPanelDidEnd(const QStringList &chosen, bool accepted
 {
     if (!accepted || chosen.isEmpty())
         return;
-    const QByteArray path = QFile::encodeName(QDir::cleanPath(chosen.first()));
-    const QByteArray home = QFile::encodeName(QDir::homePath());
-    if (path != home && !path.startsWith(home + '/')) {
+    const std::optional<QByteArray> path = FolderPaths::insideHome(chosen.first());
+    if (!path) {
         alert(QStringLiteral("Sorry, you can't add this directory"), QStringLiteral("Rivulet only works for folders contained in your home directory."));
         return;
     }
     Directory *root = Settings::rootDirectory();
-    if (root && root->addSubdirectoryNamed(path, true)) {
-        if (Directory *added = root->findSubdirectory(path))
+    Directory *added = nullptr;
+    if (root && root->addSubdirectoryNamed(*path, true, &added)) {
+        // The new folder's own record starts scanning from now: what is in it
+        // already is the user's, not a download. (findSubdirectory would name
+        // an enclosing watched folder instead.)
+        if (added)
             added->setLastScanTime(dateNow());
         saveStore();
         if (ManagedObjectContext *ctx = m_host->managedObjectContext())
@@ -260,11 +288,14 @@ void PreferencesWindow::openPanelDidEnd(const QStringList &chosen, bool accepted
 void PreferencesWindow::rmDirClicked()
 {
     Log::f("rmDirClicked");
-    const int row = dirsTable->currentRow();
     Directory *root = Settings::rootDirectory();
-    if (!root || row < 0 || !dirsTable->currentItem() || row >= numberOfRowsInTableView())
+    QList<QByteArray> chosen;
+    for (QTreeWidgetItem *item : dirsTable->selectedItems())
+        chosen << item->data(0, kPathRole).toByteArray();
+    if (!root || chosen.isEmpty())
         return;
-    root->deleteSubdirectoryAtIndex(row);
+    for (const QByteArray &path : std::as_const(chosen))
+        root->deleteSubdirectoryNamed(path, true);
     saveStore();
     if (ManagedObjectContext *ctx = m_host->managedObjectContext())
         ctx->refreshObject(root, true);
@@ -282,9 +313,9 @@ void PreferencesWindow::showPlaySongsWarning()
     alert(QStringLiteral("Informational Notice"), kPlaySongsNotice);
 }
 
-void PreferencesWindow::alert(const QString &title, const QString &text)
+void PreferencesWindow::alert(const QString &title, const QString &text, QWidget *over)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Rivulet"), title, QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Rivulet"), title, QMessageBox::NoButton, over ? over : this);
     box.setInformativeText(text);
     box.addButton(tr("Dismiss"), QMessageBox::AcceptRole);
     box.setWindowModality(Qt::ApplicationModal);
@@ -304,6 +335,15 @@ void PreferencesWindow::setSearchLocationString(const QString &location)
 
 void PreferencesWindow::hotkeySelected(quint16 keycode, quint64 modifiers)
 {
+    // A bare key grabbed for the whole desktop would be taken from every
+    // program: only F1 to F24 may go without a modifier.
+    if (!(modifiers & kAnyModifier) && !isFunctionKey(keycode)) {
+        Log::f("keycode:%i without a modifier refused as a hotkey", int(keycode));
+        downloadHotkeyTextField->setText(kModifierNeeded);
+        m_hotkeyNoticeTimer->start();
+        return;
+    }
+    m_hotkeyNoticeTimer->stop();
     const Hotkey hotkey = Hotkey::hotkeyWithKeycode(keycode, modifiers);
     const QString text = hotkey.stringValue().value_or(QString());
     Log::f("keycode:%i modifiers:%i string:%@", int(keycode), int(qint32(quint32(modifiers))), text);

@@ -10,8 +10,10 @@ class ManagedObjectContext;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
+class QScrollArea;
+class QTimer;
+class QTreeWidget;
 
 // What the window needs of the application controller.
 class PreferencesHost {
@@ -26,6 +28,8 @@ class PreferencesWindow : public TrackedWindow, public HotkeyCaptureTarget {
     Q_OBJECT
 public:
     static const QString kPlaySongsNotice;
+    // Shown in the hotkey field when a key without a modifier was pressed.
+    static const QString kModifierNeeded;
 
     explicit PreferencesWindow(PreferencesHost *host, QWidget *parent = nullptr);
     void setUI();
@@ -33,34 +37,45 @@ public:
     void addDirClicked();
     // The folder chooser ended: the chosen folder is added when accepted and inside home.
     void openPanelDidEnd(const QStringList &chosen, bool accepted);
+    // Removes every selected folder; nothing without a selection.
     void rmDirClicked();
     int numberOfRowsInTableView() const;
     QString tableViewObjectValue(int row) const;
     void runAppOnUserLogin(bool enable);
     void showPlaySongsWarning();
-    void alert(const QString &title, const QString &text);
+    void alert(const QString &title, const QString &text, QWidget *over = nullptr);
     QString searchLocationString() const;
     void setSearchLocationString(const QString &location);
 
     QWidget *captureWindow() const override { return const_cast<PreferencesWindow *>(this); }
     void hotkeySelected(quint16 keycode, quint64 modifiers) override;
+    QSize sizeHint() const override;
 
     // Controls, for the tests and the window's own layout.
-    QListWidget *dirsTable;
+    QTreeWidget *dirsTable;
     QCheckBox *startAtLoginCheckbox, *deleteFilesCheckbox, *deleteArchiveContentsCheckbox, *unzipFilesCheckbox, *deleteZipsCheckbox;
     QCheckBox *playSongsCheckbox, *ifStoppedCheckbox, *useDownloadHotkeyCheckbox, *growlNotificationsCheckbox, *searchLocationCheckbox;
     QLabel *deleteArchiveContentsText;
     MouseDownTextField *downloadHotkeyTextField;
     QLineEdit *searchLocationTextField;
     QLabel *versionTextField;
-    QPushButton *addDirButton, *rmDirButton;
+    QPushButton *addDirButton, *rmDirButton, *closeButton;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    QWidget *buildFolders();
+    QWidget *buildGeneral();
+    QWidget *buildAfterDownload();
+    QWidget *buildSearch();
     void reloadTable();
     void saveStore();
+    void showStoredHotkey();
     void setArchiveContentsTextEnabled(bool enabled);
     PreferencesHost *m_host;
+    QScrollArea *m_scroll = nullptr;
+    QWidget *m_bottomRow = nullptr;
+    QTimer *m_hotkeyNoticeTimer = nullptr;
 };

@@ -2,6 +2,7 @@
 #include "base/Log.h"
 #include "settings/Settings.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -46,13 +47,36 @@ void StartupWindow::buttonClicked()
     m_sheet->addButton(tr("No"), QMessageBox::NoRole);
     m_sheet->setDefaultButton(yes);
     m_sheet->setWindowModality(Qt::WindowModal);
+    m_sheet->installEventFilter(this);
+    m_sheetCancelled = false;
     connect(m_sheet, &QMessageBox::finished, this, [this, yes] {
+        const bool cancelled = m_sheetCancelled || !m_sheet->clickedButton();
         const int code = m_sheet->clickedButton() == yes ? 1 : 0;
         m_sheet->deleteLater();
         m_sheet = nullptr;
-        alertDidEnd(code);
+        if (cancelled)
+            Log::f("first-run question closed without an answer");
+        else
+            alertDidEnd(code);
     });
     m_sheet->open();
+}
+
+bool StartupWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Escape, or closing the question's window, is no "No": the question goes
+    // away and nothing is recorded, as Cancel would do.
+    if (watched == m_sheet && m_sheet) {
+        const bool escape = event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape;
+        if (escape || event->type() == QEvent::Close) {
+            m_sheetCancelled = true;
+            if (escape) {
+                m_sheet->done(QDialog::Rejected);
+                return true;
+            }
+        }
+    }
+    return TrackedWindow::eventFilter(watched, event);
 }
 
 void StartupWindow::alertDidEnd(int returnCode)

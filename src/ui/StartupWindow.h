@@ -17,7 +17,11 @@ public:
     void alertDidEnd(int returnCode);
     QMessageBox *sheet() const { return m_sheet; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    bool m_sheetCancelled = false;
     std::function<void(bool)> m_answered;
     QMessageBox *m_sheet = nullptr;
 };

@@ -1,6 +1,7 @@
 #pragma once
-// The About window and the preferences window's frame. Each tells when it
-// closes, so the controller can empty its window slot and end a modal run.
+// The About window and the frame of the program's windows. Each tells when
+// it closes, so the controller can empty its window slot and end a modal
+// run; each closes with Escape and Ctrl+W.
 #include <QWidget>
 
 class TrackedWindow : public QWidget {

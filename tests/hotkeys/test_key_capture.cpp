@@ -1,5 +1,6 @@
 // Choosing the hotkey by pressing it: real key and mouse events from
-// xdotool through the application's one event hook, on the X server.
+// xdotool through the application's one event hook, on the X server;
+// Escape cancels, and the keyboard alone can start a capture.
 #include "TestSupport.h"
 #include "hotkeys/KeyDownApplication.h"
 #include <QProcess>
@@ -94,6 +95,41 @@ private slots:
         xdotool({QStringLiteral("type"), QStringLiteral("abc")});
         QTRY_COMPARE(window->other->text(), QStringLiteral("abc"));
         QCOMPARE(window->selected.size(), 2);
+    }
+
+    void escapeCancelsAndReachesNobody()
+    {
+        clickOn(window->field);
+        QVERIFY(KeyDownApplication::targetTextFieldSelected());
+        LogCapture log;
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QTRY_VERIFY(!KeyDownApplication::targetTextFieldSelected());
+        QCOMPARE(window->selected.size(), 2); // no hotkey chosen: plain Escape is no global hotkey
+        QVERIFY(log.contains(QStringLiteral("Hotkey capture cancelled")));
+        QVERIFY(!window->field->hasFocus());
+        // With a modifier, Escape is a key like any other.
+        clickOn(window->field);
+        xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl")});
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl")});
+        QTRY_COMPARE(window->selected.size(), 3);
+        QCOMPARE(window->selected[2].first, quint16(53));
+    }
+
+    void theKeyboardAloneStartsACapture()
+    {
+        window->field->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(window->field->hasFocus());
+        QVERIFY(!KeyDownApplication::targetTextFieldSelected()); // focus alone arms nothing
+        xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+        QTRY_VERIFY(KeyDownApplication::targetTextFieldSelected());
+        QCOMPARE(window->selected.size(), 3); // Return started it and is not the hotkey
+        xdotool({QStringLiteral("keydown"), QStringLiteral("alt")});
+        xdotool({QStringLiteral("key"), QStringLiteral("k")});
+        xdotool({QStringLiteral("keyup"), QStringLiteral("alt")});
+        QTRY_COMPARE(window->selected.size(), 4);
+        QCOMPARE(window->selected[3].first, quint16(40)); // K
+        QCOMPARE(window->selected[3].second & 0x1E0000, quint64(0x80000));
     }
 };
 

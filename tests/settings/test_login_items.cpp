@@ -1,7 +1,11 @@
 // Starting at login through the autostart folder: this program's entry
-// comes and goes, other programs' entries are never touched.
+// comes and goes, other programs' entries are never touched, an entry the
+// desktop switched off counts as off, and the written entry really starts the
+// program through the desktop's own launchers, whatever its path holds.
 #include "TestSupport.h"
 #include "settings/LoginItems.h"
+#include <QProcess>
+#include <QStandardPaths>
 
 namespace {
 const QString kApp = QStringLiteral("/opt/Rivulet Player/bin/rivulet");
@@ -70,6 +74,79 @@ private slots:
         QVERIFY(!QFile::exists(folder + QStringLiteral("/c.desktop")));
         LoginItems::runAppOnUserLogin(false, kApp);
         QVERIFY(!QFile::exists(folder + QStringLiteral("/a.desktop")) && !QFile::exists(folder + QStringLiteral("/b.desktop")));
+    }
+
+    void switchedOffEntriesCountAsOffAndComeBackOn_data()
+    {
+        QTest::addColumn<QString>("switchedOff");
+        QTest::newRow("Hidden") << QStringLiteral("Hidden=true");
+        QTest::newRow("GNOME") << QStringLiteral("X-GNOME-Autostart-enabled=false");
+    }
+    void switchedOffEntriesCountAsOffAndComeBackOn()
+    {
+        QFETCH(QString, switchedOff);
+        TempHome home;
+        const QString folder = LoginItems::autostartFolder();
+        QDir().mkpath(folder);
+        const QString file = folder + QStringLiteral("/rivulet.desktop");
+        // What a desktop's settings leave when the user switches the entry off there.
+        const QString exec = QStringLiteral("\"/opt/Rivulet Player/bin/rivulet\"");
+        QVERIFY(writeFile(file, entry(exec, QStringLiteral("X-Rivulet-Hide=true\n%1\nX-GNOME-Autostart-Delay=5\n").arg(switchedOff)).toUtf8()));
+        QCOMPARE(LoginItems::list().size(), 1);
+        QVERIFY(!LoginItems::list()[0].enabled);
+
+        LogCapture log;
+        LoginItems::runAppOnUserLogin(false, kApp); // off already: nothing to do
+        QVERIFY(!log.contains(QStringLiteral("Found app in login items")));
+        QVERIFY(QFile::exists(file));
+
+        LoginItems::runAppOnUserLogin(true, kApp);
+        const QList<LoginItem> items = LoginItems::list();
+        QCOMPARE(items.size(), 1); // the same entry, switched on; no second one
+        QVERIFY(items[0].enabled);
+        QCOMPARE(items[0].path, kApp);
+        const QByteArray text = readAll(file);
+        QVERIFY(!text.contains(switchedOff.toUtf8()));
+        QVERIFY(text.contains("X-GNOME-Autostart-Delay=5")); // the rest stays as the desktop left it
+        log.clear();
+        LoginItems::runAppOnUserLogin(true, kApp);
+        QCOMPARE(log.lines(), QStringList{QStringLiteral("Found app in login items")});
+    }
+
+    // The program's path holds what the two levels of desktop-entry escaping
+    // deal with; GLib's launcher (the one GNOME's session starts autostart
+    // entries with) must start it from the written entry.
+    void writtenEntryStartsTheProgram_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("spaces") << QStringLiteral("My Apps");
+        QTest::newRow("quote, backquote, dollar, backslash") << QStringLiteral("a \"q\" `t` $HOME \\b");
+        QTest::newRow("percent") << QStringLiteral("100%u %%");
+        QTest::newRow("all") << QStringLiteral("Apps 100%u \"q\" `t` $HOME \\b");
+    }
+    void writtenEntryStartsTheProgram()
+    {
+        QFETCH(QString, folder);
+        if (QStandardPaths::findExecutable(QStringLiteral("gio")).isEmpty())
+            QFAIL("gio is not installed (scripts/packages.d/prefs.list)");
+        TempHome home;
+        const QString dir = home.path(folder);
+        QVERIFY(QDir().mkpath(dir));
+        const QString program = dir + QStringLiteral("/rivulet %f $x");
+        const QString marker = home.path(QStringLiteral("started"));
+        QVERIFY(writeFile(program, "#!/bin/sh\necho \"$#\" >\"$RIVULET_TEST_MARKER\"\n"));
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("RIVULET_TEST_MARKER", QFile::encodeName(marker));
+
+        LoginItems::runAppOnUserLogin(true, program);
+        const QList<LoginItem> items = LoginItems::list();
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items[0].path, program); // read back as written
+        QProcess run;
+        run.start(QStringLiteral("gio"), {QStringLiteral("launch"), items[0].file});
+        QVERIFY(run.waitForFinished(10000));
+        QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(marker), run.readAllStandardError().constData(), 5000);
+        QCOMPARE(readAll(marker).trimmed(), QByteArray("0")); // started with no arguments
     }
 };
 

@@ -1,17 +1,23 @@
 // The preferences window with real widgets (offscreen): the states of a
 // fresh installation, the checkbox rules written at once, watched folders
-// added and removed with the watcher following, and a new hotkey stored.
+// added (a nested one starting from now) and the selected ones removed with
+// the watcher following, the folder chooser, a new hotkey stored (a bare key
+// refused), and the ways to close the windows, by keyboard included.
 #include "TestSupport.h"
 #include "../app/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
 #include "store/Directory.h"
+#include "ui/FolderChooser.h"
 #include "ui/PreferencesWindow.h"
+#include "ui/Windows.h"
 #include <QApplication>
 #include <QCheckBox>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QPushButton>
+#include <QTreeWidget>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTimer>
@@ -38,6 +44,23 @@ QVariant stored(const QString &key)
     return QSettings(Settings::preferencesFilePath(), QSettings::IniFormat).value(key);
 }
 
+QStringList rows(PreferencesWindow *w, int column = 0)
+{
+    QStringList texts;
+    for (int i = 0; i < w->dirsTable->topLevelItemCount(); ++i)
+        texts << w->dirsTable->topLevelItem(i)->text(column);
+    return texts;
+}
+
+void selectOnly(PreferencesWindow *w, QList<int> chosen, int current)
+{
+    w->dirsTable->clearSelection();
+    for (int row : chosen)
+        w->dirsTable->topLevelItem(row)->setSelected(true);
+    // The current row (where the keyboard is) without selecting it, as Tab or Ctrl+click leave it.
+    w->dirsTable->selectionModel()->setCurrentIndex(w->dirsTable->model()->index(current, 0), QItemSelectionModel::NoUpdate);
+}
+
 QList<QByteArray> watched(Rivulet_AppDelegate &app)
 {
     QList<QByteArray> names;
@@ -62,7 +85,7 @@ private slots:
         QVERIFY(!w->startAtLoginCheckbox->isChecked());
         QVERIFY(!w->deleteFilesCheckbox->isChecked());
         QVERIFY(!w->deleteArchiveContentsCheckbox->isChecked() && !w->deleteArchiveContentsCheckbox->isEnabled());
-        QCOMPARE(w->deleteArchiveContentsText->palette().color(QPalette::WindowText), w->palette().color(QPalette::Disabled, QPalette::WindowText));
+        QVERIFY(!w->deleteArchiveContentsText->isEnabled()); // drawn in the palette's disabled colour
         QVERIFY(w->unzipFilesCheckbox->isChecked());
         QVERIFY(!w->deleteZipsCheckbox->isChecked() && w->deleteZipsCheckbox->isEnabled());
         QVERIFY(!w->playSongsCheckbox->isChecked());
@@ -72,9 +95,9 @@ private slots:
         QVERIFY(w->growlNotificationsCheckbox->isChecked());
         QVERIFY(!w->searchLocationCheckbox->isChecked() && !w->searchLocationTextField->isEnabled());
         QCOMPARE(w->versionTextField->text(), QStringLiteral("v" RIVULET_VERSION));
-        QCOMPARE(w->dirsTable->count(), 2);
-        QCOMPARE(w->dirsTable->item(0)->text(), QStringLiteral("Downloads"));
-        QCOMPARE(w->dirsTable->item(1)->text(), QStringLiteral("Mail Downloads"));
+        QCOMPARE(rows(w), (QStringList{QStringLiteral("Downloads"), QStringLiteral("Mail Downloads")}));
+        QCOMPARE(rows(w, 1), (QStringList{QStringLiteral("~/Downloads"), QStringLiteral("~/Mail Downloads")}));
+        QVERIFY(!w->rmDirButton->isEnabled()); // nothing selected
     }
 
     void checkboxRulesAreWrittenAtOnce()
@@ -135,31 +158,170 @@ private slots:
         AlertCatcher alerts;
         const QString music = home.path(QStringLiteral("Music Inbox"));
         QDir().mkpath(music);
-        w->openPanelDidEnd({music}, true);
-        QCOMPARE(w->dirsTable->count(), 2);
-        QCOMPARE(w->dirsTable->item(0)->text(), QStringLiteral("Mail Downloads"));
-        QCOMPARE(w->dirsTable->item(1)->text(), QStringLiteral("Music Inbox"));
+        w->openPanelDidEnd({music + QStringLiteral("/")}, true); // stored clean
+        QCOMPARE(rows(w), (QStringList{QStringLiteral("Mail Downloads"), QStringLiteral("Music Inbox")}));
         QTRY_VERIFY(watched(app).contains(QFile::encodeName(music)));
         QVERIFY(Settings::rootDirectory()->findSubdirectory(QFile::encodeName(music))->lastScanTime().has_value());
 
         // Outside home, and a sibling whose name only starts like home's, are refused.
         w->openPanelDidEnd({QStringLiteral("/tmp")}, true);
         w->openPanelDidEnd({home.home + QStringLiteral("-other")}, true);
-        QTRY_COMPARE(alerts.seen.size(), 2);
+        w->openPanelDidEnd({home.home + QStringLiteral("/../x")}, true);
+        QTRY_COMPARE(alerts.seen.size(), 3);
         QCOMPARE(alerts.seen[0], QStringLiteral("Sorry, you can't add this directory|Rivulet only works for folders contained in your home directory."));
-        QCOMPARE(w->dirsTable->count(), 2);
+        QCOMPARE(w->dirsTable->topLevelItemCount(), 2);
         w->openPanelDidEnd({home.home}, false); // cancelled
-        QCOMPARE(w->dirsTable->count(), 2);
+        QCOMPARE(w->dirsTable->topLevelItemCount(), 2);
 
         LogCapture log;
-        w->dirsTable->setCurrentRow(-1);
+        w->dirsTable->clearSelection();
         w->rmDirClicked();
         QCOMPARE(log.lines(), QStringList{QStringLiteral("rmDirClicked")});
-        w->dirsTable->setCurrentRow(1);
+        selectOnly(w, {1}, 1);
+        QVERIFY(w->rmDirButton->isEnabled());
         w->rmDirClicked();
-        QCOMPARE(w->dirsTable->count(), 1);
+        QCOMPARE(rows(w), QStringList{QStringLiteral("Mail Downloads")});
         QTRY_VERIFY(!watched(app).contains(QFile::encodeName(music)));
         QTRY_VERIFY(app.directoryDiffer()->watching());
+    }
+
+    void aNestedFolderStartsFromNow()
+    {
+        StartedApp started;
+        PreferencesWindow *w = started.app->preferencesWC();
+        // A folder inside the watched "Mail Downloads", already holding the user's music.
+        const QByteArray nested = started.home.bytes(QStringLiteral("Mail Downloads/Albums"));
+        QDir().mkpath(QFile::decodeName(nested));
+        const auto before = dateNow();
+        w->openPanelDidEnd({QFile::decodeName(nested)}, true);
+        Directory *added = Settings::rootDirectory()->findSubdirectoryNamed(nested, true);
+        QVERIFY(added);
+        // Its own record starts from now, so nothing already in it counts as new.
+        QVERIFY(added->lastScanTime().has_value());
+        QVERIFY(*added->lastScanTime() >= before);
+    }
+
+    void removeTakesTheSelectionNotTheCurrentRow()
+    {
+        StartedApp started;
+        PreferencesWindow *w = started.app->preferencesWC();
+        for (const QString &name : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) {
+            QDir().mkpath(started.home.path(name));
+            w->openPanelDidEnd({started.home.path(name)}, true);
+        }
+        QCOMPARE(rows(w), (QStringList{QStringLiteral("Mail Downloads"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+        // The keyboard is on "c"; "a" and "b" are selected.
+        selectOnly(w, {1, 2}, 3);
+        w->rmDirClicked();
+        QCOMPARE(rows(w), (QStringList{QStringLiteral("Mail Downloads"), QStringLiteral("c")}));
+        // Ctrl+click took the selection away again: the current row stays, nothing goes.
+        selectOnly(w, {}, 1);
+        QVERIFY(!w->rmDirButton->isEnabled());
+        w->rmDirClicked();
+        QCOMPARE(rows(w), (QStringList{QStringLiteral("Mail Downloads"), QStringLiteral("c")}));
+    }
+
+    void foldersOfOneNameAreToldApartAndTheChooserStaysOnRefusal()
+    {
+        StartedApp started;
+        PreferencesWindow *w = started.app->preferencesWC();
+        for (const QString &name : {QStringLiteral("a/Downloads"), QStringLiteral("b/Downloads")}) {
+            QDir().mkpath(started.home.path(name));
+            w->openPanelDidEnd({started.home.path(name)}, true);
+        }
+        QCOMPARE(rows(w), (QStringList{QStringLiteral("Mail Downloads"), QStringLiteral("Downloads"), QStringLiteral("Downloads")}));
+        QCOMPARE(rows(w, 1), (QStringList{QStringLiteral("~/Mail Downloads"), QStringLiteral("~/a/Downloads"), QStringLiteral("~/b/Downloads")}));
+
+        w->show();
+        w->addDirClicked();
+        auto *chooser = w->findChild<FolderChooser *>();
+        QVERIFY(chooser);
+        QTRY_VERIFY(chooser->isVisible());
+        QCOMPARE(chooser->windowTitle(), QStringLiteral("Choose a Folder to Watch"));
+        QCOMPARE(chooser->directory().absolutePath(), started.home.home); // not the working folder
+        {
+            AlertCatcher alerts;
+            chooser->setDirectory(QStringLiteral("/tmp"));
+            chooser->accept();
+            QTRY_COMPARE(alerts.seen.size(), 1);
+            QCOMPARE(alerts.seen[0], QStringLiteral("Sorry, you can't add this directory|Rivulet only works for folders contained in your home directory."));
+        }
+        QVERIFY(chooser->isVisible()); // still open, where the user was
+        QCOMPARE(chooser->directory().absolutePath(), QStringLiteral("/tmp"));
+        const QString inbox = started.home.path(QStringLiteral("Inbox"));
+        QDir().mkpath(inbox);
+        chooser->setDirectory(inbox);
+        chooser->accept();
+        QTRY_VERIFY(rows(w).contains(QStringLiteral("Inbox")));
+        w->close();
+    }
+
+    void windowsCloseByKeyboardAndButton()
+    {
+        StartedApp started;
+        PreferencesWindow *w = started.app->preferencesWC();
+        AboutWindow about;
+        for (QWidget *window : {static_cast<QWidget *>(w), static_cast<QWidget *>(&about)}) {
+            for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+                window->show();
+                window->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(window));
+                QTest::keySequence(window, keys);
+                QTRY_VERIFY2(!window->isVisible(), qPrintable(window->objectName() + QLatin1Char(' ') + keys.toString()));
+            }
+            window->show();
+            QPushButton *close = nullptr;
+            for (QPushButton *b : window->findChildren<QPushButton *>())
+                if (b->text().remove(QLatin1Char('&')) == QLatin1String("Close"))
+                    close = b;
+            QVERIFY(close);
+            close->click();
+            QVERIFY(!window->isVisible());
+        }
+    }
+
+    void theArchiveLabelTogglesItsCheckbox()
+    {
+        StartedApp started;
+        PreferencesWindow *w = started.app->preferencesWC();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QTest::mouseClick(w->deleteArchiveContentsText, Qt::LeftButton); // disabled while DeleteFiles is off
+        QCOMPARE(Settings::deleteArchiveContents(), false);
+        w->deleteFilesCheckbox->click();
+        QTest::mouseClick(w->deleteArchiveContentsText, Qt::LeftButton);
+        QCOMPARE(Settings::deleteArchiveContents(), true);
+        QVERIFY(w->deleteArchiveContentsCheckbox->isChecked());
+        QTest::mouseClick(w->deleteArchiveContentsText, Qt::LeftButton);
+        QCOMPARE(Settings::deleteArchiveContents(), false);
+        w->close();
+    }
+
+    void everyControlHasAKeyboardPathAndAName()
+    {
+        StartedApp started;
+        PreferencesWindow *w = started.app->preferencesWC();
+        w->deleteFilesCheckbox->click(); // every control enabled
+        w->searchLocationCheckbox->click();
+        w->dirsTable->topLevelItem(0)->setSelected(true);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QSet<QWidget *> chain;
+        QWidget *start = w->dirsTable;
+        for (QWidget *at = start->nextInFocusChain(); at != start; at = at->nextInFocusChain())
+            chain.insert(at);
+        chain.insert(start);
+        QList<QWidget *> controls{w->dirsTable, w->addDirButton, w->rmDirButton, w->downloadHotkeyTextField, w->searchLocationTextField, w->closeButton};
+        for (QCheckBox *box : w->findChildren<QCheckBox *>())
+            controls << box;
+        for (QWidget *c : controls) {
+            QVERIFY2(chain.contains(c) && (c->focusPolicy() & Qt::TabFocus), qPrintable(c->metaObject()->className() + c->accessibleName()));
+            const auto *button = qobject_cast<QAbstractButton *>(c);
+            const QString name = button && !button->text().isEmpty() ? button->text() : c->accessibleName();
+            QVERIFY2(!name.isEmpty(), c->metaObject()->className());
+        }
+        QCOMPARE(w->windowTitle(), QStringLiteral("Rivulet Preferences"));
+        w->close();
     }
 
     void newHotkeyIsStoredShownAndRegistered()
@@ -180,6 +342,25 @@ private slots:
         QCOMPARE(Settings::downloadHotkey(), quint64(12) + (quint64(0x100000) << 24));
         w->useDownloadHotkeyCheckbox->click();
         QVERIFY(log.contains(QStringLiteral("Register hotkey with keycode:12 modifierFlags:1048576")));
+    }
+
+    void aBareKeyIsRefusedButFunctionKeysAreNot()
+    {
+        StartedApp started;
+        PreferencesWindow *w = started.app->preferencesWC();
+        LogCapture log;
+        w->hotkeySelected(40, 0); // K alone would be taken from every program
+        QVERIFY(stored(QStringLiteral("DownloadHotkey")).isNull());
+        QCOMPARE(w->downloadHotkeyTextField->text(), PreferencesWindow::kModifierNeeded);
+        QVERIFY(!log.contains(QStringLiteral("Register hotkey")));
+        w->hotkeySelected(53, 0x10000 | 0x100); // Escape with Caps Lock and a device bit only
+        QVERIFY(stored(QStringLiteral("DownloadHotkey")).isNull());
+        w->hotkeySelected(96, 0); // F5
+        QCOMPARE(Settings::downloadHotkey(), quint64(96));
+        w->hotkeySelected(0x100 + 202, 0); // F24, which has no virtual key code
+        QCOMPARE(Settings::downloadHotkey(), quint64(0x100 + 202));
+        w->hotkeySelected(40, 0x20000); // Shift+K
+        QCOMPARE(Settings::downloadHotkey(), quint64(40) + (quint64(0x20000) << 24));
     }
 };
 
