@@ -222,10 +222,8 @@ void Rivulet_AppDelegate::importMusicFile(const QByteArray &path)
 
 void Rivulet_AppDelegate::directoryDifferIdle(DirectoryDiffer *differ)
 {
-    for (const QByteArray &path : ITunesManager::sharedManager()->dueRetries()) {
-        Log::f("Offering %@ to %@ again", path, kMusicLibraryName);
+    for (const QByteArray &path : ITunesManager::sharedManager()->dueRetries())
         directoryDifferFileAddedOrUpdated(differ, path);
-    }
 }
 
 int Rivulet_AppDelegate::importBatch(QList<QByteArray> paths, const QByteArray &within)

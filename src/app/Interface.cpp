@@ -6,6 +6,7 @@
 #include "ui/MenuView.h"
 #include "ui/SearchAddress.h"
 #include "ui/SearchField.h"
+#include "ui/SearchPageServer.h"
 #include "ui/StartupWindow.h"
 #include "ui/StatusItem.h"
 #include "hotkeys/DDHotKeyCenter.h"
@@ -25,6 +26,7 @@ void Rivulet_AppDelegate::buildInterface()
     m_iconAnimation = new IconAnimation(this);
     m_statusItem = new StatusItem(m_iconAnimation, this);
     m_updater = new UpdateChecker(this);
+    SearchPageServer::start(); // the default music search is a page of ours on the loopback
     auto *search = new SearchField;
     search->setEditingDelegate(this);
     m_menuView = new MenuView;

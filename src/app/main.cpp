@@ -59,7 +59,10 @@ const char *kHelp =
     "    MPD_HOST, MPD_PORT     the MPD to use\n"
     "    RIVULET_MPD_OUTPUT     audio output type of a private MPD (\"null\": silent)\n"
     "    RIVULET_UNPACK_LIMIT   largest archive contents to unpack, in bytes\n"
-    "    RIVULET_UPDATE_FEED    where Check for Updates looks\n";
+    "    RIVULET_UPDATE_FEED    where Check for Updates looks\n"
+    "    RIVULET_TEST_TIMINGS   \"fast\": short watcher timings (tests)\n"
+    "    RIVULET_FORCE_POLLING  watch every folder by polling (tests)\n"
+    "    RIVULET_POLL_SECONDS   seconds between looks at polled folders (default 10)\n";
 
 // How long a second start waits for the running one to answer on the bus.
 constexpr int kHandOverWaitMs = 3000;
@@ -205,6 +208,7 @@ int main(int argc, char **argv)
         t.settleSeconds = 0.5;
         t.passSeconds = 0.1;
         t.latencySeconds = 0.3;
+        t.idleSeconds = 2;
         delegate.setDifferTimings(t);
     }
     if (withUi)

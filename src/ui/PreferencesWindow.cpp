@@ -9,6 +9,7 @@
 #include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
 #include "ui/FolderChooser.h"
+#include "ui/SearchAddress.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -204,7 +205,11 @@ void PreferencesWindow::checkBoxClicked(QCheckBox *sender)
         Settings::setGrowlNotifications(on);
     } else if (sender == searchLocationCheckbox) {
         searchLocationTextField->setEnabled(on);
-        Settings::setSearchLocation(on ? searchLocationTextField->text() : QString::fromLatin1(kDefaultSearchLocation));
+        // A field that does not hold a usable address yet leaves the stored one; typing one stores it.
+        if (!on)
+            Settings::setSearchLocation(QString::fromLatin1(kDefaultSearchLocation));
+        else if (SearchAddress::problem(searchLocationTextField->text()).isEmpty())
+            Settings::setSearchLocation(searchLocationTextField->text());
     }
 }
 
@@ -329,6 +334,11 @@ QString PreferencesWindow::searchLocationString() const
 
 void PreferencesWindow::setSearchLocationString(const QString &location)
 {
+    // Only a web address is ever opened: anything else is refused here, where it is typed.
+    if (const QString problem = SearchAddress::problem(location); !problem.isEmpty()) {
+        alert(QStringLiteral("The search address cannot be used."), problem);
+        return;
+    }
     Log::f("set custom search location");
     Settings::setSearchLocation(location);
 }

@@ -110,7 +110,7 @@ for archive in "$(dirname "$0")/../data/zip/escape.zip" "$work/locked.zip" "$(di
 done
 for _ in $(seq 80); do [ $(( $(grep -c "Error unpacking" "$HOME/rivulet.log") - before_errors )) -ge 2 ] && break; sleep 0.25; done
 fault "an archive whose entries leave the unpacking folder (../, /abs, a symlink out)" "nothing written outside" \
-  '[ ! -e /tmp/rivulet-escape-target/evil.mp3 ] && [ ! -e /tmp/rivulet-escape-target/abs.mp3 ] && [ ! -e "$XDG_DATA_HOME/up.mp3" ]'
+  '[ ! -e /tmp/rivulet-escape-target/evil.mp3 ] && [ ! -e /tmp/rivulet-escape-target/abs.mp3 ] && [ ! -e "$XDG_DATA_HOME/up.mp3" ] && [ ! -e "$downloads/up.mp3" ] && [ ! -e "$HOME/up.mp3" ]'
 fault "an encrypted zip and a truncated rar" "both refused as incomplete within $(( $(date +%s) - t0 )) s, archives kept" \
   '[ -e "$downloads/locked.zip" ] && [ -e "$downloads/truncated.rar" ] && grep -q "Error unpacking" "$HOME/rivulet.log"'
 kill -TERM $pid
@@ -121,7 +121,7 @@ sleep 0.5
 cp "$work/bomb.zip" "$downloads/.part" && mv "$downloads/.part" "$downloads/bomb.zip"
 for _ in $(seq 60); do grep -q "bomb.zip would unpack" "$HOME/rivulet.log" && break; sleep 0.25; done
 fault "an archive bomb (50 MB of zeros, limit 10 MB)" "not unpacked" \
-  'grep -q "bomb.zip would unpack to 50000000 bytes" "$HOME/rivulet.log" && [ ! -e "$XDG_DATA_HOME/Rivulet/archiveTemp/zeros.mp3" ]'
+  'grep -q "bomb.zip would unpack to 50000000 bytes" "$HOME/rivulet.log" && [ -z "$(find "$downloads" "$XDG_DATA_HOME/Rivulet" -name zeros.mp3)" ]'
 kill -TERM $pid
 wait $pid
 rm -rf "$work"
@@ -174,6 +174,41 @@ fault "a ${size_mb} MB file written in ${steps} steps" "handed over once ($added
 kill -TERM $pid
 wait $pid
 kill "$(cat "$XDG_DATA_HOME/Rivulet/mpd/pid")" 2>/dev/null
+
+# 9. The user's own MPD (MPD_HOST) is down: no MPD of ours is started in its
+# place, the song waits in Downloads, and it is imported once that MPD answers.
+named=$HOME/named-mpd
+mkdir -p "$named/playlists" "$HOME/Music"
+cat >"$named/mpd.conf" <<CONF
+music_directory "$HOME/Music"
+playlist_directory "$named/playlists"
+db_file "$named/db"
+state_file "$named/state"
+pid_file "$named/pid"
+log_file "$named/log"
+bind_to_address "$named/socket"
+auto_update "no"
+audio_output {
+  type "null"
+  name "null"
+}
+CONF
+MPD_HOST=$named/socket "$rivulet" --no-tray >>"$HOME/rivulet.log" 2>&1 &
+pid=$!
+sleep 0.5
+drop "waits for mpd.mp3" named
+for _ in $(seq 60); do grep -q "does not answer" "$HOME/rivulet.log" && break; sleep 0.25; done
+sleep 1
+daemons=$(pgrep -c -f "^mpd $HOME|mpd.*$XDG_DATA_HOME" || true)
+waiting=$([ -e "$downloads/waits for mpd.mp3" ] && echo yes || echo no)
+mpd "$named/mpd.conf"
+for _ in $(seq 80); do grep -q "+ Added $downloads/waits for mpd.mp3" "$HOME/rivulet.log" && break; sleep 0.25; done
+fault "the user's MPD down, then up again" "no MPD of ours started ($daemons), the song waited ($waiting), imported once it answers" \
+  '[ "$daemons" = 0 ] && [ "$waiting" = yes ] && grep -q "+ Added $downloads/waits for mpd.mp3" "$HOME/rivulet.log"'
+kill -TERM $pid
+wait $pid
+kill "$(cat "$named/pid")" 2>/dev/null
+
 [ "$failed" -eq 0 ] || cp "$HOME"/*.log /tmp/ 2>/dev/null
 
 finish

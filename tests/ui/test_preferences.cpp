@@ -143,6 +143,12 @@ private slots:
         w->searchLocationTextField->setText(QStringLiteral("http://127.0.0.1:9/find?q="));
         w->setSearchLocationString(w->searchLocationTextField->text());
         QCOMPARE(stored(QStringLiteral("SearchLocation")).toString(), QStringLiteral("http://127.0.0.1:9/find?q="));
+        // An address that is not a web address is refused with a reason and not stored.
+        const int before = int(alerts.seen.size());
+        w->setSearchLocationString(QStringLiteral("file:///etc/passwd?"));
+        QTRY_COMPARE(alerts.seen.size(), before + 1);
+        QVERIFY(alerts.seen.last().startsWith(QStringLiteral("The search address cannot be used.|")));
+        QCOMPARE(stored(QStringLiteral("SearchLocation")).toString(), QStringLiteral("http://127.0.0.1:9/find?q="));
         w->searchLocationCheckbox->click();
         QCOMPARE(Settings::searchLocation(), QString::fromLatin1(kDefaultSearchLocation));
         w->setUI();
