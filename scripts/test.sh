@@ -8,7 +8,9 @@ bash scripts/install-deps.sh
 bash scripts/build.sh build
 bash scripts/desktop-rig.sh ctest --test-dir build --output-on-failure -j2
 if [ "${RIVULET_SKIP_TSAN:-0}" != 1 ]; then
-  cmake -S . -B build-tsan -DRIVULET_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S . -B build-tsan -DRIVULET_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug "${launcher[@]}" >/dev/null
   targets=$(find tests -name 'test_*threads*.cpp' -printf '%f\n' | sed 's/\.cpp$//')
   cmake --build build-tsan -j2 --target $targets
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \

@@ -62,6 +62,15 @@ QByteArray keepFolderName(const QByteArray &archive, const QByteArray &type)
 
 // Byte-wise order with runs of digits compared by their value, so that
 // "2 x" comes before "10 x"; equal values fall back to the plain bytes.
+// Valid UTF-8 without control characters.
+bool isPlainText(const QByteArray &name)
+{
+    for (const char c : name)
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            return false;
+    return QString::fromUtf8(name).toUtf8() == name;
+}
+
 bool naturalLess(const QByteArray &a, const QByteArray &b)
 {
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };
@@ -300,15 +309,16 @@ bool Rivulet_AppDelegate::unpackArchive(const QByteArray &path, const QByteArray
         Log::f("--- No folder to unpack %@ into: %@", path, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    // The tool gets the archive alone in a private folder, under a plain name
-    // of our own (only the extension kept): unar takes files beside it whose
-    // names differ by a number for parts of one set, and the archive's own
-    // name need not be text a command line can carry.
+    // The tool gets the archive alone in a private folder (unar takes files
+    // beside it whose names differ by a number for parts of one set), under its
+    // own name when that is plain text, as unar names its folder after it; a name
+    // a command line cannot carry becomes "archive" with the extension kept.
     const QByteArray support = applicationSupportDirectory();
     const QByteArray alone = support + "/archiveLink";
     ByteFiles::removeTree(alone);
     ByteFiles::makePath(alone);
-    const QByteArray linked = alone + "/archive." + leafName(path).mid(leafName(path).size() - type.size());
+    const QByteArray leaf = leafName(path);
+    const QByteArray linked = alone + '/' + (isPlainText(leaf) ? leaf : "archive." + leaf.mid(leaf.size() - type.size()));
     const auto fail = [&] {
         ByteFiles::removeTree(alone);
         ByteFiles::removeTree(scratch);

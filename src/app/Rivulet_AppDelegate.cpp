@@ -50,6 +50,7 @@ Rivulet_AppDelegate::~Rivulet_AppDelegate()
         // calls, stay whole until that thread has ended. Only then does the pointer go.
         m_directoryDiffer->shutDown();
         m_directoryDiffer.reset();
+        CWTask::allowNewTasks();
     }
     // After a quit (not when a test drops a controller) the private MPD stops unless it plays.
     if (m_quitAccepted)

@@ -46,6 +46,11 @@ void CWTask::terminateRunningTasks()
         ::kill(-pid_t(pid), SIGTERM);
 }
 
+void CWTask::allowNewTasks()
+{
+    g_terminating = false;
+}
+
 CWTask::CWTask(QObject *parent) : QObject(parent) {}
 
 CWTask::~CWTask()

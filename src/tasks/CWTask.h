@@ -54,6 +54,9 @@ public:
     // each gets SIGTERM, and one still running after two seconds SIGKILL.
     // Used when the program quits; later tasks end at once too.
     static void terminateRunningTasks();
+    // Lets tools run again once the ending that terminateRunningTasks began is over
+    // (a new controller in the same process, as tests make).
+    static void allowNewTasks();
 
     qint64 startTask(const QString &program, const QStringList &args);
     void endTask();

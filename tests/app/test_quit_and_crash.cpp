@@ -43,6 +43,7 @@ private slots:
         p.start(QStringLiteral(RIVULET_BINARY), {QStringLiteral("--no-tray")});
         QVERIFY(p.waitForStarted());
         QVERIFY(waitForLine(p, "searchLocation:", 10000));
+        QVERIFY(p.processId() > 0); // kill(0, ...) would signal the whole process group
         ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
@@ -94,6 +95,7 @@ private slots:
         QVERIFY(QFile::rename(zip + QStringLiteral(".tmp"), zip));
         QVERIFY(waitForLine(p, "^^/usr/bin/unzip", 20000));
         QThread::msleep(300);
+        QVERIFY(p.processId() > 0); // kill(0, ...) would signal the whole process group
         ::kill(pid_t(p.processId()), SIGTERM);
         QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);

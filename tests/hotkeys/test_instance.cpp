@@ -88,6 +88,7 @@ private slots:
                  "the second start names the running one");
         QVERIFY(first.process.state() == QProcess::Running);
 
+        QVERIFY(first.process.processId() > 0); // kill(0, ...) would signal the whole process group
         ::kill(pid_t(first.process.processId()), SIGKILL);
         first.process.waitForFinished(5000);
         Program third(kNoBus, {QStringLiteral("--no-tray")});

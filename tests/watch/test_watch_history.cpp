@@ -101,12 +101,22 @@ private:
         m_downSince = 0;
     }
 
+    // Signals the watcher child; a child that is gone has no pid, and kill(0, ...)
+    // would signal this whole process group (the test runner included).
+    void signalChild(int sig)
+    {
+        if (const qint64 pid = m_child->processId(); pid > 0)
+            ::kill(pid_t(pid), sig);
+        else
+            m_model.problem(QStringLiteral("the watcher child is not running"));
+    }
+
     void stopChild(int sig)
     {
         m_downSince = nowMs();
         if (sig == SIGKILL)
             m_model.noteKill(m_downSince);
-        ::kill(pid_t(m_child->processId()), sig);
+        signalChild(sig);
         m_child->waitForFinished(30000);
         if (sig == SIGTERM && (m_child->exitStatus() != QProcess::NormalExit || m_child->exitCode() != 0))
             m_model.problem(QStringLiteral("the watcher did not end cleanly (status %1)").arg(m_child->exitCode()));
@@ -325,10 +335,10 @@ private:
             m_extraRoot = !m_extraRoot;
             writeConfig();
             m_model.noteDifferRestart(nowMs());
-            ::kill(pid_t(m_child->processId()), SIGUSR1);
+            signalChild(SIGUSR1);
             break;
         case 15: // events lost in a queue overflow
-            ::kill(pid_t(m_child->processId()), SIGUSR2);
+            signalChild(SIGUSR2);
             break;
         case 16: case 17: // the program quits and starts again, or is killed
             stopChild(a == 16 ? SIGTERM : SIGKILL);
