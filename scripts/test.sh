@@ -13,6 +13,6 @@ if [ "${RIVULET_SKIP_TSAN:-0}" != 1 ]; then
   cmake -S . -B build-tsan -DRIVULET_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug "${launcher[@]}" >/dev/null
   targets=$(find tests -name 'test_*threads*.cpp' -printf '%f\n' | sed 's/\.cpp$//')
   cmake --build build-tsan -j2 --target $targets
-  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$PWD/tests/tsan.supp" \
     bash scripts/desktop-rig.sh ctest --test-dir build-tsan --output-on-failure -R threads
 fi

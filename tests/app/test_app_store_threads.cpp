@@ -32,21 +32,6 @@ private slots:
             QCOMPARE(app.managedObjectContext(), fromMain);
         }
     }
-
-    // The session manager's quit takes handleQuit's path: the store is saved
-    // and the program ends, as for SIGTERM.
-    void sessionManagerQuitGoesThroughHandleQuit()
-    {
-        TempHome home;
-        Rivulet_AppDelegate app(false);
-        app.awakeFromNib();
-        bool terminated = false;
-        connect(&app, &Rivulet_AppDelegate::terminated, this, [&] { terminated = true; });
-        app.managedObjectContext()->markChanged();
-        QVERIFY(!app.quitForSessionManager());
-        QVERIFY(terminated);
-        QVERIFY(!app.managedObjectContext()->hasChanges());
-    }
 };
 
 QTEST_MAIN(TestAppStoreThreads)
