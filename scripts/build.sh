@@ -7,5 +7,7 @@ dir=${1:-build}
 shift || true
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# Paths inside the checkout count relative to it, so clones in other folders share the cache.
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
 cmake --build "$dir" -j2

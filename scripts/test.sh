@@ -10,6 +10,8 @@ bash scripts/desktop-rig.sh ctest --test-dir build --output-on-failure -j2
 if [ "${RIVULET_SKIP_TSAN:-0}" != 1 ]; then
   launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  # Paths inside the checkout count relative to it, so clones in other folders share the cache.
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
   cmake -S . -B build-tsan -DRIVULET_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug "${launcher[@]}" >/dev/null
   targets=$(find tests -name 'test_*threads*.cpp' -printf '%f\n' | sed 's/\.cpp$//')
   cmake --build build-tsan -j2 --target $targets
