@@ -124,5 +124,14 @@ inline bool makeZip(const QString &folder, const QStringList &args)
 // Plays a notification's default action in the notification daemon, as a click does.
 inline bool clickLatestNotification()
 {
+    // The daemon shows a notification a moment after Notify answered; an action
+    // sent before that reaches nothing.
+    for (int i = 0; i < 100; ++i) {
+        QProcess count;
+        count.start(QStringLiteral("dunstctl"), {QStringLiteral("count"), QStringLiteral("displayed")});
+        if (count.waitForFinished(3000) && count.readAllStandardOutput().trimmed().toInt() > 0)
+            break;
+        QThread::msleep(50);
+    }
     return QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("action"), QStringLiteral("0")}) == 0;
 }
