@@ -54,32 +54,11 @@ quint64 itemSize(const struct stat &st)
     return qMax(quint64(st.st_size), quint64(st.st_blocks) * 512);
 }
 
-quint64 sizeBelow(int fd)
-{
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return 0;
-    }
-    quint64 total = 0;
-    while (const dirent *d = ::readdir(dir)) {
-        if (isDotOrDotDot(d->d_name))
-            continue;
-        struct stat st;
-        if (::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        total += itemSize(st);
-        if (S_ISDIR(st.st_mode)) {
-            const int child = ::openat(fd, d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0)
-                total += sizeBelow(child);
-        }
-    }
-    ::closedir(dir);
-    return total;
-}
-
-void clampBelow(int fd, const timespec &now)
+// Walks everything below the open folder fd (which it closes) without
+// following links, calling visit(folder fd, name, stat) for each entry after
+// the entries below it, so a folder is visited once its contents are done.
+template <typename Visit>
+void forEachBelow(int fd, const Visit &visit)
 {
     DIR *dir = ::fdopendir(fd);
     if (!dir) {
@@ -95,15 +74,29 @@ void clampBelow(int fd, const timespec &now)
         if (S_ISDIR(st.st_mode)) {
             const int child = ::openat(fd, d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child >= 0)
-                clampBelow(child, now);
+                forEachBelow(child, visit);
         }
-        // A folder's own time changes as its entries change: set it after them.
-        if (st.st_mtim.tv_sec > now.tv_sec) {
-            const timespec times[2] = {{0, UTIME_OMIT}, now};
-            ::utimensat(fd, d->d_name, times, AT_SYMLINK_NOFOLLOW);
-        }
+        visit(fd, d->d_name, st);
     }
     ::closedir(dir);
+}
+
+quint64 sizeBelow(int fd)
+{
+    quint64 total = 0;
+    forEachBelow(fd, [&total](int, const char *, const struct stat &st) { total += itemSize(st); });
+    return total;
+}
+
+void clampBelow(int fd, const timespec &now)
+{
+    forEachBelow(fd, [&now](int dirFd, const char *name, const struct stat &st) {
+        // A folder's own time changes as its entries change: it is set after them.
+        if (st.st_mtim.tv_sec > now.tv_sec) {
+            const timespec times[2] = {{0, UTIME_OMIT}, now};
+            ::utimensat(dirFd, name, times, AT_SYMLINK_NOFOLLOW);
+        }
+    });
 }
 
 bool writeAll(int fd, const char *data, qint64 length)
