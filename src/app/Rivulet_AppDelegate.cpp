@@ -139,8 +139,7 @@ std::optional<QByteArray> Rivulet_AppDelegate::downloadsDirectory() const
 
 QByteArray Rivulet_AppDelegate::applicationSupportDirectory() const
 {
-    const auto data = StandardFolders::dataHome();
-    return (data ? *data : QFile::encodeName(QDir::tempPath())) + "/Rivulet";
+    return StandardFolders::applicationSupport();
 }
 
 QByteArray Rivulet_AppDelegate::archiveDir() const

@@ -4,8 +4,8 @@
 #include "base/StandardFolders.h"
 #include "hotkeys/GlobalShortcutsPortal.h"
 #include "hotkeys/Hotkey.h"
-#include "hotkeys/InstanceLock.h"
-#include "hotkeys/InstanceService.h"
+#include "app/InstanceLock.h"
+#include "app/InstanceService.h"
 #include "hotkeys/KeyDownApplication.h"
 #include "ui/StatusItem.h"
 
@@ -147,8 +147,7 @@ void setUpHotkeyPath(Rivulet_AppDelegate &delegate)
 // The data folder, where the store lives: one Rivulet per such folder.
 QByteArray dataFolder()
 {
-    const auto data = StandardFolders::dataHome();
-    return (data ? *data : QFile::encodeName(QDir::tempPath())) + "/Rivulet";
+    return StandardFolders::applicationSupport();
 }
 }
 

@@ -99,4 +99,10 @@ QByteArray music()
     return home() + "/Music";
 }
 
+QByteArray applicationSupport()
+{
+    const auto data = dataHome();
+    return (data ? *data : QFile::encodeName(QDir::tempPath())) + "/Rivulet";
+}
+
 } // namespace StandardFolders

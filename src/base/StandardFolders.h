@@ -13,6 +13,9 @@ QByteArray music();
 // $XDG_DATA_HOME, or ~/.local/share; none when there is no home folder.
 std::optional<QByteArray> dataHome();
 QByteArray configHome();
+// Rivulet's own data folder: dataHome() + "/Rivulet", or the temporary
+// folder's "Rivulet" when there is no home folder.
+QByteArray applicationSupport();
 // An absolute path in its clean form: no empty, "." or ".." components and no
 // trailing "/", worked out on the bytes; none for a relative path.
 std::optional<QByteArray> cleanAbsolutePath(const QByteArray &path);

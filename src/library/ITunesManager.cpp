@@ -54,7 +54,7 @@ std::shared_ptr<MpdLauncher> ITunesManager::launcher()
     std::lock_guard lock(m_mutex);
     if (!m_launcher) // not configured by the application: the standard places
         m_launcher = std::make_shared<MpdLauncher>(
-            defaultMpdLauncherConfig(StandardFolders::dataHome().value_or(QFile::encodeName(QDir::tempPath())) + "/Rivulet"));
+            defaultMpdLauncherConfig(StandardFolders::applicationSupport()));
     return m_launcher;
 }
 

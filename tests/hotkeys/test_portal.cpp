@@ -5,7 +5,7 @@
 #include "TestSupport.h"
 #include "../ui/PrivateBus.h"
 #include "hotkeys/GlobalShortcutsPortal.h"
-#include "hotkeys/InstanceService.h"
+#include "app/InstanceService.h"
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>

@@ -2,8 +2,8 @@
 // session bus (a private dbus-daemon) or none at all.
 #include "TestSupport.h"
 #include "../ui/PrivateBus.h"
-#include "hotkeys/InstanceLock.h"
-#include "hotkeys/InstanceService.h"
+#include "app/InstanceLock.h"
+#include "app/InstanceService.h"
 #include <QProcess>
 #include <QSignalSpy>
 #include <signal.h>

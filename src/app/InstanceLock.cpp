@@ -1,4 +1,4 @@
-#include "hotkeys/InstanceLock.h"
+#include "app/InstanceLock.h"
 #include "base/Log.h"
 
 #include <QDir>

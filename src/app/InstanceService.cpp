@@ -1,4 +1,4 @@
-#include "hotkeys/InstanceService.h"
+#include "app/InstanceService.h"
 #include "base/Log.h"
 
 #include <QDBusConnectionInterface>
