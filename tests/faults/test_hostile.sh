@@ -3,6 +3,9 @@
 # program (real unzip, unar, MPD). After each, the user's files outside
 # Downloads must be byte for byte what they were, nothing private may reach
 # the music library, and unpacking stays bounded.
+# Everything runs under a desktop's ordinary limits: 1024 open files, root's
+# power over file modes given up, and (as root) Downloads on a 64 MB file
+# system of its own.
 # Usage: test_hostile.sh <rivulet>
 . "$(dirname "$0")/../ui/desktop-test-lib.sh"
 export RIVULET_TEST_TIMINGS=fast
@@ -14,6 +17,11 @@ downloads=$HOME/Downloads
 library=$HOME/Music/Rivulet
 log=$HOME/rivulet.log
 mkdir -p "$downloads" "$XDG_CONFIG_HOME/Rivulet"
+run=(prlimit --nofile=1024:4096)
+if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64m tmpfs "$downloads"; then
+  trap 'umount -l "$downloads"; rm -rf "$HOME"' EXIT
+  run+=(setpriv --bounding-set -dac_override,-dac_read_search,-fowner)
+fi
 tone=$here/../data/tones/01\ tone.mp3
 crafted=$(mktemp -d)
 python3 "$here/make_hostile.py" "$crafted" "$tone" || { echo "could not make the crafted downloads"; exit 1; }
@@ -64,9 +72,19 @@ drop() { # crafted name, [name in Downloads]
   done
   sleep 2.5 # whatever the import moved settles and is looked at by the watcher
 }
-start() { "$rivulet" --no-tray >>"$log" 2>&1 & pid=$!; sleep 0.7; }
+start() { "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 & pid=$!; sleep 0.7; }
+watches() { grep -h '^inotify' /proc/$pid/fdinfo/* 2>/dev/null | wc -l; }
+# Bytes in use on Downloads' file system (with the data folder's), polled into $peak while it runs.
+used() { df -B1 --output=used "$downloads" "$XDG_DATA_HOME" 2>/dev/null | awk 'NR > 1 {s += $1} END {print s + 0}'; }
+most_above_start() { echo $(( $(sort -n "$peak" | tail -1) - base )); }
 stop() { kill -TERM $pid; wait $pid; }
 in_playlist() { grep -c "$1" "$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u" 2>/dev/null; }
+links_stay_inside() {
+  find "$downloads" -type l -print0 | while IFS= read -r -d '' l; do
+    rel=${l#"$downloads"/}
+    case "$(readlink -m -- "$l")" in "$downloads/${rel%%/*}"/*) ;; *) echo "  leads out: $l -> $(readlink -- "$l")" >&2; exit 1 ;; esac
+  done
+}
 scratch_gone() { [ -z "$(find "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" -path '*unpack*' -print -quit 2>/dev/null)" ]; }
 
 printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
@@ -90,25 +108,43 @@ hostile "the same tar: a fifo, a link to the fifo, a char device and a link to /
   'drop links.zip; [ "$(in_playlist "05 real.mp3")" = 1 ] && [ "$(in_playlist "06 real.mp3")" = 1 ] && [ "$(du -sm "$library" | cut -f1)" -lt 5 ]'
 hostile "a zip with symlinks key.mp3 -> ~/.ssh/id_test and zero.mp3 -> /dev/zero" \
   "no copy of the key in the library, user's files unchanged" 'no_key_in_library && intact'
+hostile "the links of evil.rar and links.zip (unar turns hard links into links)" "no link in Downloads leads out of its keep folder" \
+  links_stay_inside
+printf "the user's own report\n" >"$downloads/report"
+drop report.zip
+hostile "report.zip beside the user's own file named report" "the user's file untouched, the archive's files in report 2" \
+  '[ "$(cat "$downloads/report")" = "the user'"'"'s own report" ] && [ -f "$downloads/report 2/notes.txt" ] && [ "$(in_playlist "11 report.mp3")" = 1 ]'
+drop ro.zip
+hostile "ro.zip whose folders unzip makes read-only (0555), run without root's power over modes" \
+  "song imported, album in the keep folder, nothing set aside, scratch folder gone" \
+  '[ "$(in_playlist "10 readonly.mp3")" = 1 ] && [ -f "$downloads/ro/album/cd/10 readonly.mp3" ] && [ -z "$(find "$downloads" -maxdepth 1 -name ".Rivulet not moved*")" ] && scratch_gone'
 stop
 
 # Unpacking is bounded while it runs, whatever the archive declares.
-RIVULET_UNPACK_LIMIT=5000000 "$rivulet" --no-tray >>"$log" 2>&1 &
+RIVULET_UNPACK_LIMIT=5000000 "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 &
 pid=$!
 sleep 0.7
 peak=$crafted/peak
-( while :; do du -sb "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" 2>/dev/null | awk '{s+=$1} END {print s+0}'; sleep 0.05; done >"$peak" ) &
-watcher=$!
+base=$(used)
+( while :; do used; sleep 0.05; done >"$peak" ) &
+poller=$!
+held=$(watches)
 drop liar.zip
 hostile "a 60 KB zip declaring 1 KB that holds 60 MB, limit 5 MB" \
-  "unpack refused while running, less than 25 MB ever on disk, scratch folder removed, archive kept" \
-  'grep -q "Error unpacking" "$log" && [ "$(sort -n "$peak" | tail -1)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/liar.zip" ]'
+  "bytes ever on disk $(most_above_start) (under 25 MB), scratch folder removed, archive kept" \
+  'grep -q "Error unpacking" "$log" && [ "$(most_above_start)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/liar.zip" ]'
 : >"$peak"
-drop gz.rar
-hostile "a gzip named gz.rar whose unpacked size no listing tells (60 MB of zeros, limit 5 MB)" \
-  "checked while unpacking: less than 25 MB ever on disk, scratch folder removed, archive kept" \
-  '[ "$(sort -n "$peak" | tail -1)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/gz.rar" ] && intact'
-kill $watcher
+drop deep.zip
+hostile "a 185 KB zip of 20 files of 4.9 MB 1,100 folders deep declaring 1 KB each, 1024 open files, limit 5 MB" \
+  "bytes ever on disk $(most_above_start) (under 25 MB), scratch folder removed, archive kept" \
+  '[ "$(most_above_start)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/deep.zip" ]'
+drop flood.zip
+hostile "a 480 KB zip of 5,000 folders" "refused, watches held $(watches) (before: $held), scratch folder removed, archive kept" \
+  '[ "$(watches)" -le "$held" ] && scratch_gone && [ -e "$downloads/flood.zip" ]'
+kill $poller
+cp "$tone" "$downloads/.part" && mv "$downloads/.part" "$downloads/12 next.mp3"
+for _ in $(seq 60); do [ "$(in_playlist "12 next.mp3")" = 1 ] && break; sleep 0.25; done
+hostile "an ordinary download after them" "still imported" '[ "$(in_playlist "12 next.mp3")" = 1 ]'
 stop
 
 # Names that are not UTF-8, and names that forge log lines.
