@@ -18,7 +18,9 @@ library=$HOME/Music/Rivulet
 log=$HOME/rivulet.log
 mkdir -p "$downloads" "$XDG_CONFIG_HOME/Rivulet"
 run=(prlimit --nofile=1024:4096)
+small_fs=false
 if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64m tmpfs "$downloads"; then
+  small_fs=true
   trap 'umount -l "$downloads"; rm -rf "$HOME"' EXIT
   run+=(setpriv --bounding-set -dac_override,-dac_read_search,-fowner)
 fi
@@ -74,8 +76,11 @@ drop() { # crafted name, [name in Downloads]
 }
 start() { "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 & pid=$!; sleep 0.7; }
 watches() { grep -h '^inotify' /proc/$pid/fdinfo/* 2>/dev/null | wc -l; }
-# Bytes in use on Downloads' file system (with the data folder's), polled into $peak while it runs.
-used() { df -B1 --output=used "$downloads" "$XDG_DATA_HOME" 2>/dev/null | awk 'NR > 1 {s += $1} END {print s + 0}'; }
+# Bytes in use on Downloads' own file system (else under Downloads and the data folder), polled into $peak.
+used() {
+  if $small_fs; then df -B1 --output=used "$downloads" | tail -1
+  else du -sb "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" 2>/dev/null | awk '{s += $1} END {printf "%d\n", s}'; fi
+}
 most_above_start() { echo $(( $(sort -n "$peak" | tail -1) - base )); }
 stop() { kill -TERM $pid; wait $pid; }
 in_playlist() { grep -c "$1" "$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u" 2>/dev/null; }
@@ -126,7 +131,7 @@ pid=$!
 sleep 0.7
 peak=$crafted/peak
 base=$(used)
-( while :; do used; sleep 0.05; done >"$peak" ) &
+( while :; do used; sleep 0.05; done >>"$peak" ) &
 poller=$!
 held=$(watches)
 drop liar.zip
