@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Hostile downloads: crafted archives dropped into Downloads of the running
-# program (real unzip, unar, MPD). After each, the user's files outside
+# program (real unzip, unar, MPD), and ordinary ones where they really arrive
+# (natural order, a library that refuses them). After each, the user's files outside
 # Downloads must be byte for byte what they were, nothing private may reach
 # the music library, and unpacking stays bounded.
 # Everything runs under a desktop's ordinary limits: 1024 open files, root's
@@ -83,7 +84,8 @@ used() {
 }
 most_above_start() { echo $(( $(sort -n "$peak" | tail -1) - base )); }
 stop() { kill -TERM $pid; wait $pid; }
-in_playlist() { grep -c "$1" "$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u" 2>/dev/null; }
+playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
+in_playlist() { grep -c "$1" "$playlist" 2>/dev/null; }
 links_stay_inside() {
   find "$downloads" -type l -print0 | while IFS= read -r -d '' l; do
     rel=${l#"$downloads"/}
@@ -123,7 +125,29 @@ drop ro.zip
 hostile "ro.zip whose folders unzip makes read-only (0555), run without root's power over modes" \
   "song imported, album in the keep folder, nothing set aside, scratch folder gone" \
   '[ "$(in_playlist "10 readonly.mp3")" = 1 ] && [ -f "$downloads/ro/album/cd/10 readonly.mp3" ] && [ -z "$(find "$downloads" -maxdepth 1 -name ".Rivulet not moved*")" ] && scratch_gone'
+# An album of four distinct songs named 1, 2, 10, 11 and a text: four fifths music.
+mkdir "$crafted/album"
+i=0
+for n in 10 2 11 1; do i=$((i + 1)); { cat "$here/../data/tones/0$i tone.mp3"; printf '%s' "$n"; } >"$crafted/album/$n song.mp3"; done
+echo notes >"$crafted/album/notes.txt"
+(cd "$crafted/album" && zip -q ../album.zip "10 song.mp3" "2 song.mp3" "11 song.mp3" "1 song.mp3" notes.txt && cp ../album.zip ../refused.zip)
+sums() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum); }
+drop album.zip
+hostile "a zip whose songs are listed 10, 2, 11, 1 (4/5 music), Downloads on a file system of its own" \
+  "playlist order 1, 2, 10, 11; every file in Downloads/album by checksum; the archive in that file system's own Trash" \
+  '[ "$(grep -o "[0-9]* song.mp3" "$playlist" | tr "\n" ,)" = "1 song.mp3,2 song.mp3,10 song.mp3,11 song.mp3," ] && [ "$(sums "$downloads/album")" = "$(sums "$crafted/album")" ] && [ ! -e "$downloads/album.zip" ] && { ! $small_fs || [ -e "$downloads/.Trash-$(id -u)/files/album.zip" ]; }'
 stop
+
+# A library that refuses every file (its music folder cannot be made).
+mv "$HOME/Music" "$HOME/Music.real" && echo "in the way" >"$HOME/Music"
+printf '[General]\nDidFirstLoad=true\nDeleteZips=true\nDeleteArchiveContents=true\n' >"$conf"
+start
+drop refused.zip
+hostile "a library that refuses all four songs of a 4/5 music zip (DeleteZips, DeleteArchiveContents on)" "the archive stays in Downloads, unchanged" \
+  'cmp -s "$downloads/refused.zip" "$crafted/refused.zip" && grep -q "added none of the 4 music files of $downloads/refused.zip; the archive stays" "$log"'
+stop
+rm "$HOME/Music" && mv "$HOME/Music.real" "$HOME/Music"
+printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
 
 # Unpacking is bounded while it runs, whatever the archive declares.
 RIVULET_UNPACK_LIMIT=5000000 "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 &
