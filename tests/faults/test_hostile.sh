@@ -125,6 +125,11 @@ drop ro.zip
 hostile "ro.zip whose folders unzip makes read-only (0555), run without root's power over modes" \
   "song imported, album in the keep folder, nothing set aside, scratch folder gone" \
   '[ "$(in_playlist "10 readonly.mp3")" = 1 ] && [ -f "$downloads/ro/album/cd/10 readonly.mp3" ] && [ -z "$(find "$downloads" -maxdepth 1 -name ".Rivulet not moved*")" ] && scratch_gone'
+cp "$here/../data/zip/escape.zip" "$here/../data/rar/truncated.rar" "$crafted/" && cp "$tone" "$crafted/a.mp3"
+(cd "$crafted" && zip -q -P secret locked.zip a.mp3)
+for archive in escape.zip locked.zip truncated.rar; do drop $archive; done
+hostile "escape.zip (entries ../, /abs, a symlink out), an encrypted zip, a truncated rar" "nothing written outside Downloads, the broken two kept" \
+  'intact && [ -z "$(find /tmp/rivulet-escape-target "$XDG_DATA_HOME/up.mp3" "$downloads/up.mp3" 2>/dev/null)" ] && [ -e "$downloads/locked.zip" ] && [ -e "$downloads/truncated.rar" ]'
 # An album of four distinct songs named 1, 2, 10, 11 and a text: four fifths music.
 mkdir "$crafted/album"
 i=0
