@@ -12,12 +12,14 @@
 #include "tasks/CWTask.h"
 
 #include <QFile>
+#include <QHash>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +29,20 @@ namespace {
 const QByteArray kScratchName = ".Rivulet unpacking.download";
 // The keep folder's name when the archive's own stem cannot name a child folder.
 const QByteArray kFallbackKeepName = "Unpacked archive";
+// Marks a keep folder with the name of the archive it was made for: only
+// such a folder is merged into when the same archive comes again.
+const char kKeptFromAttribute[] = "user.rivulet.archive";
+// The keep folders named but not yet made, with the archive each is for.
+QHash<QByteArray, QByteArray> g_keepFolderArchive;
+
+bool madeForArchive(const QByteArray &folder, const QByteArray &archiveLeaf)
+{
+    if (!ByteFiles::isFolder(folder))
+        return false;
+    QByteArray value(256, Qt::Uninitialized);
+    const ssize_t n = ::lgetxattr(folder.constData(), kKeptFromAttribute, value.data(), size_t(value.size()));
+    return n >= 0 && value.left(n) == archiveLeaf;
+}
 
 // Valid UTF-8 without control characters.
 bool isPlainText(const QByteArray &name)
@@ -62,15 +78,21 @@ QByteArray archiveType(const QByteArray &path)
     return {};
 }
 
-// Not empty and not only dots ("...zip" would name the folder above).
+// Not empty and not only dots ("...zip" would name the folder above). A
+// name taken by anything not made for this archive (the user's own file or
+// folder) is left alone: "report 2", "report 3", ... instead.
 QByteArray keepFolderName(const QByteArray &archive, const QByteArray &type)
 {
     const QByteArray leaf = leafName(archive);
     const QByteArray stem = leaf.left(leaf.size() - type.size() - 1);
     const bool onlyDots = std::all_of(stem.cbegin(), stem.cend(), [](char c) { return c == '.'; });
-    if (stem.isEmpty() || onlyDots || stem == kScratchName)
-        return kFallbackKeepName;
-    return stem;
+    const QByteArray base = stem.isEmpty() || onlyDots || stem == kScratchName ? kFallbackKeepName : stem;
+    const QByteArray folder = parentPath(archive) + '/';
+    QByteArray name = base;
+    for (int n = 2; n < 1000 && ByteFiles::exists(folder + name) && !madeForArchive(folder + name, leaf); ++n)
+        name = base + ' ' + QByteArray::number(n);
+    g_keepFolderArchive.insert(folder + name, leaf);
+    return name;
 }
 
 QByteArray Rivulet_AppDelegate::scratchFolderFor(const QByteArray &archive)
@@ -127,21 +149,41 @@ bool Rivulet_AppDelegate::unpackArchive(const QByteArray &path, const QByteArray
     // What the archive declares is a first check only: it may lie, so the
     // tool is also bounded while it runs.
     const quint64 room = ArchiveSize::room(parentPath(scratch));
-    if (const auto size = ArchiveSize::unpackedSize(linked, type); size && *size > room) {
-        Log::f("--- %@ would unpack to %qu bytes, more than the %qu there is room for; not unpacking", path, *size, room);
+    const ArchiveSize::Declared declared = ArchiveSize::declared(linked, type);
+    const ByteFiles::TreeShape most = ArchiveSize::mostAnArchiveHolds();
+    if (declared.bytes && *declared.bytes > room) {
+        Log::f("--- %@ would unpack to %qu bytes, more than the %qu there is room for; not unpacking", path, *declared.bytes, room);
         return fail();
     }
+    if (declared.shape.exceeds(most)) {
+        Log::f("--- %@ holds %qu items in %qu folders %i levels deep, more than an archive may (%qu, %qu, %i); not unpacking", path,
+               quint64(declared.shape.entries), quint64(declared.shape.folders), declared.shape.depth, quint64(most.entries),
+               quint64(most.folders), most.depth);
+        return fail();
+    }
+    // unar may put the whole in one folder of its own: one level and folder more.
+    ByteFiles::TreeShape stopPast = most;
+    stopPast.bytes = room;
+    stopPast.depth += 1;
+    stopPast.folders += 1;
+    stopPast.entries += 1;
     Log::f("^^%@ %@ in %@^^", tool, path, scratch);
     int status = -1;
-    bool tooBig = false;
+    bool tooBig = false, tooMany = false;
     QString output = QStringLiteral("unar was not found");
     if (!tool.isEmpty()) {
         CWTask::Bounds bounds;
         bounds.workingDirectory = scratch;
-        bounds.fileSizeLimit = room;
+        // No honest file is larger than the whole the archive declares: a file
+        // past it (with some slack) shows the listing lied, and the kernel stops it.
+        bounds.fileSizeLimit = declared.bytes ? qMin(room, *declared.bytes + (quint64(1) << 20)) : room;
+        struct stat st;
+        bounds.timeLimitMs = ArchiveSize::timeLimitMs(::stat(linked.constData(), &st) == 0 ? quint64(st.st_size) : 0, false);
         bounds.keepGoing = [&] {
-            tooBig = ByteFiles::treeSize(scratch) > room;
-            return !tooBig;
+            const ByteFiles::TreeShape shape = ByteFiles::measureTree(scratch, stopPast);
+            tooBig = !shape.complete || shape.bytes > room;
+            tooMany = shape.exceeds(stopPast);
+            return !tooMany;
         };
         output = CWTask::performSynchronousTask(tool, {QFile::decodeName(linked)}, bounds, &status);
     }
@@ -150,16 +192,26 @@ bool Rivulet_AppDelegate::unpackArchive(const QByteArray &path, const QByteArray
     for (const QString &outputLine : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         Log::f("  %@", outputLine);
     // The kernel's limit stops a file at the limit exactly; a tool may go on with a write error.
-    tooBig = tooBig || status == 128 + SIGXFSZ || (status != 0 && ByteFiles::treeSize(scratch) >= room);
-    if (tooBig) {
+    // A tool quicker than the first check is measured once at its end.
+    const ByteFiles::TreeShape unpacked = ByteFiles::measureTree(scratch, stopPast);
+    tooBig = tooBig || status == 128 + SIGXFSZ || !unpacked.complete || unpacked.bytes > room || (status != 0 && unpacked.bytes >= room);
+    tooMany = tooMany || unpacked.exceeds(stopPast);
+    if (status != 0 && declared.bytes && unpacked.bytes > *declared.bytes) {
+        Log::f("--- %@ unpacked to more than the %qu bytes it declares; unpacking stopped", path, *declared.bytes);
+    } else if (tooBig) {
         Log::f("--- %@ unpacked to more than the %qu bytes there is room for; unpacking stopped", path, room);
+        status = status == 0 ? 1 : status;
+    } else if (tooMany) {
+        Log::f("--- %@ unpacked to more items, folders or levels than an archive may hold; unpacking stopped", path);
         status = status == 0 ? 1 : status;
     }
     if (type == "rar" && status == 0 && output.contains(QLatin1String("Error on decrunching")))
         status = 1;
     if (status != 0)
         return fail(); // a failed unpack leaves nothing behind
-    ByteFiles::clampFutureTimes(scratch);
+    ByteFiles::settleUnpackedTree(scratch, [&path](const QByteArray &name, const QByteArray &target) {
+        Log::f("--- Removed the link %@ -> %@ unpacked from %@: it leads outside the unpacked files", name, target, path);
+    });
     return true;
 }
 
@@ -185,7 +237,11 @@ bool Rivulet_AppDelegate::fsMoveContentsOfDirectory(const QByteArray &source, co
             Log::f("--- Could not make the folder %@: %@", destination, QString::fromLocal8Bit(strerror(errno)));
             return false;
         }
+        const QByteArray archive = g_keepFolderArchive.value(destination);
+        if (!archive.isEmpty())
+            ::lsetxattr(destination.constData(), kKeptFromAttribute, archive.constData(), size_t(archive.size()), 0);
     }
+    g_keepFolderArchive.remove(destination);
     bool everythingMoved = true;
     for (const QByteArray &name : *names) {
         const QByteArray from = source + '/' + name;

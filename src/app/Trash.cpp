@@ -78,10 +78,14 @@ bool moveInto(const QByteArray &trash, const QByteArray &path, const QByteArray 
         ::close(fd);
         const QByteArray target = trash + "/files/" + name;
         struct stat st;
-        if (written && ::lstat(target.constData(), &st) != 0 && ::rename(path.constData(), target.constData()) == 0)
+        const bool taken = ::lstat(target.constData(), &st) == 0;
+        if (written && !taken && ::rename(path.constData(), target.constData()) == 0)
             return true;
+        const int error = errno;
         ::unlink(infoPath.constData());
-        if (!written || errno == EXDEV)
+        // Only a name already taken in files/ is worth the next number; any
+        // other failure (another file system, a read-only folder) repeats.
+        if (!written || !(taken || error == EEXIST || error == ENOTEMPTY))
             return false;
     }
     return false;

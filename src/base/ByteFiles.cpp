@@ -1,4 +1,5 @@
 #include "base/ByteFiles.h"
+#include "base/Log.h"
 #include "base/PathContainment.h"
 
 #include <cerrno>
@@ -9,7 +10,9 @@
 #include <fcntl.h>
 #include <ctime>
 #include <sys/stat.h>
+#include <limits>
 #include <unistd.h>
+#include <vector>
 
 namespace ByteFiles {
 
@@ -20,33 +23,9 @@ bool isDotOrDotDot(const char *name)
     return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
-// Empties the folder open as fd (which this takes over) and everything below it.
-bool emptyFolder(int fd)
+QString errorText(int error)
 {
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return false;
-    }
-    bool ok = true;
-    QList<QByteArray> names;
-    while (const dirent *d = ::readdir(dir))
-        if (!isDotOrDotDot(d->d_name))
-            names << QByteArray(d->d_name);
-    for (const QByteArray &name : std::as_const(names)) {
-        struct stat st;
-        if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode)) {
-            const int child = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child < 0 || !emptyFolder(child) || ::unlinkat(fd, name.constData(), AT_REMOVEDIR) != 0)
-                ok = false;
-        } else if (::unlinkat(fd, name.constData(), 0) != 0) {
-            ok = false;
-        }
-    }
-    ::closedir(dir);
-    return ok;
+    return QString::fromLocal8Bit(strerror(error));
 }
 
 quint64 itemSize(const struct stat &st)
@@ -54,49 +33,125 @@ quint64 itemSize(const struct stat &st)
     return qMax(quint64(st.st_size), quint64(st.st_blocks) * 512);
 }
 
-// Walks everything below the open folder fd (which it closes) without
-// following links, calling visit(folder fd, name, stat) for each entry after
-// the entries below it, so a folder is visited once its contents are done.
-template <typename Visit>
-void forEachBelow(int fd, const Visit &visit)
+// The names in the open folder fd, read through a descriptor of their own.
+std::optional<QList<QByteArray>> namesIn(int fd)
 {
-    DIR *dir = ::fdopendir(fd);
+    const int copy = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
     if (!dir) {
-        ::close(fd);
-        return;
+        if (copy >= 0)
+            ::close(copy);
+        return std::nullopt;
     }
-    while (const dirent *d = ::readdir(dir)) {
-        if (isDotOrDotDot(d->d_name))
-            continue;
-        struct stat st;
-        if (::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode)) {
-            const int child = ::openat(fd, d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child >= 0)
-                forEachBelow(child, visit);
-        }
-        visit(fd, d->d_name, st);
-    }
+    QList<QByteArray> names;
+    while (const dirent *d = ::readdir(dir))
+        if (!isDotOrDotDot(d->d_name))
+            names << QByteArray(d->d_name);
     ::closedir(dir);
+    return names;
 }
 
-quint64 sizeBelow(int fd)
+// A folder of this user's that its owner cannot enter or change (an
+// archive may restore 0555 or 0000) is opened up for the owner.
+void openUpFolder(int dirFd, const char *name, const struct stat &st)
 {
-    quint64 total = 0;
-    forEachBelow(fd, [&total](int, const char *, const struct stat &st) { total += itemSize(st); });
-    return total;
+    if (S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & S_IRWXU) != S_IRWXU)
+        ::fchmodat(dirFd, name, (st.st_mode | S_IRWXU) & 07777, 0);
 }
 
-void clampBelow(int fd, const timespec &now)
+struct Frame {
+    dev_t dev;
+    ino_t ino;
+    QList<QByteArray> names;
+    qsizetype next = 0;
+    QByteArray name; // this folder's name in its parent, and its entry there
+    struct stat st;
+};
+
+// Walks everything below the folder at path without following links,
+// calling visit(folder fd, name, stat, depth) for each entry, a folder after
+// its contents (entries of path itself are at depth 1). However deep the
+// tree, at most three descriptors are open: the way back up is "..",
+// checked against the folder the walk came from. A folder whose entries
+// would lie deeper than maxDepth is not entered: it is visited as if one
+// level deeper. visit returns false to stop. False when the walk stopped or
+// some part could not be walked.
+template <typename Visit>
+bool walkBelow(const QByteArray &path, bool openUp, int maxDepth, const Visit &visit)
 {
-    forEachBelow(fd, [&now](int dirFd, const char *name, const struct stat &st) {
-        // A folder's own time changes as its entries change: it is set after them.
-        if (st.st_mtim.tv_sec > now.tv_sec) {
-            const timespec times[2] = {{0, UTIME_OMIT}, now};
-            ::utimensat(dirFd, name, times, AT_SYMLINK_NOFOLLOW);
+    struct stat top;
+    if (::lstat(path.constData(), &top) != 0 || !S_ISDIR(top.st_mode))
+        return false;
+    if (openUp)
+        openUpFolder(AT_FDCWD, path.constData(), top);
+    int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    auto names = fd >= 0 && ::fstat(fd, &top) == 0 ? namesIn(fd) : std::nullopt;
+    if (!names) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    std::vector<Frame> frames;
+    frames.push_back({top.st_dev, top.st_ino, *names, 0, {}, top});
+    bool complete = true;
+    while (true) {
+        Frame &frame = frames.back();
+        const int depth = int(frames.size());
+        if (frame.next < frame.names.size()) {
+            const QByteArray name = frame.names.at(frame.next++);
+            struct stat st;
+            if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                complete = complete && errno == ENOENT; // gone meanwhile
+                continue;
+            }
+            if (S_ISDIR(st.st_mode) && depth >= maxDepth) {
+                if (!visit(fd, name.constData(), st, depth + 1)) {
+                    complete = false;
+                    break;
+                }
+                continue;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                if (openUp)
+                    openUpFolder(fd, name.constData(), st);
+                const int child = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                struct stat cs;
+                auto childNames = child >= 0 && ::fstat(child, &cs) == 0 && cs.st_dev == st.st_dev && cs.st_ino == st.st_ino
+                                      ? namesIn(child)
+                                      : std::nullopt;
+                if (childNames) {
+                    ::close(fd);
+                    fd = child;
+                    frames.push_back({cs.st_dev, cs.st_ino, std::move(*childNames), 0, name, st});
+                    continue;
+                }
+                if (child >= 0)
+                    ::close(child);
+                complete = false;
+            }
+            if (!visit(fd, name.constData(), st, depth)) {
+                complete = false;
+                break;
+            }
+            continue;
         }
-    });
+        if (frames.size() == 1)
+            break;
+        const Frame done = std::move(frames.back());
+        frames.pop_back();
+        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat ps;
+        const bool same = parent >= 0 && ::fstat(parent, &ps) == 0 && ps.st_dev == frames.back().dev && ps.st_ino == frames.back().ino;
+        ::close(fd);
+        fd = parent;
+        if (!same || !visit(fd, done.name.constData(), done.st, depth - 1)) {
+            complete = false; // moved away under the walk, or stopped
+            break;
+        }
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return complete;
 }
 
 bool writeAll(int fd, const char *data, qint64 length)
@@ -152,6 +207,9 @@ bool copyFileVerified(const QByteArray &from, const QByteArray &to, mode_t mode)
     }
     char extra;
     ok = ok && ::read(out, &extra, 1) == 0;
+    // The copy keeps the source's modification time: a later scan must not take it for new.
+    const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    ok = ok && ::futimens(out, times) == 0;
     if (out >= 0)
         ::close(out);
     ::close(in);
@@ -168,7 +226,9 @@ bool copyTree(const QByteArray &from, const QByteArray &to)
     if (S_ISLNK(st.st_mode)) {
         QByteArray target(PATH_MAX, Qt::Uninitialized);
         const ssize_t n = ::readlink(from.constData(), target.data(), size_t(target.size()));
-        return n >= 0 && ::symlink(target.left(n).constData(), to.constData()) == 0;
+        const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+        return n >= 0 && ::symlink(target.left(n).constData(), to.constData()) == 0
+               && ::utimensat(AT_FDCWD, to.constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
     }
     if (!S_ISDIR(st.st_mode) || ::mkdir(to.constData(), st.st_mode & 0777) != 0)
         return false; // fifos and devices are not carried over
@@ -178,7 +238,8 @@ bool copyTree(const QByteArray &from, const QByteArray &to)
     for (const QByteArray &name : *names)
         if (!copyTree(from + '/' + name, to + '/' + name))
             return false;
-    return true;
+    const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    return ::utimensat(AT_FDCWD, to.constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 }
 
@@ -213,24 +274,56 @@ bool removeTree(const QByteArray &path)
     struct stat st;
     if (path.isEmpty() || ::lstat(path.constData(), &st) != 0)
         return errno == ENOENT;
-    if (!S_ISDIR(st.st_mode))
-        return ::unlink(path.constData()) == 0;
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool emptied = emptyFolder(fd);
-    return ::rmdir(path.constData()) == 0 && emptied;
+    int error = 0;
+    if (!S_ISDIR(st.st_mode)) {
+        error = ::unlink(path.constData()) == 0 ? 0 : errno;
+    } else {
+        walkBelow(path, true, INT_MAX, [&error](int dirFd, const char *name, const struct stat &entry, int) {
+            if (::unlinkat(dirFd, name, S_ISDIR(entry.st_mode) ? AT_REMOVEDIR : 0) != 0 && errno != ENOENT && !error)
+                error = errno;
+            return true;
+        });
+        if (::rmdir(path.constData()) != 0 && errno != ENOENT)
+            error = error ? error : errno;
+    }
+    if (error)
+        Log::f("--- Could not remove %@: %@", path, errorText(error));
+    return error == 0;
+}
+
+TreeShape measureTree(const QByteArray &path, const std::optional<TreeShape> &stopPast)
+{
+    TreeShape shape;
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0)
+        return shape;
+    if (!S_ISDIR(st.st_mode)) {
+        shape.bytes = itemSize(st);
+        shape.entries = 1;
+        return shape;
+    }
+    bool passed = false;
+    const bool walked = walkBelow(path, true, stopPast ? stopPast->depth : INT_MAX, [&](int, const char *, const struct stat &entry, int depth) {
+        shape.bytes += itemSize(entry);
+        ++shape.entries;
+        shape.folders += S_ISDIR(entry.st_mode) ? 1 : 0;
+        shape.depth = qMax(shape.depth, depth);
+        passed = stopPast && shape.exceeds(*stopPast);
+        return !passed;
+    });
+    shape.complete = walked || passed;
+    return shape;
+}
+
+bool TreeShape::exceeds(const TreeShape &bound) const
+{
+    return !complete || bytes > bound.bytes || entries > bound.entries || folders > bound.folders || depth > bound.depth;
 }
 
 quint64 treeSize(const QByteArray &path)
 {
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0)
-        return 0;
-    if (!S_ISDIR(st.st_mode))
-        return itemSize(st);
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    return fd < 0 ? 0 : sizeBelow(fd);
+    const TreeShape shape = measureTree(path);
+    return shape.complete ? shape.bytes : std::numeric_limits<quint64>::max();
 }
 
 int moveItem(const QByteArray &fromFolder, const QByteArray &name, const QByteArray &toFolder, const QByteArray &toName)
@@ -287,13 +380,48 @@ bool staysInside(const QByteArray &path, const QByteArray &folder)
     return inside;
 }
 
+void settleUnpackedTree(const QByteArray &path, const std::function<void(const QByteArray &, const QByteArray &)> &linkRemoved)
+{
+    timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    char *resolved = ::realpath(path.constData(), nullptr);
+    const QByteArray root = resolved ? QByteArray(resolved) : QByteArray();
+    ::free(resolved);
+    walkBelow(path, true, INT_MAX, [&](int dirFd, const char *name, const struct stat &st, int) {
+        if (S_ISLNK(st.st_mode)) {
+            // Judged where it stands: a relative link whose target resolves inside the tree stays.
+            QByteArray target(PATH_MAX, Qt::Uninitialized);
+            const ssize_t n = ::readlinkat(dirFd, name, target.data(), size_t(target.size()));
+            target.truncate(qMax<ssize_t>(n, 0));
+            char *at = ::realpath(("/proc/self/fd/" + QByteArray::number(dirFd) + '/' + name).constData(), nullptr);
+            const bool inside = !root.isEmpty() && at && !target.startsWith('/') && pathIsInside(QByteArray(at), root);
+            ::free(at);
+            if (!inside && ::unlinkat(dirFd, name, 0) == 0) {
+                if (linkRemoved)
+                    linkRemoved(QByteArray(name), target);
+                return true;
+            }
+        }
+        // A folder's own time changes as its entries change: it is set after them.
+        if (st.st_mtim.tv_sec > now.tv_sec) {
+            const timespec times[2] = {{0, UTIME_OMIT}, now};
+            ::utimensat(dirFd, name, times, AT_SYMLINK_NOFOLLOW);
+        }
+        return true;
+    });
+}
+
 void clampFutureTimes(const QByteArray &path)
 {
     timespec now;
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0)
-        clampBelow(fd, now);
+    walkBelow(path, false, INT_MAX, [&now](int dirFd, const char *name, const struct stat &st, int) {
+        if (st.st_mtim.tv_sec > now.tv_sec) {
+            const timespec times[2] = {{0, UTIME_OMIT}, now};
+            ::utimensat(dirFd, name, times, AT_SYMLINK_NOFOLLOW);
+        }
+        return true;
+    });
 }
 
 bool isFolder(const QByteArray &path)

@@ -5,6 +5,7 @@
 // are never followed (a link inside a tree is removed, not what it names).
 #include <QByteArray>
 #include <QList>
+#include <functional>
 #include <optional>
 
 namespace ByteFiles {
@@ -17,18 +18,34 @@ bool makePath(const QByteArray &path);
 
 // Deletes a file, a link, or a folder with everything in it. A folder is
 // entered by descriptor without following links, so a link planted in the
-// tree cannot lead the deletion elsewhere. True when nothing is left.
+// tree cannot lead the deletion elsewhere; folders of this user's that are
+// read-only are made writable first. Any depth is removed with a few
+// descriptors. True when nothing is left; a failure is logged.
 bool removeTree(const QByteArray &path);
 
-// What a tree holds in bytes: the larger of each item's length and the
-// blocks it takes, links not followed. Counted while a tool writes into it.
+// What a tree holds: bytes (the larger of each item's length and the blocks
+// it takes), entries, folders among them, and the deepest level (entries of
+// the folder itself are level 1), links not followed. Not complete when a
+// part could not be read: such a tree counts as past every bound.
+struct TreeShape {
+    quint64 bytes = 0;
+    qint64 entries = 0;
+    qint64 folders = 0;
+    int depth = 0;
+    bool complete = true;
+    bool exceeds(const TreeShape &bound) const;
+};
+// Measured while a tool writes into it: with stopPast, the walk stops as
+// soon as the shape exceeds it.
+TreeShape measureTree(const QByteArray &path, const std::optional<TreeShape> &stopPast = std::nullopt);
+// The bytes of measureTree, or the largest number when a part could not be read.
 quint64 treeSize(const QByteArray &path);
 
 // Renames name in one folder to name in another (renameat); 0 or the errno.
 int moveItem(const QByteArray &fromFolder, const QByteArray &name, const QByteArray &toFolder, const QByteArray &toName);
 
 // Copies a tree to a path that does not exist yet (folders, regular files
-// and links as links), then reads every copied file back and compares it
+// and links as links, each with its modification time), then reads every copied file back and compares it
 // with its source. False when anything was not copied exactly; the copy
 // is then removed again and the source is left as it is.
 bool copyTreeVerified(const QByteArray &from, const QByteArray &to);
@@ -46,6 +63,12 @@ bool staysInside(const QByteArray &path, const QByteArray &folder);
 // links not followed: an archive's entries may carry any date, and one in
 // the future would look newer than every later scan.
 void clampFutureTimes(const QByteArray &path);
+
+// Readies a tree a tool unpacked for moving: future times clamped as above,
+// folders made writable for their owner, and links whose target lies
+// outside the tree (absolute, climbing out, or dangling) removed, each
+// reported to linkRemoved with its name and target.
+void settleUnpackedTree(const QByteArray &path, const std::function<void(const QByteArray &name, const QByteArray &target)> &linkRemoved);
 
 // Kind of item at a path, links not followed.
 bool isFolder(const QByteArray &path);

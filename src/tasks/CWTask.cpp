@@ -1,4 +1,5 @@
 #include "tasks/CWTask.h"
+#include "base/Log.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -198,8 +199,9 @@ QString CWTask::runAndWait(const QString &program, const QStringList &args, int 
     startTask(program, args);
     // Other work of this thread (file-system events) goes on meanwhile. A
     // slice ends early when the program ends, so a quick tool costs no wait.
-    const int sliceMs = m_bounds.keepGoing ? m_bounds.checkEveryMs : kSliceMs;
-    QElapsedTimer ending;
+    const int sliceMs = m_bounds.keepGoing || m_bounds.timeLimitMs ? m_bounds.checkEveryMs : kSliceMs;
+    QElapsedTimer running, ending;
+    running.start();
     while (m_taskReturnValue == kRunning) {
         QEventLoop slice;
         QTimer::singleShot(sliceMs, &slice, &QEventLoop::quit);
@@ -207,7 +209,10 @@ QString CWTask::runAndWait(const QString &program, const QStringList &args, int 
         slice.exec();
         if (m_taskReturnValue != kRunning)
             break;
-        if (!ending.isValid() && (g_terminating || (m_bounds.keepGoing && !m_bounds.keepGoing()))) {
+        const bool overTime = m_bounds.timeLimitMs && running.elapsed() > *m_bounds.timeLimitMs;
+        if (!ending.isValid() && overTime)
+            Log::f("--- %@ ran longer than its limit of %i seconds; it is ended", program, int(*m_bounds.timeLimitMs / 1000));
+        if (!ending.isValid() && (g_terminating || overTime || (m_bounds.keepGoing && !m_bounds.keepGoing()))) {
             ending.start();
             endTask();
         } else if (ending.isValid() && ending.elapsed() > kEndGraceMs) {

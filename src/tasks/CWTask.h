@@ -41,6 +41,8 @@ public:
         // Asked every checkEveryMs while the program runs; false ends it.
         std::function<bool()> keepGoing;
         int checkEveryMs = 100;
+        // A run longer than this is ended, its whole process group, and logged.
+        std::optional<qint64> timeLimitMs;
     };
 
     // Runs the program and waits for it, turning this thread's event loop

@@ -55,15 +55,6 @@ private slots:
         QVERIFY(QFileInfo(keep + QStringLiteral("/sub")).isDir());
         QCOMPARE(readAll(home.path(QStringLiteral(".local/share/Trash/files/a.mp3"))), QByteArray("old"));
         QVERIFY(log.contains(QStringLiteral("Moving ") + scratch + QStringLiteral("/a.mp3 to ") + keep + QStringLiteral("/a.mp3")));
-
-        // A file where the folder must go.
-        const QString blocked = home.path(QStringLiteral("Downloads/blocked"));
-        QVERIFY(writeFile(blocked, "a file"));
-        QVERIFY(writeFile(scratch + QStringLiteral("/b.mp3"), "b"));
-        QVERIFY(app.fsMoveContentsOfDirectory(QFile::encodeName(scratch), QFile::encodeName(blocked), home.bytes(QStringLiteral("Downloads"))));
-        QVERIFY(QFileInfo(blocked).isDir());
-        QCOMPARE(readAll(blocked + QStringLiteral("/b.mp3")), QByteArray("b"));
-        QCOMPARE(readAll(home.path(QStringLiteral(".local/share/Trash/files/blocked"))), QByteArray("a file"));
     }
 
     void rarErrorTextCountsAsFailure()

@@ -1,4 +1,2 @@
 # Crafted downloads that try to leave Downloads, follow links or fill the disk.
 rivulet_rig_test(test_hostile ${CMAKE_CURRENT_LIST_DIR}/test_hostile.sh TIMEOUT 600 ENV RIG_NO_TRAY=1)
-# Archives in Downloads on another file system, refused by the library, in natural order.
-rivulet_rig_test(test_archive_places ${CMAKE_CURRENT_LIST_DIR}/test_archive_places.sh TIMEOUT 300 ENV RIG_NO_TRAY=1)

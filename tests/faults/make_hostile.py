@@ -6,7 +6,6 @@ Every archive is built entry by entry, so it can hold what an ordinary
 archiver would refuse: names made of dots, links, fifos, devices, dates in
 the future, sizes that lie, names in old code pages.
 """
-import gzip
 import io
 import os
 import struct
@@ -104,20 +103,42 @@ with zipfile.ZipFile(open(path('links.zip'), 'wb'), 'w') as z:
     zentry(z, 'key.mp3', os.environ['HOME'].encode() + b'/.ssh/id_test', mode=0o120777)
     zentry(z, 'zero.mp3', b'/dev/zero', mode=0o120777)
 
-# 5. A zip that declares 1 KB but holds 60 MB of zeros.
-big = b'\0' * (60 << 20)
-buf = io.BytesIO()
-with zipfile.ZipFile(buf, 'w', zipfile.ZIP_DEFLATED) as z:
-    zentry(z, 'zeros.mp3', big, date=(2020, 1, 1, 0, 0, 0))
-data = bytearray(buf.getvalue())
-for sig, offset in ((b'PK\x03\x04', 22), (b'PK\x01\x02', 24)):
-    at = data.find(sig)
-    struct.pack_into('<I', data, at + offset, 1000)
-open(path('liar.zip'), 'wb').write(bytes(data))
 
-# 6. A gzip named .rar: the listing tool cannot tell its unpacked size.
-with open(path('gz.rar'), 'wb') as f:
-    f.write(gzip.compress(big, 9))
+
+def lying_zip(name, entries):
+    """A zip of zeros whose every header declares 1000 bytes per entry."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, 'w', zipfile.ZIP_DEFLATED) as z:
+        for entry, size in entries:
+            zentry(z, entry, b'\0' * size, date=(2020, 1, 1, 0, 0, 0))
+    data = bytearray(buf.getvalue())
+    for sig, offset in ((b'PK\x03\x04', 22), (b'PK\x01\x02', 24)):
+        at = data.find(sig)
+        while at >= 0:
+            struct.pack_into('<I', data, at + offset, 1000)
+            at = data.find(sig, at + 4)
+    open(path(name), 'wb').write(bytes(data))
+
+
+# 5. A zip that declares 1 KB but holds 60 MB of zeros; another whose 20
+# files of 4.9 MB each sit 1,100 folders deep.
+lying_zip('liar.zip', [('zeros.mp3', 60 << 20)])
+lying_zip('deep.zip', [('d/' * 1100 + '%02d.mp3' % i, 4900000) for i in range(20)])
+
+# 6. A flood of folders (5,000, one song in each), and an album whose folders
+# unzip restores read-only (0555).
+with zipfile.ZipFile(open(path('flood.zip'), 'wb'), 'w') as z:
+    for i in range(5000):
+        zentry(z, 'f%d/x.txt' % i, b'', date=(2020, 1, 1, 0, 0, 0))
+with zipfile.ZipFile(open(path('ro.zip'), 'wb'), 'w') as z:
+    zentry(z, 'album/', b'', mode=0o40555)
+    zentry(z, 'album/cd/', b'', mode=0o40555)
+    zentry(z, 'album/cd/10 readonly.mp3', music('ro'), mode=0o444)
+
+# 8. report.zip, whose keep folder's name the user's own file already has.
+with zipfile.ZipFile(open(path('report.zip'), 'wb'), 'w') as z:
+    zentry(z, '11 report.mp3', music('report'))
+    zentry(z, 'notes.txt', b'notes\n')
 
 # 7. Names that are not UTF-8: entries in CP437/latin-1 bytes, and an archive
 # whose own name is latin-1.

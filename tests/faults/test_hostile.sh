@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Hostile downloads: crafted archives dropped into Downloads of the running
-# program (real unzip, unar, MPD). After each, the user's files outside
+# program (real unzip, unar, MPD), and ordinary ones where they really arrive
+# (natural order, a library that refuses them). After each, the user's files outside
 # Downloads must be byte for byte what they were, nothing private may reach
 # the music library, and unpacking stays bounded.
+# Everything runs under a desktop's ordinary limits: 1024 open files, root's
+# power over file modes given up, and (as root) Downloads on a 64 MB file
+# system of its own.
 # Usage: test_hostile.sh <rivulet>
 . "$(dirname "$0")/../ui/desktop-test-lib.sh"
 export RIVULET_TEST_TIMINGS=fast
@@ -14,6 +18,13 @@ downloads=$HOME/Downloads
 library=$HOME/Music/Rivulet
 log=$HOME/rivulet.log
 mkdir -p "$downloads" "$XDG_CONFIG_HOME/Rivulet"
+run=(prlimit --nofile=1024:4096)
+small_fs=false
+if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64m tmpfs "$downloads"; then
+  small_fs=true
+  trap 'umount -l "$downloads"; rm -rf "$HOME"' EXIT
+  run+=(setpriv --bounding-set -dac_override,-dac_read_search,-fowner)
+fi
 tone=$here/../data/tones/01\ tone.mp3
 crafted=$(mktemp -d)
 python3 "$here/make_hostile.py" "$crafted" "$tone" || { echo "could not make the crafted downloads"; exit 1; }
@@ -64,9 +75,23 @@ drop() { # crafted name, [name in Downloads]
   done
   sleep 2.5 # whatever the import moved settles and is looked at by the watcher
 }
-start() { "$rivulet" --no-tray >>"$log" 2>&1 & pid=$!; sleep 0.7; }
+start() { "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 & pid=$!; sleep 0.7; }
+watches() { grep -h '^inotify' /proc/$pid/fdinfo/* 2>/dev/null | wc -l; }
+# Bytes in use on Downloads' own file system (else under Downloads and the data folder), polled into $peak.
+used() {
+  if $small_fs; then df -B1 --output=used "$downloads" | tail -1
+  else du -sb "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" 2>/dev/null | awk '{s += $1} END {printf "%d\n", s}'; fi
+}
+most_above_start() { echo $(( $(sort -n "$peak" | tail -1) - base )); }
 stop() { kill -TERM $pid; wait $pid; }
-in_playlist() { grep -c "$1" "$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u" 2>/dev/null; }
+playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
+in_playlist() { grep -c "$1" "$playlist" 2>/dev/null; }
+links_stay_inside() {
+  find "$downloads" -type l -print0 | while IFS= read -r -d '' l; do
+    rel=${l#"$downloads"/}
+    case "$(readlink -m -- "$l")" in "$downloads/${rel%%/*}"/*) ;; *) echo "  leads out: $l -> $(readlink -- "$l")" >&2; exit 1 ;; esac
+  done
+}
 scratch_gone() { [ -z "$(find "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" -path '*unpack*' -print -quit 2>/dev/null)" ]; }
 
 printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
@@ -90,25 +115,70 @@ hostile "the same tar: a fifo, a link to the fifo, a char device and a link to /
   'drop links.zip; [ "$(in_playlist "05 real.mp3")" = 1 ] && [ "$(in_playlist "06 real.mp3")" = 1 ] && [ "$(du -sm "$library" | cut -f1)" -lt 5 ]'
 hostile "a zip with symlinks key.mp3 -> ~/.ssh/id_test and zero.mp3 -> /dev/zero" \
   "no copy of the key in the library, user's files unchanged" 'no_key_in_library && intact'
+hostile "the links of evil.rar and links.zip (unar turns hard links into links)" "no link in Downloads leads out of its keep folder" \
+  links_stay_inside
+printf "the user's own report\n" >"$downloads/report"
+drop report.zip
+hostile "report.zip beside the user's own file named report" "the user's file untouched, the archive's files in report 2" \
+  '[ "$(cat "$downloads/report")" = "the user'"'"'s own report" ] && [ -f "$downloads/report 2/notes.txt" ] && [ "$(in_playlist "11 report.mp3")" = 1 ]'
+drop ro.zip
+hostile "ro.zip whose folders unzip makes read-only (0555), run without root's power over modes" \
+  "song imported, album in the keep folder, nothing set aside, scratch folder gone" \
+  '[ "$(in_playlist "10 readonly.mp3")" = 1 ] && [ -f "$downloads/ro/album/cd/10 readonly.mp3" ] && [ -z "$(find "$downloads" -maxdepth 1 -name ".Rivulet not moved*")" ] && scratch_gone'
+cp "$here/../data/zip/escape.zip" "$here/../data/rar/truncated.rar" "$crafted/" && cp "$tone" "$crafted/a.mp3"
+(cd "$crafted" && zip -q -P secret locked.zip a.mp3)
+for archive in escape.zip locked.zip truncated.rar; do drop $archive; done
+hostile "escape.zip (entries ../, /abs, a symlink out), an encrypted zip, a truncated rar" "nothing written outside Downloads, the broken two kept" \
+  'intact && [ -z "$(find /tmp/rivulet-escape-target "$XDG_DATA_HOME/up.mp3" "$downloads/up.mp3" 2>/dev/null)" ] && [ -e "$downloads/locked.zip" ] && [ -e "$downloads/truncated.rar" ]'
+# An album of four distinct songs named 1, 2, 10, 11 and a text: four fifths music.
+mkdir "$crafted/album"
+i=0
+for n in 10 2 11 1; do i=$((i + 1)); { cat "$here/../data/tones/0$i tone.mp3"; printf '%s' "$n"; } >"$crafted/album/$n song.mp3"; done
+echo notes >"$crafted/album/notes.txt"
+(cd "$crafted/album" && zip -q ../album.zip "10 song.mp3" "2 song.mp3" "11 song.mp3" "1 song.mp3" notes.txt && cp ../album.zip ../refused.zip)
+sums() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum); }
+drop album.zip
+hostile "a zip whose songs are listed 10, 2, 11, 1 (4/5 music), Downloads on a file system of its own" \
+  "playlist order 1, 2, 10, 11; every file in Downloads/album by checksum; the archive in that file system's own Trash" \
+  '[ "$(grep -o "[0-9]* song.mp3" "$playlist" | tr "\n" ,)" = "1 song.mp3,2 song.mp3,10 song.mp3,11 song.mp3," ] && [ "$(sums "$downloads/album")" = "$(sums "$crafted/album")" ] && [ ! -e "$downloads/album.zip" ] && { ! $small_fs || [ -e "$downloads/.Trash-$(id -u)/files/album.zip" ]; }'
 stop
 
+# A library that refuses every file (its music folder cannot be made).
+mv "$HOME/Music" "$HOME/Music.real" && echo "in the way" >"$HOME/Music"
+printf '[General]\nDidFirstLoad=true\nDeleteZips=true\nDeleteArchiveContents=true\n' >"$conf"
+start
+drop refused.zip
+hostile "a library that refuses all four songs of a 4/5 music zip (DeleteZips, DeleteArchiveContents on)" "the archive stays in Downloads, unchanged" \
+  'cmp -s "$downloads/refused.zip" "$crafted/refused.zip" && grep -q "added none of the 4 music files of $downloads/refused.zip; the archive stays" "$log"'
+stop
+rm "$HOME/Music" && mv "$HOME/Music.real" "$HOME/Music"
+printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
+
 # Unpacking is bounded while it runs, whatever the archive declares.
-RIVULET_UNPACK_LIMIT=5000000 "$rivulet" --no-tray >>"$log" 2>&1 &
+RIVULET_UNPACK_LIMIT=5000000 "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 &
 pid=$!
 sleep 0.7
 peak=$crafted/peak
-( while :; do du -sb "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" 2>/dev/null | awk '{s+=$1} END {print s+0}'; sleep 0.05; done >"$peak" ) &
-watcher=$!
+base=$(used)
+( while :; do used; sleep 0.05; done >>"$peak" ) &
+poller=$!
+held=$(watches)
 drop liar.zip
 hostile "a 60 KB zip declaring 1 KB that holds 60 MB, limit 5 MB" \
-  "unpack refused while running, less than 25 MB ever on disk, scratch folder removed, archive kept" \
-  'grep -q "Error unpacking" "$log" && [ "$(sort -n "$peak" | tail -1)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/liar.zip" ]'
+  "bytes ever on disk $(most_above_start) (under 25 MB), scratch folder removed, archive kept" \
+  'grep -q "Error unpacking" "$log" && [ "$(most_above_start)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/liar.zip" ]'
 : >"$peak"
-drop gz.rar
-hostile "a gzip named gz.rar whose unpacked size no listing tells (60 MB of zeros, limit 5 MB)" \
-  "checked while unpacking: less than 25 MB ever on disk, scratch folder removed, archive kept" \
-  '[ "$(sort -n "$peak" | tail -1)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/gz.rar" ] && intact'
-kill $watcher
+drop deep.zip
+hostile "a 185 KB zip of 20 files of 4.9 MB 1,100 folders deep declaring 1 KB each, 1024 open files, limit 5 MB" \
+  "bytes ever on disk $(most_above_start) (under 25 MB), scratch folder removed, archive kept" \
+  '[ "$(most_above_start)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/deep.zip" ]'
+drop flood.zip
+hostile "a 480 KB zip of 5,000 folders" "refused, watches held $(watches) (before: $held), scratch folder removed, archive kept" \
+  '[ "$(watches)" -le "$held" ] && scratch_gone && [ -e "$downloads/flood.zip" ]'
+kill $poller
+cp "$tone" "$downloads/.part" && mv "$downloads/.part" "$downloads/12 next.mp3"
+for _ in $(seq 60); do [ "$(in_playlist "12 next.mp3")" = 1 ] && break; sleep 0.25; done
+hostile "an ordinary download after them" "still imported" '[ "$(in_playlist "12 next.mp3")" = 1 ]'
 stop
 
 # Names that are not UTF-8, and names that forge log lines.

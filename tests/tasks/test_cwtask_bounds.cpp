@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +75,21 @@ private slots:
         sh(QStringLiteral("trap '' TERM; touch stop; while :; do :; done"), bounds, &status);
         QCOMPARE(status, 128 + 9);
         QVERIFY(t.elapsed() < 6000);
+    }
+
+    void aRunPastItsTimeLimitEndsWithItsGroup()
+    {
+        QTemporaryDir dir;
+        CWTask::Bounds bounds;
+        bounds.workingDirectory = QFile::encodeName(dir.path());
+        bounds.timeLimitMs = 300;
+        int status = 0;
+        sh(QStringLiteral("sleep 30 & echo $! >child; wait"), bounds, &status);
+        QCOMPARE(status, 128 + 15);
+        QFile pidFile(dir.path() + QStringLiteral("/child"));
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const pid_t sleeper = pid_t(pidFile.readAll().trimmed().toInt());
+        QTRY_VERIFY_WITH_TIMEOUT(sleeper > 0 && ::kill(sleeper, 0) != 0, 10000);
     }
 
     void aWorkingFolderIsTakenAsBytes()
