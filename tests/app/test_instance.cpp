@@ -170,6 +170,8 @@ private slots:
         } else if (!planted.isEmpty()) {
             QVERIFY(QDir().mkpath(folder));
             QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+            if (planted == QLatin1String("other") && ::geteuid() != 0)
+                QSKIP("giving a folder to another account needs root");
             if (planted == QLatin1String("other"))
                 QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
         }
