@@ -3,6 +3,7 @@
 // folder. The kernel releases it when the holder ends, however it ends, so a
 // crash never leaves a stale lock behind.
 #include <QByteArray>
+#include <QString>
 #include <sys/types.h>
 
 class InstanceLock {
@@ -14,10 +15,11 @@ public:
     InstanceLock(const InstanceLock &) = delete;
     InstanceLock &operator=(const InstanceLock &) = delete;
 
-    // Takes the lock in folder (made when missing). HeldByOther gives the
-    // holder's process id in holderPid().
+    // Takes the lock in folder, which must exist. HeldByOther gives the
+    // holder's process id in holderPid(); Failed says why in problem().
     Result acquire(const QByteArray &folder);
     pid_t holderPid() const { return m_holderPid; }
+    QString problem() const { return m_problem; }
     QByteArray path() const { return m_path; }
     // Gives the lock up (the destructor does the same).
     void release();
@@ -28,4 +30,5 @@ private:
     int m_fd = -1;
     pid_t m_holderPid = 0;
     QByteArray m_path;
+    QString m_problem;
 };

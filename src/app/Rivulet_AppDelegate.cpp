@@ -10,6 +10,7 @@
 #include "store/ManagedObjectModel.h"
 #include "store/PersistentStoreCoordinator.h"
 #include "tasks/CWTask.h"
+#include "ui/Windows.h"
 
 #include <QApplication>
 #include <QDir>
@@ -110,6 +111,10 @@ void Rivulet_AppDelegate::awakeFromNib()
     // again, whatever the answer. A start without a display leaves it for the next start that has one.
     if (!Settings::didFirstLoad() && m_withUi) {
         showFirstRunWindow();
+        // The answer takes effect at once, not at the next start: a user who
+        // answers Yes and logs out gets Rivulet at the next login.
+        if (m_startupWC)
+            connect(m_startupWC, &TrackedWindow::closed, this, [] { LoginItems::runAppOnUserLogin(Settings::startAtLogin()); });
         Settings::setDidFirstLoad(true);
         StoreError ignored;
         if (ManagedObjectContext *ctx = managedObjectContext())
@@ -169,19 +174,12 @@ PersistentStoreCoordinator *Rivulet_AppDelegate::persistentStoreCoordinator()
         return nullptr;
     }
     const QByteArray support = applicationSupportDirectory();
-    struct stat st;
-    if (::stat(support.constData(), &st) != 0) {
-        // The XDG data folder above it is a standard folder that may not exist yet on a new account.
-        const auto data = StandardFolders::dataHome();
-        if (data)
-            QDir().mkpath(QFile::decodeName(*data));
-        if (::mkdir(support.constData(), 0700) != 0) {
-            const QString reason = QString::fromLocal8Bit(strerror(errno));
-            presentError({QStringLiteral("NSCocoaErrorDomain"), 512,
-                          Log::format("Failed to create App Support directory %@ : %@", {support, reason}), QString()});
-            Log::f("Error creating application support directory at %@ : %@", support, reason);
-            return nullptr;
-        }
+    // Made private (or tightened) before the store goes in: it names every download.
+    if (const QString reason = StandardFolders::prepareApplicationSupport(); !reason.isEmpty()) {
+        presentError({QStringLiteral("NSCocoaErrorDomain"), 512,
+                      Log::format("Failed to create App Support directory %@ : %@", {support, reason}), QString()});
+        Log::f("Error creating application support directory at %@ : %@", support, reason);
+        return nullptr;
     }
     auto coordinator = std::make_unique<PersistentStoreCoordinator>(model);
     StoreError error;

@@ -175,13 +175,29 @@ int main(int argc, char **argv)
     }
 
     choosePlatform();
+    // The data folder is private before the lock or anything else goes in it.
+    if (const QString problem = StandardFolders::prepareApplicationSupport(); !problem.isEmpty()) {
+        Log::f("Rivulet cannot use its data folder %@: %@. Not starting.", dataFolder(), problem);
+        return 1;
+    }
     InstanceLock lock;
-    if (lock.acquire(dataFolder()) == InstanceLock::Result::HeldByOther) {
+    const InstanceLock::Result locked = lock.acquire(dataFolder());
+    if (locked == InstanceLock::Result::Failed) {
+        // Without the lock nothing keeps a second copy from importing the same files.
+        Log::f("Rivulet cannot make sure it runs only once: the lock %@ cannot be taken (%@). Not starting.", lock.path(),
+               lock.problem());
+        return 1;
+    }
+    if (locked == InstanceLock::Result::HeldByOther) {
         QCoreApplication handing(argc, argv);
         const auto request = toggle ? InstanceService::Request::Toggle : InstanceService::Request::Open;
         if (InstanceService::handOver(QDBusConnection::sessionBus(), request, lock.holderPid(), kHandOverWaitMs)
-            == InstanceService::HandOver::Delivered)
+            == InstanceService::HandOver::Delivered) {
+            // --toggle is a hotkey's command: nothing to say each time.
+            if (!toggle)
+                Log::f("Rivulet already runs (process %i); its drop-down was opened", int(lock.holderPid()));
             return 0;
+        }
         Log::f("Rivulet already runs (process %i); not starting a second one", int(lock.holderPid()));
         return 0;
     }

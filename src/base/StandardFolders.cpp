@@ -3,6 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace StandardFolders {
 
@@ -103,6 +107,59 @@ QByteArray applicationSupport()
 {
     const auto data = dataHome();
     return (data ? *data : QFile::encodeName(QDir::tempPath())) + "/Rivulet";
+}
+
+static QString errnoText(int err)
+{
+    return QString::fromLocal8Bit(strerror(err));
+}
+
+// Makes each missing folder of path, 0700 as the XDG rule says.
+static bool makePath(const QByteArray &path, QString *problem)
+{
+    for (qsizetype slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
+        const QByteArray part = slash < 0 ? path : path.left(slash);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST) {
+            *problem = errnoText(errno);
+            return false;
+        }
+        if (slash < 0)
+            return true;
+    }
+}
+
+QString prepareApplicationSupport()
+{
+    const QByteArray path = applicationSupport();
+    const bool sharedTemp = !dataHome();
+    QString problem;
+    if (sharedTemp) {
+        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+            return errnoText(errno);
+        struct stat st;
+        // lstat: a link planted there must not lead elsewhere.
+        if (::lstat(path.constData(), &st) != 0)
+            return errnoText(errno);
+        if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 07777) != 0700)
+            return QStringLiteral("there is no home folder (HOME is not set), and %1 in the shared temporary folder is not "
+                                  "a folder of this account's own with mode 0700, so another account may have made it; "
+                                  "set HOME or XDG_DATA_HOME")
+                .arg(QFile::decodeName(path));
+        return {};
+    }
+    if (!makePath(path, &problem))
+        return problem;
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0)
+        return errnoText(errno);
+    if (!S_ISDIR(st.st_mode))
+        return errnoText(ENOTDIR);
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("the folder belongs to another account");
+    // Earlier versions left it 0755: the store and logs named every download.
+    if ((st.st_mode & 077) != 0 && ::chmod(path.constData(), st.st_mode & 07700) != 0)
+        return errnoText(errno);
+    return {};
 }
 
 } // namespace StandardFolders

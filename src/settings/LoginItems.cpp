@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -220,6 +222,38 @@ bool reenableEntry(const QString &fileName)
     }
     return writeFileDurably(fileName, kept.join('\n'));
 }
+
+// A hand-made entry is the user's own file: switched off, never deleted.
+bool switchOffEntry(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QList<QByteArray> lines = file.readAll().split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (QString::fromUtf8(lines[i]).trimmed() == kEntryGroup) {
+            lines.insert(i + 1, kHidden.toUtf8() + "=true");
+            return writeFileDurably(fileName, lines.join('\n'));
+        }
+    return false;
+}
+
+// Whether an entry's program is this one: a bare name (a hand-made
+// "Exec=rivulet") is found on PATH as the login would find it; links count
+// as what they lead to.
+bool startsProgram(const QString &entryProgram, const QString &appPath)
+{
+    if (entryProgram == appPath)
+        return true;
+    QString found = entryProgram;
+    if (!entryProgram.contains(QLatin1Char('/'))) {
+        found = QStandardPaths::findExecutable(entryProgram);
+        if (found.isEmpty()) // not on PATH now: its name decides
+            return !entryProgram.isEmpty() && entryProgram == QFileInfo(appPath).fileName();
+    }
+    const QString a = QFileInfo(found).canonicalFilePath(), b = QFileInfo(appPath).canonicalFilePath();
+    return !a.isEmpty() && a == b;
+}
 }
 
 void runAppOnUserLogin(bool enable, const QString &appPath)
@@ -228,7 +262,7 @@ void runAppOnUserLogin(bool enable, const QString &appPath)
     const LoginItem *match = nullptr;
     const LoginItem *switchedOff = nullptr;
     for (const LoginItem &item : items) {
-        if (item.path != appPath)
+        if (!startsProgram(item.path, appPath))
             continue;
         if (!item.enabled) {
             switchedOff = &item;
@@ -251,8 +285,13 @@ void runAppOnUserLogin(bool enable, const QString &appPath)
         // Every entry equal in content to the match goes.
         const LoginItem gone = *match;
         for (const LoginItem &item : items)
-            if (item.enabled && item.path == gone.path && item.hide == gone.hide)
-                QFile::remove(item.file);
+            if (item.enabled && startsProgram(item.path, appPath) && item.hide == gone.hide) {
+                // Ours name the program by its path; one by bare name was made by hand.
+                if (item.path.contains(QLatin1Char('/')))
+                    QFile::remove(item.file);
+                else
+                    switchOffEntry(item.file);
+            }
     }
 }
 

@@ -51,4 +51,25 @@ QString problem(const QString &location)
     return {};
 }
 
+bool isBuiltInPage(const QString &location)
+{
+    const QUrl url(location, QUrl::StrictMode);
+    // The stored default names the port builds used to fix; the page now
+    // listens where the kernel puts it.
+    const QList<int> ports{47231, RIVULET_SEARCH_PORT};
+    return url.isValid() && url.scheme() == QLatin1String("http") && url.host() == QLatin1String("127.0.0.1")
+           && ports.contains(url.port()) && url.path() == QLatin1String("/search/search.html") && !url.hasQuery()
+           && url.userInfo().isEmpty();
+}
+
+QString onThisRunsPage(const QString &location, const QUrl &pageUrl)
+{
+    if (!isBuiltInPage(location))
+        return location;
+    if (pageUrl.isEmpty())
+        return {};
+    const qsizetype hash = location.indexOf(QLatin1Char('#'));
+    return pageUrl.toString(QUrl::FullyEncoded) + (hash < 0 ? QString() : location.mid(hash));
+}
+
 }

@@ -8,15 +8,12 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <memory>
-
-#ifndef RIVULET_SEARCH_PORT
-#define RIVULET_SEARCH_PORT 47231
-#endif
 
 namespace {
 constexpr int kMaxHeaderBytes = 8192;
 constexpr int kRequestTimeoutMs = 5000;
+// Past this many unfinished requests the oldest is dropped for the newest: a
+// local process holding idle connections cannot keep the user's browser out.
 constexpr int kMaxConnections = 16;
 const QByteArray kServerName = QByteArrayLiteral("Rivulet/" RIVULET_VERSION);
 
@@ -59,21 +56,24 @@ SearchPageServer::SearchPageServer(QObject *parent) : QObject(parent)
     initSearchResources();
 }
 
-bool SearchPageServer::start()
+static QPointer<SearchPageServer> s_running;
+
+SearchPageServer *SearchPageServer::start()
 {
-    static QPointer<SearchPageServer> running;
-    if (running)
-        return true;
+    if (s_running)
+        return s_running;
     auto *server = new SearchPageServer(QCoreApplication::instance());
-    if (!server->listen(RIVULET_SEARCH_PORT))
-        return false;
-    running = server;
-    return true;
+    if (!server->listen(0)) {
+        delete server;
+        return nullptr;
+    }
+    s_running = server;
+    return server;
 }
 
-QString SearchPageServer::searchLocation(quint16 port)
+SearchPageServer *SearchPageServer::running()
 {
-    return QStringLiteral("http://127.0.0.1:%1%2#/s/mediafire/").arg(port).arg(QLatin1String(kPagePath));
+    return s_running;
 }
 
 quint16 SearchPageServer::port() const
@@ -81,73 +81,58 @@ quint16 SearchPageServer::port() const
     return m_server ? m_server->serverPort() : 0;
 }
 
+QUrl SearchPageServer::pageUrl() const
+{
+    if (!m_server)
+        return {};
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(QLatin1String(kPagePath)));
+}
+
 bool SearchPageServer::listen(quint16 port)
 {
     m_server = new QTcpServer(this);
-    m_server->setMaxPendingConnections(kMaxConnections);
     // Loopback only: the page is for this machine's browser, no one else's.
     if (!m_server->listen(QHostAddress::LocalHost, port)) {
-        const bool taken = m_server->serverError() == QAbstractSocket::AddressInUseError;
-        const QString reason = m_server->errorString();
+        Log::f("Music search page not served: cannot listen on 127.0.0.1:%@ (%@)", QString::number(port), m_server->errorString());
         delete m_server;
         m_server = nullptr;
-        if (taken)
-            explainTakenPort(port);
-        else
-            Log::f("Music search page not served: cannot listen on 127.0.0.1:%@ (%@)", QString::number(port), reason);
         return false;
     }
     connect(m_server, &QTcpServer::newConnection, this, &SearchPageServer::accept);
-    Log::f("Music search page at %@", searchLocation(m_server->serverPort()));
+    Log::f("Music search page at %@", pageUrl().toString());
     return true;
-}
-
-// Another copy of the program (of this or another user) serves the same
-// page; anything else on the port means the default search cannot work.
-void SearchPageServer::explainTakenPort(quint16 port)
-{
-    auto *probe = new QTcpSocket(this);
-    auto answer = std::make_shared<QByteArray>();
-    // Runs once: on the end of the answer, an error, or the time limit.
-    auto finish = [probe, answer, port] {
-        if (probe->property("done").toBool())
-            return;
-        probe->setProperty("done", true);
-        if (answer->contains("\r\nServer: Rivulet/") && answer->contains("<meta name=\"generator\" content=\"Rivulet\""))
-            Log::f("Music search page already served on 127.0.0.1:%@ by another Rivulet", QString::number(port));
-        else
-            Log::f("Music search page not served: port %@ on 127.0.0.1 is taken by another program, so the default music search will not work; set a search address in the preferences",
-                   QString::number(port));
-        probe->deleteLater();
-    };
-    connect(probe, &QTcpSocket::connected, probe, [probe, port] {
-        probe->write("GET " + QByteArray(kPagePath) + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-                     "\r\nConnection: close\r\n\r\n");
-    });
-    connect(probe, &QTcpSocket::readyRead, probe, [probe, answer] { *answer += probe->readAll(); });
-    connect(probe, &QTcpSocket::disconnected, probe, finish);
-    connect(probe, &QTcpSocket::errorOccurred, probe, finish);
-    QTimer::singleShot(kRequestTimeoutMs, probe, finish);
-    probe->connectToHost(QHostAddress::LocalHost, port);
 }
 
 void SearchPageServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         if (m_pending.size() >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+            QTcpSocket *oldest = m_oldestFirst.takeFirst();
+            m_pending.remove(oldest);
+            oldest->abort();
+            oldest->deleteLater();
         }
         m_pending.insert(socket, {});
+        m_oldestFirst << socket;
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_pending.remove(socket);
+            m_oldestFirst.removeOne(socket);
             socket->deleteLater();
         });
         // A client that never finishes its request is dropped.
         QTimer::singleShot(kRequestTimeoutMs, socket, [socket] { socket->abort(); });
     }
+}
+
+// Answers and closes; the socket no longer counts as pending.
+void SearchPageServer::answer(QTcpSocket *socket, const QByteArray &reply)
+{
+    m_pending.remove(socket);
+    m_oldestFirst.removeOne(socket);
+    if (!reply.isEmpty())
+        socket->write(reply);
+    socket->disconnectFromHost();
 }
 
 void SearchPageServer::readRequest(QTcpSocket *socket)
@@ -156,29 +141,30 @@ void SearchPageServer::readRequest(QTcpSocket *socket)
     if (it == m_pending.end())
         return;
     *it += socket->readAll();
-    const int end = int(it->indexOf("\r\n\r\n"));
-    if (end < 0) {
-        if (it->size() > kMaxHeaderBytes) {
-            socket->write(response("431 Request Header Fields Too Large", "text/plain", "Request too large\n", true));
-            socket->disconnectFromHost();
-            m_pending.remove(socket);
-        }
+    const qsizetype end = it->indexOf("\r\n\r\n");
+    // The limit is on the whole header, however it arrives.
+    if ((end < 0 && it->size() > kMaxHeaderBytes) || end + 4 > kMaxHeaderBytes) {
+        answer(socket, response("431 Request Header Fields Too Large", "text/plain", "Request too large\n", true));
         return;
     }
+    if (end < 0)
+        return;
     const QList<QByteArray> lines = it->left(end).split('\n');
-    m_pending.erase(it);
     const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
-    QByteArray host;
+    QList<QByteArray> hosts;
     for (const QByteArray &line : lines.mid(1)) {
-        const int colon = int(line.indexOf(':'));
+        const qsizetype colon = line.indexOf(':');
         if (colon > 0 && line.left(colon).trimmed().toLower() == "host")
-            host = line.mid(colon + 1).trimmed();
+            hosts << line.mid(colon + 1).trimmed();
     }
-    if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.")) {
-        socket->write(response("400 Bad Request", "text/plain", "Bad request\n", true));
-    } else {
-        respond(socket, requestLine[0], requestLine[1], host);
+    // Two Host lines: which one a proxy on the way believed is unknown.
+    if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.") || hosts.size() > 1) {
+        answer(socket, response("400 Bad Request", "text/plain", "Bad request\n", true));
+        return;
     }
+    m_pending.remove(socket);
+    m_oldestFirst.removeOne(socket);
+    respond(socket, requestLine[0], requestLine[1], hosts.value(0));
     socket->disconnectFromHost();
 }
 

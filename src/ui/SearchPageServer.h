@@ -4,8 +4,10 @@
 // stays in the address's fragment, which browsers never send, so nothing of
 // it reaches this server.
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 class QTcpServer;
 class QTcpSocket;
@@ -18,22 +20,27 @@ public:
     static constexpr const char *kPagePath = "/search/search.html";
 
     explicit SearchPageServer(QObject *parent = nullptr);
-    // Starts the program's one server on the port fixed at build time and
-    // logs the outcome. Returns whether it listens.
-    static bool start();
-    // Listens on 127.0.0.1 at port (0: any free port); logs and returns false
-    // when it cannot.
+    // Starts the program's one server, on a port the kernel picks (a fixed
+    // port would be whichever account's took it first), and logs the
+    // outcome. Returns it, or null when it cannot listen.
+    static SearchPageServer *start();
+    // The server start() made, or null.
+    static SearchPageServer *running();
+    // Listens on 127.0.0.1 at port (0: a free port the kernel picks); logs
+    // and returns false when it cannot.
     bool listen(quint16 port);
     quint16 port() const;
-    // "http://127.0.0.1:<port>/search/search.html#/s/mediafire/"
-    static QString searchLocation(quint16 port);
+    // This listener's address of the page, "http://127.0.0.1:<port>/search/search.html";
+    // empty when not listening.
+    QUrl pageUrl() const;
 
 private:
     void accept();
     void readRequest(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const QByteArray &reply);
     void respond(QTcpSocket *socket, const QByteArray &method, const QByteArray &target, const QByteArray &host);
-    void explainTakenPort(quint16 port);
 
     QTcpServer *m_server = nullptr;
     QHash<QTcpSocket *, QByteArray> m_pending;
+    QList<QTcpSocket *> m_oldestFirst; // the pending ones, in the order they came
 };

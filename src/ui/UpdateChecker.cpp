@@ -1,6 +1,10 @@
 #include "ui/UpdateChecker.h"
 #include "base/Log.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -30,11 +34,48 @@ QUrl UpdateChecker::feedUrl()
     return QUrl(QString::fromUtf8(env.isEmpty() ? QByteArray(RIVULET_UPDATE_FEED_URL) : env));
 }
 
-QString UpdateChecker::packagedText(const QString &currentVersion)
+namespace {
+// The package whose file list names the program, if any.
+QString packageOf(const QStringList &paths, const QString &packageDatabase)
 {
-    return tr("This is Rivulet %1. Updates come with the package it was installed from: "
-              "your system's software updates bring new versions.")
-        .arg(currentVersion);
+    const QDir database(packageDatabase);
+    for (const QString &list : database.entryList({QStringLiteral("rivulet*.list")}, QDir::Files)) {
+        QFile file(database.filePath(list));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (paths.contains(QFile::decodeName(line)))
+                return list.section(QLatin1Char('.'), 0, 0).section(QLatin1Char(':'), 0, 0);
+    }
+    return {};
+}
+
+// The CMake build folder the program lies in, if any.
+QString buildFolderOf(const QString &program)
+{
+    for (QDir dir = QFileInfo(program).absoluteDir();; ) {
+        if (dir.exists(QStringLiteral("CMakeCache.txt")))
+            return dir.path();
+        if (!dir.cdUp())
+            return {};
+    }
+}
+}
+
+QString UpdateChecker::installedText(const QString &currentVersion, const QString &programPath, const QString &packageDatabase)
+{
+    QStringList paths{programPath};
+    if (const QString canonical = QFileInfo(programPath).canonicalFilePath(); !canonical.isEmpty())
+        paths << canonical;
+    if (const QString package = packageOf(paths, packageDatabase); !package.isEmpty())
+        return tr("This is Rivulet %1, installed from the package “%2”: your system's software updates bring new versions.")
+            .arg(currentVersion, package);
+    if (const QString build = buildFolderOf(paths.last()); !build.isEmpty())
+        return tr("This is Rivulet %1, built from source in %2: new versions come with newer sources, built again "
+                  "(scripts/run.sh builds and starts it).")
+            .arg(currentVersion, build);
+    return tr("This is Rivulet %1 at %2, installed by no package: new versions come from where this copy came from.")
+        .arg(currentVersion, programPath);
 }
 
 UpdateChecker::Result UpdateChecker::result(const QByteArray &feed, const QString &error, const QString &currentVersion)
@@ -66,7 +107,7 @@ void UpdateChecker::checkForUpdates()
     const QUrl feed = feedUrl();
     if (feed.isEmpty()) {
         // No feed: nothing is fetched, the package manager brings updates.
-        show({packagedText(QStringLiteral(RIVULET_VERSION)), {}});
+        show({installedText(QStringLiteral(RIVULET_VERSION), QCoreApplication::applicationFilePath()), {}});
         return;
     }
     if (!m_network)

@@ -2,7 +2,7 @@
 // "Check for Updates": with a release feed fixed at build time (or given in
 // RIVULET_UPDATE_FEED), fetches {"version": "1.2.3", "url": "https://..."} and
 // says whether a newer version exists. Without a feed nothing is fetched:
-// updates then come with the package the program was installed from.
+// the window says how this copy was installed, and so where updates come from.
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -26,8 +26,11 @@ public:
     static Result result(const QByteArray &feed, const QString &error, const QString &currentVersion);
     // The result as one plain text (the link on a line of its own).
     static QString resultText(const QByteArray &feed, const QString &error, const QString &currentVersion);
-    // What the window says when no feed is configured.
-    static QString packagedText(const QString &currentVersion);
+    // What the window says when no feed is configured: whether the program
+    // at programPath came from a Debian package (as listed in the package
+    // database folder), was built from source, or neither.
+    static QString installedText(const QString &currentVersion, const QString &programPath,
+                                 const QString &packageDatabase = QStringLiteral("/var/lib/dpkg/info"));
     // The window showing the last result, while it is open.
     QMessageBox *window() const;
 

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,9 +15,9 @@ namespace {
 // Starts the program with the test's HOME and the given bus address.
 struct Program {
     QProcess process;
-    Program(const QString &busAddress, const QStringList &args)
+    Program(const QString &busAddress, const QStringList &args, const QProcessEnvironment &base = QProcessEnvironment::systemEnvironment())
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = base;
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
         env.insert(QStringLiteral("RIVULET_MPD_OUTPUT"), QStringLiteral("null"));
         env.remove(QStringLiteral("DISPLAY"));
@@ -35,6 +36,30 @@ struct Program {
         }
     }
     QString output() { return QString::fromUtf8(process.readAll()); }
+    // A start that must refuse: its exit code and what it printed.
+    QString refusal()
+    {
+        return process.waitForFinished(10000) && process.exitCode() == 1 ? output() : QStringLiteral("did not refuse");
+    }
+};
+
+// Another account of this machine, made for the test (needs root).
+struct OtherAccount {
+    const QString name = QStringLiteral("rivulet-acct%1").arg(getpid());
+    bool made = QProcess::execute(QStringLiteral("useradd"), {QStringLiteral("-M"), name}) == 0;
+    ~OtherAccount()
+    {
+        if (made)
+            QProcess::execute(QStringLiteral("userdel"), {name});
+    }
+    // Whether the account can run the command (ls, cat...) on path.
+    bool can(const QString &command, const QString &path) const
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral("runuser"), {QStringLiteral("-u"), name, QStringLiteral("--"), command, path});
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
 };
 
 const QString kNoBus = QStringLiteral("unix:path=/nonexistent/bus");
@@ -56,7 +81,8 @@ private slots:
     void lockIsExclusiveAndNamesItsHolder()
     {
         TempHome home;
-        const QByteArray folder = home.bytes(QStringLiteral("data/Rivulet"));
+        const QByteArray folder = home.bytes(QStringLiteral("data"));
+        QVERIFY(QDir().mkpath(home.path(QStringLiteral("data"))));
         InstanceLock first;
         QCOMPARE(first.acquire(folder), InstanceLock::Result::Acquired);
         // Record locks are per process: ask from a child, as a second start would.
@@ -72,6 +98,132 @@ private slots:
         first.release();
         InstanceLock again;
         QCOMPARE(again.acquire(folder), InstanceLock::Result::Acquired);
+    }
+
+    // What sits in the lock's place and is not its file is never written to
+    // and never locked through: a folder, a link to a document; a file of
+    // other contents is locked but kept as it is.
+    void lockTouchesOnlyItsOwnFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<InstanceLock::Result>("result");
+        QTest::newRow("folder") << QStringLiteral("folder") << InstanceLock::Result::Failed;
+        QTest::newRow("link to a document") << QStringLiteral("link") << InstanceLock::Result::Failed;
+        QTest::newRow("file of other contents") << QStringLiteral("file") << InstanceLock::Result::Acquired;
+    }
+    void lockTouchesOnlyItsOwnFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(InstanceLock::Result, result);
+        TempHome home;
+        const QString lockPath = home.path(QStringLiteral("instance.lock"));
+        const QString document = home.path(QStringLiteral("thesis.odt"));
+        QVERIFY(writeFile(document, "my thesis"));
+        if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(lockPath));
+        else if (kind == QLatin1String("link"))
+            QVERIFY(QFile::link(document, lockPath));
+        else
+            QVERIFY(QFile::copy(document, lockPath));
+        InstanceLock lock;
+        QCOMPARE(lock.acquire(QFile::encodeName(home.home)), result);
+        QCOMPARE(readAll(document), QByteArray("my thesis"));
+        if (kind == QLatin1String("file"))
+            QCOMPARE(readAll(lockPath), QByteArray("my thesis"));
+        else
+            QVERIFY(!lock.problem().isEmpty());
+    }
+
+    // A lock that cannot be taken stops the start with a clear message: two
+    // copies would import the same files.
+    void startWithoutTheLockRefuses()
+    {
+        TempHome home;
+        QVERIFY(QDir().mkpath(home.supportDir() + QStringLiteral("/instance.lock")));
+        Program start(kNoBus, {QStringLiteral("--no-tray")});
+        QVERIFY2(start.refusal().contains(QStringLiteral("cannot make sure it runs only once")), "refused, saying why");
+    }
+
+    // Without HOME the data folder is in the shared temporary folder: only a
+    // folder of this account's own, 0700, is used; one made there is 0700.
+    void dataFolderInTheSharedTemporaryFolder_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("none yet") << QString() << true;
+        QTest::newRow("own, 0755") << QStringLiteral("open") << false;
+        QTest::newRow("another account's") << QStringLiteral("other") << false;
+        QTest::newRow("link to own folder") << QStringLiteral("link") << false;
+    }
+    void dataFolderInTheSharedTemporaryFolder()
+    {
+        QFETCH(QString, planted);
+        QFETCH(bool, used);
+        TempHome home;
+        const QString tmp = home.path(QStringLiteral("tmp"));
+        const QString folder = tmp + QStringLiteral("/Rivulet");
+        QVERIFY(QDir().mkpath(tmp));
+        if (planted == QLatin1String("link")) {
+            QVERIFY(QDir().mkpath(home.supportDir()));
+            QVERIFY(QFile::setPermissions(home.supportDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            QVERIFY(QFile::link(home.supportDir(), folder));
+        } else if (!planted.isEmpty()) {
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+            if (planted == QLatin1String("other") && ::geteuid() != 0)
+                QSKIP("giving a folder to another account needs root");
+            if (planted == QLatin1String("other"))
+                QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("TMPDIR"), tmp);
+        Program start(kNoBus, {QStringLiteral("--no-tray")}, env);
+        if (!used) {
+            QVERIFY2(start.refusal().contains(QStringLiteral("not a folder of this account's own with mode 0700")), "refused");
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder + QStringLiteral("/instance.lock")), 10000);
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(folder).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0700));
+    }
+
+    // Another account on a home of mode 0755 can neither list nor read the
+    // data folder: a new one is made 0700, an earlier version's is tightened.
+    void dataFolderIsPrivate_data()
+    {
+        QTest::addColumn<bool>("earlierVersion");
+        QTest::newRow("new") << false;
+        QTest::newRow("left open by an earlier version") << true;
+    }
+    void dataFolderIsPrivate()
+    {
+        QFETCH(bool, earlierVersion);
+        if (::geteuid() != 0)
+            QSKIP("making a second account needs root");
+        OtherAccount other;
+        QVERIFY(other.made);
+        TempHome home;
+        // The temporary folder stands for a home of mode 0755, as useradd
+        // gives, with an XDG data folder as open.
+        QVERIFY(QDir().mkpath(home.path(QStringLiteral(".local/share"))));
+        for (QString dir = home.path(QStringLiteral(".local/share")); dir != QDir::tempPath(); dir = QFileInfo(dir).path())
+            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        const QString store = home.storePath();
+        if (earlierVersion) {
+            QVERIFY(QDir().mkpath(home.supportDir()));
+            QVERIFY(::chmod(QFile::encodeName(home.supportDir()).constData(), 0755) == 0);
+            QVERIFY(writeFile(store, "<store/>"));
+            QVERIFY(::chmod(QFile::encodeName(store).constData(), 0644) == 0);
+            QVERIFY(other.can(QStringLiteral("cat"), store)); // the rig itself lets the account in
+        }
+        Program first(kNoBus, {QStringLiteral("--no-tray")});
+        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home, first.process.processId()), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(store), 10000);
+        QVERIFY(!other.can(QStringLiteral("ls"), home.supportDir()));
+        QVERIFY(!other.can(QStringLiteral("cat"), store));
     }
 
     // Without a bus a second start says who runs and exits 0; killing the
@@ -109,7 +261,8 @@ private slots:
         Program second(bus.address, {QStringLiteral("--no-tray")});
         QVERIFY(second.process.waitForFinished(10000));
         QCOMPARE(second.process.exitCode(), 0);
-        QVERIFY(!second.output().contains(QStringLiteral("already runs")));
+        QVERIFY2(second.output().contains(QStringLiteral("Rivulet already runs (process %1); its drop-down was opened").arg(first.process.processId())),
+                 "the terminal is told what happened");
         QTRY_VERIFY_WITH_TIMEOUT((firstLog += first.output()).contains(QStringLiteral("A second start asked to open the drop-down")), 5000);
 
         Program toggle(bus.address, {QStringLiteral("--toggle")});

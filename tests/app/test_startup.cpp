@@ -3,7 +3,9 @@
 // second, and the reports when the store cannot be opened or saved.
 #include "TestSupport.h"
 #include "app/Rivulet_AppDelegate.h"
+#include "settings/LoginItems.h"
 #include "settings/Settings.h"
+#include "ui/StartupWindow.h"
 #include "store/Directory.h"
 #include "store/File.h"
 #include "store/ManagedObjectContext.h"
@@ -222,6 +224,24 @@ private slots:
         answerDialogs({QStringLiteral("OK"), QStringLiteral("Quit anyway")}, &seen);
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
         QCOMPARE(seen.size(), 2);
+    }
+
+    // "Yes" to the first-run question writes the autostart entry at once:
+    // logging out before the next start still starts Rivulet at login.
+    void firstRunYesStartsAtLoginAtOnce()
+    {
+        TempHome home;
+        Rivulet_AppDelegate app(true);
+        app.awakeFromNib();
+        auto *startup = qobject_cast<StartupWindow *>(app.startupWC());
+        QVERIFY(startup);
+        QVERIFY(LoginItems::list().isEmpty());
+        QStringList seen;
+        answerDialogs({QStringLiteral("Yes")}, &seen);
+        startup->findChild<QPushButton *>()->click();
+        QTRY_COMPARE(seen.size(), 1);
+        QTRY_COMPARE(LoginItems::list().size(), 1);
+        QCOMPARE(LoginItems::list()[0].path, QCoreApplication::applicationFilePath());
     }
 
     // The session manager's quit takes handleQuit's path: the store is saved

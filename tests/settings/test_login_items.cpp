@@ -113,6 +113,39 @@ private slots:
         QCOMPARE(log.lines(), QStringList{QStringLiteral("Found app in login items")});
     }
 
+    // A hand-made entry that starts the program by its bare name counts as
+    // ours (no second entry); switched off, it is kept, only switched off.
+    void handMadeEntryByNameCounts_data()
+    {
+        QTest::addColumn<bool>("onPath");
+        QTest::newRow("found on PATH") << true;
+        QTest::newRow("not on PATH") << false;
+    }
+    void handMadeEntryByNameCounts()
+    {
+        QFETCH(bool, onPath);
+        TempHome home;
+        const QString bin = home.path(QStringLiteral("bin"));
+        const QString program = (onPath ? bin : home.path(QStringLiteral("build"))) + QStringLiteral("/rivulet");
+        QVERIFY(QDir().mkpath(QFileInfo(program).path()));
+        QVERIFY(writeFile(program, "#!/bin/sh\n"));
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+        const QString folder = LoginItems::autostartFolder();
+        QDir().mkpath(folder);
+        const QString file = folder + QStringLiteral("/my-rivulet.desktop");
+        QVERIFY(writeFile(file, entry(QStringLiteral("rivulet")).toUtf8()));
+        LoginItems::runAppOnUserLogin(true, program);
+        QCOMPARE(LoginItems::list().size(), 1);
+        LoginItems::runAppOnUserLogin(false, program);
+        qputenv("PATH", path);
+        const QList<LoginItem> items = LoginItems::list();
+        QCOMPARE(items.size(), 1);
+        QVERIFY(!items[0].enabled);
+        QVERIFY(readAll(file).startsWith(entry(QStringLiteral("rivulet")).section(QLatin1Char('\n'), 0, 0).toUtf8()));
+    }
+
     // The program's path holds what the two levels of desktop-entry escaping
     // deal with; GLib's launcher (the one GNOME's session starts autostart
     // entries with) must start it from the written entry.

@@ -120,14 +120,6 @@ public:
         }
     }
 
-    // The document as HTML, read without running the page's scripts.
-    QString outerHtml()
-    {
-        const QJsonObject root = call(QStringLiteral("DOM.getDocument"), {})[QStringLiteral("root")].toObject();
-        return call(QStringLiteral("DOM.getOuterHTML"), {{QStringLiteral("nodeId"), root[QStringLiteral("nodeId")]}})
-            [QStringLiteral("outerHTML")].toString();
-    }
-
     QJsonObject call(const QString &method, const QJsonObject &params, bool inSession = true)
     {
         const int id = ++m_lastId;

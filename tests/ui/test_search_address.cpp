@@ -84,6 +84,31 @@ private slots:
             QVERIFY2(problem.contains(because), qPrintable(problem));
     }
 
+    // The stored default, also as earlier versions stored it, means the
+    // built-in page, moved to this run's listener; other locations stay.
+    void builtInPageIsThisRunsPage_data()
+    {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("atPage");
+        QTest::addColumn<QString>("notServed");
+        const QString page = QStringLiteral("http://127.0.0.1:40001/search/search.html");
+        QTest::newRow("the default") << QString::fromLatin1(kDefaultSearchLocation) << page + QStringLiteral("#/s/mediafire/") << QString();
+        QTest::newRow("an earlier version's") << QStringLiteral("http://127.0.0.1:47231/search/search.html#/s/mediafire/")
+                                              << page + QStringLiteral("#/s/mediafire/") << QString();
+        QTest::newRow("no fragment") << QStringLiteral("http://127.0.0.1:47231/search/search.html") << page << QString();
+        for (const char *other : {"http://127.0.0.1:47232/search/search.html#/s/mediafire/", "https://127.0.0.1:47231/search/search.html",
+                                  "http://localhost:47231/search/search.html", "http://127.0.0.1:47231/search/search.html?q=",
+                                  "https://example.org/?q=%s"})
+            QTest::newRow(other) << QString::fromLatin1(other) << QString::fromLatin1(other) << QString::fromLatin1(other);
+    }
+
+    void builtInPageIsThisRunsPage()
+    {
+        QFETCH(QString, location);
+        QTEST(SearchAddress::onThisRunsPage(location, QUrl(QStringLiteral("http://127.0.0.1:40001/search/search.html"))), "atPage");
+        QTEST(SearchAddress::onThisRunsPage(location, QUrl()), "notServed");
+    }
+
     // Return in the search field: the browser gets %s filled in, and a
     // location that is not a web address gets an alert instead.
     void returnOpensOnlyWebAddresses()

@@ -67,9 +67,9 @@ private slots:
         checker.checkForUpdates();
         QTRY_VERIFY(checker.window());
         QMessageBox *box = checker.window();
-        QCOMPARE(box->text(), UpdateChecker::packagedText(QStringLiteral(RIVULET_VERSION)));
-        QVERIFY(box->text().contains(QStringLiteral("This is Rivulet " RIVULET_VERSION ".")));
-        QVERIFY(box->text().contains(QStringLiteral("package it was installed from")));
+        // The test program lies in the build folder, as a copy built from source does.
+        QCOMPARE(box->text(), UpdateChecker::installedText(QStringLiteral(RIVULET_VERSION), QCoreApplication::applicationFilePath()));
+        QVERIFY(box->text().startsWith(QStringLiteral("This is Rivulet " RIVULET_VERSION ", built from source in ")));
         QTRY_COMPARE(QApplication::activeWindow(), box);
         QCOMPARE(box->buttons().size(), 1);
         QCOMPARE(box->buttons().first()->text(), QStringLiteral("Dismiss"));
@@ -81,6 +81,34 @@ private slots:
         for (const char *var : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"})
             qunsetenv(var);
         QNetworkProxyFactory::setUseSystemConfiguration(false);
+    }
+
+    // The window says how this copy was installed: from a package (a
+    // package database folder made here, laid out as dpkg's), built from
+    // source, or neither.
+    void saysHowThisCopyWasInstalled_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("package") << QStringLiteral("package") << QStringLiteral("installed from the package “rivulet”");
+        QTest::newRow("source") << QStringLiteral("source") << QStringLiteral("built from source in ");
+        QTest::newRow("neither") << QString() << QStringLiteral("installed by no package");
+    }
+    void saysHowThisCopyWasInstalled()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir root;
+        const QString program = root.filePath(QStringLiteral("usr/bin/rivulet"));
+        QVERIFY(QDir().mkpath(root.filePath(QStringLiteral("usr/bin"))) && QDir().mkpath(root.filePath(QStringLiteral("dpkg"))));
+        QVERIFY(writeFile(program, "#!/bin/sh\n"));
+        if (kind == QLatin1String("package"))
+            QVERIFY(writeFile(root.filePath(QStringLiteral("dpkg/rivulet.list")), "/.\n/usr\n" + QFile::encodeName(program) + "\n"));
+        if (kind == QLatin1String("source"))
+            QVERIFY(writeFile(root.filePath(QStringLiteral("usr/CMakeCache.txt")), "# CMake\n"));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("dpkg/other.list")), QFile::encodeName(program) + "\n"));
+        const QString text = UpdateChecker::installedText(QStringLiteral("1.0"), program, root.filePath(QStringLiteral("dpkg")));
+        QFETCH(QString, says);
+        QVERIFY2(text.contains(says), qPrintable(text));
     }
 
     void feedIsAskedAndOnlyHttpsIsLinked_data()
