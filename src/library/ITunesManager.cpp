@@ -69,6 +69,7 @@ void ITunesManager::configure(const MpdLauncherConfig &config)
         m_heard = Heard::Unknown;
         m_answeredAgain = false;
     }
+    m_musicFolderNeeded = false;
     m_retries.setFile(config.supportFolder.isEmpty() ? QByteArray() : config.supportFolder + "/library-retries");
 }
 

@@ -58,6 +58,8 @@ private slots:
         LibraryFixture f;
         QVERIFY(f.startUserMpd("connection_timeout \"2\"\n"));
         QVERIFY(LibraryFixture::answersAt(f.userAddress()));
+        qputenv("MPD_HOST", "localhost"); // named: a silent server is never replaced
+        qputenv("MPD_PORT", QByteArray::number(f.userPort));
         f.configure();
         static qint64 now = 5000;
         ITunesManager::setClock([] { return now; });
