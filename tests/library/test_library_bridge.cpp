@@ -60,28 +60,9 @@ private slots:
         QVERIFY(QFile::exists(QFile::decodeName(f.downloads) + QStringLiteral("/noise.mp3")));
     }
 
-    void namedServerThatDoesNotAnswerIsNeverReplaced()
-    {
-        LibraryFixture f;
-        qputenv("MPD_HOST", f.home.bytes(QStringLiteral("nothing/socket")));
-        f.configure();
-        LogCapture log;
-        ITunesManager *library = ITunesManager::sharedManager();
-        const QByteArray song = f.tone(1, "song.mp3");
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(!library->run());
-            QCOMPARE(library->sendFileToITunes(song, "Rivulet", true, false), std::nullopt);
-        }
-        QVERIFY(!QFile::exists(QFile::decodeName(f.socket())));
-        QVERIFY(!f.mpdRuns());
-        QCOMPARE(log.lines().filter(QStringLiteral("does not answer")).size(), 1);
-        QVERIFY(log.contains(QStringLiteral("--- The MPD named by MPD_HOST/MPD_PORT (") + f.home.path(QStringLiteral("nothing/socket"))
-                             + QStringLiteral(") does not answer; music files stay where they are until it answers")));
-        QVERIFY(QFile::exists(QFile::decodeName(song)));
-    }
-
     // Hours of a stopped server spend no tries: nothing is offered while it
-    // is silent, and the file is imported when it answers again.
+    // is silent, no server of ours replaces the one the user named, and the
+    // file is imported when it answers again.
     void retriesWaitWhileTheServerIsSilent()
     {
         LibraryFixture f;

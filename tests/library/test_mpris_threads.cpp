@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <mpd/client.h>
 
-class TestMpris : public QObject {
+class TestMprisThreads : public QObject {
     Q_OBJECT
 
     // Runs playerctl while this thread answers the bus.
@@ -74,5 +74,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestMpris)
-#include "test_mpris.moc"
+QTEST_GUILESS_MAIN(TestMprisThreads)
+#include "test_mpris_threads.moc"
