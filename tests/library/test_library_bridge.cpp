@@ -50,6 +50,19 @@ private slots:
         QCOMPARE(mpv.exitCode(), 0);
     }
 
+    // The formats a user may add are ones MPD takes and plays.
+    void moreFormatsAreTaken()
+    {
+        LibraryFixture f;
+        QList<QByteArray> files;
+        for (const char *ext : {"flac", "ogg", "opus", "wav"})
+            files << f.madeTone(QByteArray("tone.") + ext, ext);
+        QVERIFY(!files.contains(QByteArray()));
+        QVERIFY(ITunesManager::sharedManager()->run());
+        const QList<TrackId> ids = ITunesManager::sharedManager()->sendFilesToITunes(files, "Rivulet", false, false);
+        QVERIFY(!ids.contains(TrackId()));
+    }
+
     void refusedSingleFileLeavesNoCopy()
     {
         LibraryFixture f;
