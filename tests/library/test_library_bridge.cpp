@@ -63,16 +63,6 @@ private slots:
         QVERIFY(!ids.contains(TrackId()));
     }
 
-    void refusedSingleFileLeavesNoCopy()
-    {
-        LibraryFixture f;
-        ITunesManager *library = ITunesManager::sharedManager();
-        QVERIFY(library->run());
-        QCOMPARE(library->sendFileToITunes(f.junk("noise.mp3"), "Rivulet", false, false), std::nullopt);
-        QCOMPARE(f.libraryFiles(), QStringList());
-        QVERIFY(QFile::exists(QFile::decodeName(f.downloads) + QStringLiteral("/noise.mp3")));
-    }
-
     // Hours of a stopped server spend no tries: nothing is offered while it
     // is silent, no server of ours replaces the one the user named, and the
     // file is imported when it answers again.
