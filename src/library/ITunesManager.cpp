@@ -2,16 +2,39 @@
 #include "base/Log.h"
 #include "base/StandardFolders.h"
 #include "library/LibraryImport.h"
+#include "library/PlaylistFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QThread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 constexpr int kUpdateTimeoutMs = 10000;
 const QByteArray kSubfolder = "Rivulet";
+
+qint64 systemClock()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+std::atomic<qint64 (*)()> g_clock{systemClock};
+
+// How this thread's last send ended: a retry counts only when the server
+// answered and refused. Imports run one at a time on their thread.
+thread_local bool t_lastSendReachedServer = true;
+
+bool isDirectory(const QByteArray &path)
+{
+    struct stat st;
+    return !path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+}
+
+void ITunesManager::setClock(qint64 (*clock)())
+{
+    g_clock = clock ? clock : systemClock;
 }
 
 class ITunesManager::Lease {
@@ -46,6 +69,7 @@ void ITunesManager::configure(const MpdLauncherConfig &config)
         m_heard = Heard::Unknown;
         m_answeredAgain = false;
     }
+    m_musicFolderNeeded = false;
     m_retries.setFile(config.supportFolder.isEmpty() ? QByteArray() : config.supportFolder + "/library-retries");
 }
 
@@ -84,6 +108,15 @@ int ITunesManager::exchanges() const
     return m_exchanges;
 }
 
+bool ITunesManager::answers(MpdClient &mpd)
+{
+    if (mpd.connect() && mpd.isPlaying())
+        return true;
+    // The server may have closed it between the check and the question: ask once more on a new one.
+    mpd.disconnect();
+    return mpd.connect() && mpd.isPlaying();
+}
+
 void ITunesManager::noteAnswer(bool answered)
 {
     std::lock_guard lock(m_mutex);
@@ -99,8 +132,7 @@ bool ITunesManager::run()
 {
     const std::shared_ptr<MpdLauncher> starter = launcher();
     Lease mpd(*this);
-    // A connection to a server that has gone since fails its first exchange and is dropped.
-    if (mpd->connect() && mpd->isPlaying()) {
+    if (answers(*mpd)) {
         noteAnswer(true);
         return true;
     }
@@ -166,14 +198,14 @@ QList<TrackId> ITunesManager::sendFilesToITunes(const QList<QByteArray> &paths, 
     QList<TrackId> ids(paths.size());
     if (playlist.isEmpty() || paths.isEmpty())
         return ids;
+    t_lastSendReachedServer = false;
     Lease mpd(*this);
     if (!ensurePlaylist(*mpd, playlist))
         return ids;
-    const auto musicDir = mpd->musicDirectory();
-    if (!musicDir || musicDir->isEmpty()) {
-        Log::f("--- The music folder of %@ is not known (is it reached over the network?)", kMusicLibraryName);
-        return ids;
-    }
+    const auto musicDir = musicFolder(*mpd);
+    if (!musicDir)
+        return ids; // the files wait: not the server's refusal
+    t_lastSendReachedServer = true;
     struct Copied {
         qsizetype index;
         QByteArray uri;
@@ -210,6 +242,9 @@ QList<TrackId> ITunesManager::sendFilesToITunes(const QList<QByteArray> &paths, 
     for (qsizetype k = 0; k < copied.size(); ++k)
         if (!added[k] && copied[k].made)
             ::unlink((*musicDir + '/' + copied[k].uri).constData());
+
+    if (!taken.isEmpty())
+        writePlaylistFile(*mpd, playlist, *musicDir);
 
     if (playIt && !taken.isEmpty()) {
         // Sent one by one, each would be played in turn and the last one
@@ -267,7 +302,8 @@ void ITunesManager::playTrackWithId(TrackId trackId, const QByteArray &playlist,
 
 void ITunesManager::retryLater(const QByteArray &path)
 {
-    m_retries.refused(path, QDateTime::currentSecsSinceEpoch());
+    m_retries.refused(path, g_clock.load()(), t_lastSendReachedServer);
+    t_lastSendReachedServer = true;
 }
 
 void ITunesManager::retryDone(const QByteArray &path)
@@ -279,33 +315,69 @@ QList<QByteArray> ITunesManager::dueRetries()
 {
     if (m_retries.isEmpty())
         return {};
-    {
-        Lease mpd(*this);
-        noteAnswer(mpd->connect() && mpd->isPlaying());
-    }
+    // Nothing is offered while the server is silent: offers then would spend the tries.
+    if (!run())
+        return {};
     bool again = false;
     {
         std::lock_guard lock(m_mutex);
         again = std::exchange(m_answeredAgain, false);
     }
-    return m_retries.due(QDateTime::currentSecsSinceEpoch(), again);
+    return m_retries.due(g_clock.load()(), again);
 }
 
 void ITunesManager::shutdown()
 {
     // Only the private server lives at our socket; a server of the user's is left alone.
     MpdClient own({launcher()->privateSocket()});
-    const auto playing = own.isPlaying();
-    if (!playing)
+    if (!own.connect())
         return;
-    if (*playing) {
-        Log::f("The %@ that Rivulet started is playing; it is left running to finish", kMusicLibraryName);
-        return;
-    }
     Log::f("Stopping the %@ that Rivulet started", kMusicLibraryName);
     own.killServer();
     // It saves its state before it goes; wait for that, briefly.
     const QByteArray pidFile = launcher()->privateFolder() + "/pid";
     for (int i = 0; i < 100 && ::access(pidFile.constData(), F_OK) == 0; ++i)
         QThread::msleep(20);
+}
+
+// Over a unix socket the server tells its music folder; over TCP it does
+// not, and the configuration that serves that address does; else the user's answer.
+std::optional<QByteArray> ITunesManager::musicFolder(MpdClient &mpd)
+{
+    std::optional<QByteArray> dir = mpd.musicDirectory();
+    if (!dir || dir->isEmpty()) {
+        const std::shared_ptr<MpdLauncher> starter = launcher();
+        const QByteArray address = mpd.address().isEmpty() ? MpdLauncher::namedAddress() : mpd.address();
+        dir.reset();
+        for (const MpdConfigFile &conf : starter->configFiles())
+            if (!dir && conf.serves(address) && !conf.musicDirectory.isEmpty())
+                dir = conf.musicDirectory;
+        if (!dir && isDirectory(starter->musicFolderSetting()))
+            dir = starter->musicFolderSetting();
+    }
+    if (dir && isDirectory(*dir)) {
+        m_musicFolderNeeded = false;
+        return dir;
+    }
+    if (!m_musicFolderNeeded.exchange(true))
+        Log::f("--- The music folder of %@ is not known (it does not tell it over the network, and no mpd.conf for it names "
+               "one): set \"MPD's music folder\" in the preferences; music files wait until then", kMusicLibraryName);
+    return std::nullopt;
+}
+
+void ITunesManager::writePlaylistFile(MpdClient &mpd, const QByteArray &playlist, const QByteArray &musicDir)
+{
+    if (const auto entries = mpd.playlistContents(playlist))
+        writeM3u(musicDir + '/' + playlist + ".m3u", *entries);
+}
+
+void ITunesManager::syncPlaylistFile(const QByteArray &playlist)
+{
+    Lease mpd(*this);
+    if (!mpd->connect())
+        return;
+    const bool needed = m_musicFolderNeeded; // a background sync does not log or change what the preferences show
+    if (const auto dir = musicFolder(*mpd))
+        writePlaylistFile(*mpd, playlist, *dir);
+    m_musicFolderNeeded = needed;
 }

@@ -63,9 +63,22 @@ public:
     void retryDone(const QByteArray &path);
     QList<QByteArray> dueRetries();
 
-    // At quit: stops the private MPD in our data folder unless it is playing,
-    // which it is left to finish.
+    // At quit: stops the private MPD in our data folder, playing or not:
+    // once the program is gone nothing could stop it. A server of the
+    // user's is never stopped.
     void shutdown();
+
+    // True when the last import found no way to learn the server's music
+    // folder (a server over TCP without a configuration file that names
+    // it): the preferences then ask for "MPD's music folder".
+    bool musicFolderNeeded() const { return m_musicFolderNeeded; }
+    // Writes <music folder>/<playlist>.m3u from the server's stored
+    // playlist, entries relative to the file's own folder.
+    void syncPlaylistFile(const QByteArray &playlist);
+    // Seconds since the epoch, for the retry back-off; tests step it.
+    static void setClock(qint64 (*clock)());
+    // The socket of the MPD the program starts when the user has none.
+    QByteArray privateSocket() { return launcher()->privateSocket(); }
 
 private:
     ITunesManager() = default;
@@ -79,6 +92,10 @@ private:
     // Notes whether the server answered; an answer after silence (or the
     // first one after configuration) makes every waiting retry due.
     void noteAnswer(bool answered);
+    // Whether the server answers, never judged on a connection it closed.
+    bool answers(MpdClient &mpd);
+    std::optional<QByteArray> musicFolder(MpdClient &mpd);
+    void writePlaylistFile(MpdClient &mpd, const QByteArray &playlist, const QByteArray &musicDir);
 
     mutable std::mutex m_mutex;
     std::shared_ptr<MpdLauncher> m_launcher;
@@ -89,5 +106,6 @@ private:
     Heard m_heard = Heard::Unknown;
     bool m_answeredAgain = false;
     std::atomic<int> m_exchanges{0};
+    std::atomic<bool> m_musicFolderNeeded{false};
     RetryList m_retries;
 };

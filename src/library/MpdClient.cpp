@@ -29,12 +29,26 @@ bool MpdClient::connect()
     // went away must make the write fail, not end the program.
     static std::once_flag ignorePipe;
     std::call_once(ignorePipe, [] { std::signal(SIGPIPE, SIG_IGN); });
-    if (m_conn)
-        return true;
+    if (m_conn) {
+        // A server closes idle clients (connection_timeout): an idle
+        // connection with something to read has been closed, or is about to.
+        pollfd peer = {mpd_connection_get_fd(m_conn), POLLIN, 0};
+        if (::poll(&peer, 1, 0) == 0)
+            return true;
+        disconnect();
+    }
     for (const QByteArray &address : std::as_const(m_addresses)) {
-        mpd_connection *c = mpd_connection_new(address.isEmpty() ? nullptr : address.constData(), 0, kTimeoutMs);
+        mpd_connection *c = nullptr;
+        const qsizetype colon = address.lastIndexOf(':');
+        if (address.isEmpty())
+            c = mpd_connection_new(nullptr, 0, kTimeoutMs);
+        else if (address.startsWith('/') || colon <= 0)
+            c = mpd_connection_new(address.constData(), 0, kTimeoutMs);
+        else
+            c = mpd_connection_new(address.left(colon).constData(), address.mid(colon + 1).toUInt(), kTimeoutMs);
         if (c && mpd_connection_get_error(c) == MPD_ERROR_SUCCESS) {
             m_conn = c;
+            m_address = address;
             return true;
         }
         if (c)
@@ -323,4 +337,9 @@ bool MpdClient::killServer()
 bool MpdClient::stop()
 {
     return connect() && ok(mpd_run_stop(m_conn));
+}
+
+int MpdClient::fd() const
+{
+    return m_conn ? mpd_connection_get_fd(m_conn) : -1;
 }

@@ -12,13 +12,20 @@ struct mpd_connection;
 class MpdClient {
 public:
     // Server addresses to try, in order: "" means MPD_HOST/MPD_PORT (or
-    // libmpdclient's default), anything else is a unix socket path.
+    // libmpdclient's default), "/path" a unix socket, "host:port" TCP.
     explicit MpdClient(QList<QByteArray> addresses) : m_addresses(std::move(addresses)) {}
     ~MpdClient();
     MpdClient(const MpdClient &) = delete;
     MpdClient &operator=(const MpdClient &) = delete;
 
+    // Connects, or checks that the connection held is still open (a
+    // server drops idle clients) and makes it again when not.
     bool connect();
+    // The address the connection was made to.
+    QByteArray address() const { return m_address; }
+    // The file descriptor, for waiting on the server; -1 when not connected.
+    int fd() const;
+    mpd_connection *connection() const { return m_conn; }
     bool isConnected() const { return m_conn != nullptr; }
     void disconnect();
 
@@ -50,5 +57,6 @@ private:
     bool ok(bool result);
     mpd_connection *m_conn = nullptr;
     QList<QByteArray> m_addresses;
+    QByteArray m_address;
     int m_exchanges = 0;
 };

@@ -5,6 +5,8 @@
 // file, since a second MPD on the same configuration takes over the socket.
 #include <QByteArray>
 #include <QList>
+#include <functional>
+#include "library/MpdConfigFile.h"
 
 struct MpdLauncherConfig {
     QByteArray home;
@@ -14,6 +16,12 @@ struct MpdLauncherConfig {
     QByteArray runtimeDir;    // $XDG_RUNTIME_DIR, may be empty
     QByteArray configHome;    // $XDG_CONFIG_HOME
     QByteArray audioOutput;   // audio output type of a private instance; empty: MPD's default
+    // The user's answer to "MPD's music folder", asked when no configuration tells it.
+    std::function<QByteArray()> musicFolderSetting;
+    // Where a system-wide MPD is looked for (tests point these elsewhere).
+    QByteArray systemSocket = "/run/mpd/socket";
+    QByteArray systemConfig = "/etc/mpd.conf";
+    int defaultPort = 6600; // 0: no TCP server is looked for unless a configuration names one
 };
 
 // Where the user's own MPD is looked for, and where a private one lives:
@@ -23,19 +31,30 @@ MpdLauncherConfig defaultMpdLauncherConfig(const QByteArray &supportFolder);
 class MpdLauncher {
 public:
     explicit MpdLauncher(MpdLauncherConfig config) : m_config(std::move(config)) {}
-    // Where to look for a server, in order ("" = MPD_HOST/MPD_PORT).
+    // Where to look for a server, in order, as MPD clients do: "" (MPD_HOST/
+    // MPD_PORT) when set; else the usual sockets, the socket the user's
+    // configuration binds, localhost on its port; last our private socket.
+    // A socket is a path, a TCP server "host:port".
     QList<QByteArray> addresses() const;
+    // The configuration files a server may have come from, in the order MPD
+    // itself looks (the user's, then the system's), that can be read.
+    QList<MpdConfigFile> configFiles() const;
     QByteArray privateSocket() const { return m_config.privateFolder + "/socket"; }
     QByteArray privateFolder() const { return m_config.privateFolder; }
+    QByteArray privateMusicFolder() const { return m_config.musicFolder; }
+    QByteArray musicFolderSetting() const { return m_config.musicFolderSetting ? m_config.musicFolderSetting() : QByteArray(); }
     // The user named a server in MPD_HOST/MPD_PORT: that one is used, never one of ours.
     static bool userNamedServer();
     static QByteArray namedServer(); // "host:port" as named, for messages
+    // The server MPD_HOST/MPD_PORT name as an address ("/socket" or "host:port").
+    static QByteArray namedAddress();
     QByteArray userConfigFile() const; // empty when the user has none
     // Starts MPD unless tryConnect succeeds under the lock; true when one answers afterwards.
     template <typename TryConnect> bool launch(TryConnect tryConnect);
 
 private:
     bool startServer();
+    static bool makePrivateFolder(const QByteArray &path);
     bool writePrivateConfig(QByteArray *path);
     int lock();
     void unlock(int fd);

@@ -77,22 +77,26 @@ qsizetype RetryList::find(const QByteArray &path) const
     return -1;
 }
 
-void RetryList::refused(const QByteArray &path, qint64 now)
+void RetryList::refused(const QByteArray &path, qint64 now, bool counted)
 {
     std::lock_guard lock(m_mutex);
     qsizetype i = find(path);
     if (i < 0) {
-        m_entries.append({path, 1, 0});
+        m_entries.append({path, counted ? 1 : 0, 0});
         i = m_entries.size() - 1;
+    } else if (!counted && m_entries[i].offered && m_entries[i].tries > 0) {
+        --m_entries[i].tries; // the offer met a silent library: not a try
     }
     Entry &e = m_entries[i];
+    e.offered = false;
     if (e.tries >= kMaxTries) {
         Log::f("--- %@ did not take %@ in %i tries; it is not offered again", kLibrary, path, e.tries);
         m_entries.removeAt(i);
     } else {
-        e.dueAt = now + backOffSeconds(e.tries);
-        Log::f("--- %@ is offered to %@ again in %lld s or when it answers again (try %i of %i)", path, kLibrary,
-               backOffSeconds(e.tries), e.tries + 1, kMaxTries);
+        const qint64 wait = backOffSeconds(qMax(1, e.tries));
+        e.dueAt = now + wait;
+        Log::f("--- %@ is offered to %@ again in %lld s or when it answers again (try %i of %i)", path, kLibrary, wait,
+               e.tries + 1, kMaxTries);
     }
     save();
 }
@@ -125,7 +129,15 @@ QList<QByteArray> RetryList::due(qint64 now, bool answersAgain)
             changed = true;
             continue;
         }
+        if (e.tries >= kMaxTries) {
+            // Offered as often as it may be without a word back: the last offer was its last try.
+            Log::f("--- %@ did not take %@ in %i tries; it is not offered again", kLibrary, e.path, e.tries);
+            m_entries.removeAt(i);
+            changed = true;
+            continue;
+        }
         ++e.tries;
+        e.offered = true;
         Log::f("Offering %@ to %@ again (try %i of %i)", e.path, kLibrary, e.tries, kMaxTries);
         e.dueAt = now + backOffSeconds(e.tries);
         offered.append(e.path);

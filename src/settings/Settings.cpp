@@ -27,6 +27,8 @@ const QString kUseDownloadHotkey = QStringLiteral("UseDownloadHotkey");
 const QString kDownloadHotkey = QStringLiteral("DownloadHotkey");
 const QString kLastSCEvent = QStringLiteral("LastSCEvent");
 const QString kGrowlNotifications = QStringLiteral("GrowlNotifications");
+const QString kImportMoreFormats = QStringLiteral("ImportMoreFormats");
+const QString kMpdMusicFolder = QStringLiteral("MpdMusicFolder");
 const QString kSearchLocation = QStringLiteral("SearchLocation");
 const QString kRootDirectory = QStringLiteral("RootDirectory");
 const QString kExclusionsDirectory = QStringLiteral("ExclusionsDirectory");
@@ -74,6 +76,7 @@ void Settings::setupDefaultObjects()
         {kUseDownloadHotkey, true}, {kDownloadHotkey, QVariant::fromValue<qulonglong>(kDefaultDownloadHotkey)},
         {kLastSCEvent, QVariant::fromValue<qulonglong>(0)}, {kGrowlNotifications, true},
         {kSearchLocation, QString::fromLatin1(kDefaultSearchLocation)},
+        {kImportMoreFormats, false}, {kMpdMusicFolder, QByteArray()},
         {kRootDirectory, QVariant::fromValue(NullMarker{})}, {kExclusionsDirectory, QVariant::fromValue(NullMarker{})},
     };
 }
@@ -177,6 +180,15 @@ quint64 Settings::downloadHotkey() { return ULLForKey(kDownloadHotkey) & kHotkey
 void Settings::setDownloadHotkey(quint64 v) { setULLForKey(v, kDownloadHotkey); }
 quint64 Settings::lastSCEvent() { return ULLForKey(kLastSCEvent); }
 void Settings::setLastSCEvent(quint64 v) { setULLForKey(v, kLastSCEvent); }
+bool Settings::importMoreFormats() { return boolForKey(kImportMoreFormats); }
+void Settings::setImportMoreFormats(bool v) { setBoolForKey(v, kImportMoreFormats); }
+QByteArray Settings::mpdMusicFolder()
+{
+    const QVariant value = objectForKey(kMpdMusicFolder);
+    // Stored as bytes; a hand-edited text value is taken as the local encoding.
+    return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : QFile::encodeName(value.toString());
+}
+void Settings::setMpdMusicFolder(const QByteArray &v) { setObjectForKey(v, kMpdMusicFolder); }
 QString Settings::searchLocation() { return objectForKey(kSearchLocation).toString(); }
 void Settings::setSearchLocation(const QString &v) { setObjectForKey(v, kSearchLocation); }
 Directory *Settings::rootDirectory() { return coreDataObjectForKey(kRootDirectory); }
@@ -271,4 +283,6 @@ void Settings::logSettings()
     Log::f("downloadHotkey:%qu", downloadHotkey());
     Log::f("growlNotifications:%i", growlNotifications());
     Log::f("searchLocation:%@", searchLocation());
+    Log::f("importMoreFormats:%i", importMoreFormats());
+    Log::f("mpdMusicFolder:%@", mpdMusicFolder());
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Every preference of the program. The class-level (static) operations are
-// the facade: thirteen scalar keys in the preferences file, and the two
+// the facade: fifteen scalar keys in the preferences file, and the two
 // folder trees in the one Settings record of the object store. Instances are
 // those records.
 #include "store/ManagedObject.h"
@@ -65,6 +65,13 @@ public:
     static void setDownloadHotkey(quint64 v);
     static quint64 lastSCEvent();
     static void setLastSCEvent(quint64 v);
+    // "Also import FLAC, Ogg, Opus and WAV files"; off by default.
+    static bool importMoreFormats();
+    static void setImportMoreFormats(bool v);
+    // "MPD's music folder": asked only when the server's own configuration
+    // does not tell it (a server reached over TCP). Bytes: it is a path.
+    static QByteArray mpdMusicFolder();
+    static void setMpdMusicFolder(const QByteArray &v);
     static QString searchLocation();
     static void setSearchLocation(const QString &v);
     static Directory *rootDirectory();

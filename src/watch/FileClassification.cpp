@@ -1,8 +1,10 @@
 #include "watch/FileClassification.h"
+#include <atomic>
 #include <cstring>
 
 const char *const musicExtensions[] = {"mp3", "m4a", "aiff", "MP3", "M4A", "AIFF", ""};
 const char *const musicAndArchiveExtensions[] = {"mp3", "m4a", "aiff", "zip", "rar", "MP3", "M4A", "AIFF", "ZIP", "RAR", ""};
+const char *const moreMusicExtensions[] = {"flac", "ogg", "opus", "wav", "FLAC", "OGG", "OPUS", "WAV", ""};
 const char *const excludedDirectoryExtensions[] = {"download", ""};
 const char *const excludedDirectoryNames[] = {"Incomplete Downloads", ""};
 
@@ -28,6 +30,20 @@ int extensionTester(const DirectoryEntry &entry, const char *const table[])
     return found;
 }
 
+namespace {
+std::atomic<bool> g_moreFormats{false};
+}
+
+void setImportMoreFormats(bool on)
+{
+    g_moreFormats = on;
+}
+
+bool importMoreFormats()
+{
+    return g_moreFormats;
+}
+
 int fileTester(const DirectoryEntry &entry)
 {
     return entry.type == kEntryTypeFile;
@@ -40,12 +56,12 @@ int directoryTester(const DirectoryEntry &entry)
 
 int musicFileTester(const DirectoryEntry &entry)
 {
-    return extensionTester(entry, musicExtensions);
+    return extensionTester(entry, musicExtensions) || (g_moreFormats && extensionTester(entry, moreMusicExtensions));
 }
 
 int musicFileOrArchiveTester(const DirectoryEntry &entry)
 {
-    return extensionTester(entry, musicAndArchiveExtensions);
+    return extensionTester(entry, musicAndArchiveExtensions) || (g_moreFormats && extensionTester(entry, moreMusicExtensions));
 }
 
 int musicFileOrDirectoryTester(const DirectoryEntry &entry)

@@ -16,8 +16,16 @@ struct DirectoryEntry {
 // Each table ends with an empty string, which is never compared.
 extern const char *const musicExtensions[];
 extern const char *const musicAndArchiveExtensions[];
+// FLAC, Ogg, Opus and WAV: music only while more formats are on.
+extern const char *const moreMusicExtensions[];
 extern const char *const excludedDirectoryExtensions[];
 extern const char *const excludedDirectoryNames[];
+
+// "Also import FLAC, Ogg, Opus and WAV files": the application sets it from
+// the preferences at start and whenever it changes; off by default. Read
+// by every test below, from any thread.
+void setImportMoreFormats(bool on);
+bool importMoreFormats();
 
 int extensionTester(const DirectoryEntry &entry, const char *const table[]);
 int fileTester(const DirectoryEntry &entry);

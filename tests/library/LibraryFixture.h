@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "library/ITunesManager.h"
 #include <QProcess>
+#include <QTcpServer>
 #include <QThread>
 #include <csignal>
 #include <fcntl.h>
@@ -31,14 +32,76 @@ struct LibraryFixture {
         qunsetenv("MPD_PORT");
         qputenv("XDG_RUNTIME_DIR", home.bytes(QStringLiteral("run")));
         QDir().mkpath(QFile::decodeName(downloads));
+        QDir().mkpath(QFile::decodeName(support)); // the application makes its data folder
         configure();
     }
     ~LibraryFixture()
     {
         stopMpd();
+        if (!userConf.isEmpty())
+            QProcess::execute(QStringLiteral("mpd"), {QStringLiteral("--kill"), QFile::decodeName(userConf)});
         qunsetenv("MPD_HOST");
+        qunsetenv("MPD_PORT");
+        ITunesManager::setClock(nullptr);
     }
-    void configure() { ITunesManager::sharedManager()->configure(defaultMpdLauncherConfig(support)); }
+
+    // The user's own MPD, started as a user does, from ~/.config/mpd/mpd.conf
+    // on a port the kernel picked; extra lines go into that file.
+    QByteArray userConf;
+    int userPort = 0;
+    bool startUserMpd(const QByteArray &extra = {}, bool withPort = true)
+    {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 0))
+            return false;
+        userPort = probe.serverPort();
+        probe.close();
+        const QByteArray dir = home.bytes(QStringLiteral(".config/mpd"));
+        QDir().mkpath(QFile::decodeName(dir + "/playlists"));
+        QDir().mkpath(QFile::decodeName(music));
+        userConf = dir + "/mpd.conf";
+        QByteArray conf = "music_directory \"~/Music\"\nplaylist_directory \"~/.config/mpd/playlists\"\n"
+                          "db_file \"~/.config/mpd/database\"\npid_file \"~/.config/mpd/pid\"\n"
+                          "audio_output {\n  type \"null\"\n  name \"null\"\n}\n";
+        if (withPort)
+            conf += "bind_to_address \"localhost\"\nport \"" + QByteArray::number(userPort) + "\"\n";
+        writeBytes(userConf, conf + extra);
+        if (QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(userConf)}) != 0)
+            return false;
+        return true;
+    }
+    // Waits until a server answers at address.
+    static bool answersAt(const QByteArray &address)
+    {
+        MpdClient mpd({address});
+        for (int i = 0; i < 200 && !mpd.connect(); ++i)
+            QThread::msleep(50);
+        return mpd.connect();
+    }
+    // A tone of seconds made by ffmpeg in the given format, with its title tag.
+    QByteArray madeTone(const QByteArray &name, const QByteArray &title, int seconds = 1)
+    {
+        const QByteArray path = downloads + '/' + name;
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                                                QStringLiteral("-i"), QStringLiteral("sine=frequency=440:duration=%1").arg(seconds),
+                                                QStringLiteral("-metadata"), QStringLiteral("title=") + QString::fromUtf8(title),
+                                                QStringLiteral("-metadata"), QStringLiteral("artist=Rivulet Fixtures"),
+                                                QStringLiteral("-metadata"), QStringLiteral("album=Test Tones"), QFile::decodeName(path)});
+        ffmpeg.setStandardInputFile(QProcess::nullDevice());
+        return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0 ? path : QByteArray();
+    }
+    QByteArray userAddress() const { return "localhost:" + QByteArray::number(userPort); }
+    // No system MPD of this machine and no fixed port is ever looked at.
+    MpdLauncherConfig config() const
+    {
+        MpdLauncherConfig c = defaultMpdLauncherConfig(support);
+        c.systemSocket = home.bytes(QStringLiteral("no-system/socket"));
+        c.systemConfig = home.bytes(QStringLiteral("no-system/mpd.conf"));
+        c.defaultPort = 0;
+        return c;
+    }
+    void configure() { ITunesManager::sharedManager()->configure(config()); }
     QByteArray socket() const { return support + "/mpd/socket"; }
     qint64 mpdPid() const { return readAll(QFile::decodeName(support) + QStringLiteral("/mpd/pid")).trimmed().toLongLong(); }
     bool mpdRuns() const { return mpdPid() > 0 && ::kill(pid_t(mpdPid()), 0) == 0; }

@@ -2,6 +2,7 @@
 // the user named that does not answer, retries, and the private server at quit.
 #include "LibraryFixture.h"
 #include "library/RetryList.h"
+#include <sys/stat.h>
 
 class TestLibraryBridge : public QObject {
     Q_OBJECT
@@ -31,41 +32,45 @@ private slots:
         // The same files again: no second copy, no second playlist entry.
         QCOMPARE(library->sendFilesToITunes({f.downloads + "/04 d.mp3"}, "Rivulet", false, false), QList<TrackId>{more[0]});
         QCOMPARE(f.playlist().size(), 4);
+
+        // The playlist as a file beside the music: its entries resolve from
+        // its own folder, and another player plays every one.
+        const QByteArray m3u = f.music + "/Rivulet.m3u";
+        QList<QByteArray> entries = readAll(QFile::decodeName(m3u)).split('\n');
+        entries.removeAll(QByteArray());
+        QCOMPARE(entries, f.playlist());
+        for (const QByteArray &entry : std::as_const(entries))
+            QVERIFY2(::access((f.music + '/' + entry).constData(), R_OK) == 0, entry.constData());
+        QProcess mpv;
+        mpv.start(QStringLiteral("mpv"), {QStringLiteral("--no-config"), QStringLiteral("--ao=null"), QStringLiteral("--vo=null"),
+                                          QStringLiteral("--length=0.2"), QFile::decodeName(m3u)});
+        QVERIFY(mpv.waitForFinished(60000));
+        const QByteArray said = mpv.readAllStandardOutput();
+        QCOMPARE(said.count("Playing: "), qsizetype(entries.size()));
+        QCOMPARE(mpv.exitCode(), 0);
     }
 
-    void refusedSingleFileLeavesNoCopy()
+    // The formats a user may add are ones MPD takes and plays.
+    void moreFormatsAreTaken()
     {
         LibraryFixture f;
-        ITunesManager *library = ITunesManager::sharedManager();
-        QVERIFY(library->run());
-        QCOMPARE(library->sendFileToITunes(f.junk("noise.mp3"), "Rivulet", false, false), std::nullopt);
-        QCOMPARE(f.libraryFiles(), QStringList());
-        QVERIFY(QFile::exists(QFile::decodeName(f.downloads) + QStringLiteral("/noise.mp3")));
+        QList<QByteArray> files;
+        for (const char *ext : {"flac", "ogg", "opus", "wav"})
+            files << f.madeTone(QByteArray("tone.") + ext, ext);
+        QVERIFY(!files.contains(QByteArray()));
+        QVERIFY(ITunesManager::sharedManager()->run());
+        const QList<TrackId> ids = ITunesManager::sharedManager()->sendFilesToITunes(files, "Rivulet", false, false);
+        QVERIFY(!ids.contains(TrackId()));
     }
 
-    void namedServerThatDoesNotAnswerIsNeverReplaced()
+    // Hours of a stopped server spend no tries: nothing is offered while it
+    // is silent, no server of ours replaces the one the user named, and the
+    // file is imported when it answers again.
+    void retriesWaitWhileTheServerIsSilent()
     {
         LibraryFixture f;
-        qputenv("MPD_HOST", f.home.bytes(QStringLiteral("nothing/socket")));
-        f.configure();
-        LogCapture log;
-        ITunesManager *library = ITunesManager::sharedManager();
-        const QByteArray song = f.tone(1, "song.mp3");
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(!library->run());
-            QCOMPARE(library->sendFileToITunes(song, "Rivulet", true, false), std::nullopt);
-        }
-        QVERIFY(!QFile::exists(QFile::decodeName(f.socket())));
-        QVERIFY(!f.mpdRuns());
-        QCOMPARE(log.lines().filter(QStringLiteral("does not answer")).size(), 1);
-        QVERIFY(log.contains(QStringLiteral("--- The MPD named by MPD_HOST/MPD_PORT (") + f.home.path(QStringLiteral("nothing/socket"))
-                             + QStringLiteral(") does not answer; music files stay where they are until it answers")));
-        QVERIFY(QFile::exists(QFile::decodeName(song)));
-    }
-
-    void refusedFileIsOfferedAgainWhenTheServerAnswersAgain()
-    {
-        LibraryFixture f;
+        static qint64 now = 1000000;
+        ITunesManager::setClock([] { return now; });
         ITunesManager *library = ITunesManager::sharedManager();
         QVERIFY(library->run()); // our private server, then named as the user's
         qputenv("MPD_HOST", f.socket());
@@ -76,15 +81,14 @@ private slots:
         QVERIFY(!library->run());
         QCOMPARE(library->sendFileToITunes(song, "Rivulet", false, false), std::nullopt);
         library->retryLater(song);
-        QVERIFY(log.contains(QStringLiteral(" again in 60 s or when it answers again (try 2 of 5)")));
-        QCOMPARE(library->dueRetries(), QList<QByteArray>()); // still silent, back-off not over
-        // It is kept in the data folder, so a restart of the program keeps it.
-        f.configure();
-        QVERIFY(!library->run());
+        for (int step = 0; step < 24; ++step, now += 600) { // four hours
+            const QList<QByteArray> due = library->dueRetries();
+            QCOMPARE(due, QList<QByteArray>());
+            f.configure(); // a restart of the program keeps the list
+        }
+        QVERIFY(!log.contains(QStringLiteral("not offered again")));
         QVERIFY(f.startMpd());
         QCOMPARE(library->dueRetries(), QList<QByteArray>{song});
-        QVERIFY(log.contains(QStringLiteral("MPD answers again")));
-        QVERIFY(log.contains(QStringLiteral("Offering ") + f.home.path(QStringLiteral("Downloads/later "))));
         QCOMPARE(library->dueRetries(), QList<QByteArray>()); // offered once
         QVERIFY(library->sendFileToITunes(song, "Rivulet", false, false));
         library->retryDone(song);
@@ -133,24 +137,84 @@ private slots:
         QCOMPARE(readAll(QFile::decodeName(file)), QByteArray("garbage"));
     }
 
-    void privateServerStopsAtQuitUnlessPlaying()
+    // An offer nobody reports back on still counts: never "try 9 of 5". A
+    // refusal while the library was silent spends nothing.
+    void retryListCapsOffersAndSparesSilentRefusals()
+    {
+        TempHome home;
+        LogCapture log;
+        const QByteArray a = QFile::encodeName(home.path(QStringLiteral("a.mp3")));
+        const QByteArray b = QFile::encodeName(home.path(QStringLiteral("b.mp3")));
+        QVERIFY(writeBytes(a, "a") && writeBytes(b, "b"));
+        RetryList list;
+        list.refused(a, 0);
+        int offers = 0;
+        for (qint64 t = 0; t < 200000; t += 3000)
+            offers += int(list.due(t, true).size());
+        QCOMPARE(offers, RetryList::kMaxTries - 1);
+        QVERIFY(list.isEmpty());
+        QVERIFY(!log.contains(QStringLiteral("(try 6 of 5)")));
+        list.refused(b, 0);
+        for (qint64 t = 0; t < 20 * 3600; t += 600)
+            for (const QByteArray &path : list.due(t, false))
+                list.refused(path, t, false);
+        QCOMPARE(list.paths(), QList<QByteArray>{b});
+    }
+
+    void privateServerStopsAtQuitEvenWhenPlaying()
     {
         LibraryFixture f;
         LogCapture log;
         ITunesManager *library = ITunesManager::sharedManager();
         QVERIFY(library->run());
-        const qint64 first = f.mpdPid();
-        QVERIFY(f.mpdRuns());
-        library->shutdown();
-        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(first), 0) != 0, 5000);
-        QVERIFY(log.contains(QStringLiteral("Stopping the MPD that Rivulet started")));
-
-        QVERIFY(library->run());
         QVERIFY(library->sendFileToITunes(f.tone(1, "on.mp3"), "Rivulet", true, false));
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/on.mp3"), 5000);
+        const qint64 pid = f.mpdPid();
         library->shutdown();
-        QVERIFY(log.contains(QStringLiteral("The MPD that Rivulet started is playing; it is left running to finish")));
-        QVERIFY(f.mpdRuns());
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 5000);
+        QVERIFY(log.contains(QStringLiteral("Stopping the MPD that Rivulet started")));
+    }
+
+    // Another account reaches neither the private server's socket nor its
+    // folder, also when an earlier version left that folder open.
+    void privateServerIsTheUsersAlone()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to add a second account");
+        LibraryFixture f;
+        const QByteArray folder = f.support + "/mpd";
+        QVERIFY(QDir().mkpath(QFile::decodeName(folder)));
+        QVERIFY(writeBytes(folder + "/log", "an earlier log\n"));
+        QVERIFY(::chmod(folder.constData(), 0755) == 0 && ::chmod((folder + "/log").constData(), 0644) == 0);
+        QVERIFY(ITunesManager::sharedManager()->run());
+        QVERIFY(ITunesManager::sharedManager()->sendFileToITunes(f.tone(1, "mine.mp3"), "Rivulet", false, false));
+        struct stat st;
+        for (const QByteArray &name : {QByteArray(), QByteArray("/playlists")}) {
+            QVERIFY(::stat((folder + name).constData(), &st) == 0);
+            QCOMPARE(st.st_mode & 0777, mode_t(0700));
+        }
+        for (const QByteArray &name : {"/log", "/database"}) {
+            QVERIFY(::stat((folder + name).constData(), &st) == 0);
+            QCOMPARE(st.st_mode & 0077, mode_t(0));
+        }
+        // A home of mode 0755, as useradd gives on many systems.
+        const QByteArray top = QFile::encodeName(QFileInfo(f.home.home).path()); // the test's own temporary folder
+        for (QByteArray dir = f.support; dir.startsWith(top); dir = dir.left(dir.lastIndexOf('/')))
+            QVERIFY(::chmod(dir.constData(), 0755) == 0);
+        const QString other = QStringLiteral("rivulet-music-other");
+        QProcess::execute(QStringLiteral("useradd"), {QStringLiteral("-M"), other});
+        const auto as = [&](const QStringList &command) {
+            return QProcess::execute(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), other, QStringLiteral("--")} + command);
+        };
+        const int socketUse = as({QStringLiteral("python3"), QStringLiteral("-c"),
+                                  QStringLiteral("import socket,sys; s=socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); print(s.recv(64))"),
+                                  QFile::decodeName(f.socket())});
+        const int listing = as({QStringLiteral("ls"), QFile::decodeName(folder)});
+        const int ownListing = as({QStringLiteral("ls"), QFile::decodeName(f.support)});
+        QProcess::execute(QStringLiteral("userdel"), {other});
+        QCOMPARE(ownListing, 0); // the rig works: the data folder itself was opened for the test
+        QVERIFY(socketUse != 0);
+        QVERIFY(listing != 0);
     }
 };
 

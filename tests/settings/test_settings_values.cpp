@@ -43,6 +43,19 @@ private slots:
         QVERIFY(log.lines().isEmpty());
     }
 
+    // More formats are off until chosen; the music folder for MPD is a path
+    // of bytes, kept as given.
+    void libraryChoices()
+    {
+        TempHome home;
+        QCOMPARE(Settings::importMoreFormats(), false);
+        QCOMPARE(Settings::mpdMusicFolder(), QByteArray());
+        Settings::setImportMoreFormats(true);
+        Settings::setMpdMusicFolder("/srv/m\xfcsic");
+        QCOMPARE(Settings::importMoreFormats(), true);
+        QCOMPARE(Settings::mpdMusicFolder(), QByteArray("/srv/m\xfcsic"));
+    }
+
     void defaultSearchIsTheProgramsOwnPage()
     {
         TempHome home;

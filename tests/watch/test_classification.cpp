@@ -55,6 +55,30 @@ private slots:
         QCOMPARE(bool(fileTester(e)), type == 8);
     }
 
+    // FLAC, Ogg, Opus and WAV are music only while the user chose them.
+    void moreFormatsOnlyWhenChosen_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("whenChosen");
+        for (const char *name : {"a.flac", "A.FLAC", "a.ogg", "A.OGG", "a.opus", "A.OPUS", "a.wav", "A.WAV"})
+            QTest::newRow(name) << QByteArray(name) << true;
+        for (const char *name : {"a.Flac", "a.oga", "a.wave", "a.flac.part"})
+            QTest::newRow(name) << QByteArray(name) << false;
+    }
+    void moreFormatsOnlyWhenChosen()
+    {
+        QFETCH(QByteArray, name);
+        const DirectoryEntry e{name, kEntryTypeFile};
+        for (bool chosen : {false, true}) {
+            setImportMoreFormats(chosen);
+            QFETCH(bool, whenChosen);
+            QCOMPARE(bool(musicFileTester(e)), chosen && whenChosen);
+            QCOMPARE(bool(musicFileOrArchiveTester(e)), chosen && whenChosen);
+            QCOMPARE(bool(musicFileTester({"a.mp3", kEntryTypeFile})), true);
+        }
+        setImportMoreFormats(false);
+    }
+
     void unfinishedDownloadFolders_data()
     {
         QTest::addColumn<QByteArray>("path");

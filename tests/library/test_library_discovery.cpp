@@ -1,0 +1,141 @@
+// The user's own MPD, found as MPD clients find it, on TCP and on a socket
+// its configuration names: the music folder comes from that configuration,
+// no second server is started, and connections it closed while idle are
+// never taken for a silent server.
+#include "LibraryFixture.h"
+#include <poll.h>
+
+class TestLibraryDiscovery : public QObject {
+    Q_OBJECT
+
+    // Waits until the server has closed an idle client (connection_timeout).
+    static bool idleClientsDropped(const QByteArray &address)
+    {
+        MpdClient idle({address});
+        if (!idle.connect())
+            return false;
+        pollfd closed = {idle.fd(), POLLIN, 0};
+        return ::poll(&closed, 1, 20000) == 1;
+    }
+
+private slots:
+    void usersOwnServerIsUsed_data()
+    {
+        QTest::addColumn<QByteArray>("how");
+        QTest::newRow("mpd.conf port") << QByteArray("conf");
+        QTest::newRow("MPD_HOST and MPD_PORT") << QByteArray("env");
+        QTest::newRow("mpd.conf socket in a run folder") << QByteArray("socket");
+    }
+    void usersOwnServerIsUsed()
+    {
+        QFETCH(QByteArray, how);
+        LibraryFixture f;
+        const QByteArray socket = f.home.bytes(QStringLiteral("run/user-mpd/socket"));
+        QVERIFY(QDir().mkpath(QFile::decodeName(socket.left(socket.lastIndexOf('/')))));
+        QVERIFY(f.startUserMpd(how == "socket" ? "bind_to_address \"" + socket + "\"\n" : QByteArray(), how != "socket"));
+        const QByteArray address = how == "socket" ? socket : f.userAddress();
+        QVERIFY(LibraryFixture::answersAt(address));
+        if (how == "env") {
+            qputenv("MPD_HOST", "localhost");
+            qputenv("MPD_PORT", QByteArray::number(f.userPort));
+        }
+        f.configure();
+        LogCapture log;
+        ITunesManager *library = ITunesManager::sharedManager();
+        QVERIFY(library->run());
+        QVERIFY(library->sendFileToITunes(f.tone(1, "mine.mp3"), "Rivulet", false, false));
+        MpdClient users({address});
+        QCOMPARE(users.playlistContents("Rivulet"), std::optional(QList<QByteArray>{"Rivulet/mine.mp3"}));
+        QVERIFY(QFile::exists(QFile::decodeName(f.music) + QStringLiteral("/Rivulet/mine.mp3")));
+        QVERIFY(!log.contains(QStringLiteral("Starting the music library")));
+        QVERIFY(!QFile::exists(QFile::decodeName(f.socket())));
+        QVERIFY(!library->musicFolderNeeded());
+    }
+
+    // Retries after idle periods keep their back-off: 60 s, then 300 s.
+    void closedIdleConnectionsKeepTheBackOff()
+    {
+        LibraryFixture f;
+        QVERIFY(f.startUserMpd("connection_timeout \"2\"\n"));
+        QVERIFY(LibraryFixture::answersAt(f.userAddress()));
+        qputenv("MPD_HOST", "localhost"); // named: a silent server is never replaced
+        qputenv("MPD_PORT", QByteArray::number(f.userPort));
+        f.configure();
+        static qint64 now = 5000;
+        ITunesManager::setClock([] { return now; });
+        LogCapture log;
+        ITunesManager *library = ITunesManager::sharedManager();
+        const QByteArray junk = f.junk("noise.mp3");
+        QVERIFY(library->run());
+        QCOMPARE(library->sendFileToITunes(junk, "Rivulet", false, false), std::nullopt);
+        library->retryLater(junk);
+        QVERIFY(idleClientsDropped(f.userAddress()));
+        now += 60;
+        QCOMPARE(library->dueRetries(), QList<QByteArray>{junk});
+        QVERIFY(library->run());
+        QCOMPARE(library->sendFileToITunes(junk, "Rivulet", false, false), std::nullopt);
+        library->retryLater(junk);
+        for (int idle = 0; idle < 2; ++idle) {
+            QVERIFY(idleClientsDropped(f.userAddress()));
+            now += 61;
+            QCOMPARE(library->dueRetries(), QList<QByteArray>());
+        }
+        // An import after an idle period goes through.
+        QVERIFY(idleClientsDropped(f.userAddress()));
+        QVERIFY(library->run());
+        QVERIFY(library->sendFileToITunes(f.tone(1, "after idle.mp3"), "Rivulet", false, false));
+        QVERIFY(!log.contains(QStringLiteral("MPD answers again")));
+        QVERIFY(!log.contains(QStringLiteral("does not answer")));
+    }
+
+    // A server over TCP whose configuration is nowhere to be read: the files
+    // wait, untried, until "MPD's music folder" is set.
+    void unknownMusicFolderWaitsForTheSetting()
+    {
+        LibraryFixture f;
+        QVERIFY(f.startUserMpd());
+        QVERIFY(LibraryFixture::answersAt(f.userAddress()));
+        const QByteArray elsewhere = f.home.bytes(QStringLiteral("elsewhere.conf"));
+        QVERIFY(::rename(f.userConf.constData(), elsewhere.constData()) == 0);
+        f.userConf = elsewhere;
+        qputenv("MPD_HOST", "localhost");
+        qputenv("MPD_PORT", QByteArray::number(f.userPort));
+        f.configure();
+        LogCapture log;
+        ITunesManager *library = ITunesManager::sharedManager();
+        const QByteArray song = f.tone(1, "waiting.mp3");
+        QVERIFY(library->run());
+        QCOMPARE(library->sendFileToITunes(song, "Rivulet", false, false), std::nullopt);
+        library->retryLater(song);
+        QVERIFY(library->musicFolderNeeded());
+        QVERIFY(log.contains(QStringLiteral("set \"MPD's music folder\" in the preferences")));
+        QVERIFY(log.contains(QStringLiteral("(try 1 of 5)"))); // no try spent
+
+        MpdLauncherConfig config = f.config();
+        const QByteArray music = f.music;
+        config.musicFolderSetting = [music] { return music; };
+        ITunesManager::sharedManager()->configure(config);
+        QVERIFY(library->sendFileToITunes(song, "Rivulet", false, false));
+        QVERIFY(!library->musicFolderNeeded());
+        MpdClient users({f.userAddress()});
+        QCOMPARE(users.playlistContents("Rivulet"), std::optional(QList<QByteArray>{"Rivulet/waiting.mp3"}));
+    }
+
+    void configurationFiles()
+    {
+        TempHome home;
+        const QByteArray path = home.bytes(QStringLiteral("mpd.conf"));
+        QVERIFY(writeBytes(path, "# comment\nmusic_directory \"~/My \\\"Music\\\"\"\nport \"6612\"\n"
+                                 "audio_output {\n  port \"1\"\n}\nbind_to_address \"~/.mpd/sock\"\nbind_to_address \"any\"\n"));
+        const auto conf = MpdConfigFile::read(path, "/h");
+        QVERIFY(conf);
+        QCOMPARE(conf->musicDirectory, QByteArray("/h/My \"Music\""));
+        QCOMPARE(conf->port, 6612);
+        QCOMPARE(conf->socketBinds, QList<QByteArray>{"/h/.mpd/sock"});
+        QVERIFY(conf->serves("localhost:6612") && conf->serves("/h/.mpd/sock") && !conf->serves("localhost:6600"));
+        QVERIFY(!MpdConfigFile::read(home.bytes(QStringLiteral("none.conf")), "/h"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibraryDiscovery)
+#include "test_library_discovery.moc"
