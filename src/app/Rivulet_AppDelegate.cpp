@@ -4,12 +4,15 @@
 #include "app/RivuletModel.h"
 #include "base/StandardFolders.h"
 #include "hotkeys/Hotkey.h"
+#include "library/ITunesManager.h"
+#include "library/MprisPlayer.h"
 #include "settings/LoginItems.h"
 #include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
 #include "store/ManagedObjectModel.h"
 #include "store/PersistentStoreCoordinator.h"
 #include "tasks/CWTask.h"
+#include "watch/FileClassification.h"
 #include "ui/Windows.h"
 
 #include <QApplication>
@@ -127,7 +130,14 @@ void Rivulet_AppDelegate::awakeFromNib()
 
 void Rivulet_AppDelegate::configureMusicLibrary()
 {
-    ITunesManager::sharedManager()->configure(defaultMpdLauncherConfig(applicationSupportDirectory()));
+    MpdLauncherConfig config = defaultMpdLauncherConfig(applicationSupportDirectory());
+    // Over TCP the server does not say where its music is: the user's setting does.
+    config.musicFolderSetting = [] { return Settings::mpdMusicFolder(); };
+    ITunesManager::sharedManager()->configure(config);
+    setImportMoreFormats(Settings::importMoreFormats());
+    // The desktop's media controls, for the server Rivulet started.
+    if (m_withUi)
+        MprisPlayer::start();
 }
 
 void Rivulet_AppDelegate::watchDirsUpdated()
