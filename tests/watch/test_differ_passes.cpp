@@ -117,8 +117,9 @@ private slots:
             turnEventLoopFor(600);
         };
         f.startAndWait();
+        const int saves = f.differ->stats().saves;
         QVERIFY(writeFile(root + QStringLiteral("/a.mp3"), "a"));
-        QThread::msleep(500); // a.mp3 is queued first
+        QTRY_VERIFY_WITH_TIMEOUT(f.differ->stats().saves > saves, 20000); // a.mp3 is queued first
         QVERIFY(writeFile(root + QStringLiteral("/b.mp3"), "b"));
         QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 2, 12000);
         QCOMPARE(handedAt.size(), 1);
