@@ -13,11 +13,12 @@ cleanup() {
 trap cleanup EXIT
 
 # The server picks a free display number itself, so rigs run side by side.
+# Each wait below ends as soon as its part is up; the bounds are generous for a loaded machine.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$rig/display" >"$rig/xvfb.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do [ -s "$rig/display" ] && break; sleep 0.05; done
+for _ in $(seq 600); do [ -s "$rig/display" ] && break; sleep 0.05; done
 export DISPLAY=:$(head -1 "$rig/display")
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 300); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 read -r DBUS_SESSION_BUS_ADDRESS DBUS_PID < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
 export DBUS_SESSION_BUS_ADDRESS
@@ -38,7 +39,7 @@ cat >"$rig/dunstrc" <<'RC'
 RC
 dunst -config "$rig/dunstrc" >"$rig/dunst.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do
+for _ in $(seq 300); do
   dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
     string:org.freedesktop.Notifications 2>/dev/null | grep -q 'boolean true' && break
   sleep 0.1

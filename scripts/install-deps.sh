@@ -1,31 +1,20 @@
 #!/usr/bin/env bash
-# Installs every Debian package Rivulet needs to build, run and test.
-# Used by scripts/run.sh, scripts/test.sh and CI, so the lists live only here.
+# Installs every Debian package Rivulet needs to build, run and test. Used by
+# scripts/run.sh, scripts/test.sh and CI. The lists live only in
+# scripts/packages.d/, one package a line, each package in one list.
 set -euo pipefail
 
-PACKAGES=(
-  # build
-  cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-  libmpdclient-dev libxcb1-dev libx11-dev libx11-xcb-dev libxcb-xinput-dev
-  libxi-dev libxkbcommon-x11-dev
-  # run: music library and unpacking tools
-  mpd unar unzip zip
-  # desktop rig for tests
-  xvfb xauth xdotool x11-utils x11-xserver-utils x11-xkb-utils imagemagick
-  trayer openbox dunst dbus dbus-x11 xdg-utils fonts-dejavu-core
-  # test audio
-  lame sox
-)
-
-# Each area of the project may list more packages, one a line, in scripts/packages.d/.
+PACKAGES=()
 for list in "$(dirname "$0")"/packages.d/*.list; do
-  [ -f "$list" ] && while read -r p _; do
+  while read -r p _; do
     case "$p" in ''|'#'*) ;; *) PACKAGES+=("$p") ;; esac
   done <"$list"
 done
+twice=$(printf '%s\n' "${PACKAGES[@]}" | sort | uniq -d | paste -sd' ')
+[ -z "$twice" ] || echo "install-deps: listed more than once in scripts/packages.d: $twice" >&2
 
 missing=()
-for p in "${PACKAGES[@]}"; do
+for p in $(printf '%s\n' "${PACKAGES[@]}" | sort -u); do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,8 +23,10 @@ constexpr int kCallTimeoutMs = 5000;
 NotificationService::NotificationService(QObject *parent) : QObject(parent)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString)));
-    bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(notificationClosed(uint, uint)));
+    bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString, QDBusMessage)));
+    bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(notificationClosed(uint, uint, QDBusMessage)));
+    connect(new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange, this), &QDBusServiceWatcher::serviceOwnerChanged, this,
+            &NotificationService::serverChanged);
 }
 
 // The program's icon as a file the server can show: the installed theme
@@ -85,7 +88,8 @@ uint NotificationService::notifyWithTitle(const QString &title, const QString &d
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     call << appName << uint(0) << appIcon << title << body << QStringList{QStringLiteral("default"), QStringLiteral("Play")} << hints
          << int(isSticky ? 0 : -1);
-    QDBusReply<uint> reply = QDBusConnection::sessionBus().call(call, QDBus::Block, kCallTimeoutMs);
+    const QDBusMessage answer = QDBusConnection::sessionBus().call(call, QDBus::Block, kCallTimeoutMs);
+    const QDBusReply<uint> reply(answer);
     if (!reply.isValid()) {
         if (!m_absenceLogged.exchange(true))
             Log::f("No notification service answers on the session bus (%@); notifications are not shown", reply.error().message());
@@ -95,35 +99,46 @@ uint NotificationService::notifyWithTitle(const QString &title, const QString &d
     m_absenceLogged = false;
     {
         std::lock_guard lock(m_mutex);
-        m_clickContexts.insert(reply.value(), clickContext);
+        m_clickContexts.insert(reply.value(), Click{answer.service(), clickContext});
     }
     emit posted(reply.value(), title, description);
     return reply.value();
 }
 
-void NotificationService::actionInvoked(uint id, const QString &actionKey)
+std::optional<QVariant> NotificationService::takeClick(uint id, const QDBusMessage &signal, bool remove)
 {
-    QVariant context;
-    {
-        std::lock_guard lock(m_mutex);
-        if (actionKey != QLatin1String("default") || !m_clickContexts.contains(id))
-            return;
-        context = m_clickContexts.value(id);
-    }
-    if (GrowlDelegate *delegate = m_delegate)
-        delegate->growlNotificationWasClicked(context);
+    std::lock_guard lock(m_mutex);
+    const auto it = m_clickContexts.constFind(id);
+    if (it == m_clickContexts.cend() || it->server != signal.service())
+        return std::nullopt;
+    const QVariant context = it->context;
+    if (remove)
+        m_clickContexts.erase(it);
+    return context;
 }
 
-void NotificationService::notificationClosed(uint id, uint reason)
+void NotificationService::actionInvoked(uint id, const QString &actionKey, const QDBusMessage &signal)
 {
-    QVariant context;
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_clickContexts.contains(id))
-            return;
-        context = m_clickContexts.take(id);
-    }
-    if (reason == kClosedBecauseExpired)
+    if (actionKey != QLatin1String("default"))
+        return;
+    if (const auto context = takeClick(id, signal, false))
         if (GrowlDelegate *delegate = m_delegate)
-            delegate->growlNotificationTimedOut(context);
+            delegate->growlNotificationWasClicked(*context);
+}
+
+void NotificationService::notificationClosed(uint id, uint reason, const QDBusMessage &signal)
+{
+    if (const auto context = takeClick(id, signal, true))
+        if (reason == kClosedBecauseExpired)
+            if (GrowlDelegate *delegate = m_delegate)
+                delegate->growlNotificationTimedOut(*context);
+}
+
+// A new server knows nothing of the old one's notifications: their ids are
+// forgotten, and what it can render is asked again.
+void NotificationService::serverChanged(const QString &, const QString &, const QString &newOwner)
+{
+    m_markup = -1;
+    std::lock_guard lock(m_mutex);
+    m_clickContexts.removeIf([&newOwner](const auto &it) { return it.value().server != newOwner; });
 }

@@ -3,6 +3,7 @@
 // session bus. A click on a notification (its "default" action) hands the
 // notification's click context back to the delegate.
 #include <QByteArray>
+#include <QDBusMessage>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -10,6 +11,7 @@
 #include <QVariantMap>
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 class GrowlDelegate {
 public:
@@ -36,16 +38,24 @@ signals:
     void posted(uint id, const QString &title, const QString &body);
 
 private slots:
-    void actionInvoked(uint id, const QString &actionKey);
-    void notificationClosed(uint id, uint reason);
+    void actionInvoked(uint id, const QString &actionKey, const QDBusMessage &signal);
+    void notificationClosed(uint id, uint reason, const QDBusMessage &signal);
+    void serverChanged(const QString &service, const QString &oldOwner, const QString &newOwner);
 
 private:
     bool serverRendersMarkup();
     static QString iconFile();
 
     std::atomic<GrowlDelegate *> m_delegate{nullptr};
+    // Ids are the server's: a restarted server gives them out again from 1,
+    // so each context is kept with the bus name of the server that gave its id.
+    struct Click {
+        QString server;
+        QVariant context;
+    };
+    std::optional<QVariant> takeClick(uint id, const QDBusMessage &signal, bool remove);
     std::mutex m_mutex; // guards the click contexts only
-    QHash<uint, QVariant> m_clickContexts;
+    QHash<uint, Click> m_clickContexts;
     std::atomic<int> m_markup{-1}; // unknown until asked
     std::atomic<bool> m_absenceLogged{false};
 };

@@ -11,6 +11,9 @@ namespace {
 const QString kTitle = QStringLiteral("Rivulet Found New Music");
 const QString kNotificationName = QStringLiteral("addedFile");
 const QString kIcon = QStringLiteral("rivulet");
+// An archive's notification names at most this many lines of files: a big one
+// names its first files and how many more.
+constexpr qsizetype kListedLines = 10;
 
 // The click context: the track id, and the library file it named when it was
 // handed out, so that a click after an MPD restart never plays another song.
@@ -70,8 +73,12 @@ void Rivulet_AppDelegate::activateGrowlQueue()
     if (m_growlQueue && !m_growlQueue->entries.isEmpty()) {
         QString text = Log::format("Rivulet added the contents of %@ to %@:", {m_growlQueue->archiveName, kMusicLibraryName});
         text += QLatin1String("\n\n");
-        for (const GrowlEntry &entry : std::as_const(m_growlQueue->entries))
-            text += QString::fromUtf8(entry.name) + QLatin1Char('\n');
+        const QList<GrowlEntry> &entries = m_growlQueue->entries;
+        const qsizetype listed = entries.size() <= kListedLines ? entries.size() : kListedLines - 1;
+        for (qsizetype i = 0; i < listed; ++i)
+            text += QString::fromUtf8(entries[i].name) + QLatin1Char('\n');
+        if (listed < entries.size())
+            text += QStringLiteral("and %1 more\n").arg(entries.size() - listed);
         text += QLatin1String("\nClick here to play.");
         if (Settings::growlNotifications())
             postNotification(text, m_growlQueue->entries.first().trackId);
