@@ -112,9 +112,14 @@ sleep 0.4
 wtype -k End "blue moon" -k Return
 check "typing a query and Return reach the browser: the search field had the focus" 'browser_got "${location}blue%20moon"'
 grim "$shots/wayland-search.png"
+check "the search closes the drop-down: it does not stay above the browser" 'menu_becomes 0'
+wtype -M alt d -m alt
+check "Alt+D opens it again" 'menu_becomes 1'
 wtype -M alt d -m alt
 check "Alt+D again closes it" 'menu_becomes 0'
 
+# wtype's keyboards carry only the keys they type: the hotkey is named all the same.
+check "the hotkey keeps its name under XWayland" '! grep -q "Couldn.t find a translation" "$HOME/rivulet.log"'
 [ "$failed" -eq 0 ] || { grep -v "^Menu Item" "$HOME/rivulet.log" | grep -v "^  \|^SCE\|^Watch\| excl\|^[a-zA-Z]*:" | tail -40; xwininfo -root -tree | grep -i rivulet; }
 kill -TERM $pid
 wait $pid
