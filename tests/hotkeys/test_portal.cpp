@@ -158,8 +158,11 @@ private slots:
         auto bound = [&] { return running.call(QStringLiteral("BoundShortcuts")).toStringList(); };
         QVERIFY(center.registerHotKeyWithKeyCode(36, 0x40000, &receiver, "fired", QVariant()));
         QTRY_COMPARE(bound(), QStringList{id + QStringLiteral("=CTRL+Return")});
+        running.press(QStringLiteral("something-else"));
         running.press(id);
         QTRY_COMPARE(receiver.count, 1);
+        QTest::qWait(200);
+        QCOMPARE(receiver.count, 1); // only our shortcut, once
         center.unregisterHotKeyWithKeyCode(36, 0x40000);
         QVERIFY(center.registerHotKeyWithKeyCode(96, 0, &receiver, "fired", QVariant()));
         QTRY_COMPARE(bound(), QStringList{id + QStringLiteral("=F5")});
@@ -169,28 +172,6 @@ private slots:
         running.press(id);
         QTest::qWait(300);
         QCOMPARE(receiver.count, 2);
-    }
-
-    void bindsAndActsOnActivated()
-    {
-        PrivateBus bus;
-        QVERIFY(bus.ok());
-        QVERIFY(!GlobalShortcutsPortal::offered(bus.connection()));
-        RunningPortal running(bus);
-        QVERIFY(GlobalShortcutsPortal::offered(bus.connection()));
-        GlobalShortcutsPortal client(bus.connection());
-        QSignalSpy bound(&client, &GlobalShortcutsPortal::bound);
-        QSignalSpy activated(&client, &GlobalShortcutsPortal::activated);
-        client.bind(QStringLiteral("ALT+d"));
-        QTRY_COMPARE(bound.size(), 1);
-        QCOMPARE(bound.first().first().toBool(), true);
-        QCOMPARE(running.call(QStringLiteral("BoundShortcuts")).toStringList(),
-                 QStringList{QString::fromLatin1(GlobalShortcutsPortal::kShortcutId) + QStringLiteral("=ALT+d")});
-        running.press(QStringLiteral("something-else"));
-        running.press(QString::fromLatin1(GlobalShortcutsPortal::kShortcutId));
-        QTRY_COMPARE(activated.size(), 1);
-        QTest::qWait(200);
-        QCOMPARE(activated.size(), 1);
     }
 
     // The program in a Wayland session with the portal: it says so, and the

@@ -154,20 +154,6 @@ private slots:
         QApplication::setPalette(saved);
     }
 
-    // The rows' frames are logged once the layout has placed them.
-    void framesAreLoggedAfterLayout()
-    {
-        MenuView view;
-        view.build({QString(), QStringLiteral("About Rivulet"), QStringLiteral("Quit Rivulet")}, new SearchField);
-        LogCapture log;
-        view.awakeFromNib({});
-        const QStringList lines = log.lines().filter(QStringLiteral("Menu Item with Frame: "));
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[0].section(QStringLiteral(", "), 2, 2), QStringLiteral("260"));
-        QVERIFY(lines[1].section(QStringLiteral(", "), 1, 1).toInt() > lines[0].section(QStringLiteral(", "), 1, 1).toInt());
-        QVERIFY(lines[2].section(QStringLiteral(", "), 1, 1).toInt() > lines[1].section(QStringLiteral(", "), 1, 1).toInt());
-    }
-
     // The icon drawn at any size: square, and its closed look readable on
     // light and dark panels; pixmaps for hosts in network byte order.
     void iconArtReadsOnEveryPanel()
