@@ -124,9 +124,15 @@ void PreferencesWindow::arrangeFor(QScreen *screen)
     m_middle->setDirection(QBoxLayout::TopToBottom);
     m_scroll->widget()->layout()->activate();
     const int titleBar = 2 * fontMetrics().height();
-    const bool tall = sizeHint().height() + titleBar > screen->availableGeometry().height();
-    m_middle->setDirection(tall ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+    const QSize area = screen->availableGeometry().size();
+    if (sizeHint().height() + titleBar <= area.height())
+        return;
+    m_middle->setDirection(QBoxLayout::LeftToRight);
     m_scroll->widget()->layout()->activate();
+    if (sizeHint().width() + titleBar > area.width()) { // too narrow as well (frame allowed for): it scrolls
+        m_middle->setDirection(QBoxLayout::TopToBottom);
+        m_scroll->widget()->layout()->activate();
+    }
 }
 
 QSize PreferencesWindow::sizeHint() const

@@ -43,7 +43,7 @@ int httpStatus(quint16 port, const char *path)
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000))
         return 0;
-    socket.write(QByteArray("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    socket.write(QByteArray("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\nConnection: close\r\n\r\n");
     QTest::qWaitFor([&] { return socket.canReadLine(); }, 5000);
     return socket.readLine().split(' ').value(1).toInt();
 }
