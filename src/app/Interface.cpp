@@ -10,6 +10,7 @@
 #include "ui/StartupWindow.h"
 #include "ui/StatusItem.h"
 #include "hotkeys/DDHotKeyCenter.h"
+#include "hotkeys/Hotkey.h"
 #include "hotkeys/KeyDownApplication.h"
 #include "ui/UpdateChecker.h"
 #include "ui/Windows.h"
@@ -26,7 +27,9 @@ void Rivulet_AppDelegate::buildInterface()
     m_iconAnimation = new IconAnimation(this);
     m_statusItem = new StatusItem(m_iconAnimation, this);
     m_updater = new UpdateChecker(this);
-    SearchPageServer::start(); // the default music search is a page of ours on the loopback
+    // The default music search is a page of ours on the loopback, at a port
+    // the kernel picks: only this run's listener serves this user's queries.
+    (new SearchPageServer(this))->listen(0);
     auto *search = new SearchField;
     search->setEditingDelegate(this);
     m_menuView = new MenuView;
@@ -90,6 +93,15 @@ void Rivulet_AppDelegate::showFirstRunWindow()
         m_startupWC->close();
         openWindowForController(m_preferencesWC, false);
     });
+    // Without a tray the window says how else to open Rivulet.
+    const auto sayWhere = [this, startup] {
+        const QString hotkey =
+            Settings::useDownloadHotkey() ? Hotkey::hotkeyWithLongLong(Settings::downloadHotkey()).stringValue().value_or(QString()) : QString();
+        startup->setTrayPresent(m_statusItem && m_statusItem->hasTray(), hotkey);
+    };
+    sayWhere();
+    if (m_statusItem)
+        connect(m_statusItem, &StatusItem::trayChanged, startup, sayWhere);
     m_startupWC = startup;
     connect(startup, &TrackedWindow::closed, this, [this] {
         if (m_modalWindow == m_startupWC)
@@ -208,25 +220,43 @@ SearchField *Rivulet_AppDelegate::searchField() const
     return m_statusItem ? m_statusItem->searchField() : nullptr;
 }
 
-// Space, control and non-ASCII characters become %XX of their UTF-8 bytes;
-// letters, digits and the reserved punctuation / ? : @ & = + $ , stay.
-QString Rivulet_AppDelegate::escapedSearchQuery(const QString &query)
+// The stored default stands for the built-in page, wherever this run serves it.
+static QString searchLocationNow(const QObject *owner)
 {
-    return QString::fromLatin1(QUrl::toPercentEncoding(query, "/?:@&=+$,"));
+    const QString location = Settings::searchLocation();
+    if (location != QLatin1String(kDefaultSearchLocation))
+        return location;
+    const auto *page = owner->findChild<SearchPageServer *>(QString(), Qt::FindDirectChildrenOnly);
+    return page && page->port() ? SearchPageServer::searchLocation(page->port()) : QString();
 }
 
 bool Rivulet_AppDelegate::controlTextViewDoCommandBySelector(QLineEdit *control, const QString &command)
 {
     Log::f(control->text().isEmpty() ? "zero length" : "nonzero length");
     if (command == QLatin1String("insertNewline:")) {
-        const QString location = Settings::searchLocation();
-        const QString address = SearchAddress::forQuery(location, control->text());
-        Log::f("%@", address);
+        if (control->text().trimmed().isEmpty())
+            return false; // nothing to search for
+        const QString location = searchLocationNow(this);
         // Only http and https addresses reach the desktop; anything else is explained.
-        if (const QString problem = SearchAddress::problem(location); !problem.isEmpty())
+        if (location.isEmpty())
+            alertWithTitle(tr("The music search cannot be opened."), tr("Rivulet's own search page is not running."));
+        else if (const QString problem = SearchAddress::problem(location); !problem.isEmpty())
             alertWithTitle(tr("The music search cannot be opened."), problem);
-        else
-            QDesktopServices::openUrl(QUrl(address, QUrl::StrictMode));
+        else if (QDesktopServices::openUrl(QUrl(SearchAddress::forQuery(location, control->text()), QUrl::StrictMode))) {
+            Log::f("Music search opened"); // the query is the user's own: never logged
+            // The browser comes to the front: the drop-down closes rather than
+            // stay above it holding the keys (XWayland hears of no focus change).
+            if (m_statusItem)
+                m_statusItem->setOpen(false);
+        }
+    } else if ((command == QLatin1String("moveDown:") || command == QLatin1String("moveUp:")) && m_menuView) {
+        // Arrows leave the field for the rows; the decoy takes the keys there.
+        QLineEdit *decoy = m_menuView->decoyTextField();
+        decoy->setFocus(Qt::OtherFocusReason);
+        if (QWidget::keyboardGrabber() == control)
+            decoy->grabKeyboard();
+        m_menuView->moveHighlight(command == QLatin1String("moveDown:") ? 1 : -1);
+        return true;
     } else if (command == QLatin1String("cancelOperation:")) {
         if (m_statusItem)
             m_statusItem->setOpen(false);

@@ -2,8 +2,7 @@
 #include "base/Log.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "base/StandardFolders.h"
-#include "hotkeys/GlobalShortcutsPortal.h"
-#include "hotkeys/Hotkey.h"
+#include "hotkeys/DDHotKeyCenter.h"
 #include "app/InstanceLock.h"
 #include "app/InstanceService.h"
 #include "hotkeys/KeyDownApplication.h"
@@ -13,11 +12,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <xcb/xcb.h>
 
 namespace {
@@ -60,9 +59,36 @@ const char *kHelp =
     "    RIVULET_MPD_OUTPUT     audio output type of a private MPD (\"null\": silent)\n"
     "    RIVULET_UNPACK_LIMIT   largest archive contents to unpack, in bytes\n"
     "    RIVULET_UPDATE_FEED    where Check for Updates looks\n"
-    "    RIVULET_TEST_TIMINGS   \"fast\": short watcher timings (tests)\n"
-    "    RIVULET_FORCE_POLLING  watch every folder by polling (tests)\n"
-    "    RIVULET_POLL_SECONDS   seconds between looks at polled folders (default 10)\n";
+    "    RIVULET_POLL_SECONDS   seconds between looks at polled folders (default 10)\n"
+    "\n"
+    "    Qt's own options (-style Fusion, -platform xcb, ...) are accepted too.\n";
+
+// Qt's options that take a value; Qt reads and removes them itself.
+bool qtOptionWithValue(const char *arg)
+{
+    static const char *const kOptions[] = {"style", "stylesheet", "platform", "platformpluginpath", "platformtheme", "plugin", "display",
+                                           "qwindowgeometry", "qwindowtitle", "qwindowicon", "geometry", "title", "name", "session"};
+    const char *name = arg + (arg[1] == '-' ? 2 : 1);
+    for (const char *o : kOptions)
+        if (!strcmp(name, o))
+            return true;
+    return false;
+}
+
+// Qt's options without a value, or with one after "=".
+bool qtOption(const char *arg)
+{
+    static const char *const kFlags[] = {"reverse", "nograb", "dograb", "sync", "widgetcount", "qmljsdebugger"};
+    const char *name = arg + (arg[1] == '-' ? 2 : 1);
+    for (const char *o : kFlags)
+        if (!strncmp(name, o, strlen(o)) && (name[strlen(o)] == 0 || name[strlen(o)] == '='))
+            return true;
+    const char *eq = strchr(name, '=');
+    if (!eq)
+        return false;
+    const std::string key(name, size_t(eq - name));
+    return qtOptionWithValue(("-" + key).c_str());
+}
 
 // How long a second start waits for the running one to answer on the bus.
 constexpr int kHandOverWaitMs = 3000;
@@ -106,42 +132,18 @@ void choosePlatform()
     }
 }
 
-// Which way the hotkey reaches us, said in the log: the X key grab in X11
-// sessions; in Wayland sessions the GlobalShortcuts portal where the desktop
-// offers it, else only `rivulet --toggle` bound in the desktop's settings.
-void setUpHotkeyPath(Rivulet_AppDelegate &delegate)
+// Which way the hotkey reaches us, said in the log (the portal's outcome is
+// said when it answers the hotkey's registration).
+void logHotkeyPath()
 {
     if (!Settings::useDownloadHotkey()) {
         Log::f("Hotkey path: the hotkey is off; rivulet --toggle still opens the drop-down");
         return;
     }
-    const Hotkey hotkey = Hotkey::hotkeyWithLongLong(Settings::downloadHotkey());
-    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    if (DDHotKeyCenter::path() == DDHotKeyCenter::Path::XGrab)
         Log::f("Hotkey path: X key grab");
-        return;
-    }
-    const QString commandOnly = QStringLiteral(
-        "Hotkey path: command only; bind rivulet --toggle to a key in the desktop's keyboard settings "
-        "(X key grabs see no keys typed into Wayland windows)");
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!GlobalShortcutsPortal::offered(bus)) {
-        Log::f("%@", commandOnly);
-        return;
-    }
-    const QString text = hotkey.stringValue().value_or(QString());
-    QString keyName = text.section(QRegularExpression(QStringLiteral("[+ ]")), -1);
-    if (keyName.isEmpty())
-        keyName = GlobalShortcutsPortal::keyNameForVirtualKey(hotkey.keycode());
-    const QString trigger = GlobalShortcutsPortal::triggerFor(hotkey.modifiers(), keyName);
-    auto *portal = new GlobalShortcutsPortal(bus, &delegate);
-    QObject::connect(portal, &GlobalShortcutsPortal::bound, &delegate, [commandOnly, trigger](bool ok) {
-        if (ok)
-            Log::f("Hotkey path: GlobalShortcuts portal (preferred trigger %@)", trigger);
-        else
-            Log::f("%@", commandOnly);
-    });
-    QObject::connect(portal, &GlobalShortcutsPortal::activated, &delegate, [&delegate] { delegate.rivuletHotKeyPressed(); });
-    portal->bind(trigger);
+    else if (DDHotKeyCenter::path() == DDHotKeyCenter::Path::CommandOnly)
+        Log::f("%@", QString::fromLatin1(DDHotKeyCenter::kCommandOnlyNote));
 }
 
 // The data folder, where the store lives: one Rivulet per such folder.
@@ -168,8 +170,12 @@ int main(int argc, char **argv)
             noTray = true;
         } else if (!strcmp(argv[i], "--toggle")) {
             toggle = true;
+        } else if (argv[i][0] == '-' && qtOptionWithValue(argv[i]) && i + 1 < argc) {
+            ++i; // Qt's, with its value
+        } else if (argv[i][0] == '-' && qtOption(argv[i])) {
+            continue;
         } else {
-            fprintf(stderr, "rivulet: unknown option %s\n%s", argv[i], kHelp);
+            fprintf(stderr, "rivulet: unknown option %s (rivulet --help lists the options)\n", argv[i]);
             return 2;
         }
     }
@@ -243,7 +249,7 @@ int main(int argc, char **argv)
     });
     service.publish();
     if (withUi)
-        setUpHotkeyPath(delegate);
+        logHotkeyPath();
     if (toggle && withUi)
         QTimer::singleShot(kToggleAfterStartMs, &delegate, [&delegate] { delegate.rivuletHotKeyPressed(); });
     return app->exec();

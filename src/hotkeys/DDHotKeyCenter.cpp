@@ -1,6 +1,11 @@
 #include "hotkeys/DDHotKeyCenter.h"
 #include "base/Log.h"
+#include "hotkeys/GlobalShortcutsPortal.h"
+#include "hotkeys/PortalHotKeyService.h"
 #include "hotkeys/X11HotKeyService.h"
+
+#include <QCoreApplication>
+#include <QPointer>
 
 #include <QStringList>
 #include <stdexcept>
@@ -18,6 +23,29 @@ std::vector<std::shared_ptr<_DDHotKey>> &registry()
 }
 quint32 g_nextHotKeyID = 1;
 HotKeyService *g_service = nullptr;
+DDHotKeyCenter::Path g_path = DDHotKeyCenter::Path::XGrab;
+// Lives with the application; gone once it has quit.
+QPointer<PortalHotKeyService> g_portal;
+bool g_portalChosen = false;
+
+void chooseService()
+{
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        g_path = DDHotKeyCenter::Path::XGrab;
+        g_service = X11HotKeyService::shared();
+        return;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (QCoreApplication::instance() && GlobalShortcutsPortal::offered(bus)) {
+        g_path = DDHotKeyCenter::Path::Portal;
+        g_portal = new PortalHotKeyService(bus, QCoreApplication::instance());
+        g_portalChosen = true;
+        g_service = g_portal;
+    } else {
+        g_path = DDHotKeyCenter::Path::CommandOnly;
+        g_service = X11HotKeyService::shared();
+    }
+}
 }
 
 quint32 dd_translateModifierFlags(quint64 flags)
@@ -112,14 +140,23 @@ void dd_hotKeyHandler(quint32 hotKeyID, const HotKeyEvent &event)
 
 void DDHotKeyCenter::setService(HotKeyService *service)
 {
+    g_portalChosen = false;
     g_service = service;
 }
 
 HotKeyService *DDHotKeyCenter::service()
 {
     if (!g_service)
-        g_service = X11HotKeyService::shared();
+        chooseService();
+    if (g_portalChosen && !g_portal)
+        return nullptr; // quit with the application
     return g_service;
+}
+
+DDHotKeyCenter::Path DDHotKeyCenter::path()
+{
+    service();
+    return g_path;
 }
 
 quint32 DDHotKeyCenter::nextHotKeyID()

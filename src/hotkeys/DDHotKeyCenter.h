@@ -86,7 +86,18 @@ class DDHotKeyCenter {
 public:
     using Predicate = std::function<bool(const _DDHotKey &)>;
 
-    // The service the registry uses; the X11 one unless a test sets another.
+    // How hotkeys reach the program: the X key grab; the desktop's
+    // GlobalShortcuts portal (Wayland sessions that offer it); or, in other
+    // Wayland sessions, only `rivulet --toggle` bound by the user (the X grab
+    // stays, but sees only keys typed into X windows).
+    enum class Path { XGrab, Portal, CommandOnly };
+    static Path path();
+    static constexpr const char *kCommandOnlyNote =
+        "Hotkey path: command only; bind rivulet --toggle to a key in the desktop's keyboard settings "
+        "(X key grabs see no keys typed into Wayland windows)";
+
+    // The service the registry uses, chosen for the session at first use;
+    // a test may set another (nullptr: choose again).
     static void setService(HotKeyService *service);
     static HotKeyService *service();
 

@@ -1,5 +1,6 @@
 #include "hotkeys/GlobalShortcutsPortal.h"
 #include "base/Log.h"
+#include "hotkeys/KeyboardLayout.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -11,6 +12,13 @@
 
 namespace {
 constexpr int kCallMs = 5000;
+
+// Request tokens name a path per call: unique in the process.
+QString nextToken()
+{
+    static int tokens = 0;
+    return QStringLiteral("rivulet_request%1").arg(++tokens);
+}
 using Shortcut = QPair<QString, QVariantMap>;
 
 QString senderPart(const QDBusConnection &bus)
@@ -25,6 +33,13 @@ GlobalShortcutsPortal::GlobalShortcutsPortal(QDBusConnection bus, QObject *paren
     qDBusRegisterMetaType<QList<QPair<QString, QVariantMap>>>();
 }
 
+GlobalShortcutsPortal::~GlobalShortcutsPortal()
+{
+    if (!m_session.isEmpty())
+        m_bus.asyncCall(QDBusMessage::createMethodCall(QString::fromLatin1(kService), m_session, QStringLiteral("org.freedesktop.portal.Session"),
+                                                       QStringLiteral("Close")));
+}
+
 bool GlobalShortcutsPortal::offered(QDBusConnection bus)
 {
     if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(QString::fromLatin1(kService)).value())
@@ -35,7 +50,7 @@ bool GlobalShortcutsPortal::offered(QDBusConnection bus)
     return bus.call(get, QDBus::Block, kCallMs).type() == QDBusMessage::ReplyMessage;
 }
 
-QString GlobalShortcutsPortal::triggerFor(quint64 modifiers, const QString &keyName)
+QString GlobalShortcutsPortal::triggerFor(quint64 modifiers, const QString &keysymName)
 {
     // The hotkey's modifier bits: Control, Option, Shift, Command.
     struct Name {
@@ -47,8 +62,14 @@ QString GlobalShortcutsPortal::triggerFor(quint64 modifiers, const QString &keyN
     for (const Name &n : kNames)
         if (modifiers & n.mask)
             parts << QString::fromLatin1(n.text);
-    parts << (keyName.size() == 1 ? keyName.toLower() : keyName.toLower());
+    parts << keysymName;
     return parts.join(QLatin1Char('+'));
+}
+
+QString GlobalShortcutsPortal::triggerForHotkey(quint16 virtualKey, quint64 modifiers)
+{
+    const QString name = KeyboardLayout().keysymName(virtualKey);
+    return name.isEmpty() ? QString() : triggerFor(modifiers, name);
 }
 
 bool GlobalShortcutsPortal::request(const QString &method, const QVariantList &args, const QString &token, const char *slot)
@@ -67,25 +88,12 @@ bool GlobalShortcutsPortal::request(const QString &method, const QVariantList &a
     return true;
 }
 
-QString GlobalShortcutsPortal::keyNameForVirtualKey(quint16 keycode)
-{
-    // The letters and space of the hotkey's virtual key codes, for when no
-    // keyboard layout can be read.
-    static const char kLetters[] = "asdfhgzxcv\0bqweryt";
-    if (keycode < sizeof(kLetters) - 1 && kLetters[keycode])
-        return QString(QLatin1Char(kLetters[keycode]));
-    static const QHash<quint16, QString> kOthers{{31, QStringLiteral("o")}, {32, QStringLiteral("u")}, {34, QStringLiteral("i")},
-                                                 {35, QStringLiteral("p")}, {37, QStringLiteral("l")}, {38, QStringLiteral("j")},
-                                                 {40, QStringLiteral("k")}, {45, QStringLiteral("n")}, {46, QStringLiteral("m")},
-                                                 {49, QStringLiteral("space")}};
-    return kOthers.value(keycode);
-}
-
 void GlobalShortcutsPortal::bind(const QString &preferredTrigger)
 {
     m_trigger = preferredTrigger;
-    const QString token = QStringLiteral("rivulet%1").arg(++m_tokens);
-    QVariantMap options{{QStringLiteral("handle_token"), token}, {QStringLiteral("session_handle_token"), QStringLiteral("rivulet")}};
+    const QString token = nextToken();
+    static int sessions = 0; // one session per binding, each its own name
+    QVariantMap options{{QStringLiteral("handle_token"), token}, {QStringLiteral("session_handle_token"), QStringLiteral("rivulet%1").arg(++sessions)}};
     if (!request(QStringLiteral("CreateSession"), {options}, token, SLOT(sessionCreated(uint, QVariantMap))))
         emit bound(false);
 }
@@ -99,7 +107,7 @@ void GlobalShortcutsPortal::sessionCreated(uint response, const QVariantMap &res
     }
     m_bus.connect(QString::fromLatin1(kService), QString::fromLatin1(kPath), QString::fromLatin1(kInterface), QStringLiteral("Activated"), this,
                   SLOT(shortcutActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
-    const QString token = QStringLiteral("rivulet%1").arg(++m_tokens);
+    const QString token = nextToken();
     const QList<Shortcut> shortcuts{{QString::fromLatin1(kShortcutId),
                                      {{QStringLiteral("description"), QStringLiteral("Open the Rivulet drop-down with the search field")},
                                       {QStringLiteral("preferred_trigger"), m_trigger}}}};

@@ -17,13 +17,16 @@ public:
     static constexpr const char *kShortcutId = "toggle-drop-down";
 
     explicit GlobalShortcutsPortal(QDBusConnection bus, QObject *parent = nullptr);
+    // Closes the session: the shortcut is the desktop's no more.
+    ~GlobalShortcutsPortal() override;
     // The portal is on the bus and has the GlobalShortcuts interface.
     static bool offered(QDBusConnection bus);
-    // The trigger in the portal's notation ("ALT+d", "CTRL+SHIFT+k") for a
-    // modifier word of the hotkey and its key's name ("D", "Space").
-    static QString triggerFor(quint64 modifiers, const QString &keyName);
-    // A key's name from its virtual key code, for letters and space.
-    static QString keyNameForVirtualKey(quint16 keycode);
+    // The trigger in the portal's notation: modifiers, then the key's keysym
+    // name ("ALT+d", "CTRL+SHIFT+Return", "F5", "LOGO+equal", "ALT+Cyrillic_ve").
+    static QString triggerFor(quint64 modifiers, const QString &keysymName);
+    // The trigger for a hotkey's virtual key code under the keyboard layout
+    // in use; empty when the key has no name.
+    static QString triggerForHotkey(quint16 virtualKey, quint64 modifiers);
     // Creates the session and binds the shortcut; bound() tells the outcome.
     void bind(const QString &preferredTrigger);
 
@@ -42,5 +45,4 @@ private:
     QDBusConnection m_bus;
     QString m_trigger;
     QString m_session;
-    int m_tokens = 0;
 };

@@ -4,12 +4,14 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QWidget>
 
 namespace {
 bool g_targetTextFieldSelected = false;
 bool g_gotAMouseUp = false;
 HotkeyCaptureTarget *g_target = nullptr;
+QPointer<MouseDownTextField> g_listening;
 
 // The toolkit's event type numbers, for the log line.
 int toolkitEventType(const QEvent *event)
@@ -45,11 +47,37 @@ MouseDownTextField::MouseDownTextField(QWidget *parent) : QLineEdit(parent)
     setReadOnly(true);
 }
 
+void MouseDownTextField::showListening(bool on, bool cancelled)
+{
+    if (on == m_listening)
+        return;
+    m_listening = on;
+    if (on) {
+        m_before = text();
+        m_placeholder = placeholderText();
+        clear();
+        setPlaceholderText(tr("Press the new shortcut… (Escape keeps the old one)"));
+    } else {
+        setPlaceholderText(m_placeholder);
+        if (cancelled || text().isEmpty())
+            setText(m_before);
+    }
+}
+
+void MouseDownTextField::startListening()
+{
+    KeyDownApplication::setTargetTextFieldSelected(true);
+    if (g_listening && g_listening != this)
+        g_listening->showListening(false, true);
+    g_listening = this;
+    showListening(true);
+}
+
 void MouseDownTextField::mousePressEvent(QMouseEvent *)
 {
     // The click has given the field the focus; no cursor, no selection.
     setFocus(Qt::MouseFocusReason);
-    KeyDownApplication::setTargetTextFieldSelected(true);
+    startListening();
 }
 
 bool MouseDownTextField::isStartKey(const QKeyEvent *event)
@@ -71,7 +99,7 @@ void MouseDownTextField::keyReleaseEvent(QKeyEvent *event)
     // The keyboard's way in: Return or Space in the focused field arms capture
     // once the key is up, so its own release is not taken for the hotkey.
     if (isStartKey(event) && !event->isAutoRepeat() && !KeyDownApplication::targetTextFieldSelected()) {
-        KeyDownApplication::setTargetTextFieldSelected(true);
+        startListening();
         KeyDownApplication::setGotAMouseUp(true);
         event->accept();
         return;
@@ -138,15 +166,22 @@ bool KeyDownApplication::notify(QObject *receiver, QEvent *event)
     if ((type == 10 || type == 11) && isModifierKey(static_cast<QKeyEvent *>(event)->key()))
         return true; // modifier keys alone are neither a hotkey nor an end
     const auto *pressed = type == 10 ? static_cast<const QKeyEvent *>(event) : nullptr;
-    if (pressed && pressed->key() == Qt::Key_Escape && !(pressed->modifiers() & ~Qt::KeypadModifier) && !currentModifierFlags()) {
+    const bool cancel = pressed && pressed->key() == Qt::Key_Escape && !(pressed->modifiers() & ~Qt::KeypadModifier) && !currentModifierFlags();
+    if (cancel) {
         // Escape alone cancels: the hotkey stays what it was.
         Log::f("Hotkey capture cancelled");
     } else if (type == 10) {
         auto *key = static_cast<QKeyEvent *>(event);
         const quint16 keycode = virtualKeyForXKeycode(quint8(key->nativeScanCode()));
         Log::f("Key Down:%u modifiers:%u", unsigned(keycode), unsigned(currentModifierFlags()));
-        g_target->hotkeySelected(keycode, currentModifierFlags());
+        if (!g_target->hotkeySelected(keycode, currentModifierFlags()))
+            return true; // refused: the field listens on, and Escape stays its own
+    } else if (type == 11) {
+        return true; // the release of a refused key
     }
+    if (g_listening)
+        g_listening->showListening(false, cancel);
+    g_listening = nullptr;
     endCapture();
     return true;
 }

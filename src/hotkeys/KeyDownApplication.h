@@ -4,7 +4,7 @@
 // window was clicked and has the focus), the next key press, with the
 // modifiers held at that moment, is taken as the new hotkey instead of being
 // typed; Escape alone cancels, and anything but mouse moves and modifier keys
-// ends the capture.
+// ends the capture, unless the target refuses the key: then it listens on.
 #include <QApplication>
 #include <QLineEdit>
 
@@ -12,7 +12,8 @@ class HotkeyCaptureTarget {
 public:
     virtual ~HotkeyCaptureTarget() = default;
     virtual QWidget *captureWindow() const = 0;
-    virtual void hotkeySelected(quint16 keycode, quint64 modifiers) = 0;
+    // Returns false when the key is refused: capture goes on.
+    virtual bool hotkeySelected(quint16 keycode, quint64 modifiers) = 0;
 };
 
 // The hotkey field: a click (or Return or Space while it has the focus) asks
@@ -21,6 +22,12 @@ class MouseDownTextField : public QLineEdit {
     Q_OBJECT
 public:
     explicit MouseDownTextField(QWidget *parent = nullptr);
+    // While capture is on the field says it listens; cancelled, it shows
+    // again what it showed before.
+    void showListening(bool on, bool cancelled = false);
+    bool listening() const { return m_listening; }
+    // Asks for capture: the next key press is the new hotkey.
+    void startListening();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -29,6 +36,9 @@ protected:
 
 private:
     static bool isStartKey(const QKeyEvent *event);
+    bool m_listening = false;
+    QString m_before;
+    QString m_placeholder;
 };
 
 class KeyDownApplication : public QApplication {

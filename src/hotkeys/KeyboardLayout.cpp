@@ -36,25 +36,36 @@ QString qtName(int key)
 
 KeyboardLayout::KeyboardLayout()
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11)
-        return;
-    xcb_connection_t *c = x11->connection();
-    if (!c || !xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS,
-                                     nullptr, nullptr, nullptr, nullptr))
-        return;
-    const int32_t device = xkb_x11_get_core_keyboard_device_id(c);
+    // qGuiApp is a plain cast: a console application has no native interface.
+    auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    auto *x11 = gui ? gui->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    const bool xkb = c && xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                                                      XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr);
+    const int32_t device = xkb ? xkb_x11_get_core_keyboard_device_id(c) : -1;
     m_context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    if (!m_context || device < 0)
+    if (!m_context)
         return;
-    m_keymap = xkb_x11_keymap_new_from_device(m_context, c, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (device >= 0)
+        m_keymap = xkb_x11_keymap_new_from_device(m_context, c, device, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    // XWayland has no keys before a Wayland keyboard focuses one of its
+    // windows, and a Wayland session may have no X at all: the system's
+    // default layout names the keys then.
+    const xkb_keysym_t *syms = nullptr;
+    if (m_keymap && xkb_keymap_key_get_syms_by_level(m_keymap, xKeycodeForVirtualKey(2), 0, 0, &syms) <= 0) {
+        xkb_keymap_unref(m_keymap);
+        m_keymap = nullptr;
+    } else if (m_keymap) {
+        // The group in use now comes from the server; the modifiers held now do not count.
+        if (xkb_state *current = xkb_x11_state_new_from_device(m_keymap, c, device)) {
+            m_group = xkb_state_serialize_layout(current, XKB_STATE_LAYOUT_EFFECTIVE);
+            xkb_state_unref(current);
+        }
+    }
+    if (!m_keymap)
+        m_keymap = xkb_keymap_new_from_names(m_context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!m_keymap)
         return;
-    // The group in use now comes from the server; the modifiers held now do not count.
-    if (xkb_state *current = xkb_x11_state_new_from_device(m_keymap, c, device)) {
-        m_group = xkb_state_serialize_layout(current, XKB_STATE_LAYOUT_EFFECTIVE);
-        xkb_state_unref(current);
-    }
     m_state = xkb_state_new(m_keymap);
     xkb_state_update_mask(m_state, 0, 0, 0, 0, 0, m_group);
     m_numLockState = xkb_state_new(m_keymap);
@@ -110,4 +121,18 @@ QString KeyboardLayout::keyName(quint16 virtualKey, bool *keypad) const
     if (name.size() == 1 && name.at(0) >= QLatin1Char('a') && name.at(0) <= QLatin1Char('z'))
         name = name.toUpper();
     return name;
+}
+
+QString KeyboardLayout::keysymName(quint16 virtualKey) const
+{
+    const quint8 x = xKeycodeForVirtualKey(virtualKey);
+    if (!m_state || !x)
+        return {};
+    xkb_keysym_t sym = keysym(x, false);
+    if (isKeypad(sym) || isKeypad(keysym(x, true)))
+        sym = keysym(x, true);
+    char name[64] = {};
+    if (sym == XKB_KEY_NoSymbol || xkb_keysym_get_name(sym, name, sizeof name) <= 0)
+        return {};
+    return QString::fromLatin1(name);
 }

@@ -3,7 +3,9 @@
 // group of the core keyboard), with no modifiers held, the way Linux desktops
 // write keys: the text the key types ("D", "ö"), special keys by Qt's names
 // ("Return", "Space", "PgUp", "F5"), keypad keys by what they type with Num
-// Lock on. A dead key, or a key that types nothing, has no name.
+// Lock on. A dead key, or a key that types nothing, has no name. Where
+// the X server has no keys (XWayland before a Wayland window had the focus,
+// or no X at all), the system's default layout names them.
 #include <QString>
 
 struct xkb_context;
@@ -21,6 +23,9 @@ public:
     quint32 group() const { return m_group; }
     // Empty when the key has no name; keypad is set for keys of the keypad.
     QString keyName(quint16 virtualKey, bool *keypad = nullptr) const;
+    // The key's keysym name ("d", "Return", "F5", "equal", "Cyrillic_ef"), as
+    // shortcut triggers name keys; empty when the key has none.
+    QString keysymName(quint16 virtualKey) const;
 
 private:
     quint32 keysym(quint8 xKeycode, bool numLock) const;

@@ -8,9 +8,7 @@
 
 namespace {
 constexpr quint16 kLock = XCB_MOD_MASK_LOCK;
-constexpr quint16 kNumLock = XCB_MOD_MASK_2;
-// A grab also holds with Caps Lock and Num Lock on.
-constexpr quint16 kLockVariants[] = {0, kLock, kNumLock, kLock | kNumLock};
+constexpr xcb_keysym_t kNumLockKeysym = 0xff7f;
 
 xcb_connection_t *connection()
 {
@@ -21,6 +19,35 @@ xcb_connection_t *connection()
 xcb_window_t rootWindow(xcb_connection_t *c)
 {
     return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+}
+
+// The modifier Num Lock is on in the server's modifier mapping (Mod2 on most
+// desktops, but not all); 0 when no key carries it.
+quint16 readNumLockMask(xcb_connection_t *c)
+{
+    const xcb_setup_t *setup = xcb_get_setup(c);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    xcb_get_keyboard_mapping_reply_t *keys =
+        xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, setup->min_keycode, uint8_t(count)), nullptr);
+    xcb_get_modifier_mapping_reply_t *mods = xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr);
+    quint16 mask = 0;
+    if (keys && mods) {
+        const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(keys);
+        const int perKey = keys->keysyms_per_keycode;
+        const xcb_keycode_t *modKeys = xcb_get_modifier_mapping_keycodes(mods);
+        for (int m = 0; m < 8 && !mask; ++m)
+            for (int k = 0; k < mods->keycodes_per_modifier && !mask; ++k) {
+                const int keycode = modKeys[m * mods->keycodes_per_modifier + k];
+                if (keycode < setup->min_keycode || keycode > setup->max_keycode)
+                    continue;
+                for (int s = 0; s < perKey; ++s)
+                    if (syms[(keycode - setup->min_keycode) * perKey + s] == kNumLockKeysym)
+                        mask = quint16(1 << m);
+            }
+    }
+    free(keys);
+    free(mods);
+    return mask;
 }
 }
 
@@ -66,9 +93,11 @@ bool X11HotKeyService::grab(const Grab &g, bool on)
     if (!c)
         return false;
     const xcb_window_t root = rootWindow(c);
+    // A grab also holds with Caps Lock and Num Lock on.
+    const quint16 lockVariants[] = {0, kLock, g.numLock, quint16(kLock | g.numLock)};
     bool ok = true;
     int grabbed = 0;
-    for (quint16 variant : kLockVariants) {
+    for (quint16 variant : lockVariants) {
         if (!on) {
             xcb_ungrab_key(c, g.keycode, root, g.modifiers | variant);
             continue;
@@ -85,7 +114,7 @@ bool X11HotKeyService::grab(const Grab &g, bool on)
     }
     if (!ok)
         for (int i = 0; i < grabbed; ++i)
-            xcb_ungrab_key(c, g.keycode, root, g.modifiers | kLockVariants[i]);
+            xcb_ungrab_key(c, g.keycode, root, g.modifiers | lockVariants[i]);
     xcb_flush(c);
     return ok;
 }
@@ -99,7 +128,7 @@ quint64 X11HotKeyService::registerHotKey(quint16 keyCode, quint32 serviceModifie
         QCoreApplication::instance()->installNativeEventFilter(this);
         m_filterInstalled = true;
     }
-    const Grab g{x, xModifiersForServiceModifiers(serviceModifiers), id};
+    const Grab g{x, xModifiersForServiceModifiers(serviceModifiers), id, readNumLockMask(connection())};
     // Two registrations that differ only in bits X ignores would be one grab
     // firing both: the second is refused as taken, like a grab another client holds.
     for (const Grab &other : std::as_const(m_grabs))
@@ -134,8 +163,8 @@ bool X11HotKeyService::nativeEventFilter(const QByteArray &eventType, void *mess
     if (key->event != rootWindow(connection()))
         return false;
     if (type == XCB_KEY_PRESS) {
-        const quint16 state = key->state & ~(kLock | kNumLock) & 0xff;
         for (const Grab &g : std::as_const(m_grabs)) {
+            const quint16 state = key->state & ~(kLock | g.numLock) & 0xff;
             if (g.keycode == key->detail && g.modifiers == state) {
                 m_pressedId = g.id;
                 m_pressedKeycode = key->detail;

@@ -1,6 +1,7 @@
 #pragma once
 // The system hotkey service on X11: a key grab on the root window for each
-// registered combination (also with Caps Lock and Num Lock held), refused
+// registered combination (also with Caps Lock and Num Lock held, Num Lock
+// on whichever modifier the server maps it to), refused
 // when another client holds the grab; the release of a grabbed combination
 // reaches the hotkey center through a native event filter.
 #include "hotkeys/DDHotKeyCenter.h"
@@ -23,6 +24,7 @@ private:
         quint8 keycode;
         quint16 modifiers;
         quint32 id;
+        quint16 numLock; // as mapped when grabbed
     };
     bool grab(const Grab &g, bool on);
     QHash<quint64, Grab> m_grabs;

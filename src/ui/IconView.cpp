@@ -15,6 +15,8 @@ IconView::IconView(QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("Rivulet tray icon"));
     setToolTip(QStringLiteral("Rivulet"));
+    // A tray icon's window is never the active one; its tooltip shows anyway.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
 }
 
 void IconView::setImage(const QImage &image, int frameIndex)

@@ -12,6 +12,8 @@
 #include "ui/SearchAddress.h"
 
 #include <QCheckBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -27,8 +29,9 @@
 
 const QString PreferencesWindow::kPlaySongsNotice = QStringLiteral(
     "Most web browsers play individual mp3 files after downloading by default, and this checkbox does not affect your browser's "
-    "behavior. If you wish to prevent your browser from playing mp3s, you can disable it in your browser preferences; for example, in "
-    "Safari, under General Preferences, deselect \"Open safe files after downloading.\"");
+    "behavior. If you wish to prevent your browser from playing mp3s, you can disable it in your browser's settings: in Firefox, "
+    "under Settings, General, Files and Applications, set the action for MP3 audio to \"Save File\"; in Chromium, under "
+    "Settings, Downloads, clear \"Open certain file types automatically after downloading.\"");
 const QString PreferencesWindow::kModifierNeeded = QStringLiteral("Hold Ctrl, Alt, Shift or Meta too");
 
 namespace {
@@ -60,8 +63,11 @@ PreferencesWindow::PreferencesWindow(PreferencesHost *host, QWidget *parent) : T
     auto *content = new QWidget;
     auto *layout = new QVBoxLayout(content);
     layout->addWidget(buildFolders(), 1); // only the folder list grows with the window
-    layout->addWidget(buildGeneral());
-    layout->addWidget(buildAfterDownload());
+    // General and After a download stand side by side on a short screen.
+    m_middle = new QBoxLayout(QBoxLayout::TopToBottom);
+    m_middle->addWidget(buildGeneral(), 0, Qt::AlignTop);
+    m_middle->addWidget(buildAfterDownload());
+    layout->addLayout(m_middle);
     layout->addWidget(buildSearch());
 
     // On a small or scaled screen the window is made smaller than its content: it scrolls.
@@ -106,6 +112,27 @@ PreferencesWindow::PreferencesWindow(PreferencesHost *host, QWidget *parent) : T
             showStoredHotkey();
     });
     setUI();
+    arrangeFor(QGuiApplication::primaryScreen());
+}
+
+// The groups side by side where, one above the other, they would not fit
+// the screen's height (a small or scaled screen) without scrolling.
+void PreferencesWindow::arrangeFor(QScreen *screen)
+{
+    if (!screen)
+        return;
+    m_middle->setDirection(QBoxLayout::TopToBottom);
+    m_scroll->widget()->layout()->activate();
+    const int titleBar = 2 * fontMetrics().height();
+    const QSize area = screen->availableGeometry().size();
+    if (sizeHint().height() + titleBar <= area.height())
+        return;
+    m_middle->setDirection(QBoxLayout::LeftToRight);
+    m_scroll->widget()->layout()->activate();
+    if (sizeHint().width() + titleBar > area.width()) { // too narrow as well (frame allowed for): it scrolls
+        m_middle->setDirection(QBoxLayout::TopToBottom);
+        m_scroll->widget()->layout()->activate();
+    }
 }
 
 QSize PreferencesWindow::sizeHint() const
@@ -136,6 +163,10 @@ bool PreferencesWindow::eventFilter(QObject *watched, QEvent *event)
 
 void PreferencesWindow::showStoredHotkey()
 {
+    if (downloadHotkeyTextField->listening()) {
+        downloadHotkeyTextField->clear(); // back to saying it listens
+        return;
+    }
     downloadHotkeyTextField->setText(Hotkey::hotkeyWithLongLong(Settings::downloadHotkey()).stringValue().value_or(QString()));
 }
 
@@ -343,7 +374,7 @@ void PreferencesWindow::setSearchLocationString(const QString &location)
     Settings::setSearchLocation(location);
 }
 
-void PreferencesWindow::hotkeySelected(quint16 keycode, quint64 modifiers)
+bool PreferencesWindow::hotkeySelected(quint16 keycode, quint64 modifiers)
 {
     // A bare key grabbed for the whole desktop would be taken from every
     // program: only F1 to F24 may go without a modifier.
@@ -351,7 +382,7 @@ void PreferencesWindow::hotkeySelected(quint16 keycode, quint64 modifiers)
         Log::f("keycode:%i without a modifier refused as a hotkey", int(keycode));
         downloadHotkeyTextField->setText(kModifierNeeded);
         m_hotkeyNoticeTimer->start();
-        return;
+        return false;
     }
     m_hotkeyNoticeTimer->stop();
     const Hotkey hotkey = Hotkey::hotkeyWithKeycode(keycode, modifiers);
@@ -365,6 +396,7 @@ void PreferencesWindow::hotkeySelected(quint16 keycode, quint64 modifiers)
     saveStore();
     if (use)
         hotkey.registerWithTarget(m_host->hotkeyTarget(), "rivuletHotKeyPressed", QVariant());
+    return true;
 }
 
 void PreferencesWindow::keyPressEvent(QKeyEvent *event)

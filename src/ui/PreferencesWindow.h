@@ -48,7 +48,7 @@ public:
     void setSearchLocationString(const QString &location);
 
     QWidget *captureWindow() const override { return const_cast<PreferencesWindow *>(this); }
-    void hotkeySelected(quint16 keycode, quint64 modifiers) override;
+    bool hotkeySelected(quint16 keycode, quint64 modifiers) override;
     QSize sizeHint() const override;
 
     // Controls, for the tests and the window's own layout.
@@ -56,6 +56,9 @@ public:
     QCheckBox *startAtLoginCheckbox, *deleteFilesCheckbox, *deleteArchiveContentsCheckbox, *unzipFilesCheckbox, *deleteZipsCheckbox;
     QCheckBox *playSongsCheckbox, *ifStoppedCheckbox, *useDownloadHotkeyCheckbox, *growlNotificationsCheckbox, *searchLocationCheckbox;
     QLabel *deleteArchiveContentsText;
+    // Where keys typed into Wayland windows never reach the hotkey: says so
+    // and shows the command to bind instead; hidden elsewhere.
+    QLabel *hotkeyPathNote;
     MouseDownTextField *downloadHotkeyTextField;
     QLineEdit *searchLocationTextField;
     QLabel *versionTextField;
@@ -74,7 +77,9 @@ private:
     void saveStore();
     void showStoredHotkey();
     void setArchiveContentsTextEnabled(bool enabled);
+    void arrangeFor(class QScreen *screen);
     PreferencesHost *m_host;
+    class QBoxLayout *m_middle = nullptr;
     QScrollArea *m_scroll = nullptr;
     QWidget *m_bottomRow = nullptr;
     QTimer *m_hotkeyNoticeTimer = nullptr;

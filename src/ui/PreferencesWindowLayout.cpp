@@ -2,6 +2,7 @@
 // settings dialogs arrange them: each with a keyboard path (a mnemonic or the
 // tab chain) and a name for assistive tools.
 #include "ui/PreferencesWindow.h"
+#include "hotkeys/DDHotKeyCenter.h"
 #include "hotkeys/KeyDownApplication.h"
 
 #include <QCheckBox>
@@ -104,10 +105,19 @@ QWidget *PreferencesWindow::buildSearch()
     searchLocationCheckbox = new QCheckBox(tr("&Search at"), search);
     searchLocationTextField = new QLineEdit(search);
     searchLocationTextField->setAccessibleName(tr("Search address"));
+    hotkeyPathNote = new QLabel(tr("In this Wayland session the hotkey reaches Rivulet only from its own windows. To open it from "
+                                   "anywhere, bind this command to a key in your desktop's keyboard settings:")
+                                    + QStringLiteral("<br><code>rivulet --toggle</code>"),
+                                search);
+    hotkeyPathNote->setObjectName(QStringLiteral("hotkeyPathNote"));
+    hotkeyPathNote->setWordWrap(true);
+    hotkeyPathNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    hotkeyPathNote->setVisible(DDHotKeyCenter::path() == DDHotKeyCenter::Path::CommandOnly);
     searchGrid->addWidget(useDownloadHotkeyCheckbox, 0, 0);
     searchGrid->addWidget(downloadHotkeyTextField, 0, 1, Qt::AlignLeft);
-    searchGrid->addWidget(searchLocationCheckbox, 1, 0);
-    searchGrid->addWidget(searchLocationTextField, 1, 1);
+    searchGrid->addWidget(hotkeyPathNote, 1, 0, 1, 2);
+    searchGrid->addWidget(searchLocationCheckbox, 2, 0);
+    searchGrid->addWidget(searchLocationTextField, 2, 1);
     searchGrid->setColumnStretch(1, 1);
     return search;
 }

@@ -24,10 +24,10 @@ StartupWindow::StartupWindow(std::function<void(bool)> answered, QWidget *parent
     icon->setAlignment(Qt::AlignCenter);
     auto *title = new QLabel(tr("<b>Welcome to Rivulet</b>"), this);
     title->setAlignment(Qt::AlignCenter);
-    auto *text = new QLabel(tr("Rivulet imports the music you download into your music library, in the playlist \"Rivulet\". "
-                               "It lives in the tray at the top of your screen."),
-                            this);
+    auto *text = m_text = new QLabel(this);
     text->setWordWrap(true);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setTrayPresent(true, QString());
     auto *button = new QPushButton(tr("Get Started"), this);
     button->setDefault(true);
     layout->addWidget(icon);
@@ -36,6 +36,26 @@ StartupWindow::StartupWindow(std::function<void(bool)> answered, QWidget *parent
     layout->addWidget(button, 0, Qt::AlignCenter);
     setFixedWidth(380);
     connect(button, &QPushButton::clicked, this, &StartupWindow::buttonClicked);
+}
+
+void StartupWindow::setTrayPresent(bool present, const QString &hotkey)
+{
+    QString where;
+    if (present)
+        where = tr("It lives in the tray at the top of your screen.");
+    else if (!hotkey.isEmpty())
+        where = tr("This desktop has no tray for its icon: open it with %1, or with the command <code>rivulet --toggle</code> "
+                   "bound to a key in your desktop's keyboard settings.")
+                    .arg(hotkey.toHtmlEscaped());
+    else
+        where = tr("This desktop has no tray for its icon: open it with the command <code>rivulet --toggle</code>, "
+                   "bound to a key in your desktop's keyboard settings.");
+    m_text->setText(tr("Rivulet imports the music you download into your music library, in the playlist \"Rivulet\". ") + where);
+}
+
+QString StartupWindow::introduction() const
+{
+    return m_text->text();
 }
 
 void StartupWindow::buttonClicked()

@@ -16,6 +16,10 @@ public:
     // 1 for "Yes" (the default button), 0 for "No".
     void alertDidEnd(int returnCode);
     QMessageBox *sheet() const { return m_sheet; }
+    // Where to find Rivulet: in the tray, or, with no tray, by its hotkey
+    // (its text; empty when off) and `rivulet --toggle`.
+    void setTrayPresent(bool present, const QString &hotkey);
+    QString introduction() const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -24,4 +28,5 @@ private:
     bool m_sheetCancelled = false;
     std::function<void(bool)> m_answered;
     QMessageBox *m_sheet = nullptr;
+    class QLabel *m_text = nullptr;
 };

@@ -2,12 +2,9 @@
 #include "base/Log.h"
 #include "ui/MenuPlacement.h"
 #include "ui/SearchField.h"
-#include "ui/StatusNotifierItem.h"
-#include "ui/XEmbedTray.h"
+#include "ui/TrayBackend.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusServiceWatcher>
 #include <QLineEdit>
 #include <QScreen>
 #include <QTimer>
@@ -69,12 +66,11 @@ void MenuWindow::takeFocus()
 StatusItem::StatusItem(IconAnimation *animation, QObject *parent) : QObject(parent), m_iconAnimation(animation)
 {
     m_iconAnimation->setDelegate(this);
-    connect(m_iconAnimation, &IconAnimation::frameShown, this, &StatusItem::showFrameOnStatusNotifier);
 }
 
 StatusItem::~StatusItem()
 {
-    delete m_sni;
+    qDeleteAll(m_trays); // before the icon they may hold
     delete m_menuWindow;
     delete m_iconView;
 }
@@ -92,126 +88,54 @@ void StatusItem::setStatusItemIcon()
 void StatusItem::setStatusItemIcon2()
 {
     makeIconView(false);
-    if (XEmbedTray::available()) {
-        m_xembed = new XEmbedTray(this);
-        connect(m_xembed, &XEmbedTray::embeddedChanged, this, [this](bool embedded) {
-            if (embedded) {
-                const QColor background = m_xembed->panelBackground();
-                m_iconView->setPanel(m_iconView->testAttribute(Qt::WA_TranslucentBackground) ? IconArt::Panel::Unknown : IconArt::panelFor(background),
-                                     background);
-                squareIcon();
-                m_iconView->show();
-                emit iconShown();
-            } else if (m_dock == Dock::XEmbed) {
-                Log::f("The system tray went away");
-                m_dock = Dock::None;
-                QTimer::singleShot(kHostSettleMs, this, &StatusItem::chooseDock);
+    auto *sni = new StatusNotifierBackend(this);
+    connect(m_iconAnimation, &IconAnimation::frameShown, sni, &TrayBackend::showFrame);
+    m_trays = {sni, new XEmbedBackend([this](bool translucent) { return makeIconView(translucent); }, this), new NoTrayBackend(this)};
+    for (TrayBackend *tray : std::as_const(m_trays)) {
+        connect(tray, &TrayBackend::iconShown, this, &StatusItem::iconShown);
+        connect(tray, &TrayBackend::iconShown, this, &StatusItem::trayChanged);
+        connect(tray, &TrayBackend::activated, this, &StatusItem::activateAt);
+        connect(tray, &TrayBackend::hostsChanged, this, &StatusItem::chooseTray);
+        connect(tray, &TrayBackend::lost, this, [this, tray] {
+            if (m_tray == tray) {
+                m_tray = nullptr;
+                emit trayChanged();
+                QTimer::singleShot(kHostSettleMs, this, &StatusItem::chooseTray);
             }
         });
-        connect(m_xembed, &XEmbedTray::backgroundChanged, this, [this](const QColor &background) {
-            if (m_iconView && !m_iconView->testAttribute(Qt::WA_TranslucentBackground))
-                m_iconView->setPanel(IconArt::panelFor(background), background);
-        });
-        connect(m_xembed, &XEmbedTray::trayAppeared, this, [this] {
-            if (m_dock != Dock::StatusNotifier)
-                useXEmbed();
-        });
     }
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected()) {
-        m_watcherWatch = new QDBusServiceWatcher(QString::fromLatin1(StatusNotifierItem::kWatcherService), bus,
-                                                 QDBusServiceWatcher::WatchForOwnerChange, this);
-        connect(m_watcherWatch, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] {
-            QTimer::singleShot(kHostSettleMs, this, &StatusItem::statusNotifierHostsChanged);
-        });
-        for (const char *signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
-            bus.connect(QString(), QString::fromLatin1(StatusNotifierItem::kWatcherPath), QStringLiteral("org.kde.StatusNotifierWatcher"),
-                        QString::fromLatin1(signal), this, SLOT(statusNotifierHostsChanged()));
-    }
-    chooseDock();
+    chooseTray();
     updateMenuView();
 }
 
-// A watcher or host came or went: register again with the new one, or move.
-void StatusItem::statusNotifierHostsChanged()
+void StatusItem::chooseTray()
 {
-    if (m_dock == Dock::StatusNotifier) {
-        delete m_sni;
-        m_sni = nullptr;
-        m_dock = Dock::None;
-    }
-    chooseDock();
-}
-
-void StatusItem::chooseDock()
-{
-    if (StatusNotifierItem::hostAvailable(QDBusConnection::sessionBus()) && useStatusNotifier())
-        return;
-    if (m_dock == Dock::XEmbed || useXEmbed())
-        return;
-    useNoTray();
-}
-
-bool StatusItem::useStatusNotifier()
-{
-    if (m_dock == Dock::StatusNotifier)
-        return true;
-    auto *sni = new StatusNotifierItem(QDBusConnection::sessionBus());
-    m_sni = sni;
-    showFrameOnStatusNotifier(m_frame);
-    if (!sni->registerWithWatcher()) {
-        delete sni;
-        m_sni = nullptr;
-        return false;
-    }
-    connect(sni, &StatusNotifierItem::activated, this, &StatusItem::activateAt);
-    leaveXEmbed();
-    m_dock = Dock::StatusNotifier;
-    m_saidNoTray = false;
-    Log::f("Tray icon: status notifier item %@", sni->serviceName());
-    emit iconShown();
-    return true;
-}
-
-void StatusItem::leaveXEmbed()
-{
-    if (m_xembed && m_dock == Dock::XEmbed) {
-        m_dock = Dock::None;
-        m_xembed->undock();
-        makeIconView(false); // an embedded window cannot be taken back cleanly
+    for (TrayBackend *tray : std::as_const(m_trays)) {
+        if (tray == m_tray)
+            return; // nothing better came
+        if (tray->attach()) {
+            if (m_tray)
+                m_tray->detach();
+            m_tray = tray;
+            emit trayChanged();
+            return;
+        }
     }
 }
 
-bool StatusItem::useXEmbed()
+const char *StatusItem::trayKind() const
 {
-    if (!m_xembed || !m_xembed->trayPresent())
-        return false;
-    // The visual the tray asks for: 32-bit only when it offers one, else
-    // the panel's own colour painted behind the icon.
-    const bool translucent = m_xembed->trayVisualDepth() == 32;
-    makeIconView(translucent);
-    if (!m_xembed->dock(m_iconView))
-        return false;
-    if (m_sni) {
-        delete m_sni;
-        m_sni = nullptr;
-    }
-    m_dock = Dock::XEmbed;
-    m_saidNoTray = false;
-    Log::f("Tray icon: XEmbed tray (%@ visual)", translucent ? "32-bit" : "default");
-    return true;
+    return m_tray ? m_tray->name() : "none";
 }
 
-void StatusItem::useNoTray()
+StatusNotifierItem *StatusItem::statusNotifierItem() const
 {
-    m_dock = Dock::None;
-    if (!m_saidNoTray)
-        Log::f("No system tray is available; open Rivulet with its hotkey");
-    m_saidNoTray = true;
+    auto *sni = m_trays.isEmpty() ? nullptr : qobject_cast<StatusNotifierBackend *>(m_trays.first());
+    return sni ? sni->item() : nullptr;
 }
 
 // A fresh native window for every docking: its visual is fixed when it is made.
-void StatusItem::makeIconView(bool translucent)
+IconView *StatusItem::makeIconView(bool translucent)
 {
     delete m_iconView;
     m_iconView = new IconView;
@@ -220,47 +144,26 @@ void StatusItem::makeIconView(bool translucent)
     // The tray reads the size it gives from the size hints.
     m_iconView->setMinimumSize(kDefaultThickness, kDefaultThickness);
     m_iconView->resize(kDefaultThickness, kDefaultThickness);
-    connect(m_iconView, &IconView::resized, this, &StatusItem::squareIcon);
     m_iconAnimation->setImageView(m_iconView);
     m_iconAnimation->updateIconImage();
-}
-
-// Square at whatever height the tray gives, every time it gives one.
-void StatusItem::squareIcon()
-{
-    if (!m_iconView || !m_xembed || !m_xembed->embedded())
-        return;
-    const int t = m_iconView->height();
-    if (t > 0 && (m_iconView->width() != t || m_iconView->minimumWidth() != t)) {
-        m_iconView->setMinimumSize(t, t);
-        m_iconView->resize(t, t);
-    }
-}
-
-void StatusItem::showFrameOnStatusNotifier(int index)
-{
-    m_frame = index;
-    if (m_sni)
-        m_sni->setIcon(StatusNotifierItem::pixmapsFor([index](int size) { return IconArt::render(index, size, IconArt::Panel::Unknown); }));
+    return m_iconView;
 }
 
 bool StatusItem::hasTray() const
 {
-    return m_dock == Dock::StatusNotifier || (m_dock == Dock::XEmbed && m_xembed->embedded());
+    return m_tray && m_tray->shown();
 }
 
 int StatusItem::thickness() const
 {
-    if (m_iconView && m_xembed && m_dock == Dock::XEmbed && m_xembed->embedded())
-        return m_iconView->height();
-    return kDefaultThickness;
+    const int t = m_tray ? m_tray->thickness() : 0;
+    return t > 0 ? t : kDefaultThickness;
 }
 
 QRect StatusItem::iconScreenRect() const
 {
-    if (m_dock == Dock::XEmbed && m_xembed->embedded())
-        return toLogical(m_xembed->iconNativeRect());
-    return {};
+    const QRect icon = m_tray ? m_tray->iconNativeRect() : QRect();
+    return icon.isValid() ? toLogical(icon) : QRect();
 }
 
 void StatusItem::updateMenuView()
@@ -307,10 +210,9 @@ void StatusItem::positionMenuWindowForView(QWidget *view)
     if (!view)
         return;
     const QSize size = view->sizeHint().expandedTo(view->size());
-    QRect icon, panel;
-    if (m_dock == Dock::XEmbed && m_xembed->embedded()) {
-        icon = toLogical(m_xembed->iconNativeRect());
-        const QRect nativePanel = m_xembed->panelNativeRect();
+    QRect icon = iconScreenRect(), panel;
+    if (icon.isValid()) {
+        const QRect nativePanel = m_tray->panelNativeRect();
         panel = nativePanel.isValid() ? toLogical(nativePanel) : icon;
     } else if (m_anchorIcon.isValid()) {
         icon = m_anchorIcon;

@@ -13,10 +13,9 @@
 #include <QWidget>
 
 class QLineEdit;
-class QDBusServiceWatcher;
 class SearchField;
 class StatusNotifierItem;
-class XEmbedTray;
+class TrayBackend;
 
 // The borderless drop-down window; it can take the keyboard focus. On X11
 // it bypasses the window manager, so no window manager moves it.
@@ -31,8 +30,6 @@ public:
 class StatusItem : public QObject, public IconAnimationDelegate, public IconViewDelegate, public MenuViewDelegate {
     Q_OBJECT
 public:
-    enum class Dock { None, StatusNotifier, XEmbed };
-
     explicit StatusItem(IconAnimation *animation, QObject *parent = nullptr);
     ~StatusItem() override;
 
@@ -59,8 +56,9 @@ public:
     // XEmbed tray shows it.
     QRect iconScreenRect() const;
     bool hasTray() const;
-    Dock dock() const { return m_dock; }
-    StatusNotifierItem *statusNotifierItem() const { return m_sni; }
+    // The backend holding the icon now ("status notifier", "XEmbed", "none").
+    const char *trayKind() const;
+    StatusNotifierItem *statusNotifierItem() const;
 
     // The open drop-down takes the keys through a grab (Wayland sessions).
     bool holdsKeyboard() const;
@@ -70,31 +68,23 @@ public:
 
 signals:
     void iconShown();
-
-private slots:
-    void statusNotifierHostsChanged();
+    // hasTray() may have changed.
+    void trayChanged();
 
 private:
     void installMenuView(MenuView *view);
-    void chooseDock();
-    bool useStatusNotifier();
-    bool useXEmbed();
-    void useNoTray();
-    void leaveXEmbed();
-    void makeIconView(bool translucent);
-    void squareIcon();
-    void showFrameOnStatusNotifier(int index);
+    // Puts the icon with the first backend that has a host.
+    void chooseTray();
+    IconView *makeIconView(bool translucent);
 
     IconAnimation *m_iconAnimation;
     IconView *m_iconView = nullptr;
     QPointer<MenuView> m_menuView;
     MenuView *m_pendingMenuView = nullptr;
     MenuWindow *m_menuWindow = nullptr;
-    XEmbedTray *m_xembed = nullptr;
-    StatusNotifierItem *m_sni = nullptr;
-    QDBusServiceWatcher *m_watcherWatch = nullptr;
-    Dock m_dock = Dock::None;
-    bool m_saidNoTray = false;
+    // In order of preference; the last one (no tray) always takes the icon.
+    QList<TrayBackend *> m_trays;
+    TrayBackend *m_tray = nullptr;
     bool m_open = false;
     // Where the last activation of a status notifier host pointed (logical).
     QRect m_anchorIcon;
@@ -102,5 +92,4 @@ private:
     // When the drop-down last closed: a host's activation that follows the
     // click which closed it is that same click, not a request to reopen.
     QElapsedTimer m_closed;
-    int m_frame = 0;
 };

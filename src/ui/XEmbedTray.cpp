@@ -232,22 +232,27 @@ void XEmbedTray::resampleBackground()
 
 bool XEmbedTray::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
-    if (eventType != "xcb_generic_event_t" || !m_icon)
+    if (eventType != "xcb_generic_event_t")
         return false;
     auto *event = static_cast<xcb_generic_event_t *>(message);
     const uint8_t type = event->response_type & 0x7f;
+    auto *cm = reinterpret_cast<xcb_client_message_event_t *>(event);
+    // Heard with or without an icon: a tray that comes after start-up is used.
+    if (type == XCB_CLIENT_MESSAGE && cm->type == m_managerAtom && cm->data.data32[1] == m_selectionAtom) {
+        Log::f("A system tray appeared; docking the icon");
+        emit trayAppeared();
+        return false;
+    }
+    if (!m_icon)
+        return false;
     const xcb_window_t iconWindow = xcb_window_t(m_icon->internalWinId());
     if (type == XCB_CLIENT_MESSAGE) {
-        auto *cm = reinterpret_cast<xcb_client_message_event_t *>(event);
         if (cm->type == m_xembedAtom && cm->window == iconWindow && cm->data.data32[1] == kXEmbedEmbeddedNotify && !m_embedded) {
             m_embedded = true;
             m_background = sampleBackground();
             emit embeddedChanged(true);
             // Some trays paint their background only after embedding.
             QTimer::singleShot(kResampleMs, this, &XEmbedTray::resampleBackground);
-        } else if (cm->type == m_managerAtom && cm->data.data32[1] == m_selectionAtom) {
-            Log::f("A system tray appeared; docking the icon");
-            emit trayAppeared();
         }
     } else if (type == XCB_REPARENT_NOTIFY && m_embedded) {
         auto *rn = reinterpret_cast<xcb_reparent_notify_event_t *>(event);

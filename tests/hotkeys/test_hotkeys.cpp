@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QKeySequence>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <xcb/xcb.h>
 #define explicit explicit_
@@ -29,6 +30,14 @@ public:
 void xdotool(const QStringList &args)
 {
     QProcess::execute(QStringLiteral("xdotool"), args);
+}
+
+void xmodmap(const QStringList &expressions)
+{
+    QStringList args;
+    for (const QString &e : expressions)
+        args << QStringLiteral("-e") << e;
+    QProcess::execute(QStringLiteral("xmodmap"), args);
 }
 
 void setLayout(const QString &layout)
@@ -211,6 +220,36 @@ private slots:
             threw = QString::fromLatin1(e.what()) == QLatin1String("Invalid hotkey");
         }
         QVERIFY(threw);
+    }
+
+    // Many desktops switch Num Lock on at login; on some it is not Mod2.
+    void hotkeyFiresWithALockKeyOn_data()
+    {
+        QTest::addColumn<QString>("lockKey");
+        QTest::addColumn<QString>("numLockModifier");
+        QTest::newRow("Caps Lock") << QStringLiteral("Caps_Lock") << QStringLiteral("mod2");
+        QTest::newRow("Num Lock") << QStringLiteral("Num_Lock") << QStringLiteral("mod2");
+        QTest::newRow("Num Lock on Mod3") << QStringLiteral("Num_Lock") << QStringLiteral("mod3");
+    }
+
+    void hotkeyFiresWithALockKeyOn()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server");
+        QFETCH(QString, lockKey);
+        QFETCH(QString, numLockModifier);
+        xmodmap({QStringLiteral("clear mod2"), QStringLiteral("clear mod3"), QStringLiteral("add %1 = Num_Lock").arg(numLockModifier)});
+        xdotool({QStringLiteral("key"), lockKey}); // on
+        const auto restore = qScopeGuard([&] {
+            xdotool({QStringLiteral("key"), lockKey});
+            xmodmap({QStringLiteral("clear mod3"), QStringLiteral("clear mod2"), QStringLiteral("add mod2 = Num_Lock")});
+        });
+        DDHotKeyCenter center;
+        Receiver receiver;
+        QVERIFY(center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
+        xdotool({QStringLiteral("key"), QStringLiteral("alt+d")});
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.fired, 1, 3000);
+        center.unregisterHotKeysWithTarget(&receiver);
     }
 };
 

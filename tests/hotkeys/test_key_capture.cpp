@@ -3,6 +3,7 @@
 // Escape cancels, and the keyboard alone can start a capture.
 #include "TestSupport.h"
 #include "hotkeys/KeyDownApplication.h"
+#include <QKeyEvent>
 #include <QProcess>
 #include <QVBoxLayout>
 
@@ -19,7 +20,15 @@ struct CaptureWindow : QWidget, HotkeyCaptureTarget {
         setGeometry(100, 100, 300, 100);
     }
     QWidget *captureWindow() const override { return const_cast<CaptureWindow *>(this); }
-    void hotkeySelected(quint16 keycode, quint64 modifiers) override { selected << qMakePair(keycode, modifiers); }
+    bool refuseBareKeys = false;
+    int escapesSeen = 0;
+    bool hotkeySelected(quint16 keycode, quint64 modifiers) override
+    {
+        selected << qMakePair(keycode, modifiers);
+        return !refuseBareKeys || (modifiers & 0x1E0000);
+    }
+    // Where a preferences window would close.
+    void keyPressEvent(QKeyEvent *event) override { escapesSeen += event->key() == Qt::Key_Escape; }
 };
 
 void xdotool(const QStringList &args)
@@ -130,6 +139,28 @@ private slots:
         QTRY_COMPARE(window->selected.size(), 4);
         QCOMPARE(window->selected[3].first, quint16(40)); // K
         QCOMPARE(window->selected[3].second & 0x1E0000, quint64(0x80000));
+    }
+
+    // The field says it listens; a refused key keeps it listening, and the
+    // Escape after it cancels the capture instead of reaching the window.
+    void aRefusedKeyKeepsListeningAndEscapeStaysTheCaptures()
+    {
+        window->field->setText(QStringLiteral("Alt+K"));
+        window->refuseBareKeys = true;
+        clickOn(window->field);
+        QVERIFY(window->field->listening());
+        QVERIFY(window->field->text().isEmpty());
+        QVERIFY(window->field->placeholderText().contains(QStringLiteral("Press")));
+        xdotool({QStringLiteral("key"), QStringLiteral("k")});
+        QTRY_COMPARE(window->selected.size(), 5);
+        QVERIFY(KeyDownApplication::targetTextFieldSelected());
+        QVERIFY(window->field->listening());
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QTRY_VERIFY(!KeyDownApplication::targetTextFieldSelected());
+        QCOMPARE(window->escapesSeen, 0);
+        QVERIFY(!window->field->listening());
+        QCOMPARE(window->field->text(), QStringLiteral("Alt+K")); // the old one, shown again
+        window->refuseBareKeys = false;
     }
 };
 

@@ -12,9 +12,14 @@
 #include "ui/StatusNotifierItem.h"
 #include "ui/MenuView.h"
 #include "ui/SearchField.h"
+#include "ui/SearchPageServer.h"
+#include "ui/StartupWindow.h"
 #include "ui/StatusItem.h"
 #include "ui/UpdateChecker.h"
 #include <QApplication>
+#include <QDesktopServices>
+#include <QHostAddress>
+#include <QTcpSocket>
 #include <QLabel>
 #include <QLineEdit>
 #include <QKeyEvent>
@@ -22,6 +27,27 @@
 #include <QScreen>
 
 namespace {
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+// The status code a GET of the path on the loopback port answers with (the
+// server runs on this thread, so the wait keeps the event loop turning).
+int httpStatus(quint16 port, const char *path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000))
+        return 0;
+    socket.write(QByteArray("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\nConnection: close\r\n\r\n");
+    QTest::qWaitFor([&] { return socket.canReadLine(); }, 5000);
+    return socket.readLine().split(' ').value(1).toInt();
+}
+
 struct FakeOpen : MenuViewDelegate {
     bool isOpen = true;
     bool open() const override { return isOpen; }
@@ -126,20 +152,6 @@ private slots:
             QVERIFY(titleColour(view.menuItems()[1]).lightness() > 200);
         }
         QApplication::setPalette(saved);
-    }
-
-    // The rows' frames are logged once the layout has placed them.
-    void framesAreLoggedAfterLayout()
-    {
-        MenuView view;
-        view.build({QString(), QStringLiteral("About Rivulet"), QStringLiteral("Quit Rivulet")}, new SearchField);
-        LogCapture log;
-        view.awakeFromNib({});
-        const QStringList lines = log.lines().filter(QStringLiteral("Menu Item with Frame: "));
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[0].section(QStringLiteral(", "), 2, 2), QStringLiteral("260"));
-        QVERIFY(lines[1].section(QStringLiteral(", "), 1, 1).toInt() > lines[0].section(QStringLiteral(", "), 1, 1).toInt());
-        QVERIFY(lines[2].section(QStringLiteral(", "), 1, 1).toInt() > lines[1].section(QStringLiteral(", "), 1, 1).toInt());
     }
 
     // The icon drawn at any size: square, and its closed look readable on
@@ -293,24 +305,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 300);
     }
 
-    void searchAddressesAreEscaped_data()
-    {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QString>("escaped");
-        QTest::newRow("space") << QStringLiteral("blue moon") << QStringLiteral("blue%20moon");
-        QTest::newRow("reserved") << QStringLiteral("a/b&c=d?e:f@g+h$i,j") << QStringLiteral("a/b&c=d?e:f@g+h$i,j");
-        QTest::newRow("non-ASCII") << QStringLiteral("café") << QStringLiteral("caf%C3%A9");
-        QTest::newRow("control and quote") << QStringLiteral("a\tb\"c") << QStringLiteral("a%09b%22c");
-        QTest::newRow("empty") << QString() << QString();
-    }
-
-    void searchAddressesAreEscaped()
-    {
-        QFETCH(QString, query);
-        QTEST(Rivulet_AppDelegate::escapedSearchQuery(query), "escaped");
-    }
-
-    void searchCommandsAndHotkeyToggle()
+    // The default search opens this run's own page (at a port the kernel
+    // picked), the query escaped, and no query text reaches the log.
+    void searchOpensThisRunsPageAndLogsNoQuery()
     {
         LogCapture log;
         StartedApp started(true);
@@ -319,23 +316,64 @@ private slots:
         QTRY_VERIFY(item->iconView());
         SearchField *field = app.searchField();
         QVERIFY(field);
-        // Return opens the address; a stub browser would receive it (see the tray test).
-        qputenv("BROWSER", "/bin/true");
-        field->setText(QStringLiteral("blue moon"));
-        log.clear();
-        QCOMPARE(app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:")), false);
-        QCOMPARE(log.lines().mid(0, 2), (QStringList{QStringLiteral("nonzero length"), Settings::searchLocation() + QStringLiteral("blue%20moon")}));
-        field->clear();
-        log.clear();
-        app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
-        QCOMPARE(log.lines().mid(0, 2), (QStringList{QStringLiteral("zero length"), Settings::searchLocation()}));
+        OpenedUrls browser; // stands in for the desktop's browser
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
+        const QList<std::pair<QString, QString>> queries = {
+            {QStringLiteral("blue moon"), QStringLiteral("blue%20moon")},
+            {QStringLiteral("a/b&c=d?e:f@g+h$i,j"), QStringLiteral("a/b&c=d?e:f@g+h$i,j")},
+            {QStringLiteral("café"), QStringLiteral("caf%C3%A9")},
+            {QStringLiteral("a\tb\"c"), QStringLiteral("a%09b%22c")},
+        };
+        for (const auto &[query, escaped] : queries) {
+            browser.urls.clear();
+            field->setText(query);
+            QCOMPARE(app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:")), false);
+            QCOMPARE(browser.urls.size(), 1);
+            const QUrl opened = browser.urls.first();
+            QVERIFY(opened.port() > 0 && opened.port() != QUrl(QString::fromLatin1(kDefaultSearchLocation)).port());
+            QCOMPARE(opened.toString(QUrl::FullyEncoded), SearchPageServer::searchLocation(quint16(opened.port())) + escaped);
+            QCOMPARE(httpStatus(quint16(opened.port()), SearchPageServer::kPagePath), 200); // the page is ours and served
+        }
+        for (const QString &line : log.lines())
+            QVERIFY2(!line.contains(QStringLiteral("moon")) && !line.contains(QStringLiteral("caf")), qPrintable(line));
+        // An empty search does nothing.
+        browser.urls.clear();
+        for (const QString &blank : {QString(), QStringLiteral("  ")}) {
+            field->setText(blank);
+            app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
+        }
+        QVERIFY(browser.urls.isEmpty());
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    }
 
+    void welcomeSaysWhereToFindRivulet()
+    {
+        StartupWindow welcome(nullptr);
+        QVERIFY(welcome.introduction().contains(QStringLiteral("in the tray")));
+        welcome.setTrayPresent(false, QStringLiteral("Alt+D"));
+        const QString text = welcome.introduction();
+        QVERIFY2(text.contains(QStringLiteral("Alt+D")) && text.contains(QStringLiteral("rivulet --toggle")) && !text.contains(QStringLiteral("in the tray")),
+                 qPrintable(text));
+    }
+
+    void searchCommandsAndHotkeyToggle()
+    {
+        StartedApp started(true);
+        Rivulet_AppDelegate &app = *started.app;
+        StatusItem *item = app.statusItem();
+        QTRY_VERIFY(item->iconView());
+        SearchField *field = app.searchField();
+        QVERIFY(field);
         // The hotkey opens with the search field focused and its text selected, and closes again.
         field->setText(QStringLiteral("last query"));
         app.rivuletHotKeyPressed();
         QVERIFY(item->open());
         QCOMPARE(item->menuWindow()->focusWidget(), field);
         QCOMPARE(field->selectedText(), QStringLiteral("last query"));
+        // Down moves from the field into the rows.
+        QTest::keyClick(field, Qt::Key_Down);
+        QVERIFY(item->menuView()->menuItems()[1]->highlighted());
+        QCOMPARE(item->menuWindow()->focusWidget(), item->decoyTextField());
         app.rivuletHotKeyPressed();
         QVERIFY(!item->open());
         // A click opens with the decoy focused; opening twice changes nothing.

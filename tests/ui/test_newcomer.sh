@@ -13,7 +13,11 @@ notifications() { echo $(( $(dunstctl count displayed) + $(dunstctl count waitin
 arrive() { cp "$1" "$downloads/.$2.part"; sleep 0.3; mv "$downloads/.$2.part" "$downloads/$2"; }
 entries() { [ -f "$playlist" ] && wc -l <"$playlist" || echo 0; }
 
-"$rivulet" >"$HOME/rivulet.log" 2>&1 &
+help=$("$rivulet" --help)
+check "--help names --toggle and no test-only variable" 'grep -q -- "--toggle" <<<"$help" && ! grep -q "RIVULET_TEST\|RIVULET_FORCE\|(tests)" <<<"$help"'
+check "the manual page names --toggle" 'grep -q "toggle" "$(dirname "$0")/../../data/rivulet.1"'
+# Qt's own options are the toolkit's, not refused.
+"$rivulet" -style Fusion >"$HOME/rivulet.log" 2>&1 &
 pid=$!
 sleep 1
 work=$(mktemp -d)

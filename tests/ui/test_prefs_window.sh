@@ -3,7 +3,8 @@
 # watched folder, already holding music, is added through the chooser and
 # nothing of it is imported or trashed; rows are selected, Ctrl+clicked and
 # removed (only the selection goes); the archive label toggles its checkbox;
-# Escape and a bare key in the hotkey field change nothing; Escape closes.
+# Escape and a bare key in the hotkey field change nothing, and Escape after
+# a refused key ends the capture, not the window; Escape closes.
 # Usage: test_prefs_window.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
 data=$(cd "$(dirname "$0")/../data" && pwd)
@@ -97,6 +98,9 @@ xdotool key k
 sleep 0.4
 check "a key without a modifier is refused" '! grep -q "^DownloadHotkey=" "$conf" && grep -q "keycode:40 without a modifier refused" "$log"'
 import -window root "$shots/prefs-bare-key-refused.png" 2>/dev/null
+xdotool key Escape
+sleep 0.4
+check "after it Escape ends the capture and leaves the window open" '[ -n "$(visible "Rivulet Preferences")" ]'
 xdotool key alt+d
 sleep 0.6
 check "Alt+D still opens the drop-down" '[ -n "$(visible "Rivulet menu")" ]'

@@ -25,6 +25,13 @@ eval "$(xdotool getwindowgeometry --shell "$icon")"
 IX=$X IY=$Y IW=$WIDTH IH=$HEIGHT
 check "the icon is square, as wide as the tray's icons are high (${IW}x${IH})" '[ "$IW" = "$IH" ] && [ "$IH" -ge 16 ]'
 
+# The icon's tooltip shows though a tray icon is never the active window.
+shown_windows() { xdotool search --onlyvisible --class rivulet 2>/dev/null | wc -l; }
+before=$(shown_windows)
+xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2))
+for _ in $(seq 30); do [ "$(shown_windows)" -gt "$before" ] && break; sleep 0.1; done
+check "resting the pointer on the icon shows its tooltip" '[ "$(shown_windows)" -gt "$before" ]'
+xdotool mousemove 640 600
 menu_visible() { xdotool search --onlyvisible --name "Rivulet menu" >/dev/null 2>&1; }
 click_icon() { xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click "$@" 1; sleep 0.5; }
 
@@ -41,6 +48,8 @@ import -window root "$shots/dropdown.png" 2>/dev/null
 xdotool type --delay 20 "abc"
 xdotool key Return
 check "typing after a click goes into the search field" 'browser_got "${location}abc"'
+check "the search closes the drop-down" '! menu_visible'
+click_icon
 click_icon
 check "a second click closes it" '! menu_visible'
 click_icon --repeat 2 --delay 80
@@ -56,6 +65,7 @@ xdotool key ctrl+a
 xdotool type --delay 20 "blue moon"
 xdotool key Return
 check "Return opens the search address in the browser" 'browser_got "${location}blue%20moon"'
+click_icon
 xdotool key Escape
 sleep 0.4
 check "Escape closes the drop-down" '! menu_visible'
@@ -106,6 +116,10 @@ check "the hotkey opens the drop-down" 'menu_visible'
 xdotool type --delay 20 "hotkey"
 xdotool key Return
 check "typing goes into the search field" 'browser_got "${location}hotkey"'
+check "and the search closes it" '! menu_visible'
+xdotool key alt+d
+sleep 0.6
+check "the hotkey opens it again" 'menu_visible'
 xdotool key alt+d
 sleep 0.6
 check "pressing it again closes it" '! menu_visible'

@@ -1,49 +1,66 @@
 #!/usr/bin/env bash
 # The icon and the drop-down on trays of other sizes, on a dark panel, at
-# the bottom of the screen and at QT_SCALE_FACTOR=2 (the rig's RIG_TRAY_*
-# and the scale come from the environment). Usage: test_tray_sizes.sh <rivulet> <screenshot folder>
+# the bottom of the screen and at QT_SCALE_FACTOR=2: one row per tray, each
+# a trayer of its own on the rig's X server (started without a tray).
+# Usage: test_tray_sizes.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
-height=${RIG_TRAY_HEIGHT:-24}
-edge=${RIG_TRAY_EDGE:-top}
-name="h${height}-${edge}${RIG_TRAY_TINT:+-dark}${QT_SCALE_FACTOR:+-scale$QT_SCALE_FACTOR}"
 mkdir -p "$XDG_CONFIG_HOME/Rivulet"
 printf '[General]\nDidFirstLoad=true\n' >"$conf"
-"$rivulet" >"$HOME/rivulet.log" 2>&1 &
-pid=$!
-icon=""
-for _ in $(seq 100); do
-  icon=$(xdotool search --onlyvisible --name "Rivulet tray icon" 2>/dev/null | head -1)
-  [ -n "$icon" ] && break
-  sleep 0.05
-done
-sleep 0.6 # the panel's colour is read again after embedding
-eval "$(xdotool getwindowgeometry --shell "$icon")"
-IX=$X IY=$Y IW=$WIDTH IH=$HEIGHT
-# trayer gives its icons the panel's height less a pixel on each side.
-check "$name: the icon is square and fills the slot (${IW}x${IH})" '[ "$IW" = "$IH" ] && [ "$IH" -eq $((height - 2)) ]'
-import -window root "$shots/tray-$name.png" 2>/dev/null
-# The glyph differs clearly from the panel around it.
-panel_y=$([ "$edge" = top ] && echo $((IY + IH)) || echo $((IY - 1)))
-panel=$(convert "$shots/tray-$name.png" -crop 1x1+$((IX + IW / 2))+$panel_y -colorspace Gray -format '%[fx:mean]' info:)
-range=$(convert "$shots/tray-$name.png" -crop ${IW}x${IH}+$IX+$IY -colorspace Gray -format '%[fx:minima] %[fx:maxima]' info:)
-contrast=$(awk -v p="$panel" -v r="$range" 'BEGIN { split(r, m, " "); a = p - m[1]; b = m[2] - p; print (a > b ? a : b) }')
-check "$name: the glyph stands out from the panel (contrast $contrast)" 'awk -v c="$contrast" "BEGIN { exit !(c > 0.4) }"'
+tray=""
+trap 'kill $tray 2>/dev/null; rm -rf "$HOME"' EXIT
 
-xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click 1
-sleep 0.6
-menu=$(xdotool search --onlyvisible --name "Rivulet menu" | head -1)
-check "$name: a click opens the drop-down" '[ -n "$menu" ]'
-eval "$(xdotool getwindowgeometry --shell "$menu")"
-MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
-check "$name: the drop-down ($MX,$MY ${MW}x$MH) is inside the screen" '[ "$MX" -ge 0 ] && [ "$MY" -ge 0 ] && [ $((MX + MW)) -le 1280 ] && [ $((MY + MH)) -le 800 ]'
-check "$name: its right edge meets the icon's ($((MX + MW)) vs $((IX + IW)))" '[ $((MX + MW - IX - IW)) -ge -1 ] && [ $((MX + MW - IX - IW)) -le 1 ]'
-if [ "$edge" = top ]; then
-  check "$name: it touches the panel's lower edge" '[ "$MY" -ge $((IY + IH)) ] && [ "$MY" -le $((IY + IH + 2)) ]'
-else
-  check "$name: it stands on the panel's upper edge" '[ $((MY + MH)) -le "$IY" ] && [ $((MY + MH)) -ge $((IY - 2)) ]'
-fi
-import -window root "$shots/dropdown-$name.png" 2>/dev/null
-kill -TERM $pid
-wait $pid
-check "$name: quits cleanly" '[ $? -eq 0 ]'
+# height edge tint scale
+row() {
+  local height=$1 edge=$2 tint=$3 scale=$4
+  local name="h${height}-${edge}${tint:+-dark}${scale:+-scale$scale}"
+  trayer --edge "$edge" --align right --widthtype request --height "$height" --SetDockType true --SetPartialStrut true \
+    ${tint:+--alpha 0 --tint $tint} --transparent ${tint:+true}${tint:-false} >/dev/null 2>&1 &
+  tray=$!
+  ${scale:+env QT_SCALE_FACTOR=$scale} "$rivulet" >"$HOME/rivulet-$name.log" 2>&1 &
+  local pid=$!
+  local icon=""
+  for _ in $(seq 100); do
+    icon=$(xdotool search --onlyvisible --name "Rivulet tray icon" 2>/dev/null | head -1)
+    [ -n "$icon" ] && break
+    sleep 0.05
+  done
+  sleep 0.6 # the panel's colour is read again after embedding
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  local IX=$X IY=$Y IW=$WIDTH IH=$HEIGHT
+  # trayer gives its icons the panel's height less a pixel on each side.
+  check "$name: the icon is square and fills the slot (${IW}x${IH})" '[ "$IW" = "$IH" ] && [ "$IH" -eq $((height - 2)) ]'
+  import -window root "$shots/tray-$name.png" 2>/dev/null
+  # The glyph differs clearly from the panel around it.
+  local panel_y=$([ "$edge" = top ] && echo $((IY + IH)) || echo $((IY - 1)))
+  local panel=$(convert "$shots/tray-$name.png" -crop 1x1+$((IX + IW / 2))+$panel_y -colorspace Gray -format '%[fx:mean]' info:)
+  local range=$(convert "$shots/tray-$name.png" -crop ${IW}x${IH}+$IX+$IY -colorspace Gray -format '%[fx:minima] %[fx:maxima]' info:)
+  local contrast=$(awk -v p="$panel" -v r="$range" 'BEGIN { split(r, m, " "); a = p - m[1]; b = m[2] - p; print (a > b ? a : b) }')
+  check "$name: the glyph stands out from the panel (contrast $contrast)" 'awk -v c="$contrast" "BEGIN { exit !(c > 0.4) }"'
+
+  xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click 1
+  sleep 0.6
+  local menu=$(xdotool search --onlyvisible --name "Rivulet menu" | head -1)
+  check "$name: a click opens the drop-down" '[ -n "$menu" ]'
+  eval "$(xdotool getwindowgeometry --shell "$menu")"
+  local MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
+  check "$name: the drop-down ($MX,$MY ${MW}x$MH) is inside the screen" '[ "$MX" -ge 0 ] && [ "$MY" -ge 0 ] && [ $((MX + MW)) -le 1280 ] && [ $((MY + MH)) -le 800 ]'
+  check "$name: its right edge meets the icon's ($((MX + MW)) vs $((IX + IW)))" '[ $((MX + MW - IX - IW)) -ge -1 ] && [ $((MX + MW - IX - IW)) -le 1 ]'
+  if [ "$edge" = top ]; then
+    check "$name: it touches the panel's lower edge" '[ "$MY" -ge $((IY + IH)) ] && [ "$MY" -le $((IY + IH + 2)) ]'
+  else
+    check "$name: it stands on the panel's upper edge" '[ $((MY + MH)) -le "$IY" ] && [ $((MY + MH)) -ge $((IY - 2)) ]'
+  fi
+  import -window root "$shots/dropdown-$name.png" 2>/dev/null
+  kill -TERM $pid
+  wait $pid
+  check "$name: quits cleanly" '[ $? -eq 0 ]'
+  kill $tray
+  wait $tray 2>/dev/null
+}
+
+row 16 top "" ""
+row 24 top 0x202020 ""
+row 32 top "" ""
+row 48 bottom "" ""
+row 48 top "" 2
 finish

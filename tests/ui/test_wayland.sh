@@ -26,7 +26,8 @@ bar {
 }
 CONF
 WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$HOME/sway.conf" >"$HOME/sway.log" 2>&1 &
-pids+=($!)
+sway=$!
+pids+=($sway)
 watcher_up() {
   dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
     string:org.kde.StatusNotifierWatcher 2>/dev/null | grep -q 'boolean true'
@@ -112,9 +113,28 @@ sleep 0.4
 wtype -k End "blue moon" -k Return
 check "typing a query and Return reach the browser: the search field had the focus" 'browser_got "${location}blue%20moon"'
 grim "$shots/wayland-search.png"
+check "the search closes the drop-down: it does not stay above the browser" 'menu_becomes 0'
+wtype -M alt d -m alt
+check "Alt+D opens it again" 'menu_becomes 1'
 wtype -M alt d -m alt
 check "Alt+D again closes it" 'menu_becomes 0'
 
+# The bar restarts, as a panel does: the item registers with its new watcher.
+# Our sway's bar holds the watcher on this session's private bus.
+bar=$(gdbus call --session -d org.freedesktop.DBus -o / -m org.freedesktop.DBus.GetConnectionUnixProcessID \
+  org.kde.StatusNotifierWatcher | sed -n 's/.*uint32 \([0-9]*\).*/\1/p')
+[ -n "$bar" ] && kill "$bar"
+for _ in $(seq 50); do watcher_up || break; sleep 0.1; done
+check "the bar and its watcher went away" '! watcher_up'
+swaymsg reload >/dev/null # sway starts its bar again
+item_back() {
+  gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get \
+    org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -q "StatusNotifierItem-$pid-"
+}
+for _ in $(seq 100); do item_back && break; sleep 0.1; done
+check "a restarted bar shows the icon again" 'item_back'
+# wtype's keyboards carry only the keys they type: the hotkey is named all the same.
+check "the hotkey keeps its name under XWayland" '! grep -q "Couldn.t find a translation" "$HOME/rivulet.log"'
 [ "$failed" -eq 0 ] || { grep -v "^Menu Item" "$HOME/rivulet.log" | grep -v "^  \|^SCE\|^Watch\| excl\|^[a-zA-Z]*:" | tail -40; xwininfo -root -tree | grep -i rivulet; }
 kill -TERM $pid
 wait $pid
