@@ -29,7 +29,7 @@ void Rivulet_AppDelegate::buildInterface()
     m_updater = new UpdateChecker(this);
     // The default music search is a page of ours on the loopback, at a port
     // the kernel picks: only this run's listener serves this user's queries.
-    (new SearchPageServer(this))->listen(0);
+    SearchPageServer::start();
     auto *search = new SearchField;
     search->setEditingDelegate(this);
     m_menuView = new MenuView;
@@ -221,13 +221,10 @@ SearchField *Rivulet_AppDelegate::searchField() const
 }
 
 // The stored default stands for the built-in page, wherever this run serves it.
-static QString searchLocationNow(const QObject *owner)
+static QString searchLocationNow()
 {
-    const QString location = Settings::searchLocation();
-    if (location != QLatin1String(kDefaultSearchLocation))
-        return location;
-    const auto *page = owner->findChild<SearchPageServer *>(QString(), Qt::FindDirectChildrenOnly);
-    return page && page->port() ? SearchPageServer::searchLocation(page->port()) : QString();
+    const SearchPageServer *page = SearchPageServer::running();
+    return SearchAddress::onThisRunsPage(Settings::searchLocation(), page ? page->pageUrl() : QUrl());
 }
 
 bool Rivulet_AppDelegate::controlTextViewDoCommandBySelector(QLineEdit *control, const QString &command)
@@ -236,7 +233,7 @@ bool Rivulet_AppDelegate::controlTextViewDoCommandBySelector(QLineEdit *control,
     if (command == QLatin1String("insertNewline:")) {
         if (control->text().trimmed().isEmpty())
             return false; // nothing to search for
-        const QString location = searchLocationNow(this);
+        const QString location = searchLocationNow();
         // Only http and https addresses reach the desktop; anything else is explained.
         if (location.isEmpty())
             alertWithTitle(tr("The music search cannot be opened."), tr("Rivulet's own search page is not running."));

@@ -125,7 +125,6 @@ public:
     Q_INVOKABLE void rivuletHotKeyPressed();
     // A click anywhere but on our windows closes the drop-down.
     void globalEventMonitorEventOccured(GlobalEventMonitor *monitor, const MonitorEvent &event) override;
-    static QString escapedSearchQuery(const QString &query);
 
 signals:
     void terminated();

@@ -187,7 +187,7 @@ void PreferencesWindow::setUI()
     useDownloadHotkeyCheckbox->setChecked(Settings::useDownloadHotkey());
     showStoredHotkey();
     growlNotificationsCheckbox->setChecked(Settings::growlNotifications());
-    const bool custom = Settings::searchLocation() != QString::fromLatin1(kDefaultSearchLocation);
+    const bool custom = !SearchAddress::isBuiltInPage(Settings::searchLocation());
     searchLocationCheckbox->setChecked(custom);
     searchLocationTextField->setEnabled(custom);
     searchLocationTextField->setText(searchLocationString());

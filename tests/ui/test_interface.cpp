@@ -331,7 +331,7 @@ private slots:
             QCOMPARE(browser.urls.size(), 1);
             const QUrl opened = browser.urls.first();
             QVERIFY(opened.port() > 0 && opened.port() != QUrl(QString::fromLatin1(kDefaultSearchLocation)).port());
-            QCOMPARE(opened.toString(QUrl::FullyEncoded), SearchPageServer::searchLocation(quint16(opened.port())) + escaped);
+            QCOMPARE(opened.toString(QUrl::FullyEncoded), SearchPageServer::running()->pageUrl().toString(QUrl::FullyEncoded) + QStringLiteral("#/s/mediafire/") + escaped);
             QCOMPARE(httpStatus(quint16(opened.port()), SearchPageServer::kPagePath), 200); // the page is ours and served
         }
         for (const QString &line : log.lines())
