@@ -140,6 +140,17 @@ void Rivulet_AppDelegate::configureMusicLibrary()
         MprisPlayer::start();
 }
 
+void Rivulet_AppDelegate::libraryChoicesChanged()
+{
+    // MPD's music folder is read from the settings at each import; the formats are told to the watcher.
+    setImportMoreFormats(Settings::importMoreFormats());
+}
+
+bool Rivulet_AppDelegate::musicFolderNeeded()
+{
+    return ITunesManager::sharedManager()->musicFolderNeeded();
+}
+
 void Rivulet_AppDelegate::watchDirsUpdated()
 {
     m_directoryDiffer->stopWatching();

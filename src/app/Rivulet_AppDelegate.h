@@ -84,6 +84,8 @@ public:
     void directoryDifferIdle(DirectoryDiffer *differ) override;
     // After the watched folders changed: watch the new set, resuming from the stored id.
     void watchDirsUpdated() override;
+    void libraryChoicesChanged() override;
+    bool musicFolderNeeded() override;
     // Unpacks into a fresh scratch folder (beside the archive when possible); false leaves none.
     bool unpackArchive(const QByteArray &path, const QByteArray &type);
     // Moves and Trash operations refuse anything that does not resolve to a place inside within.

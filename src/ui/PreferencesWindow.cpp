@@ -12,6 +12,7 @@
 #include "ui/SearchAddress.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QHBoxLayout>
@@ -102,6 +103,14 @@ PreferencesWindow::PreferencesWindow(PreferencesHost *host, QWidget *parent) : T
         if (searchLocationTextField->isEnabled())
             setSearchLocationString(searchLocationTextField->text());
     });
+    connect(musicFolderTextField, &QLineEdit::editingFinished, this, [this] {
+        // Typed text names the folder in the locale's encoding; only an absolute path is kept.
+        const QByteArray folder = QFile::encodeName(musicFolderTextField->text().trimmed());
+        if (!folder.isEmpty() && !folder.startsWith('/'))
+            return musicFolderTextField->setText(QFile::decodeName(Settings::mpdMusicFolder()));
+        Settings::setMpdMusicFolder(folder);
+        m_host->libraryChoicesChanged();
+    });
     m_hotkeyNoticeTimer = new QTimer(this);
     m_hotkeyNoticeTimer->setSingleShot(true);
     m_hotkeyNoticeTimer->setInterval(kHotkeyNoticeMs);
@@ -187,6 +196,11 @@ void PreferencesWindow::setUI()
     useDownloadHotkeyCheckbox->setChecked(Settings::useDownloadHotkey());
     showStoredHotkey();
     growlNotificationsCheckbox->setChecked(Settings::growlNotifications());
+    moreFormatsCheckbox->setChecked(Settings::importMoreFormats());
+    const bool folderShown = m_host->musicFolderNeeded() || !Settings::mpdMusicFolder().isEmpty();
+    musicFolderLabel->setVisible(folderShown);
+    musicFolderTextField->setVisible(folderShown);
+    musicFolderTextField->setText(QFile::decodeName(Settings::mpdMusicFolder()));
     const bool custom = !SearchAddress::isBuiltInPage(Settings::searchLocation());
     searchLocationCheckbox->setChecked(custom);
     searchLocationTextField->setEnabled(custom);
@@ -215,6 +229,9 @@ void PreferencesWindow::checkBoxClicked(QCheckBox *sender)
         deleteZipsCheckbox->setEnabled(on);
     } else if (sender == deleteZipsCheckbox) {
         Settings::setDeleteZips(on);
+    } else if (sender == moreFormatsCheckbox) {
+        Settings::setImportMoreFormats(on);
+        m_host->libraryChoicesChanged();
     } else if (sender == playSongsCheckbox) {
         Settings::setPlaySongs(on);
         ifStoppedCheckbox->setEnabled(on);

@@ -22,6 +22,10 @@ public:
     virtual void watchDirsUpdated() = 0;
     virtual ManagedObjectContext *managedObjectContext() = 0;
     virtual QObject *hotkeyTarget() = 0; // receives rivuletHotKeyPressed
+    // The library settings changed (the formats taken, MPD's music folder).
+    virtual void libraryChoicesChanged() {}
+    // Whether the music library could not tell where its music folder is.
+    virtual bool musicFolderNeeded() { return false; }
 };
 
 class PreferencesWindow : public TrackedWindow, public HotkeyCaptureTarget {
@@ -55,6 +59,9 @@ public:
     QTreeWidget *dirsTable;
     QCheckBox *startAtLoginCheckbox, *deleteFilesCheckbox, *deleteArchiveContentsCheckbox, *unzipFilesCheckbox, *deleteZipsCheckbox;
     QCheckBox *playSongsCheckbox, *ifStoppedCheckbox, *useDownloadHotkeyCheckbox, *growlNotificationsCheckbox, *searchLocationCheckbox;
+    QCheckBox *moreFormatsCheckbox;
+    QLabel *musicFolderLabel;
+    QLineEdit *musicFolderTextField;
     QLabel *deleteArchiveContentsText;
     // Where keys typed into Wayland windows never reach the hotkey: says so
     // and shows the command to bind instead; hidden elsewhere.

@@ -60,6 +60,10 @@ QWidget *PreferencesWindow::buildGeneral()
     growlNotificationsCheckbox = new QCheckBox(tr("Show a &notification for new music"), general);
     layout->addWidget(startAtLoginCheckbox);
     layout->addWidget(growlNotificationsCheckbox);
+    // Two lines, so that the group stays narrow enough to stand beside the next one.
+    moreFormatsCheckbox = new QCheckBox(tr("Also import FLAC, Ogg,\nOpus and WAV files"), general);
+    moreFormatsCheckbox->setAccessibleName(tr("Also import FLAC, Ogg, Opus and WAV files"));
+    layout->addWidget(moreFormatsCheckbox);
     return general;
 }
 
@@ -77,6 +81,11 @@ QWidget *PreferencesWindow::buildAfterDownload()
     deleteZipsCheckbox = new QCheckBox(tr("Move mostly-music archives to the Trash after un&packing"), group);
     playSongsCheckbox = new QCheckBox(tr("Pla&y new music"), group);
     ifStoppedCheckbox = new QCheckBox(tr("Only when nothing else is playin&g"), group);
+    // Shown only when the music library cannot tell where its music is (MPD over TCP without an mpd.conf).
+    musicFolderLabel = new QLabel(tr("MPD's music folder:"), group);
+    musicFolderTextField = new QLineEdit(group);
+    musicFolderTextField->setAccessibleName(tr("MPD's music folder"));
+    musicFolderLabel->setBuddy(musicFolderTextField);
     int row = 0;
     grid->addWidget(deleteFilesCheckbox, row++, 0, 1, 3);
     grid->addWidget(deleteArchiveContentsCheckbox, row, 1);
@@ -85,6 +94,8 @@ QWidget *PreferencesWindow::buildAfterDownload()
     grid->addWidget(deleteZipsCheckbox, row++, 1, 1, 2);
     grid->addWidget(playSongsCheckbox, row++, 0, 1, 3);
     grid->addWidget(ifStoppedCheckbox, row++, 1, 1, 2);
+    grid->addWidget(musicFolderLabel, row, 0, 1, 2);
+    grid->addWidget(musicFolderTextField, row++, 2);
     grid->setColumnMinimumWidth(0, 18);
     grid->setColumnStretch(2, 1);
     return group;

@@ -10,6 +10,7 @@
 #include "store/Directory.h"
 #include "ui/FolderChooser.h"
 #include "ui/PreferencesWindow.h"
+#include "watch/FileClassification.h"
 #include "ui/Windows.h"
 #include <QApplication>
 #include <QCheckBox>
@@ -139,6 +140,21 @@ private slots:
         w->playSongsCheckbox->click(); // off: notice
         QTRY_COMPARE(alerts.seen.size(), 2);
         QCOMPARE(stored(QStringLiteral("PlaySongs")).toBool(), false);
+
+        // More formats reach the watcher at once; MPD's music folder is asked for only when unknown.
+        QVERIFY(!musicFileTester({"a.flac", kEntryTypeFile}));
+        w->moreFormatsCheckbox->click();
+        QCOMPARE(stored(QStringLiteral("ImportMoreFormats")).toBool(), true);
+        QVERIFY(musicFileTester({"a.flac", kEntryTypeFile}));
+        w->moreFormatsCheckbox->click();
+        QVERIFY(!musicFileTester({"a.flac", kEntryTypeFile}));
+        QVERIFY(w->musicFolderTextField->isHidden());
+        Settings::setMpdMusicFolder("/srv/music");
+        w->setUI();
+        QVERIFY(!w->musicFolderTextField->isHidden());
+        w->musicFolderTextField->setText(QStringLiteral("relative/music"));
+        emit w->musicFolderTextField->editingFinished();
+        QCOMPARE(Settings::mpdMusicFolder(), QByteArray("/srv/music"));
 
         w->searchLocationCheckbox->click();
         QVERIFY(w->searchLocationTextField->isEnabled());
