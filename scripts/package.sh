@@ -12,12 +12,9 @@ sudo=()
 
 bash scripts/install-deps.sh
 dir=build-package
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # Only the program is built; "install" must not wait for the tests.
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
-  -DRIVULET_UPDATE_FEED_URL="${RIVULET_UPDATE_FEED_URL:-}" "${launcher[@]}" >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target rivulet
+RIVULET_BUILD_TARGETS=rivulet bash scripts/build.sh "$dir" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DRIVULET_UPDATE_FEED_URL="${RIVULET_UPDATE_FEED_URL:-}"
 rm -f "$dir"/rivulet_*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
 deb=$(ls "$PWD/$dir"/rivulet_*_amd64.deb)
