@@ -40,7 +40,7 @@ mkdir -p "$XDG_DATA_HOME" "$library" "$HOME/.cache/rivulet" # the program's own 
 key_sum=$(sha256sum <"$HOME/.ssh/id_test" | cut -d' ' -f1)
 # Every path under HOME but Downloads and the program's own folders, with its type and content.
 snapshot() {
-  (cd "$HOME" && find . \( -path ./Downloads -o -path ./.local/share -o -path ./Music/Rivulet -o -path ./.config/Rivulet -o -path ./.cache/rivulet \
+  (cd "$HOME" && find . \( -path ./Downloads -o -path ./.local/share -o -path ./Music/Rivulet -o -path ./Music/Rivulet.m3u -o -path ./.config/Rivulet -o -path ./.cache/rivulet \
     -o -path ./run -o -name 'rivulet*.log' \) -prune -o -print0 | sort -z | while IFS= read -r -d '' p; do
     if [ -L "$p" ]; then printf '%s L %s\n' "$p" "$(readlink "$p")"
     elif [ -f "$p" ]; then printf '%s F %s %s\n' "$p" "$(stat -c %a "$p")" "$(sha256sum <"$p" | cut -d' ' -f1)"
