@@ -191,7 +191,7 @@ Directory *Directory::findSubdirectory(const QByteArray &path, int currentDepth,
     return nullptr;
 }
 
-Directory *Directory::addSubdirectoryChainLeadingToPath(const QByteArray &path, int subdirMaxDepth, int *depth)
+Directory *Directory::addSubdirectoryChainLeadingToPath(const QByteArray &path, int subdirMaxDepth, int *depth, bool appeared)
 {
     LOCK_STORE;
     if (isDeleted())
@@ -209,9 +209,12 @@ Directory *Directory::addSubdirectoryChainLeadingToPath(const QByteArray &path, 
     Directory *current = this;
     for (const QByteArray &p : chain) {
         Directory *next = nullptr;
-        current->addSubdirectoryNamed(p, true, &next);
+        const bool made = current->addSubdirectoryNamed(p, true, &next);
         if (!next)
             return nullptr; // a malformed path the name check refused
+        // A folder without a record was there, unseen: what it held then is not a download.
+        if (made && !(appeared && p == path))
+            next->setLastScanTime(current->scanTimeForNewChild());
         current = next;
     }
     return current;

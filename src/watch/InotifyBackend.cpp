@@ -1,6 +1,7 @@
 #include "watch/InotifyBackend.h"
 #include "base/Log.h"
 #include "watch/DirectoryListing.h"
+#include "watch/FileClassification.h"
 #include "watch/FolderPoller.h"
 #include "base/PathContainment.h"
 #include "watch/SCEvent.h"
@@ -143,14 +144,17 @@ bool InotifyBackend::isExcluded(const QByteArray &path) const
     return false;
 }
 
-void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders)
+void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders, quint32 flags)
 {
     if (m_fd < 0)
         return;
     QList<QByteArray> pending{top};
     while (!pending.isEmpty()) {
         const QByteArray folder = pending.takeLast();
-        if (isExcluded(folder))
+        // Below a root, a folder of an unfinished download (the unpacking
+        // scratch folder among them) is never watched, nor what it holds:
+        // its events would be ignored, and an archive may hold any number of folders.
+        if (isExcluded(folder) || (!m_roots.contains(folder) && pathIsInExcludedDirType(leafName(folder))))
             continue;
         const quint32 mask = m_roots.contains(folder) ? kRootMask : kWatchMask;
         const int wd = ::inotify_add_watch(m_fd, folder.constData(), mask);
@@ -171,7 +175,7 @@ void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders)
         m_watchByPath.insert(folder, wd);
         // Files made before the watch existed are found by scanning the new folder.
         if (reportNewFolders && !known)
-            note(folder, 0);
+            note(folder, flags);
         for (const DirectoryEntry &sub : listDirectory(folder, directoryTester))
             pending << folder + '/' + sub.name;
     }
@@ -233,7 +237,8 @@ void InotifyBackend::recoverFromOverflow()
             ::inotify_rm_watch(m_fd, wd);
             m_pathByWatch.remove(wd);
         }
-        watchTree(root, false);
+        // A folder first seen now appeared while events were lost.
+        watchTree(root, true, kFSEventStreamEventFlagFolderAppeared);
     }
     for (const QByteArray &folder : watchedFolders())
         note(folder, kFSEventStreamEventFlagMustScanSubDirs);
@@ -297,10 +302,15 @@ void InotifyBackend::readEvents()
             }
             if (ev->len > 0 && (ev->mask & IN_ISDIR)) {
                 const QByteArray child = folder + '/' + QByteArray(ev->name);
-                if (ev->mask & (IN_CREATE | IN_MOVED_TO))
-                    watchTree(child, true);
-                else if (ev->mask & IN_MOVED_FROM)
+                if (ev->mask & (IN_CREATE | IN_MOVED_TO)) {
+                    const bool renamed = (ev->mask & IN_MOVED_TO) && m_movedOutCookies.removeOne(ev->cookie);
+                    watchTree(child, true, renamed ? 0 : kFSEventStreamEventFlagFolderAppeared);
+                } else if (ev->mask & IN_MOVED_FROM) {
                     unwatchTree(child);
+                    if (m_movedOutCookies.size() >= 64)
+                        m_movedOutCookies.removeFirst();
+                    m_movedOutCookies.append(ev->cookie);
+                }
             }
             note(folder, 0);
         }

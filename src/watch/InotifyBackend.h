@@ -40,7 +40,8 @@ public:
 
 private:
     void readEvents();
-    void watchTree(const QByteArray &folder, bool reportNewFolders);
+    // New folders are reported with flags when reportNewFolders is set.
+    void watchTree(const QByteArray &folder, bool reportNewFolders, quint32 flags = 0);
     void pollTree(const QByteArray &root, bool reportNow);
     void unwatchTree(const QByteArray &folder);
     void forgetWatch(int wd);
@@ -62,6 +63,9 @@ private:
     QList<Change> m_pending;
     QHash<QByteArray, int> m_pendingIndex;
     bool m_limitLogged = false;
+    // Cookies of folders moved out of a watched folder: the same cookie on a
+    // move in is a rename inside the watched trees, not a folder that appeared.
+    QList<quint32> m_movedOutCookies;
     // Roots on network file systems are polled instead of watched.
     std::unique_ptr<FolderPoller> m_poller;
     QTimer *m_pollTimer = nullptr;

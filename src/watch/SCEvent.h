@@ -8,6 +8,8 @@
 constexpr quint32 kFSEventStreamEventFlagMustScanSubDirs = 0x1;
 constexpr quint32 kFSEventStreamEventFlagHistoryDone = 0x10;
 constexpr quint32 kFSEventStreamEventFlagRootChanged = 0x20;
+// The folder itself just appeared (made, or moved in from outside the watched trees).
+constexpr quint32 kFSEventStreamEventFlagFolderAppeared = 0x40;
 // Start from now rather than from a stored id.
 constexpr quint64 kFSEventStreamEventIdSinceNow = ~quint64(0);
 
