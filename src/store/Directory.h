@@ -71,6 +71,9 @@ public:
     // A record made here takes its parent's date (see scanTimeForNewChild),
     // but the folder at path itself none when it just appeared: all of it is new.
     Directory *addSubdirectoryChainLeadingToPath(const QByteArray &path, int subdirMaxDepth, int *depth, bool appeared = false);
+    // A folder renamed inside the watched tree: its records (scan date,
+    // waiting files, child folders) go with it under parent as path.
+    void moveTree(Directory *parent, const QByteArray &path);
 
 protected:
     void willBeDeleted() override;

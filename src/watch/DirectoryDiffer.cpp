@@ -247,6 +247,8 @@ void DirectoryDiffer::pathWatcherEventOccurred(SCEvents *, const SCEvent &event)
             return;
         }
         Log::line(QString());
+        if (root && !event.renamedFrom().isEmpty())
+            followRename(root, event.renamedFrom(), path);
         int depth = 0;
         const bool appeared = event.eventFlag() & kFSEventStreamEventFlagFolderAppeared;
         Directory *dir = root ? root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth, appeared) : nullptr;
@@ -293,13 +295,14 @@ void DirectoryDiffer::handOver(Directory *dir, File *file, quint64 size, const s
         return;
     // An import cut short (a quit, a full disk) keeps its record as waiting:
     // the next start offers the file again.
-    if (m_cancelled || delegate->directoryDifferImportInterrupted(this, name)) {
+    if (delegate->directoryDifferImportInterrupted(this, name)) {
         Log::f("%@ was not imported to the end; it is offered again at the next start", name);
         return;
     }
     // Rewritten while it was imported: a scan queued it again, in its new form.
-    if (m_queuedNames.contains(name))
-        return;
+    for (const FileQueueEntry &e : std::as_const(m_fileQueue))
+        if (e.file == file && (e.size != size || e.mtime != mtime))
+            return;
     if (mtime && *mtime > dateNow()) {
         file->setSize(size);
         file->setModified(mtime);
@@ -400,6 +403,25 @@ void DirectoryDiffer::processQueue()
         m_delegate.load()->stopIconAnimation();
         scheduleQueuePass(m_timings.passSeconds);
     }
+}
+
+// The records of a renamed folder follow it: what was imported stays
+// imported, and what was still waiting keeps waiting under its new name.
+void DirectoryDiffer::followRename(Directory *root, const QByteArray &from, const QByteArray &to)
+{
+    Directory *old = root->findSubdirectory(from);
+    Directory *existing = root->findSubdirectory(to);
+    if (!old || old == root || old->name() != from || (existing && existing->name() == to))
+        return;
+    int depth = 0;
+    Directory *parent = parentPath(to) == root->name() ? root : root->addSubdirectoryChainLeadingToPath(parentPath(to), m_subdirMaxDepth, &depth);
+    if (!parent)
+        return;
+    Log::f("  %@ was renamed to %@; its records go with it", from, to);
+    old->moveTree(parent, to);
+    m_queuedNames.clear();
+    for (const FileQueueEntry &e : std::as_const(m_fileQueue))
+        m_queuedNames.insert(e.file->name());
 }
 
 bool DirectoryDiffer::fileIsInExcludedDirType(const QByteArray &path)

@@ -219,3 +219,21 @@ Directory *Directory::addSubdirectoryChainLeadingToPath(const QByteArray &path, 
     }
     return current;
 }
+
+void Directory::moveTree(Directory *parent, const QByteArray &path)
+{
+    LOCK_STORE;
+    const QByteArray from = m_name;
+    if (m_superdirectory)
+        m_superdirectory->removeSubdirectoriesObject(this);
+    parent->addSubdirectoriesObject(this);
+    std::vector<Directory *> pending{this};
+    while (!pending.empty()) {
+        Directory *d = pending.back();
+        pending.pop_back();
+        d->setName(path + d->m_name.mid(from.size()));
+        for (File *f : d->m_files)
+            f->setName(path + f->name().mid(from.size()));
+        pending.insert(pending.end(), d->m_subdirectories.begin(), d->m_subdirectories.end());
+    }
+}

@@ -144,7 +144,7 @@ bool InotifyBackend::isExcluded(const QByteArray &path) const
     return false;
 }
 
-void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders, quint32 flags)
+void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders, quint32 flags, const QByteArray &renamedFrom)
 {
     if (m_fd < 0)
         return;
@@ -175,7 +175,7 @@ void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders, qui
         m_watchByPath.insert(folder, wd);
         // Files made before the watch existed are found by scanning the new folder.
         if (reportNewFolders && !known)
-            note(folder, flags);
+            note(folder, flags, folder == top ? renamedFrom : QByteArray());
         for (const DirectoryEntry &sub : listDirectory(folder, directoryTester))
             pending << folder + '/' + sub.name;
     }
@@ -251,14 +251,16 @@ void InotifyBackend::flushSync()
     flush();
 }
 
-void InotifyBackend::note(const QByteArray &path, quint32 flags)
+void InotifyBackend::note(const QByteArray &path, quint32 flags, const QByteArray &renamedFrom)
 {
     auto found = m_pendingIndex.constFind(path);
     if (found != m_pendingIndex.cend()) {
         m_pending[*found].flags |= flags;
+        if (!renamedFrom.isEmpty())
+            m_pending[*found].renamedFrom = renamedFrom;
     } else {
         m_pendingIndex.insert(path, int(m_pending.size()));
-        m_pending.append({path, flags});
+        m_pending.append({path, flags, renamedFrom});
     }
     if (!m_latencyTimer->isActive())
         m_latencyTimer->start();
@@ -303,13 +305,19 @@ void InotifyBackend::readEvents()
             if (ev->len > 0 && (ev->mask & IN_ISDIR)) {
                 const QByteArray child = folder + '/' + QByteArray(ev->name);
                 if (ev->mask & (IN_CREATE | IN_MOVED_TO)) {
-                    const bool renamed = (ev->mask & IN_MOVED_TO) && m_movedOutCookies.removeOne(ev->cookie);
-                    watchTree(child, true, renamed ? 0 : kFSEventStreamEventFlagFolderAppeared);
+                    QByteArray from;
+                    for (qsizetype i = 0; (ev->mask & IN_MOVED_TO) && i < m_movedOutCookies.size(); ++i)
+                        if (m_movedOutCookies[i].first == ev->cookie)
+                            from = m_movedOutCookies.takeAt(i).second;
+                    watchTree(child, true, from.isEmpty() ? kFSEventStreamEventFlagFolderAppeared : 0, from);
                 } else if (ev->mask & IN_MOVED_FROM) {
+                    // Only a folder that was watched is followed: one of unfinished downloads appears.
+                    const bool watched = m_watchByPath.contains(child);
                     unwatchTree(child);
                     if (m_movedOutCookies.size() >= 64)
                         m_movedOutCookies.removeFirst();
-                    m_movedOutCookies.append(ev->cookie);
+                    if (watched)
+                        m_movedOutCookies.append({ev->cookie, child});
                 }
             }
             note(folder, 0);
