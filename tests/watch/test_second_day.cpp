@@ -31,6 +31,7 @@ private slots:
         QTest::newRow("old folder renamed") << QStringLiteral("rename") << QStringList{} << downloads;
         QTest::newRow("events lost") << QStringLiteral("overflow") << QStringList{} << downloads;
         QTest::newRow("album moved in") << QStringLiteral("move in") << QStringList{"a.mp3", "b.mp3"} << downloads;
+        QTest::newRow("watched folder added") << QStringLiteral("add") << QStringList{} << downloads;
         QTest::newRow("folder made") << QStringLiteral("make") << QStringList{"made.mp3"} << downloads;
         QTest::newRow("watched folder named download") << QStringLiteral("make") << QStringList{"made.mp3"} << QStringLiteral("download");
     }
@@ -66,6 +67,17 @@ private slots:
             f.differ->simulateLostEvents();
         } else if (action == "move in") {
             QVERIFY(QDir().rename(f.base + QStringLiteral("/elsewhere/Moved"), root + QStringLiteral("/Moved")));
+        } else if (action == "add") {
+            // What the preferences do: the new folder's own record is dated now, then the watcher restarts.
+            const QString added = f.base + QStringLiteral("/Music");
+            QVERIFY(writeOld(added + QStringLiteral("/Old/CD1/05.mp3")));
+            Directory *d = nullptr;
+            f.top->addSubdirectoryNamed(QFile::encodeName(added), true, &d);
+            d->setLastScanTime(dateNow());
+            f.differ->stopWatching();
+            f.differ->setRoots(f.top->subdirectories());
+            f.differ->startWatchingWithLastSCEvent(f.delegate.ids().last());
+            QTRY_VERIFY_WITH_TIMEOUT(f.differ->watching(), 5000);
         } else if (action == "make") {
             QVERIFY(QDir().mkpath(root + QStringLiteral("/New/Deeper")));
             QVERIFY(writeFile(root + QStringLiteral("/New/Deeper/made.mp3"), "z"));
