@@ -5,6 +5,7 @@
 //
 // Everything an archive holds is hostile until shown otherwise: only regular
 // files are handed to the library.
+#include "app/ArchiveSize.h"
 #include "app/ArchiveUnpacking.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "app/Trash.h"
@@ -12,11 +13,14 @@
 #include "base/Log.h"
 #include "base/NaturalOrder.h"
 #include "base/PathContainment.h"
+#include "base/StandardFolders.h"
+#include "library/LibraryImport.h"
 #include "library/ITunesManager.h"
 
 #include <QDateTime>
 #include <algorithm>
 #include <cstdio>
+#include <sys/statvfs.h>
 
 namespace {
 const QByteArray kPlaylist = "Rivulet";
@@ -39,8 +43,15 @@ bool isInATrash(const QByteArray &path)
 
 void Rivulet_AppDelegate::directoryDifferFileAddedOrUpdated(DirectoryDiffer *, const QByteArray &path)
 {
+    m_interruptedImport.clear();
     if (isInATrash(path)) {
         Log::f("--- %@ is in a trash folder; not imported", path);
+        return;
+    }
+    // The private library's folder is known before its first copy of this run.
+    noteLibraryCopyFolder(StandardFolders::music() + '/' + kPlaylist);
+    if (isInLibraryCopyFolder(path)) {
+        Log::f("--- %@ is in the folder Rivulet copies into; not imported", path);
         return;
     }
     const QByteArray type = archiveType(path);
@@ -67,6 +78,8 @@ void Rivulet_AppDelegate::importArchive(const QByteArray &path, const QByteArray
     }
     if (!unpackArchive(path, type)) {
         Log::f("Error unpacking - archive may be incomplete");
+        if (unpackCutShort(path, type))
+            m_interruptedImport = path;
         return;
     }
     const QByteArray scratch = m_unpackFolder;
@@ -76,7 +89,8 @@ void Rivulet_AppDelegate::importArchive(const QByteArray &path, const QByteArray
     const float fraction = m_directoryDiffer->scanDirectoryAtPath(scratch);
     const QList<QByteArray> handed = *m_archiveBatch;
     m_archiveBatch.reset();
-    const int taken = importBatch(handed, scratch);
+    QList<QByteArray> refused;
+    const int taken = importBatch(handed, scratch, &refused);
     activateGrowlQueue();
 
     // Only what the library took counts as music when something is thrown
@@ -84,7 +98,7 @@ void Rivulet_AppDelegate::importArchive(const QByteArray &path, const QByteArray
     const double share = handed.isEmpty() ? 0.0 : double(fraction) * taken / handed.size();
     const QByteArray keepFolder = archiveFolder + '/' + keepFolderName(path, type);
     bool everythingMoved = true;
-    if (fraction > 0 && (!Settings::deleteArchiveContents() || share < kMusicThreshold)) {
+    if (fraction > 0 && (!Settings::deleteArchiveContents() || share < kMusicThreshold || !refused.isEmpty())) {
         everythingMoved = fsMoveContentsOfDirectory(scratch, keepFolder, archiveFolder);
         m_directoryDiffer->excludeDirectoryByScanTimeAtPath(keepFolder);
     }
@@ -99,14 +113,49 @@ void Rivulet_AppDelegate::importArchive(const QByteArray &path, const QByteArray
         else
             Log::f("--- Some unpacked files of %@ could not be moved to %@; they stay in %@", path, keepFolder, scratch);
     }
+    // A refused track stays where the user finds it, and is offered again
+    // there, unless the whole archive is.
+    for (const QByteArray &file : std::as_const(refused)) {
+        const QByteArray kept = everythingMoved ? keepFolder + file.mid(scratch.size()) : file;
+        Log::f("--- %@ was not added to %@; it is kept in %@", leafName(file), kMusicLibraryName, parentPath(kept));
+        if (everythingMoved && taken > 0)
+            ITunesManager::sharedManager()->retryLater(kept);
+    }
     m_unpackFolder.clear();
     if (!handed.isEmpty() && taken == 0) {
         Log::f("--- %@ added none of the %i music files of %@; the archive stays", kMusicLibraryName, int(handed.size()), path);
         ITunesManager::sharedManager()->retryLater(path);
-    } else if (share >= kMusicThreshold && Settings::deleteZips()) {
-        Log::f("  Deleting original archive file %@", path);
-        fsMoveToTrash(path, archiveFolder);
+    } else {
+        // Imported, on a retry too: not offered again.
+        ITunesManager::sharedManager()->retryDone(path);
+        if (share >= kMusicThreshold && Settings::deleteZips()) {
+            Log::f("  Deleting original archive file %@", path);
+            fsMoveToTrash(path, archiveFolder);
+        }
     }
+}
+
+// Not the archive's fault: the program is quitting (the tool was ended), or
+// what it holds does not fit on the disk as it is now.
+bool Rivulet_AppDelegate::unpackCutShort(const QByteArray &path, const QByteArray &type) const
+{
+    // Read after the ended tool was reaped, which follows the quit's write.
+    if (m_quitAccepted)
+        return true;
+    struct statvfs fs;
+    if (!ByteFiles::isRegularFile(path) || ::statvfs(parentPath(path).constData(), &fs) != 0)
+        return false;
+    const quint64 free = quint64(fs.f_bavail) * fs.f_frsize;
+    const std::optional<quint64> size = ArchiveSize::unpackedSize(path, type);
+    return size && *size >= free;
+}
+
+bool Rivulet_AppDelegate::directoryDifferImportInterrupted(DirectoryDiffer *, const QByteArray &path)
+{
+    if (m_interruptedImport != path)
+        return false;
+    m_interruptedImport.clear();
+    return true;
 }
 
 void Rivulet_AppDelegate::importMusicFile(const QByteArray &path)
@@ -141,7 +190,7 @@ void Rivulet_AppDelegate::directoryDifferIdle(DirectoryDiffer *differ)
         directoryDifferFileAddedOrUpdated(differ, path);
 }
 
-int Rivulet_AppDelegate::importBatch(QList<QByteArray> paths, const QByteArray &within)
+int Rivulet_AppDelegate::importBatch(QList<QByteArray> paths, const QByteArray &within, QList<QByteArray> *refused)
 {
     if (paths.isEmpty())
         return 0;
@@ -153,8 +202,13 @@ int Rivulet_AppDelegate::importBatch(QList<QByteArray> paths, const QByteArray &
     const bool playIt = Settings::playSongs();
     const QList<TrackId> ids = library->sendFilesToITunes(paths, kPlaylist, playIt, onlyIfStopped);
     int taken = 0;
-    for (qsizetype i = 0; i < paths.size(); ++i)
-        taken += finishImport(paths[i], i < ids.size() ? ids[i] : TrackId(), within) ? 1 : 0;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const TrackId id = i < ids.size() ? ids[i] : TrackId();
+        if (id)
+            taken += finishImport(paths[i], id, within) ? 1 : 0;
+        else
+            refused->append(paths[i]); // its place is known once the archive's files are moved
+    }
     return taken;
 }
 

@@ -140,9 +140,11 @@ private:
     void tearDownInterface();
     void importArchive(const QByteArray &path, const QByteArray &type);
     void importMusicFile(const QByteArray &path);
-    int importBatch(QList<QByteArray> paths, const QByteArray &within);
+    int importBatch(QList<QByteArray> paths, const QByteArray &within, QList<QByteArray> *refused);
     bool finishImport(const QByteArray &path, TrackId trackId, const QByteArray &within);
     QByteArray scratchFolderFor(const QByteArray &archive);
+    bool directoryDifferImportInterrupted(DirectoryDiffer *, const QByteArray &path) override;
+    bool unpackCutShort(const QByteArray &path, const QByteArray &type) const;
     void postNotification(const QString &description, TrackId trackId);
 
     // The archive batch: the archive's leaf name, then each imported file with its track id.
@@ -158,6 +160,8 @@ private:
     // The archive being imported: where it was unpacked, and the music files its scan handed over.
     QByteArray m_unpackFolder;
     std::optional<QList<QByteArray>> m_archiveBatch;
+    // The archive whose unpacking was cut short (quit, full disk): offered again at the next start.
+    QByteArray m_interruptedImport;
     DirectoryDiffer::Timings m_differTimings;
     std::unique_ptr<DirectoryDiffer> m_directoryDiffer;
     NotificationService *m_notifications = nullptr;

@@ -1,4 +1,5 @@
 #include "library/LibraryImport.h"
+#include "base/ByteFiles.h"
 #include "base/Log.h"
 #include "base/PathContainment.h"
 
@@ -6,6 +7,7 @@
 #include <QString>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -178,6 +180,37 @@ bool makeFolders(const QByteArray &path)
     return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+std::mutex g_copyFoldersMutex;
+QList<QByteArray> g_copyFolders;
+
+bool isInside(const QByteArray &path, const QByteArray &folder)
+{
+    return path.startsWith(folder + '/');
+}
+}
+
+QList<QByteArray> libraryCopyFolders()
+{
+    std::lock_guard lock(g_copyFoldersMutex);
+    return g_copyFolders;
+}
+
+void noteLibraryCopyFolder(const QByteArray &folder)
+{
+    std::lock_guard lock(g_copyFoldersMutex);
+    if (!g_copyFolders.contains(folder))
+        g_copyFolders.append(folder);
+}
+
+bool isInLibraryCopyFolder(const QByteArray &path)
+{
+    for (const QByteArray &folder : libraryCopyFolders())
+        if (isInside(path, folder) || (ByteFiles::isFolder(folder) && ByteFiles::staysInside(path, folder)))
+            return true;
+    return false;
+}
+
 QByteArray libraryFileName(const QByteArray &leaf)
 {
     QByteArray name = QString::fromUtf8(leaf).toUtf8(); // invalid bytes become U+FFFD
@@ -202,6 +235,12 @@ std::optional<QByteArray> copyIntoLibrary(const QByteArray &path, const QByteArr
     if (!openSource(path, &source))
         return std::nullopt;
     const QByteArray folder = musicFolder + '/' + subfolder;
+    noteLibraryCopyFolder(folder);
+    if (isInLibraryCopyFolder(path)) {
+        // Copying it onto itself would call the library's own copy a new import.
+        Log::f("--- %@ is the library's own copy; not copied", path);
+        return std::nullopt;
+    }
     if (!makeFolders(folder)) {
         Log::f("--- Could not make the folder %@", folder);
         return std::nullopt;

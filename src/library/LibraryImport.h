@@ -10,6 +10,7 @@
 // more than the size it had when opened, and the copy keeps the source's
 // permission bits within the user's umask (a private file stays private).
 #include <QByteArray>
+#include <QList>
 #include <optional>
 
 QByteArray libraryFileName(const QByteArray &leaf);
@@ -20,6 +21,12 @@ QByteArray libraryFileName(const QByteArray &leaf);
 // the rest (the originals stay until the user empties the Trash).
 std::optional<QByteArray> copyIntoLibrary(const QByteArray &path, const QByteArray &musicFolder, const QByteArray &subfolder,
                                           bool *made = nullptr, bool flush = true);
+// Every folder copies went into in this run (the music folder's subfolder),
+// and whether a path lies in one of them, as written or wherever links lead:
+// a library copy is never a download, whatever folder is watched.
+QList<QByteArray> libraryCopyFolders();
+bool isInLibraryCopyFolder(const QByteArray &path);
+void noteLibraryCopyFolder(const QByteArray &folder);
 // Makes a folder and its missing parents, by bytes.
 bool makeFolders(const QByteArray &path);
 // The process's umask, read without changing it (other threads may create files).

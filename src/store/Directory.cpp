@@ -41,6 +41,19 @@ void Directory::setFilenames(const std::optional<QList<QByteArray>> &names)
     m_filenames = names; // not persisted, so no change to save
 }
 
+std::optional<Date> Directory::scanTimeForNewChild() const
+{
+    LOCK_STORE;
+    return m_scanTimeAtRunStart ? *m_scanTimeAtRunStart : m_lastScanTime;
+}
+
+void Directory::noteFirstScanOfRun()
+{
+    LOCK_STORE;
+    if (!m_scanTimeAtRunStart)
+        m_scanTimeAtRunStart = m_lastScanTime;
+}
+
 void Directory::addFilesObject(File *file)
 {
     LOCK_STORE;

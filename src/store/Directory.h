@@ -25,6 +25,11 @@ public:
     // Not persisted: none until the folder has been scanned in this run.
     std::optional<QList<QByteArray>> filenames() const;
     void setFilenames(const std::optional<QList<QByteArray>> &names);
+    // Not persisted: the scan date the folder had before its first scan in
+    // this run. A child folder first met in this run is dated from it, so its
+    // files are judged by their own dates: older ones were there already.
+    std::optional<Date> scanTimeForNewChild() const;
+    void noteFirstScanOfRun();
     Directory *superdirectory() const;
     std::vector<File *> files() const;
     std::vector<Directory *> subdirectories() const;
@@ -63,7 +68,12 @@ public:
     bool deleteSubdirectoryAtIndex(int index);
     Directory *findSubdirectory(const QByteArray &path);
     Directory *findSubdirectory(const QByteArray &path, int currentDepth, int *returnDepth);
-    Directory *addSubdirectoryChainLeadingToPath(const QByteArray &path, int subdirMaxDepth, int *depth);
+    // A record made here takes its parent's date (see scanTimeForNewChild),
+    // but the folder at path itself none when it just appeared: all of it is new.
+    Directory *addSubdirectoryChainLeadingToPath(const QByteArray &path, int subdirMaxDepth, int *depth, bool appeared = false);
+    // A folder renamed inside the watched tree: its records (scan date,
+    // waiting files, child folders) go with it under parent as path.
+    void moveTree(Directory *parent, const QByteArray &path);
 
 protected:
     void willBeDeleted() override;
@@ -73,6 +83,7 @@ private:
     QByteArray m_name;
     std::optional<Date> m_lastScanTime;
     std::optional<QList<QByteArray>> m_filenames;
+    std::optional<std::optional<Date>> m_scanTimeAtRunStart;
     Directory *m_superdirectory = nullptr;
     // Insertion order is the sets' enumeration order; the hashes find by name.
     std::vector<File *> m_files;

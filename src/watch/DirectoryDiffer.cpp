@@ -130,8 +130,13 @@ void DirectoryDiffer::threadMain()
         // Back in this loop no pass or hand-over is running: they run inside processEvents.
         if (m_watching && sinceIdle.elapsed() >= qint64(m_timings.idleSeconds * 1000)) {
             sinceIdle.restart();
+            // The idle work imports too: a pass due meanwhile waits for it to end.
+            m_inHandOver = true;
             if (DirectoryDifferDelegate *delegate = m_delegate)
                 delegate->directoryDifferIdle(this);
+            m_inHandOver = false;
+            if (m_watching && m_passTimer && !m_passTimer->isActive())
+                scheduleQueuePass(m_timings.passSeconds);
         }
         dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
     }
@@ -230,17 +235,23 @@ void DirectoryDiffer::pathWatcherEventOccurred(SCEvents *, const SCEvent &event)
     DirectoryDifferDelegate *delegate = m_delegate;
     delegate->startIconAnimation();
     const QByteArray path = event.eventPath();
-    ManagedObjectContext *ctx = nullptr;
-    if (fileIsInExcludedDirType(path)) {
-        Log::f("  Event was in an excluded dir type");
-    } else if ((ctx = managedObjectContext())) {
+    if (ManagedObjectContext *ctx = managedObjectContext()) {
         // Finding the root, adding the chain and scanning hold the store: the
         // main thread may delete a watched folder's record at any moment.
         auto storeLock = ctx->lock();
         Directory *root = directoryContainingPath(path);
+        // Only the part below the watched folder counts: ~/download itself is watched.
+        if (fileIsInExcludedDirType(root ? path.mid(root->name().size()) : path)) {
+            Log::f("  Event was in an excluded dir type");
+            delegate->stopIconAnimation();
+            return;
+        }
         Log::line(QString());
+        if (root && !event.renamedFrom().isEmpty())
+            followRename(root, event.renamedFrom(), path);
         int depth = 0;
-        Directory *dir = root ? root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth) : nullptr;
+        const bool appeared = event.eventFlag() & kFSEventStreamEventFlagFolderAppeared;
+        Directory *dir = root ? root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth, appeared) : nullptr;
         if (root && !dir) {
             if (depth > m_subdirMaxDepth)
                 Log::f("Event was at a higher depth then maxDepth: %i", int(m_subdirMaxDepth));
@@ -280,7 +291,19 @@ void DirectoryDiffer::handOver(Directory *dir, File *file, quint64 size, const s
     delegate->startIconAnimation();
     delegate->directoryDifferFileAddedOrUpdated(this, name);
     m_inHandOver = false;
-    if (mtime && *mtime > dateNow() && !file->isDeleted()) {
+    if (file->isDeleted())
+        return;
+    // An import cut short (a quit, a full disk) keeps its record as waiting:
+    // the next start offers the file again.
+    if (delegate->directoryDifferImportInterrupted(this, name)) {
+        Log::f("%@ was not imported to the end; it is offered again at the next start", name);
+        return;
+    }
+    // Rewritten while it was imported: a scan queued it again, in its new form.
+    for (const FileQueueEntry &e : std::as_const(m_fileQueue))
+        if (e.file == file && (e.size != size || e.mtime != mtime))
+            return;
+    if (mtime && *mtime > dateNow()) {
         file->setSize(size);
         file->setModified(mtime);
     } else {
@@ -380,6 +403,25 @@ void DirectoryDiffer::processQueue()
         m_delegate.load()->stopIconAnimation();
         scheduleQueuePass(m_timings.passSeconds);
     }
+}
+
+// The records of a renamed folder follow it: what was imported stays
+// imported, and what was still waiting keeps waiting under its new name.
+void DirectoryDiffer::followRename(Directory *root, const QByteArray &from, const QByteArray &to)
+{
+    Directory *old = root->findSubdirectory(from);
+    Directory *existing = root->findSubdirectory(to);
+    if (!old || old == root || old->name() != from || (existing && existing->name() == to))
+        return;
+    int depth = 0;
+    Directory *parent = parentPath(to) == root->name() ? root : root->addSubdirectoryChainLeadingToPath(parentPath(to), m_subdirMaxDepth, &depth);
+    if (!parent)
+        return;
+    Log::f("  %@ was renamed to %@; its records go with it", from, to);
+    old->moveTree(parent, to);
+    m_queuedNames.clear();
+    for (const FileQueueEntry &e : std::as_const(m_fileQueue))
+        m_queuedNames.insert(e.file->name());
 }
 
 bool DirectoryDiffer::fileIsInExcludedDirType(const QByteArray &path)

@@ -117,6 +117,7 @@ private:
     void save();
     void handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime);
     bool isHandedOverDatedAhead(const File *record) const;
+    void followRename(Directory *root, const QByteArray &from, const QByteArray &to);
 
     ContextProvider m_context;
     Timings m_timings;

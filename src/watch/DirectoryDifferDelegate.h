@@ -14,4 +14,7 @@ public:
     // Called on the differ's thread about once a minute while it watches and no
     // pass or hand-over runs: the place for work that must not overlap an import.
     virtual void directoryDifferIdle(DirectoryDiffer *) {}
+    // Asked right after a hand-over: true when its import was cut short (the
+    // program quitting, a full disk), so the file is offered again at the next start.
+    virtual bool directoryDifferImportInterrupted(DirectoryDiffer *, const QByteArray &) { return false; }
 };

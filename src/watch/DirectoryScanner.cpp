@@ -86,6 +86,8 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
             return; // the main thread removed the folder from the watched tree
         const std::optional<Date> lastScan = dir->lastScanTime();
         const std::optional<QList<QByteArray>> earlier = dir->filenames();
+        if (!earlier)
+            dir->noteFirstScanOfRun();
         const auto uncertainty = std::chrono::nanoseconds(qint64(m_timings.uncertaintySeconds * 1e9));
         for (const DirectoryEntry &e : entries) {
             seen << e.name;

@@ -191,7 +191,7 @@ Directory *Directory::findSubdirectory(const QByteArray &path, int currentDepth,
     return nullptr;
 }
 
-Directory *Directory::addSubdirectoryChainLeadingToPath(const QByteArray &path, int subdirMaxDepth, int *depth)
+Directory *Directory::addSubdirectoryChainLeadingToPath(const QByteArray &path, int subdirMaxDepth, int *depth, bool appeared)
 {
     LOCK_STORE;
     if (isDeleted())
@@ -209,10 +209,31 @@ Directory *Directory::addSubdirectoryChainLeadingToPath(const QByteArray &path, 
     Directory *current = this;
     for (const QByteArray &p : chain) {
         Directory *next = nullptr;
-        current->addSubdirectoryNamed(p, true, &next);
+        const bool made = current->addSubdirectoryNamed(p, true, &next);
         if (!next)
             return nullptr; // a malformed path the name check refused
+        // A folder without a record was there, unseen: what it held then is not a download.
+        if (made && !(appeared && p == path))
+            next->setLastScanTime(current->scanTimeForNewChild());
         current = next;
     }
     return current;
+}
+
+void Directory::moveTree(Directory *parent, const QByteArray &path)
+{
+    LOCK_STORE;
+    const QByteArray from = m_name;
+    if (m_superdirectory)
+        m_superdirectory->removeSubdirectoriesObject(this);
+    parent->addSubdirectoriesObject(this);
+    std::vector<Directory *> pending{this};
+    while (!pending.empty()) {
+        Directory *d = pending.back();
+        pending.pop_back();
+        d->setName(path + d->m_name.mid(from.size()));
+        for (File *f : d->m_files)
+            f->setName(path + f->name().mid(from.size()));
+        pending.insert(pending.end(), d->m_subdirectories.begin(), d->m_subdirectories.end());
+    }
 }

@@ -1,6 +1,7 @@
 #include "watch/InotifyBackend.h"
 #include "base/Log.h"
 #include "watch/DirectoryListing.h"
+#include "watch/FileClassification.h"
 #include "watch/FolderPoller.h"
 #include "base/PathContainment.h"
 #include "watch/SCEvent.h"
@@ -143,14 +144,17 @@ bool InotifyBackend::isExcluded(const QByteArray &path) const
     return false;
 }
 
-void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders)
+void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders, quint32 flags, const QByteArray &renamedFrom)
 {
     if (m_fd < 0)
         return;
     QList<QByteArray> pending{top};
     while (!pending.isEmpty()) {
         const QByteArray folder = pending.takeLast();
-        if (isExcluded(folder))
+        // Below a root, a folder of an unfinished download (the unpacking
+        // scratch folder among them) is never watched, nor what it holds:
+        // its events would be ignored, and an archive may hold any number of folders.
+        if (isExcluded(folder) || (!m_roots.contains(folder) && pathIsInExcludedDirType(leafName(folder))))
             continue;
         const quint32 mask = m_roots.contains(folder) ? kRootMask : kWatchMask;
         const int wd = ::inotify_add_watch(m_fd, folder.constData(), mask);
@@ -171,7 +175,7 @@ void InotifyBackend::watchTree(const QByteArray &top, bool reportNewFolders)
         m_watchByPath.insert(folder, wd);
         // Files made before the watch existed are found by scanning the new folder.
         if (reportNewFolders && !known)
-            note(folder, 0);
+            note(folder, flags, folder == top ? renamedFrom : QByteArray());
         for (const DirectoryEntry &sub : listDirectory(folder, directoryTester))
             pending << folder + '/' + sub.name;
     }
@@ -233,7 +237,8 @@ void InotifyBackend::recoverFromOverflow()
             ::inotify_rm_watch(m_fd, wd);
             m_pathByWatch.remove(wd);
         }
-        watchTree(root, false);
+        // A folder first seen now appeared while events were lost.
+        watchTree(root, true, kFSEventStreamEventFlagFolderAppeared);
     }
     for (const QByteArray &folder : watchedFolders())
         note(folder, kFSEventStreamEventFlagMustScanSubDirs);
@@ -246,14 +251,16 @@ void InotifyBackend::flushSync()
     flush();
 }
 
-void InotifyBackend::note(const QByteArray &path, quint32 flags)
+void InotifyBackend::note(const QByteArray &path, quint32 flags, const QByteArray &renamedFrom)
 {
     auto found = m_pendingIndex.constFind(path);
     if (found != m_pendingIndex.cend()) {
         m_pending[*found].flags |= flags;
+        if (!renamedFrom.isEmpty())
+            m_pending[*found].renamedFrom = renamedFrom;
     } else {
         m_pendingIndex.insert(path, int(m_pending.size()));
-        m_pending.append({path, flags});
+        m_pending.append({path, flags, renamedFrom});
     }
     if (!m_latencyTimer->isActive())
         m_latencyTimer->start();
@@ -297,10 +304,21 @@ void InotifyBackend::readEvents()
             }
             if (ev->len > 0 && (ev->mask & IN_ISDIR)) {
                 const QByteArray child = folder + '/' + QByteArray(ev->name);
-                if (ev->mask & (IN_CREATE | IN_MOVED_TO))
-                    watchTree(child, true);
-                else if (ev->mask & IN_MOVED_FROM)
+                if (ev->mask & (IN_CREATE | IN_MOVED_TO)) {
+                    QByteArray from;
+                    for (qsizetype i = 0; (ev->mask & IN_MOVED_TO) && i < m_movedOutCookies.size(); ++i)
+                        if (m_movedOutCookies[i].first == ev->cookie)
+                            from = m_movedOutCookies.takeAt(i).second;
+                    watchTree(child, true, from.isEmpty() ? kFSEventStreamEventFlagFolderAppeared : 0, from);
+                } else if (ev->mask & IN_MOVED_FROM) {
+                    // Only a folder that was watched is followed: one of unfinished downloads appears.
+                    const bool watched = m_watchByPath.contains(child);
                     unwatchTree(child);
+                    if (m_movedOutCookies.size() >= 64)
+                        m_movedOutCookies.removeFirst();
+                    if (watched)
+                        m_movedOutCookies.append({ev->cookie, child});
+                }
             }
             note(folder, 0);
         }

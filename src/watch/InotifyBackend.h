@@ -22,6 +22,7 @@ public:
     struct Change {
         QByteArray path;
         quint32 flags = 0;
+        QByteArray renamedFrom; // the folder's path before a rename inside the watched trees
     };
     using Deliver = std::function<void(const QList<Change> &)>;
 
@@ -40,12 +41,13 @@ public:
 
 private:
     void readEvents();
-    void watchTree(const QByteArray &folder, bool reportNewFolders);
+    // New folders are reported with flags when reportNewFolders is set.
+    void watchTree(const QByteArray &folder, bool reportNewFolders, quint32 flags = 0, const QByteArray &renamedFrom = {});
     void pollTree(const QByteArray &root, bool reportNow);
     void unwatchTree(const QByteArray &folder);
     void forgetWatch(int wd);
     void rootLost(const QByteArray &root);
-    void note(const QByteArray &path, quint32 flags);
+    void note(const QByteArray &path, quint32 flags, const QByteArray &renamedFrom = {});
     void checkMissingRoots();
     bool isExcluded(const QByteArray &path) const;
 
@@ -62,6 +64,9 @@ private:
     QList<Change> m_pending;
     QHash<QByteArray, int> m_pendingIndex;
     bool m_limitLogged = false;
+    // Cookies of folders moved out of a watched folder: the same cookie on a
+    // move in is a rename inside the watched trees, not a folder that appeared.
+    QList<QPair<quint32, QByteArray>> m_movedOutCookies;
     // Roots on network file systems are polled instead of watched.
     std::unique_ptr<FolderPoller> m_poller;
     QTimer *m_pollTimer = nullptr;

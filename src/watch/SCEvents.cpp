@@ -23,13 +23,14 @@ bool SCEvents::startWatchingPaths(const QList<QByteArray> &paths, quint64 sinceE
     setWatchedPaths(paths);
     delete m_eventStream;
     m_eventStream = new InotifyBackend(paths, excludedPaths(), m_notificationLatency, [this](const QList<InotifyBackend::Change> &changes) {
-        QList<QByteArray> p;
+        QList<QByteArray> p, r;
         QList<quint32> f;
         for (const auto &c : changes) {
             p << c.path;
             f << c.flags;
+            r << c.renamedFrom;
         }
-        callback(p, f);
+        callback(p, f, r);
     });
     m_eventStream->start();
     m_isWatchingPaths = true;
@@ -156,7 +157,7 @@ quint64 SCEvents::nextEventId()
     return next;
 }
 
-void SCEvents::callback(const QList<QByteArray> &paths, const QList<quint32> &flags)
+void SCEvents::callback(const QList<QByteArray> &paths, const QList<quint32> &flags, const QList<QByteArray> &renamedFrom)
 {
     const QList<QByteArray> excluded = excludedPaths();
     for (qsizetype i = 0; i < paths.size(); ++i) {
@@ -174,7 +175,7 @@ void SCEvents::callback(const QList<QByteArray> &paths, const QList<quint32> &fl
         }
         if (p.endsWith('/') && p.size() > 1)
             p.chop(1);
-        const SCEvent event(nextEventId(), dateNow(), p, flags[i]);
+        const SCEvent event(nextEventId(), dateNow(), p, flags[i], renamedFrom.value(i));
         if (SCEventListenerProtocol *listener = m_delegate)
             listener->pathWatcherEventOccurred(this, event);
         if (i == paths.size() - 1)

@@ -41,7 +41,7 @@ public:
 
 private:
     SCEvents() = default;
-    void callback(const QList<QByteArray> &paths, const QList<quint32> &flags);
+    void callback(const QList<QByteArray> &paths, const QList<quint32> &flags, const QList<QByteArray> &renamedFrom = {});
     quint64 nextEventId();
     void replayHistory();
 

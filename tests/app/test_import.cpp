@@ -250,6 +250,67 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(addedLines(*f.log), 1, kWait);
     }
 
+    // An archive imported leaves the retry list, on a retry too: else every
+    // MPD restart would import it again.
+    void importedArchiveIsNotOfferedAgain()
+    {
+        ImportFixture f;
+        f.start();
+        const QString zip = f.downloads + QStringLiteral("/album.zip");
+        ITunesManager::sharedManager()->retryLater(QFile::encodeName(zip)); // refused once before
+        QTemporaryDir work;
+        QVERIFY(QFile::copy(testData(QStringLiteral("tones/01 tone.mp3")), work.path() + QStringLiteral("/01 tone.mp3")));
+        QVERIFY(makeZip(work.path(), {QStringLiteral("album.zip"), QStringLiteral("01 tone.mp3")}));
+        f.drop(work.path() + QStringLiteral("/album.zip"), QStringLiteral("album.zip"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!readAll(f.home.supportDir() + QStringLiteral("/library-retries")).contains("album.zip"), kWait);
+    }
+
+    // A track the library refuses in an archive it mostly took is kept beside
+    // the archive, offered again, and the log says where it is.
+    void refusedTrackOfAnAlbumIsKept()
+    {
+        ImportFixture f;
+        Settings::setDeleteArchiveContents(true);
+        QTemporaryDir work;
+        QStringList names{QStringLiteral("album.zip")};
+        for (int i = 1; i <= 9; ++i) {
+            names << QStringLiteral("%1 tone.mp3").arg(i, 2, 10, QLatin1Char('0'));
+            QVERIFY(QFile::copy(testData(QStringLiteral("tones/01 tone.mp3")), work.path() + QLatin1Char('/') + names.last()));
+        }
+        names << QStringLiteral("10 broken.mp3"); // no audio in it: the library refuses it
+        QVERIFY(writeFile(work.path() + QLatin1Char('/') + names.last(), QByteArray(4096, 'x')));
+        QVERIFY(makeZip(work.path(), names));
+        f.start();
+        f.drop(work.path() + QStringLiteral("/album.zip"), QStringLiteral("album.zip"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
+        const QString kept = f.downloads + QStringLiteral("/album/10 broken.mp3");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(kept), kWait);
+        QVERIFY(f.log->contains(QStringLiteral("--- 10 broken.mp3 was not added to MPD; it is kept in ") + f.downloads + QStringLiteral("/album")));
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(f.home.supportDir() + QStringLiteral("/library-retries")).contains(QFile::encodeName(kept).toPercentEncoding()), kWait);
+    }
+
+    // Watching the music folder itself: the library's own copies are never imported.
+    void libraryCopiesAreNeverImported()
+    {
+        ImportFixture f;
+        Settings::setDeleteFiles(true);
+        const QString music = f.home.path(QStringLiteral("Music"));
+        QDir().mkpath(music);
+        f.start();
+        Directory *watched = nullptr;
+        Settings::rootDirectory()->addSubdirectoryNamed(QFile::encodeName(music), true, &watched);
+        watched->setLastScanTime(dateNow());
+        f.app->watchDirsUpdated();
+        QThread::msleep(2500);
+        QVERIFY(f.app->directoryDiffer()->watching());
+        f.drop(testData(QStringLiteral("tones/01 tone.mp3")), QStringLiteral("song.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(addedLines(*f.log), 1, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(f.log->contains(QStringLiteral("is in the folder Rivulet copies into; not imported")), kWait);
+        QCOMPARE(addedLines(*f.log), 1);
+        QVERIFY(QFile::exists(music + QStringLiteral("/Rivulet/song.mp3")));
+    }
+
     void refusedFileStaysWhereItIs()
     {
         ImportFixture f;

@@ -50,6 +50,18 @@ private slots:
         QCOMPARE(QString::fromUtf8(name).toUtf8(), name);
     }
 
+    // The library's own copy handed in again (its folder is watched) is no new import.
+    void theLibraryCopyIsNotCopiedOntoItself()
+    {
+        QTemporaryDir tmp;
+        const QByteArray base = QFile::encodeName(tmp.path());
+        QVERIFY(writeFile(tmp.path() + QStringLiteral("/a.mp3"), "one"));
+        QCOMPARE(copyIntoLibrary(base + "/a.mp3", base + "/music", "Rivulet"), std::optional<QByteArray>("Rivulet/a.mp3"));
+        QVERIFY(isInLibraryCopyFolder(base + "/music/Rivulet/a.mp3"));
+        QCOMPARE(copyIntoLibrary(base + "/music/Rivulet/a.mp3", base + "/music", "Rivulet"), std::nullopt);
+        QCOMPARE(readAll(tmp.path() + QStringLiteral("/music/Rivulet/a.mp3")), QByteArray("one"));
+    }
+
     void identicalContentIsNotCopiedTwice()
     {
         QTemporaryDir tmp;

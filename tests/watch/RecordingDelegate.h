@@ -21,6 +21,11 @@ public:
         std::lock_guard lock(m_mutex);
         m_ids << id;
     }
+    void directoryDifferIdle(DirectoryDiffer *differ) override
+    {
+        if (onIdle)
+            onIdle(differ);
+    }
     void startIconAnimation() override {}
     void stopIconAnimation() override {}
 
@@ -28,6 +33,7 @@ public:
     QList<quint64> ids() const { std::lock_guard lock(m_mutex); return m_ids; }
     void clear() { std::lock_guard lock(m_mutex); m_files.clear(); m_ids.clear(); }
     std::function<void(DirectoryDiffer *, const QByteArray &)> onFile;
+    std::function<void(DirectoryDiffer *)> onIdle;
 
 private:
     mutable std::mutex m_mutex;

@@ -26,6 +26,15 @@ struct Collected {
     }
 };
 
+// Watches this process holds, as the kernel counts them.
+int kernelWatches()
+{
+    int n = 0;
+    for (const QString &fd : QDir(QStringLiteral("/proc/self/fdinfo")).entryList(QDir::Files))
+        n += int(readAll(QStringLiteral("/proc/self/fdinfo/") + fd).count("inotify wd:"));
+    return n;
+}
+
 struct EventRecorder : SCEventListenerProtocol {
     QList<QByteArray> paths;
     void pathWatcherEventOccurred(SCEvents *, const SCEvent &event) override { paths << event.eventPath(); }
@@ -38,6 +47,25 @@ class TestInotifyBackend : public QObject {
     QByteArray base() const { return QFile::encodeName(tmp.path()); }
 
 private slots:
+    // The unpacking scratch folder may hold any number of folders: neither it
+    // nor anything below it is watched, whether there at the start or made later.
+    void scratchFolderTreeIsNeverWatched()
+    {
+        const QByteArray root = base() + "/scratchroot";
+        const QByteArray scratch = root + "/.Rivulet unpacking.download";
+        QVERIFY(QDir().mkpath(QFile::decodeName(scratch + "/a/b/c")));
+        const int before = kernelWatches();
+        Collected got;
+        InotifyBackend backend({root}, {}, 0.1, got.deliver());
+        QVERIFY(backend.start());
+        QCOMPARE(kernelWatches() - before, 1);
+        QVERIFY(QDir(QFile::decodeName(scratch)).removeRecursively());
+        QVERIFY(QDir().mkpath(QFile::decodeName(scratch + "/x/y")));
+        QVERIFY(QDir().mkpath(QFile::decodeName(root + "/album/cd1")));
+        QTRY_VERIFY_WITH_TIMEOUT(got.has(root + "/album/cd1"), 3000);
+        QCOMPARE(kernelWatches() - before, 3); // the root, album and cd1
+    }
+
     void rootThatIsASymbolicLinkIsWatched()
     {
         const QByteArray real = base() + "/disk2/Downloads";

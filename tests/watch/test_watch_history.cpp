@@ -70,6 +70,23 @@ private:
         m_model.setRoots(m_roots, {path("Downloads/Support")});
         m_folders = {path("Downloads/albums"), path("Mail Downloads/x y")};
         m_excludedFolders = {path("Downloads/Support"), path("Downloads/Incomplete Downloads"), path("Mail Downloads/page.download")};
+        // The second day: music and album folders that were there, a month old,
+        // before the first start, in the watched folders and in the one added later.
+        for (const char *rel : {"Downloads/01 old.mp3", "Downloads/Old Album/02 old.mp3", "Downloads/Old Album/CD2/03 old.MP3",
+                                "Mail Downloads/old.zip", "Extra/Kept/04 old.mp3"}) {
+            const QByteArray p = path(rel), c = content(400);
+            std::filesystem::create_directories(parentPath(p).toStdString());
+            QFile f(QFile::decodeName(p));
+            f.open(QIODevice::WriteOnly);
+            f.write(c);
+            f.close();
+            const timespec monthAgo[2] = {{::time(nullptr) - 30 * 86400, 0}, {::time(nullptr) - 30 * 86400, 0}};
+            ::utimensat(AT_FDCWD, p.constData(), monthAgo, 0);
+            // One not yet watched stays out of the model's reach: a hand-over of it is no version at all.
+            if (!p.contains("/Extra/"))
+                m_model.beginOld(p, c);
+        }
+        m_folders << path("Downloads/Old Album") << path("Downloads/Old Album/CD2");
         writeConfig();
         appendLine(m_base + "/lastid", "1"); // replay what happens while the watcher is down
     }

@@ -1,0 +1,140 @@
+// The day after the first start, on real folders with real inotify: what sat
+// in the watched folder before it was first watched is never taken, whatever
+// happens beside it; what was written while the program was stopped is, in
+// a subfolder as at the top; a folder moved in while it runs is taken whole.
+#include "DifferFixture.h"
+#include <QSet>
+#include <sys/stat.h>
+
+namespace {
+bool writeOld(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    const QDateTime monthAgo = QDateTime::currentDateTime().addDays(-30);
+    QFile f(path);
+    return writeFile(path, "old song") && f.open(QIODevice::ReadWrite) && f.setFileTime(monthAgo, QFileDevice::FileModificationTime);
+}
+}
+
+class TestSecondDay : public QObject {
+    Q_OBJECT
+
+private slots:
+    void oldMusicStaysNewMusicIsTaken_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("expected"); // leaf names handed over
+        QTest::addColumn<QString>("rootName");
+        const QString downloads = QStringLiteral("Downloads");
+        QTest::newRow("second start") << QStringLiteral("restart") << QStringList{"while-stopped.mp3"} << downloads;
+        QTest::newRow("file deleted beside old ones") << QStringLiteral("delete") << QStringList{} << downloads;
+        QTest::newRow("old folder renamed") << QStringLiteral("rename") << QStringList{} << downloads;
+        QTest::newRow("events lost") << QStringLiteral("overflow") << QStringList{} << downloads;
+        QTest::newRow("album moved in") << QStringLiteral("move in") << QStringList{"a.mp3", "b.mp3"} << downloads;
+        QTest::newRow("watched folder added") << QStringLiteral("add") << QStringList{} << downloads;
+        QTest::newRow("folder made") << QStringLiteral("make") << QStringList{"made.mp3"} << downloads;
+        QTest::newRow("watched folder named download") << QStringLiteral("make") << QStringList{"made.mp3"} << QStringLiteral("download");
+    }
+    void oldMusicStaysNewMusicIsTaken()
+    {
+        QFETCH(QString, action);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, rootName);
+        DifferFixture f;
+        const QString root = f.base + QLatin1Char('/') + rootName;
+        const QString album = root + QStringLiteral("/Old Album");
+        for (const char *name : {"/01.mp3", "/02.mp3", "/CD2/03.mp3"})
+            QVERIFY(writeOld(album + QLatin1String(name)));
+        QVERIFY(writeOld(f.base + QStringLiteral("/elsewhere/Moved/a.mp3")));
+        QVERIFY(writeOld(f.base + QStringLiteral("/elsewhere/Moved/Disc/b.mp3")));
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait();
+        QVERIFY(writeFile(root + QStringLiteral("/first.mp3"), "x"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.delegate.ids().isEmpty(), 5000);
+
+        if (action == "restart") {
+            const quint64 lastId = f.delegate.ids().last();
+            f.differ.reset();
+            QVERIFY(writeFile(album + QStringLiteral("/CD2/while-stopped.mp3"), "y"));
+            f.open({root}, {}, DifferFixture::fast());
+            f.startAndWait(lastId);
+        } else if (action == "delete") {
+            QVERIFY(QFile::remove(album + QStringLiteral("/01.mp3")));
+        } else if (action == "rename") {
+            QVERIFY(QDir().rename(album, root + QStringLiteral("/Tidied")));
+        } else if (action == "overflow") {
+            f.differ->simulateLostEvents();
+        } else if (action == "move in") {
+            QVERIFY(QDir().rename(f.base + QStringLiteral("/elsewhere/Moved"), root + QStringLiteral("/Moved")));
+        } else if (action == "add") {
+            // What the preferences do: the new folder's own record is dated now, then the watcher restarts.
+            const QString added = f.base + QStringLiteral("/Music");
+            QVERIFY(writeOld(added + QStringLiteral("/Old/CD1/05.mp3")));
+            Directory *d = nullptr;
+            f.top->addSubdirectoryNamed(QFile::encodeName(added), true, &d);
+            d->setLastScanTime(dateNow());
+            f.differ->stopWatching();
+            f.differ->setRoots(f.top->subdirectories());
+            f.differ->startWatchingWithLastSCEvent(f.delegate.ids().last());
+            QTRY_VERIFY_WITH_TIMEOUT(f.differ->watching(), 5000);
+        } else if (action == "make") {
+            QVERIFY(QDir().mkpath(root + QStringLiteral("/New/Deeper")));
+            QVERIFY(writeFile(root + QStringLiteral("/New/Deeper/made.mp3"), "z"));
+        }
+        // A file written after the action, handed over once everything before it was looked at.
+        QVERIFY(writeFile(root + QStringLiteral("/marker.mp3"), "m"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.delegate.files().last().endsWith("/marker.mp3"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), expected.size() + 2, 5000);
+        QThread::msleep(1500); // nothing more comes
+        QSet<QString> got;
+        for (const QByteArray &p : f.delegate.files())
+            got << QFileInfo(QFile::decodeName(p)).fileName();
+        got.remove(QStringLiteral("first.mp3"));
+        got.remove(QStringLiteral("marker.mp3"));
+        QCOMPARE(got, QSet<QString>(expected.begin(), expected.end()));
+    }
+
+    // The import turns the differ's event loop (as a tool's wait does) while
+    // the file is written again: the new form is handed over too.
+    void fileRewrittenDuringItsImportIsHandedOverAgain()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DifferFixture::fast());
+        f.delegate.onFile = [&](DirectoryDiffer *, const QByteArray &path) {
+            if (f.delegate.files().size() == 1) {
+                writeFile(QFile::decodeName(path), "the second, longer form");
+                QTest::qWait(1500);
+            }
+        };
+        f.startAndWait();
+        QVERIFY(writeFile(root + QStringLiteral("/song.mp3"), "first"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 2, 10000);
+    }
+
+    // The idle work imports retries: no hand-over may run inside it.
+    void noHandOverInsideTheIdleWork()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        DirectoryDiffer::Timings t = DifferFixture::fast();
+        t.idleSeconds = 0.2;
+        f.open({root}, {}, t);
+        std::atomic<bool> inIdle{false}, overlapped{false};
+        f.delegate.onIdle = [&](DirectoryDiffer *) {
+            inIdle = true;
+            QTest::qWait(1000);
+            inIdle = false;
+        };
+        f.delegate.onFile = [&](DirectoryDiffer *, const QByteArray &) { overlapped = overlapped || inIdle; };
+        f.startAndWait();
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(writeFile(root + QStringLiteral("/%1.mp3").arg(i), "x"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 3, 15000);
+        QVERIFY(!overlapped);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSecondDay)
+#include "test_second_day.moc"
