@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <atomic>
 #include <optional>
 
 class IconAnimation;
@@ -184,5 +185,7 @@ private:
     ErrorPresenter m_errorPresenter;
     QuitAnywayPresenter m_quitAnywayPresenter;
     bool m_terminating = false;
-    bool m_quitAccepted = false; // a quit went through: the private library server may stop
+    // A quit went through: the private library server may stop, and an unpack
+    // the quit ended is offered again at the next start (read on the differ's thread).
+    std::atomic<bool> m_quitAccepted{false};
 };
