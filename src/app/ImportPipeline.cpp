@@ -176,12 +176,27 @@ void Rivulet_AppDelegate::importMusicFile(const QByteArray &path)
     const bool onlyIfStopped = Settings::ifStopped();
     const bool playIt = Settings::playSongs();
     const TrackId trackId = library->sendFileToITunes(path, kPlaylist, playIt, onlyIfStopped);
+    if (!trackId)
+        askForMusicFolderOnce();
     // A file the library did not take is offered again later (see directoryDifferIdle).
     if (trackId)
         library->retryDone(path);
     else
         library->retryLater(path);
     finishImport(path, trackId, parentPath(path));
+}
+
+// MPD over TCP does not say where its music is, and no mpd.conf did: the files
+// wait, and the user is told once per run what to set.
+void Rivulet_AppDelegate::askForMusicFolderOnce()
+{
+    if (!ITunesManager::sharedManager()->musicFolderNeeded() || m_askedForMusicFolder.exchange(true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        alertWithTitle(tr("Rivulet cannot tell where MPD keeps its music."),
+                       tr("MPD is reached over the network and no mpd.conf names its music folder. "
+                          "Set \u201cMPD's music folder\u201d in the preferences; new music waits until then."));
+    }, Qt::QueuedConnection);
 }
 
 void Rivulet_AppDelegate::directoryDifferIdle(DirectoryDiffer *differ)
@@ -201,6 +216,8 @@ int Rivulet_AppDelegate::importBatch(QList<QByteArray> paths, const QByteArray &
     const bool onlyIfStopped = Settings::ifStopped();
     const bool playIt = Settings::playSongs();
     const QList<TrackId> ids = library->sendFilesToITunes(paths, kPlaylist, playIt, onlyIfStopped);
+    if (!std::all_of(ids.cbegin(), ids.cend(), [](const TrackId &id) { return bool(id); }))
+        askForMusicFolderOnce();
     int taken = 0;
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const TrackId id = i < ids.size() ? ids[i] : TrackId();

@@ -142,6 +142,7 @@ private:
     void importArchive(const QByteArray &path, const QByteArray &type);
     void importMusicFile(const QByteArray &path);
     int importBatch(QList<QByteArray> paths, const QByteArray &within, QList<QByteArray> *refused);
+    void askForMusicFolderOnce();
     bool finishImport(const QByteArray &path, TrackId trackId, const QByteArray &within);
     QByteArray scratchFolderFor(const QByteArray &archive);
     bool directoryDifferImportInterrupted(DirectoryDiffer *, const QByteArray &path) override;
@@ -188,4 +189,5 @@ private:
     // A quit went through: the private library server may stop, and an unpack
     // the quit ended is offered again at the next start (read on the differ's thread).
     std::atomic<bool> m_quitAccepted{false};
+    std::atomic<bool> m_askedForMusicFolder{false};
 };
