@@ -82,6 +82,7 @@ private slots:
         QCOMPARE(Hotkey::hotkeyWithKeycode(0, 0).unsignedLongLongValue(), quint64(0));
         QCOMPARE(Hotkey::hotkeyWithLongLong(0).modifiers(), quint64(0));
         QCOMPARE(Hotkey::hotkeyWithKeycode(0x1FFFF, 0).keycode(), quint16(0xFFFF));
+        QCOMPARE(Hotkey::hotkeyWithLongLong(0x100 + 202).keycode(), quint16(0x100 + 202)); // F24 read back
     }
 
     void modifiersAsQtWritesThem()
