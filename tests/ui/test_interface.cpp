@@ -1,7 +1,7 @@
 // The drop-down, the icon animation, the window slot and the music search,
 // with real widgets (offscreen).
 #include "TestSupport.h"
-#include "../app/StartedApp.h"
+#include "support/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
 #include "ui/IconAnimation.h"

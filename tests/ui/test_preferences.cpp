@@ -4,7 +4,7 @@
 // the watcher following, the folder chooser, a new hotkey stored (a bare key
 // refused), and the ways to close the windows, by keyboard included.
 #include "TestSupport.h"
-#include "../app/StartedApp.h"
+#include "support/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
 #include "store/Directory.h"

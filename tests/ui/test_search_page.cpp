@@ -4,7 +4,7 @@
 // desktop, shows the query and offers it to the music sites.
 #include "TestSupport.h"
 #include "HeadlessChromium.h"
-#include "../app/StartedApp.h"
+#include "support/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
 #include "ui/SearchField.h"
