@@ -1,7 +1,7 @@
 // One Rivulet per data folder: real processes of the program, a real
 // session bus (a private dbus-daemon) or none at all.
 #include "TestSupport.h"
-#include "../ui/PrivateBus.h"
+#include "support/PrivateBus.h"
 #include "app/InstanceLock.h"
 #include "app/InstanceService.h"
 #include <QProcess>

@@ -93,25 +93,6 @@ private slots:
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
     }
 
-    void gettersAnswerDefaultsWithoutWritingAnything()
-    {
-        TempHome home;
-        QCOMPARE(Settings::deleteArchiveContents(), false);
-        QCOMPARE(Settings::deleteFiles(), false);
-        QCOMPARE(Settings::deleteZips(), false);
-        QCOMPARE(Settings::didFirstLoad(), false);
-        QCOMPARE(Settings::ifStopped(), true);
-        QCOMPARE(Settings::playSongs(), false);
-        QCOMPARE(Settings::startAtLogin(), false);
-        QCOMPARE(Settings::unzipFiles(), true);
-        QCOMPARE(Settings::useDownloadHotkey(), true);
-        QCOMPARE(Settings::growlNotifications(), true);
-        QCOMPARE(Settings::downloadHotkey(), quint64(8796093022210ULL));
-        QCOMPARE(Settings::lastSCEvent(), quint64(0));
-        QVERIFY(Settings::searchLocation().endsWith(QStringLiteral("/search/search.html#/s/mediafire/")));
-        QVERIFY(!QFile::exists(home.prefsPath()));
-    }
-
     void withoutDownloadsFolderOnlyMailDownloadsIsWatched()
     {
         TempHome home;

@@ -67,13 +67,10 @@ class TestHotkeys : public QObject {
 private slots:
     void packingKeepsEveryBitItPromises()
     {
-        LogCapture log;
         QCOMPARE(Hotkey::hotkeyWithKeycode(1, kCommand | kShift).unsignedLongLongValue(), quint64(19791209299969ULL));
-        QCOMPARE(log.lines().last(), QStringLiteral("19791209299969 <-- 1, 1179648)"));
         const Hotkey h = Hotkey::hotkeyWithLongLong(19791209299969ULL);
         QCOMPARE(h.keycode(), quint16(1));
         QCOMPARE(h.modifiers(), kCommand | kShift);
-        QCOMPARE(log.lines().last(), QStringLiteral("19791209299969 --> 1, 1179648"));
         QCOMPARE(Hotkey::hotkeyWithKeycode(49, kCommand | kOption).unsignedLongLongValue(), quint64(26388279066673ULL));
         const Hotkey def = Hotkey::hotkeyWithLongLong(8796093022210ULL);
         QCOMPARE(def.keycode(), quint16(2));
@@ -85,6 +82,7 @@ private slots:
         QCOMPARE(Hotkey::hotkeyWithKeycode(0, 0).unsignedLongLongValue(), quint64(0));
         QCOMPARE(Hotkey::hotkeyWithLongLong(0).modifiers(), quint64(0));
         QCOMPARE(Hotkey::hotkeyWithKeycode(0x1FFFF, 0).keycode(), quint16(0xFFFF));
+        QCOMPARE(Hotkey::hotkeyWithLongLong(0x100 + 202).keycode(), quint16(0x100 + 202)); // F24 read back
     }
 
     void modifiersAsQtWritesThem()
@@ -98,9 +96,6 @@ private slots:
         QCOMPARE(Hotkey::modifierText(0, true), QStringLiteral("Num+"));
         // Caps Lock and the device-dependent bits are no modifiers here.
         QCOMPARE(Hotkey::modifierText(0x10000 | 0x102), QString());
-        QCOMPARE(dd_stringifyModifierFlags(0x1A0000), QStringLiteral("(NSCommandKeyMask | NSShiftKeyMask | NSAlternateKeyMask)"));
-        QCOMPARE(dd_stringifyModifierFlags(0), QStringLiteral("ERROR: No valid flags"));
-        QCOMPARE(dd_stringifyModifierFlags(0x10000), QStringLiteral("ERROR: No valid flags"));
         QCOMPARE(dd_translateModifierFlags(0x1E0000), quint32(0x1B00));
         QCOMPARE(dd_translateModifierFlags(0x10000), quint32(0));
     }

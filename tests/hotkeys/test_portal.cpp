@@ -3,7 +3,7 @@
 // double, a stand-in written from the published interface, on a real
 // (private) session bus. The program under test is the real one.
 #include "TestSupport.h"
-#include "../ui/PrivateBus.h"
+#include "support/PrivateBus.h"
 #include "hotkeys/DDHotKeyCenter.h"
 #include "hotkeys/GlobalShortcutsPortal.h"
 #include "app/InstanceService.h"

@@ -1,5 +1,3 @@
-# The preferences window on the real X server, driven with xdotool.
-rivulet_rig_test(test_prefs_window ${CMAKE_CURRENT_LIST_DIR}/test_prefs_window.sh)
 # Placement on a scaled screen and the light and dark palettes, with screenshots.
 foreach(scale 1 1.5 2)
   string(REPLACE "." "_" scale_name ${scale})

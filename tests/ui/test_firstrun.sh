@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The first start as a newcomer meets it: a start without a display first
 # (it must not use up the question), the first-run question (Escape answers
-# nothing), the preferences window it opens, choosing a new hotkey by pressing
-# it there, and the second start. Usage: test_firstrun.sh <rivulet> <screenshot folder>
+# nothing), the preferences window it opens, a new hotkey pressed there that
+# then works (the key-capture tests hold the details), and the second start.
+# Usage: test_firstrun.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
 
 # Started from a console or a service before any desktop session.
@@ -45,16 +46,10 @@ eval "$(xdotool getwindowgeometry --shell "$prefs")"
 xdotool mousemove --window "$prefs" 340 $((HEIGHT - 101)) click 1
 sleep 0.3
 xdotool keydown ctrl+shift
-sleep 0.1
-xdotool keyup ctrl+shift # modifiers alone change nothing
-sleep 0.1
-check "pressing only modifiers stores nothing" '! grep -q "^DownloadHotkey=" "$conf"'
-xdotool keydown ctrl+shift
 xdotool key k
 xdotool keyup ctrl+shift
 sleep 0.4
 check "the new hotkey is stored packed ($(grep DownloadHotkey "$conf"))" 'grep -q "^DownloadHotkey=6597069766696$" "$conf"'
-check "and shown as the desktop writes it" 'grep -q "keycode:40 modifiers:393216 string:Ctrl+Shift+K" "$HOME/rivulet.log"'
 xdotool key ctrl+shift+k
 sleep 0.6
 check "the new combination opens the drop-down" '[ -n "$(visible "Rivulet menu")" ]'

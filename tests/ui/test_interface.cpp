@@ -1,7 +1,7 @@
 // The drop-down, the icon animation, the window slot and the music search,
 // with real widgets (offscreen).
 #include "TestSupport.h"
-#include "../app/StartedApp.h"
+#include "support/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
 #include "ui/IconAnimation.h"
@@ -15,7 +15,6 @@
 #include "ui/SearchPageServer.h"
 #include "ui/StartupWindow.h"
 #include "ui/StatusItem.h"
-#include "ui/UpdateChecker.h"
 #include <QApplication>
 #include <QDesktopServices>
 #include <QHostAddress>
@@ -418,14 +417,6 @@ private slots:
         app.aboutWC()->close();
         QCOMPARE(app.modalWindow(), nullptr);
         QVERIFY(app.validateMenuItem(QStringLiteral("handleQuit:")));
-    }
-
-    void updateFeedResults()
-    {
-        QVERIFY(UpdateChecker::resultText("{\"version\":\"9.0.1\",\"url\":\"https://x/y\"}", {}, QStringLiteral("0.1.0")).startsWith(QStringLiteral("Rivulet 9.0.1 is available")));
-        QCOMPARE(UpdateChecker::resultText("{\"version\":\"0.1.0\"}", {}, QStringLiteral("0.1.0")), QStringLiteral("Rivulet 0.1.0 is the newest version."));
-        QVERIFY(UpdateChecker::resultText("garbage", {}, QStringLiteral("0.1.0")).contains(QStringLiteral("could not be read")));
-        QVERIFY(UpdateChecker::resultText({}, QStringLiteral("Connection refused"), QStringLiteral("0.1.0")).endsWith(QStringLiteral("Connection refused")));
     }
 };
 

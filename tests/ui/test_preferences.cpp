@@ -4,10 +4,11 @@
 // the watcher following, the folder chooser, a new hotkey stored (a bare key
 // refused), and the ways to close the windows, by keyboard included.
 #include "TestSupport.h"
-#include "../app/StartedApp.h"
+#include "support/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
 #include "store/Directory.h"
+#include "store/ManagedObjectContext.h"
 #include "ui/FolderChooser.h"
 #include "ui/PreferencesWindow.h"
 #include "watch/FileClassification.h"
@@ -205,6 +206,7 @@ private slots:
         QVERIFY(w->rmDirButton->isEnabled());
         w->rmDirClicked();
         QCOMPARE(rows(w), QStringList{QStringLiteral("Mail Downloads")});
+        QVERIFY(!app.managedObjectContext()->hasChanges()); // stored at once, not only at quit
         QTRY_VERIFY(!watched(app).contains(QFile::encodeName(music)));
         QTRY_VERIFY(app.directoryDiffer()->watching());
     }

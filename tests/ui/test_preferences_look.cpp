@@ -4,7 +4,7 @@
 // window follows the application palette, a dark Fusion one included.
 // Screenshots go to $RIVULET_SCREENSHOTS.
 #include "TestSupport.h"
-#include "../app/StartedApp.h"
+#include "support/StartedApp.h"
 #include "ui/PreferencesWindow.h"
 #include <QApplication>
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 // case drives the real controller's Return handling; the desktop's hand-over
 // is caught with a URL handler (the tray test covers the real xdg-open path).
 #include "TestSupport.h"
-#include "../app/StartedApp.h"
+#include "support/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
 #include "ui/SearchAddress.h"

@@ -178,7 +178,8 @@ private slots:
         QSignalSpy shown(&checker, &UpdateChecker::resultShown);
         checker.checkForUpdates();
         QTRY_COMPARE(shown.size(), 1);
-        QVERIFY(shown[0][0].toString().startsWith(QStringLiteral("Could not check for updates: ")));
+        const QString said = shown[0][0].toString(); // with the reason
+        QVERIFY2(said.startsWith(QStringLiteral("Could not check for updates: ")) && said.contains(QStringLiteral("refused"), Qt::CaseInsensitive), qPrintable(said));
         checker.window()->close();
         qunsetenv("RIVULET_UPDATE_FEED");
     }
