@@ -2,11 +2,12 @@
 # Hostile downloads: crafted archives dropped into Downloads of the running
 # program (real unzip, unar, MPD), and ordinary ones where they really arrive
 # (natural order, a library that refuses them). After each, the user's files outside
-# Downloads must be byte for byte what they were, nothing private may reach
-# the music library, and unpacking stays bounded.
-# Everything runs under a desktop's ordinary limits: 1024 open files, root's
-# power over file modes given up, and (as root) Downloads on a 64 MB file
-# system of its own.
+# Downloads must be byte for byte what they were and nothing private may reach
+# the music library. Everything runs under a desktop's ordinary limits: 1024
+# open files, root's power over file modes given up, and (as root) Downloads
+# on a 64 MB file system of its own. Bounds on unpacking, read-only folders,
+# keep-folder clashes, broken archives and names that are not text are
+# checked by the program's own tests (app/test_archive_safety, app/test_import).
 # Usage: test_hostile.sh <rivulet>
 . "$(dirname "$0")/../ui/desktop-test-lib.sh"
 export RIVULET_TEST_TIMINGS=fast
@@ -60,10 +61,7 @@ no_key_in_library() {
   [ -d "$library" ] || return 0
   ! find "$library" -type f -exec sha256sum {} + 2>/dev/null | grep -q "$key_sum"
 }
-hostile() { # what was tried, what was checked, condition
-  if eval "$3"; then passed=$((passed + 1)); r=PASS; else failed=$((failed + 1)); r=FAIL; fi
-  echo "HOSTILE: $1 | checked: $2 | result: $r"
-}
+hostile() { report HOSTILE "$@"; }
 # Drops a crafted file the way a browser does, and waits until the program has dealt with it.
 drop() { # crafted name, [name in Downloads]
   local name=${2:-$1} n
@@ -76,13 +74,6 @@ drop() { # crafted name, [name in Downloads]
   sleep 2.5 # whatever the import moved settles and is looked at by the watcher
 }
 start() { "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 & pid=$!; sleep 0.7; }
-watches() { grep -h '^inotify' /proc/$pid/fdinfo/* 2>/dev/null | wc -l; }
-# Bytes in use on Downloads' own file system (else under Downloads and the data folder), polled into $peak.
-used() {
-  if $small_fs; then df -B1 --output=used "$downloads" | tail -1
-  else du -sb "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" 2>/dev/null | awk '{s += $1} END {printf "%d\n", s}'; fi
-}
-most_above_start() { echo $(( $(sort -n "$peak" | tail -1) - base )); }
 stop() { kill -TERM $pid; wait $pid; }
 playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
 in_playlist() { grep -c "$1" "$playlist" 2>/dev/null; }
@@ -117,19 +108,6 @@ hostile "a zip with symlinks key.mp3 -> ~/.ssh/id_test and zero.mp3 -> /dev/zero
   "no copy of the key in the library, user's files unchanged" 'no_key_in_library && intact'
 hostile "the links of evil.rar and links.zip (unar turns hard links into links)" "no link in Downloads leads out of its keep folder" \
   links_stay_inside
-printf "the user's own report\n" >"$downloads/report"
-drop report.zip
-hostile "report.zip beside the user's own file named report" "the user's file untouched, the archive's files in report 2" \
-  '[ "$(cat "$downloads/report")" = "the user'"'"'s own report" ] && [ -f "$downloads/report 2/notes.txt" ] && [ "$(in_playlist "11 report.mp3")" = 1 ]'
-drop ro.zip
-hostile "ro.zip whose folders unzip makes read-only (0555), run without root's power over modes" \
-  "song imported, album in the keep folder, nothing set aside, scratch folder gone" \
-  '[ "$(in_playlist "10 readonly.mp3")" = 1 ] && [ -f "$downloads/ro/album/cd/10 readonly.mp3" ] && [ -z "$(find "$downloads" -maxdepth 1 -name ".Rivulet not moved*")" ] && scratch_gone'
-cp "$here/../data/zip/escape.zip" "$here/../data/rar/truncated.rar" "$crafted/" && cp "$tone" "$crafted/a.mp3"
-(cd "$crafted" && zip -q -P secret locked.zip a.mp3)
-for archive in escape.zip locked.zip truncated.rar; do drop $archive; done
-hostile "escape.zip (entries ../, /abs, a symlink out), an encrypted zip, a truncated rar" "nothing written outside Downloads, the broken two kept" \
-  'intact && [ -z "$(find /tmp/rivulet-escape-target "$XDG_DATA_HOME/up.mp3" "$downloads/up.mp3" 2>/dev/null)" ] && [ -e "$downloads/locked.zip" ] && [ -e "$downloads/truncated.rar" ]'
 # An album of four distinct songs named 1, 2, 10, 11 and a text: four fifths music.
 mkdir "$crafted/album"
 i=0
@@ -149,53 +127,17 @@ printf '[General]\nDidFirstLoad=true\nDeleteZips=true\nDeleteArchiveContents=tru
 start
 drop refused.zip
 hostile "a library that refuses all four songs of a 4/5 music zip (DeleteZips, DeleteArchiveContents on)" "the archive stays in Downloads, unchanged" \
-  'cmp -s "$downloads/refused.zip" "$crafted/refused.zip" && grep -q "added none of the 4 music files of $downloads/refused.zip; the archive stays" "$log"'
+  'cmp -s "$downloads/refused.zip" "$crafted/refused.zip"'
 stop
 rm "$HOME/Music" && mv "$HOME/Music.real" "$HOME/Music"
 printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
 
-# Unpacking is bounded while it runs, whatever the archive declares.
-RIVULET_UNPACK_LIMIT=5000000 "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 &
-pid=$!
-sleep 0.7
-peak=$crafted/peak
-base=$(used)
-( while :; do used; sleep 0.05; done >>"$peak" ) &
-poller=$!
-held=$(watches)
-drop liar.zip
-hostile "a 60 KB zip declaring 1 KB that holds 60 MB, limit 5 MB" \
-  "bytes ever on disk $(most_above_start) (under 25 MB), scratch folder removed, archive kept" \
-  'grep -q "Error unpacking" "$log" && [ "$(most_above_start)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/liar.zip" ]'
-: >"$peak"
-drop deep.zip
-hostile "a 185 KB zip of 20 files of 4.9 MB 1,100 folders deep declaring 1 KB each, 1024 open files, limit 5 MB" \
-  "bytes ever on disk $(most_above_start) (under 25 MB), scratch folder removed, archive kept" \
-  '[ "$(most_above_start)" -lt 25000000 ] && scratch_gone && [ -e "$downloads/deep.zip" ]'
-drop flood.zip
-hostile "a 480 KB zip of 5,000 folders" "refused, watches held $(watches) (before: $held), scratch folder removed, archive kept" \
-  '[ "$(watches)" -le "$held" ] && scratch_gone && [ -e "$downloads/flood.zip" ]'
-kill $poller
-cp "$tone" "$downloads/.part" && mv "$downloads/.part" "$downloads/12 next.mp3"
-for _ in $(seq 60); do [ "$(in_playlist "12 next.mp3")" = 1 ] && break; sleep 0.25; done
-hostile "an ordinary download after them" "still imported" '[ "$(in_playlist "12 next.mp3")" = 1 ]'
-stop
-
-# Names that are not UTF-8, and names that forge log lines.
+# Entry names in an old code page, as unzip hands them over.
 start
 drop cp437.zip
 hostile "a zip with CP437 raw names (caf\\x82.mp3, d\\xe9j\\xe0.txt)" \
   "all three moved to the keep folder with their bytes, scratch folder gone" \
   '[ "$(find "$downloads/cp437" -type f | wc -l)" = 3 ] && [ -e "$downloads/cp437/$(printf "d\xe9j\xe0.txt")" ] && scratch_gone'
-drop "$(printf 'alb\xe9.zip')"
-hostile "an archive whose own name is latin-1 (alb\\xe9.zip)" "unpacked and its song imported, the CP437 song not imported again" \
-  '[ "$(in_playlist "08 latin.mp3")" = 1 ] && [ "$(in_playlist "07 caf")" -le 1 ]'
-forged=$'09 \e[31mred\nFORGED + Added x to MPD.mp3'
-cp "$tone" "$downloads/.part" && mv "$downloads/.part" "$downloads/$forged"
-for _ in $(seq 60); do grep -qF "+ Added $downloads/09 \\x1b[31mred" "$log" && break; sleep 0.25; done
-hostile "a song named with ESC[31m and a newline followed by a forged log line" \
-  "no escape byte and no forged line in the log, the escaped name is there" \
-  '! grep -q $'"'"'\x1b'"'"' "$log" && ! grep -q "^FORGED" "$log" && grep -qF "09 \\x1b[31mred\\nFORGED" "$log"'
 stop
 
 hostile "all of the above" "the user's files outside Downloads, by checksum" 'intact'

@@ -136,9 +136,7 @@ private slots:
         setLayout(QStringLiteral("de"));
         // On a German layout the key right of L types ö, and the key left of Backspace is a dead accent.
         QCOMPARE(text(41, 0), std::optional<QString>(QStringLiteral("ö")));
-        LogCapture log;
         QCOMPARE(text(24, 0), std::nullopt);
-        QVERIFY(log.contains(QStringLiteral("Couldn't find a translation for the '24' key code")));
         setLayout(QStringLiteral("us"));
     }
 

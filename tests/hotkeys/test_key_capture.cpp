@@ -63,7 +63,6 @@ private slots:
 
     void aKeyWithModifiersBecomesTheHotkey()
     {
-        LogCapture log;
         clickOn(window->field);
         QVERIFY(KeyDownApplication::targetTextFieldSelected());
         // Held like a person holds them: the modifier state is read when the key arrives.
@@ -75,7 +74,6 @@ private slots:
         QCOMPARE(window->selected[0].second & 0x1E0000, quint64(0x40000 | 0x20000));
         QVERIFY(!window->field->hasFocus());
         QVERIFY(window->field->text().isEmpty());
-        QVERIFY(log.contains(QStringLiteral("Key Down:1 modifiers:")));
     }
 
     void modifierKeysAloneDoNotEndCapture()
@@ -110,11 +108,9 @@ private slots:
     {
         clickOn(window->field);
         QVERIFY(KeyDownApplication::targetTextFieldSelected());
-        LogCapture log;
         xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
         QTRY_VERIFY(!KeyDownApplication::targetTextFieldSelected());
         QCOMPARE(window->selected.size(), 2); // no hotkey chosen: plain Escape is no global hotkey
-        QVERIFY(log.contains(QStringLiteral("Hotkey capture cancelled")));
         QVERIFY(!window->field->hasFocus());
         // With a modifier, Escape is a key like any other.
         clickOn(window->field);

@@ -105,6 +105,21 @@ struct RunningPortal {
     void press(const QString &id) { call(QStringLiteral("Press"), {id}); }
 };
 
+// The real program in a Wayland session (no X) on the private bus; true once its log holds the line.
+bool startInWayland(QProcess &program, const PrivateBus &bus, const QString &line)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address);
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-test-none"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("DISPLAY"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(RIVULET_BINARY), {});
+    QString log;
+    return QTest::qWaitFor([&] { return (log += QString::fromUtf8(program.readAll())).contains(line); }, 20000);
+}
+
 class TestPortal : public QObject {
     Q_OBJECT
 
@@ -183,21 +198,9 @@ private slots:
         RunningPortal running(bus);
         TempHome home;
         QDir().mkpath(home.path(QStringLiteral(".config/Rivulet")));
-        QFile conf(home.prefsPath());
-        QVERIFY(conf.open(QIODevice::WriteOnly));
-        conf.write("[General]\nDidFirstLoad=true\n");
-        conf.close();
+        QVERIFY(writeFile(home.prefsPath(), "[General]\nDidFirstLoad=true\n"));
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address);
-        env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-test-none"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.remove(QStringLiteral("DISPLAY"));
-        program.setProcessEnvironment(env);
-        program.setProcessChannelMode(QProcess::MergedChannels);
-        program.start(QStringLiteral(RIVULET_BINARY), {});
-        QString log;
-        QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromUtf8(program.readAll())).contains(QStringLiteral("Hotkey path: GlobalShortcuts portal (preferred trigger ALT+d)")), 10000);
+        QVERIFY(startInWayland(program, bus, QStringLiteral("Hotkey path: GlobalShortcuts portal (preferred trigger ALT+d)")));
         auto isOpen = [&] {
             QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(InstanceService::kServiceName), QString::fromLatin1(InstanceService::kObjectPath),
                                                                QString::fromLatin1(InstanceService::kInterface), QStringLiteral("IsOpen"));
@@ -220,16 +223,7 @@ private slots:
         QVERIFY(bus.ok());
         TempHome home;
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address);
-        env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-test-none"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.remove(QStringLiteral("DISPLAY"));
-        program.setProcessEnvironment(env);
-        program.setProcessChannelMode(QProcess::MergedChannels);
-        program.start(QStringLiteral(RIVULET_BINARY), {});
-        QString log;
-        QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromUtf8(program.readAll())).contains(QStringLiteral("Hotkey path: command only; bind rivulet --toggle")), 10000);
+        QVERIFY(startInWayland(program, bus, QStringLiteral("Hotkey path: command only; bind rivulet --toggle")));
         program.terminate();
         program.waitForFinished(10000);
     }

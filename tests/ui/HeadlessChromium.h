@@ -1,8 +1,8 @@
 #pragma once
-// Debian's headless Chromium for testing web pages: a DOM dump, and a small
-// DevTools client over --remote-debugging-pipe (NUL-separated JSON on file
-// descriptors 3 and 4) that can evaluate script and answer requests to
-// other sites with a stand-in page, since the tests have no internet.
+// Debian's headless Chromium for testing web pages: a small DevTools client
+// over --remote-debugging-pipe (NUL-separated JSON on file descriptors 3 and
+// 4) that can evaluate script and answer requests to other sites with a
+// stand-in page, since the tests have no internet.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,25 +18,6 @@
 inline QString chromiumPath()
 {
     return QStandardPaths::findExecutable(QStringLiteral("chromium"));
-}
-
-inline QStringList chromiumArgs(const QString &profile)
-{
-    // --no-sandbox: the tests run as root, where Chromium refuses its sandbox.
-    return {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
-            QStringLiteral("--no-first-run"), QStringLiteral("--user-data-dir=") + profile};
-}
-
-// The page's DOM after its scripts ran at load.
-inline QString dumpDom(const QString &url)
-{
-    QTemporaryDir profile;
-    QProcess chromium;
-    chromium.setStandardErrorFile(QProcess::nullDevice());
-    chromium.start(chromiumPath(), chromiumArgs(profile.path()) << QStringLiteral("--dump-dom") << url);
-    if (!chromium.waitForFinished(60000))
-        return {};
-    return QString::fromUtf8(chromium.readAllStandardOutput());
 }
 
 class DevToolsBrowser {
@@ -57,8 +38,10 @@ public:
             dup2(fromBrowser[1], 4);
         });
         m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start(chromiumPath(), chromiumArgs(m_profile.path())
-                                             << QStringLiteral("--remote-debugging-pipe") << QStringLiteral("about:blank"));
+        // --no-sandbox: the tests run as root, where Chromium refuses its sandbox.
+        m_process.start(chromiumPath(), {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                                         QStringLiteral("--no-first-run"), QStringLiteral("--user-data-dir=") + m_profile.path(),
+                                         QStringLiteral("--remote-debugging-pipe"), QStringLiteral("about:blank")});
         ::close(toBrowser[0]);
         ::close(fromBrowser[1]);
         m_out = toBrowser[1];
@@ -110,15 +93,7 @@ public:
     }
 
     // Lets the browser run for a while, serving requests.
-    void idle(int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < ms) {
-            evaluate(QStringLiteral("1"));
-            QThread::msleep(50);
-        }
-    }
+    void idle(int ms) { waitFor(QStringLiteral("false"), ms); }
 
     QJsonObject call(const QString &method, const QJsonObject &params, bool inSession = true)
     {

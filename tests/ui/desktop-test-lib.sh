@@ -9,6 +9,14 @@ failed=0
 check() {
   if eval "$2"; then passed=$((passed + 1)); echo "PASS: $1"; else failed=$((failed + 1)); echo "FAIL: $1"; fi
 }
+# One line per case: "<KIND>: what was tried | checked: what | result: PASS|FAIL".
+report() { # kind, what was tried, what was checked, condition
+  local r=FAIL
+  if eval "$4"; then passed=$((passed + 1)); r=PASS; else failed=$((failed + 1)); fi
+  echo "$1: $2 | checked: $3 | result: $r"
+}
+# Waits up to $2 seconds (default 10) for the command $1 to succeed.
+within() { for _ in $(seq $((${2:-10} * 10))); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 finish() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]

