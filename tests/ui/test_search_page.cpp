@@ -161,11 +161,7 @@ private slots:
         QCOMPARE(SearchPageServer::running(), server);
         QVERIFY(server->port() != 47231);
         QCOMPARE(server->pageUrl(), QUrl(QStringLiteral("http://127.0.0.1:%1/search/search.html").arg(server->port())));
-        QTcpSocket client; // the server runs on this thread: no blocking calls
-        client.connectToHost(QHostAddress::LocalHost, server->port());
-        client.write("GET /search/search.html HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server->port()) + "\r\n\r\n");
-        QByteArray answer;
-        QTRY_VERIFY((answer += client.readAll()).startsWith("HTTP/1.1 200 OK"));
+        // That it serves the page there: the search address tests fetch it.
     }
 
     // Chromium, at the address the controller hands over, shows the query
