@@ -16,7 +16,7 @@ check "a start without a display leaves the first-run question for later" '! gre
 
 "$rivulet" >"$HOME/rivulet.log" 2>&1 &
 pid=$!
-for _ in $(seq 50); do [ -n "$(visible "Welcome to Rivulet")" ] && break; sleep 0.1; done
+within '[ -n "$(visible "Welcome to Rivulet")" ]' 20
 welcome=$(visible "Welcome to Rivulet")
 check "the first start shows the first-run window" '[ -n "$welcome" ]'
 check "DidFirstLoad is recorded at once" 'grep -qs "^DidFirstLoad=true" "$conf"'
@@ -33,7 +33,7 @@ xdotool key Return
 sleep 0.6
 import -window root "$shots/firstrun-question.png" 2>/dev/null
 xdotool key Return # "Yes" is the default button
-sleep 0.8
+within '[ -n "$(visible "Rivulet Preferences")" ]' 10
 prefs=$(visible "Rivulet Preferences")
 check "answering Yes opens the preferences window" '[ -n "$prefs" ]'
 check "and stores StartAtLogin" 'grep -q "^StartAtLogin=true" "$conf"'
@@ -51,8 +51,7 @@ xdotool keyup ctrl+shift
 sleep 0.4
 check "the new hotkey is stored packed ($(grep DownloadHotkey "$conf"))" 'grep -q "^DownloadHotkey=6597069766696$" "$conf"'
 xdotool key ctrl+shift+k
-sleep 0.6
-check "the new combination opens the drop-down" '[ -n "$(visible "Rivulet menu")" ]'
+check "the new combination opens the drop-down" 'within "[ -n \"\$(visible \"Rivulet menu\")\" ]" 5'
 xdotool key ctrl+shift+k
 sleep 0.4
 xdotool key alt+d

@@ -18,12 +18,8 @@ row() {
   tray=$!
   ${scale:+env QT_SCALE_FACTOR=$scale} "$rivulet" >"$HOME/rivulet-$name.log" 2>&1 &
   local pid=$!
-  local icon=""
-  for _ in $(seq 100); do
-    icon=$(xdotool search --onlyvisible --name "Rivulet tray icon" 2>/dev/null | head -1)
-    [ -n "$icon" ] && break
-    sleep 0.05
-  done
+  within '[ -n "$(visible "Rivulet tray icon")" ]' 20
+  local icon=$(visible "Rivulet tray icon")
   sleep 0.6 # the panel's colour is read again after embedding
   eval "$(xdotool getwindowgeometry --shell "$icon")"
   local IX=$X IY=$Y IW=$WIDTH IH=$HEIGHT
@@ -38,8 +34,8 @@ row() {
   check "$name: the glyph stands out from the panel (contrast $contrast)" 'awk -v c="$contrast" "BEGIN { exit !(c > 0.4) }"'
 
   xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click 1
-  sleep 0.6
-  local menu=$(xdotool search --onlyvisible --name "Rivulet menu" | head -1)
+  within '[ -n "$(visible "Rivulet menu")" ]' 10
+  local menu=$(visible "Rivulet menu")
   check "$name: a click opens the drop-down" '[ -n "$menu" ]'
   eval "$(xdotool getwindowgeometry --shell "$menu")"
   local MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
