@@ -8,6 +8,10 @@ pids=()
 stop_all() { for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[i]}" 2>/dev/null; done; }
 trap 'stop_all; rm -rf "$HOME"' EXIT
 stub_browser
+# The browser comes up as a Wayland window that keeps the keys it gets.
+cat >>"$HOME/browser" <<'STUB'
+foot -T browser sh -c 'cat >"$HOME/browser-keys"' >/dev/null 2>&1 &
+STUB
 mkdir -p "$XDG_CONFIG_HOME/Rivulet" "$HOME/Downloads"
 location='https://music.example/search/search.html#/s/mediafire/'
 printf '[General]\nDidFirstLoad=true\nSearchLocation="%s"\n' "$location" >"$conf"
@@ -43,6 +47,18 @@ swaymsg exec "echo \$DISPLAY > $HOME/display" >/dev/null
 for _ in $(seq 30); do [ -s "$HOME/display" ] && break; sleep 0.1; done
 export DISPLAY=$(cat "$HOME/display")
 unset QT_QPA_PLATFORM
+# The headless output has no pointer: a virtual one, driven through a fifo.
+mkfifo "$HOME/pointer.in"
+python3 "$here/wayland-pointer.py" <"$HOME/pointer.in" >"$HOME/pointer.out" 2>&1 &
+pids+=($!)
+exec 7>"$HOME/pointer.in"
+clicks=0
+click() {
+  echo "click $1 $2" >&7
+  clicks=$((clicks + 1))
+  for _ in $(seq 50); do [ "$(grep -c '^ok' "$HOME/pointer.out")" -gt "$clicks" ] && return 0; sleep 0.1; done
+  return 1
+}
 
 start=$(date +%s%N)
 RIVULET_TEST_TIMINGS=fast RIVULET_MPD_OUTPUT=null "$rivulet" >"$HOME/rivulet.log" 2>&1 &
@@ -114,6 +130,36 @@ wtype -k End "blue moon" -k Return
 check "typing a query and Return reach the browser: the search field had the focus" 'browser_got "${location}blue%20moon"'
 grim "$shots/wayland-search.png"
 check "the search closes the drop-down: it does not stay above the browser" 'menu_becomes 0'
+typed_in_browser() { for _ in $(seq 50); do grep -q "$1" "$HOME/browser-keys" 2>/dev/null && return 0; sleep 0.1; done; return 1; }
+browser_window() { swaymsg -t get_tree | grep -q '"name": "browser"'; }
+for _ in $(seq 50); do browser_window && break; sleep 0.1; done
+wtype -k Escape "after the search" -k Return
+check "Escape and typing then go to the browser window" 'typed_in_browser "after the search"'
+# One keyboard for the hotkey and the keys after it, as a person has one:
+# sway gives the focus back to its focused window whenever a keyboard comes.
+# The keys wait in the pipe until the drop-down is open.
+exec 8> >(exec wtype -M alt d -m alt -)
+check "over the browser, Alt+D opens the drop-down" 'menu_becomes 1'
+printf 'red\033' >&8
+exec 8>&- # wtype types what it read once the pipe closes
+check "and Escape closes it" 'menu_becomes 0'
+check "the keys went to the drop-down, not to the browser, and searched nothing" '! grep -q "ed" "$HOME/browser-keys" && ! grep -q "ed$" "$HOME/browser.log"'
+# Clicks anywhere else close it: on a Wayland window, on the bar, on the icon.
+reopen() { menu_becomes 0 || wtype -M alt d -m alt; menu_becomes 0 && wtype -M alt d -m alt && menu_becomes 1; }
+reopen
+about_shown() { for _ in $(seq 40); do xdotool search --onlyvisible --name "About Rivulet" >/dev/null && return 0; sleep 0.1; done; return 1; }
+click $((MX + MW / 2)) $((MY + 47)) # its About row
+check "a click on its own row reaches it: About opens" 'about_shown'
+wtype -k Escape
+reopen
+click 320 400
+check "a click on the browser window closes it" 'menu_becomes 0'
+reopen
+click 600 $((IY + IH / 2))
+check "a click on the bar closes it" 'menu_becomes 0'
+reopen
+click $CX $CY
+check "a click on the icon closes it" 'menu_becomes 0'
 wtype -M alt d -m alt
 check "Alt+D opens it again" 'menu_becomes 1'
 wtype -M alt d -m alt
