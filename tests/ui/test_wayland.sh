@@ -132,25 +132,27 @@ grim "$shots/wayland-search.png"
 check "the search closes the drop-down: it does not stay above the browser" 'menu_becomes 0'
 typed_in_browser() { for _ in $(seq 50); do grep -q "$1" "$HOME/browser-keys" 2>/dev/null && return 0; sleep 0.1; done; return 1; }
 browser_window() { swaymsg -t get_tree | grep -q '"name": "browser"'; }
-for _ in $(seq 50); do browser_window && break; sleep 0.1; done
-wtype -k Escape "after the search" -k Return
-check "Escape and typing then go to the browser window" 'typed_in_browser "after the search"'
+for _ in $(seq 50); do browser_window && [ -e "$HOME/browser-keys" ] && break; sleep 0.1; done
+# A new virtual keyboard's first keys may be lost while its keymap is taken: typed again then.
+for _ in 1 2 3; do wtype -k Escape "after the search" -k Return; typed_in_browser "after the search" && break; done
+check "Escape and typing then go to the browser window" 'grep -q "after the search" "$HOME/browser-keys"'
 # One keyboard for the hotkey and the keys after it, as a person has one:
 # sway gives the focus back to its focused window whenever a keyboard comes.
 # The keys wait in the pipe until the drop-down is open.
 exec 8> >(exec wtype -M alt d -m alt -)
 check "over the browser, Alt+D opens the drop-down" 'menu_becomes 1'
-printf 'red\033' >&8
+printf 'qz\033' >&8
 exec 8>&- # wtype types what it read once the pipe closes
 check "and Escape closes it" 'menu_becomes 0'
-check "the keys went to the drop-down, not to the browser, and searched nothing" '! grep -q "ed" "$HOME/browser-keys" && ! grep -q "ed$" "$HOME/browser.log"'
+check "the keys went to the drop-down, not to the browser, and searched nothing" '! grep -q qz "$HOME/browser-keys" "$HOME/browser.log"'
 # Clicks anywhere else close it: on a Wayland window, on the bar, on the icon.
 reopen() { menu_becomes 0 || wtype -M alt d -m alt; menu_becomes 0 && wtype -M alt d -m alt && menu_becomes 1; }
 reopen
-about_shown() { for _ in $(seq 40); do xdotool search --onlyvisible --name "About Rivulet" >/dev/null && return 0; sleep 0.1; done; return 1; }
+about_is() { for _ in $(seq 40); do [ "$([ -n "$(visible "About Rivulet")" ] && echo true || echo false)" = "$1" ] && return 0; sleep 0.1; done; return 1; }
 click $((MX + MW / 2)) $((MY + 47)) # its About row
-check "a click on its own row reaches it: About opens" 'about_shown'
-wtype -k Escape
+check "a click on its own row reaches it: About opens" 'about_is true'
+for _ in 1 2 3; do wtype -k End -k Escape; about_is false && break; done
+check "and closes with Escape" 'about_is false'
 reopen
 click 320 400
 check "a click on the browser window closes it" 'menu_becomes 0'
