@@ -281,7 +281,8 @@ void StatusItem::setOpen(bool open, bool selectSearch)
             m_menuView->validateItems();
         }
         positionMenuWindow();
-        if (kWaylandSession) {
+        // Only through XWayland: a native Wayland window could not lie over others.
+        if (kWaylandSession && qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
             if (!m_clickShield) {
                 m_clickShield = new ClickShield;
                 connect(m_clickShield, &ClickShield::pressed, this, [this] { setOpen(false); });
