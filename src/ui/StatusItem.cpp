@@ -283,10 +283,8 @@ void StatusItem::setOpen(bool open, bool selectSearch)
         positionMenuWindow();
         // Only through XWayland: a native Wayland window could not lie over others.
         if (kWaylandSession && qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
-            if (!m_clickShield) {
-                m_clickShield = new ClickShield;
-                connect(m_clickShield, &ClickShield::pressed, this, [this] { setOpen(false); });
-            }
+            m_clickShield = new ClickShield;
+            connect(m_clickShield, &ClickShield::pressed, this, [this] { setOpen(false); });
             m_clickShield->cover();
         }
         MenuWindow *window = menuWindow();
@@ -310,8 +308,12 @@ void StatusItem::setOpen(bool open, bool selectSearch)
             grabber->releaseKeyboard();
         if (m_menuWindow)
             m_menuWindow->hide();
-        if (m_clickShield)
+        if (m_clickShield) {
+            // Its screen-sized buffer is not kept while closed; it may be in its own click handler.
             m_clickShield->hide();
+            m_clickShield->deleteLater();
+            m_clickShield = nullptr;
+        }
         if (m_menuView)
             m_menuView->unhighlightAll();
         m_open = false;

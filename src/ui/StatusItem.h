@@ -83,7 +83,7 @@ private:
     QPointer<MenuView> m_menuView;
     MenuView *m_pendingMenuView = nullptr;
     MenuWindow *m_menuWindow = nullptr;
-    ClickShield *m_clickShield = nullptr; // Wayland sessions only
+    ClickShield *m_clickShield = nullptr; // while open, in Wayland sessions
     // In order of preference; the last one (no tray) always takes the icon.
     QList<TrayBackend *> m_trays;
     TrayBackend *m_tray = nullptr;
