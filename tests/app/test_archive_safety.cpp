@@ -9,7 +9,7 @@
 #include "app/ImportPipeline.h"
 #include "app/Trash.h"
 #include "base/ByteFiles.h"
-#include "base/StandardFolders.h"
+#include "support/Bytes.h"
 #include <QDirIterator>
 #include <QProcess>
 #include <fcntl.h>
@@ -25,19 +25,6 @@ namespace {
 QByteArray b(const QString &s) { return QFile::encodeName(s); }
 
 QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot); }
-
-// Reads a file by its byte path (QFile cannot name every byte path).
-QByteArray readBytes(const QByteArray &path)
-{
-    QByteArray data;
-    const int fd = ::open(path.constData(), O_RDONLY);
-    char buffer[4096];
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-        data.append(buffer, n);
-    if (fd >= 0)
-        ::close(fd);
-    return data;
-}
 
 // This thread without the capabilities that let root ignore file modes, as
 // an ordinary user runs (restored at the end of the scope).
@@ -161,9 +148,7 @@ private slots:
         const QByteArray scratch = downloads + "/scratch";
         QVERIFY(QDir().mkpath(QString::fromUtf8(scratch + "/d\xc3\xa9j\xc3\xa0")) && QDir().mkpath(QFile::decodeName(downloads + "/album")));
         QVERIFY(::mkdir((scratch + "/caf\x82").constData(), 0755) == 0);
-        QVERIFY(writeFile(QFile::decodeName(scratch) + QStringLiteral("/x"), "x") && writeFile(QFile::decodeName(scratch) + QStringLiteral("/a.mp3"), "new"));
-        QVERIFY(writeFile(QFile::decodeName(downloads) + QStringLiteral("/album/a.mp3"), "old"));
-        QVERIFY(::rename((scratch + "/x").constData(), (scratch + "/caf\x82/07 caf\x82.mp3").constData()) == 0);
+        QVERIFY(writeBytes(scratch + "/caf\x82/07 caf\x82.mp3", "x") && writeBytes(scratch + "/a.mp3", "new") && writeBytes(downloads + "/album/a.mp3", "old"));
         QVERIFY(pipeline.moveContentsOfDirectory(scratch, downloads + "/album", downloads));
         QCOMPARE(ByteFiles::listNames(scratch)->size(), 0);
         QVERIFY(ByteFiles::isRegularFile(downloads + "/album/caf\x82/07 caf\x82.mp3"));
@@ -395,20 +380,18 @@ t.close())").arg(home.home)));
         QVERIFY(::mkdir((top + "/.Trash").constData(), 01777) == 0 && ::chmod((top + "/.Trash").constData(), 01777) == 0);
         QTemporaryDir elsewhere;
         QVERIFY(::symlink(b(elsewhere.path()).constData(), (top + "/.Trash/" + uid).constData()) == 0);
-        QVERIFY(writeFile(QFile::decodeName(top) + QStringLiteral("/x"), "song"));
-        QVERIFY(::rename((top + "/x").constData(), (top + "/caf\xe9 100%.mp3").constData()) == 0);
-        QVERIFY(Trash::moveToTrash(top + "/caf\xe9 100%.mp3"));
+        QVERIFY(writeBytes(top + "/caf\xe9 100%.mp3", "song") && Trash::moveToTrash(top + "/caf\xe9 100%.mp3"));
         QVERIFY(QDir(elsewhere.path()).isEmpty() && ByteFiles::isRegularFile(ownTrash + "/files/caf\xe9 100%.mp3"));
         // The info file keeps the raw bytes, percent-encoded, relative to the file system's top.
         QCOMPARE(readBytes(ownTrash + "/info/caf\xe9 100%.mp3.trashinfo").split('\n').value(1), QByteArray("Path=caf%E9%20100%25.mp3"));
         // A folder of another user's in its place is not used either.
         QVERIFY(::unlink((top + "/.Trash/" + uid).constData()) == 0);
         QVERIFY(::mkdir((top + "/.Trash/" + uid).constData(), 0777) == 0 && ::chown((top + "/.Trash/" + uid).constData(), 65534, 65534) == 0);
-        QVERIFY(writeFile(QFile::decodeName(top) + QStringLiteral("/second.mp3"), "song") && Trash::moveToTrash(top + "/second.mp3"));
+        QVERIFY(writeBytes(top + "/second.mp3", "song") && Trash::moveToTrash(top + "/second.mp3"));
         QVERIFY(ByteFiles::isRegularFile(ownTrash + "/files/second.mp3"));
         // No trash can be made there: the file stays.
         QVERIFY(ByteFiles::removeTree(ownTrash) && ByteFiles::removeTree(top + "/.Trash"));
-        QVERIFY(writeFile(QFile::decodeName(ownTrash), "in the way") && writeFile(QFile::decodeName(top) + QStringLiteral("/third.mp3"), "song"));
+        QVERIFY(writeBytes(ownTrash, "in the way") && writeBytes(top + "/third.mp3", "song"));
         QVERIFY(!Trash::moveToTrash(top + "/third.mp3"));
         QVERIFY(ByteFiles::isRegularFile(top + "/third.mp3"));
     }

@@ -1,22 +1,11 @@
 #pragma once
 // The music library bridge against a real private MPD in a private HOME.
+#include "support/Bytes.h"
 #include "support/PrivateMpd.h"
 #include "library/ITunesManager.h"
 #include <QProcess>
 #include <QTcpServer>
 #include <QThread>
-#include <fcntl.h>
-#include <unistd.h>
-
-// Writes a file by its byte path (names in these tests need not be UTF-8).
-inline bool writeBytes(const QByteArray &path, const QByteArray &bytes)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const bool ok = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
-}
 
 struct LibraryFixture : PrivateMpd {
     QByteArray music = home.bytes(QStringLiteral("Music"));

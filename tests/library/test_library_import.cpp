@@ -1,6 +1,7 @@
 // Files copied into the music library's folder: names the library can take,
 // and no second copy of a file already there.
 #include "TestSupport.h"
+#include "support/Bytes.h"
 #include "library/LibraryImport.h"
 #include <future>
 #include <fcntl.h>
@@ -12,15 +13,6 @@ mode_t modeOf(const QByteArray &path)
 {
     struct stat st;
     return ::lstat(path.constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-bool writeBytes(const QByteArray &path, const QByteArray &bytes)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const bool ok = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
 }
 
 qsizetype filesIn(const QString &folder)
