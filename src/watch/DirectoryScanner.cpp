@@ -6,6 +6,9 @@
 #include "store/ManagedObjectContext.h"
 #include "watch/DirectoryDiffer.h"
 #include "watch/DirectoryListing.h"
+#include "base/PathContainment.h"
+
+#include <sys/stat.h>
 
 namespace {
 int countEntries(const std::vector<DirectoryEntry> &entries, EntryFilter filter)
@@ -141,6 +144,11 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
                     continue;
                 }
             }
+            if (!known && !earlier && takeVanishedWaiting(dir, e.name, size)) {
+                Log::f("%@    %@ was still waiting when Rivulet last ended, in a folder since renamed, adding to queue", pad, e.name);
+                queueFile(dir->addFileNamed(e.name, false), size, mtime);
+                continue;
+            }
             if (*mtime <= *lastScan - uncertainty)
                 continue;
             if (!earlier) {
@@ -210,4 +218,53 @@ void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
     auto storeLock = root->managedObjectContext()->lock();
     if (Directory *dir = root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth))
         excludeDirectoryByScanTime(dir, depth);
+}
+
+// At each start: a record whose file is gone says nothing any more. A waiting
+// one is remembered for this run, as its folder may have been renamed while
+// Rivulet was stopped (a new folder record is dated from its parent, which
+// can be later than the file). A watched folder that is not there (a disk not
+// mounted) keeps its records.
+void DirectoryDiffer::forgetVanishedRecords()
+{
+    ManagedObjectContext *ctx = managedObjectContext();
+    if (!ctx)
+        return;
+    auto storeLock = ctx->lock();
+    m_vanishedWaiting.clear();
+    for (Directory *root : roots()) {
+        struct stat st;
+        if (root->isDeleted() || ::lstat(root->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        std::vector<Directory *> pending{root};
+        while (!pending.empty()) {
+            Directory *d = pending.back();
+            pending.pop_back();
+            const auto subs = d->subdirectories();
+            pending.insert(pending.end(), subs.begin(), subs.end());
+            for (File *f : d->files()) {
+                const QByteArray name = f->name();
+                quint64 size = 0;
+                if (m_queuedNames.contains(name) || d->mtimeForFilename(name, true, &size))
+                    continue;
+                if (!f->modified())
+                    m_vanishedWaiting << VanishedWaiting{root->name(), name.mid(name.lastIndexOf('/') + 1), f->size()};
+                Log::f("  %@ is gone; its record goes", name);
+                d->deleteFileNamed(name, true);
+            }
+        }
+    }
+}
+
+// A file still being written when the run ended may have grown since.
+bool DirectoryDiffer::takeVanishedWaiting(Directory *dir, const QByteArray &name, quint64 size)
+{
+    for (qsizetype i = 0; i < m_vanishedWaiting.size(); ++i) {
+        const VanishedWaiting &v = m_vanishedWaiting.at(i);
+        if (v.leaf == name && v.size <= size && pathIsInside(dir->name(), v.root)) {
+            m_vanishedWaiting.removeAt(i);
+            return true;
+        }
+    }
+    return false;
 }
