@@ -59,6 +59,8 @@ public:
     std::optional<Date> mtimeForFilename(const QByteArray &name, bool fullPath, quint64 *size) const;
     bool fileIsNewerThanLastScanTime(const QByteArray &name, bool fullPath, quint64 *size, std::optional<Date> *mtime) const;
     File *addFileNamed(const QByteArray &name, bool fullPath);
+    // With the size the caller found: no lstat under the store's lock.
+    File *addFileNamed(const QByteArray &name, bool fullPath, quint64 size);
     bool deleteFileNamed(const QByteArray &name, bool fullPath);
     void addSubdirectory(Directory *dir);
     bool addSubdirectoryNamed(const QByteArray &name, bool fullPath, bool checkExistence, Directory **newDir);

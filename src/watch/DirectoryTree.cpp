@@ -79,9 +79,14 @@ bool Directory::fileIsNewerThanLastScanTime(const QByteArray &name, bool fullPat
 
 File *Directory::addFileNamed(const QByteArray &name, bool fullPath)
 {
-    const QByteArray full = fullName(name, fullPath);
     quint64 size = 0;
-    mtimeForFilename(full, true, &size);
+    mtimeForFilename(fullName(name, fullPath), true, &size);
+    return addFileNamed(name, fullPath, size);
+}
+
+File *Directory::addFileNamed(const QByteArray &name, bool fullPath, quint64 size)
+{
+    const QByteArray full = fullName(name, fullPath);
     LOCK_STORE;
     if (isDeleted())
         return nullptr; // a record under a deleted folder would be saved without its parent
