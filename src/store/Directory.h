@@ -50,7 +50,7 @@ public:
     // An absolute path with no empty, "." or ".." part and no trailing "/".
     static bool isCleanAbsolutePath(const QByteArray &path);
 
-    // Folder tree operations (implemented with the watcher).
+    // Folder tree operations (DirectoryTree.cpp).
     QByteArray fullName(const QByteArray &name, bool fullPath) const;
     static bool checkDirName(const QByteArray &path);
     ManagedObject *findFileOrSubdirectoryNamed(const QByteArray &name, bool fullPath, bool file) const;

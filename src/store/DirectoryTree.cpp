@@ -3,13 +3,11 @@
 #include "base/Log.h"
 #include "store/Directory.h"
 #include "store/File.h"
-#include "store/ManagedObjectContext.h"
+#include "store/StoreLock.h"
 #include "base/PathContainment.h"
 
 #include <algorithm>
 #include <sys/stat.h>
-
-#define LOCK_STORE auto storeLock = managedObjectContext()->lock()
 
 QByteArray Directory::fullName(const QByteArray &name, bool fullPath) const
 {
