@@ -150,6 +150,7 @@ private:
         quint64 size;
     };
     QList<VanishedWaiting> m_vanishedWaiting;
+    std::atomic<bool> m_startedOnce{false};
     mutable std::mutex m_statsMutex;
     DifferStats m_stats;
     // Start (with its event id) and stop requests in the order they were

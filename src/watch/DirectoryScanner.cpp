@@ -249,7 +249,9 @@ void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
 void DirectoryDiffer::forgetVanishedRecords()
 {
     ManagedObjectContext *ctx = managedObjectContext();
-    if (!ctx)
+    // Only the first start of a run: at a restart while running, a rename
+    // may not have been followed yet and its files only look gone.
+    if (!ctx || m_startedOnce.exchange(true))
         return;
     auto storeLock = ctx->lock();
     m_vanishedWaiting.clear();
