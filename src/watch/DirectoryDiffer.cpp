@@ -173,6 +173,7 @@ void DirectoryDiffer::setupSCEventsWithLastSCEvent(quint64 lastSCEvent)
 {
     logDirectories();
     m_watching = true;
+    forgetVanishedRecords();
     // Files still waiting from before a restart keep waiting: the replay does
     // not find them again, as their folders' scan dates already cover them.
     SCEvents *events = SCEvents::sharedPathWatcher();

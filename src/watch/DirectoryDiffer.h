@@ -118,6 +118,8 @@ private:
     void handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime);
     bool isHandedOverDatedAhead(const File *record) const;
     void followRename(Directory *root, const QByteArray &from, const QByteArray &to);
+    void forgetVanishedRecords();
+    bool takeVanishedWaiting(Directory *dir, const QByteArray &name, quint64 size);
 
     ContextProvider m_context;
     Timings m_timings;
@@ -139,6 +141,16 @@ private:
     bool m_batchScanned = false;
     quint64 m_batchLastId = 0;
     std::atomic<bool> m_lostEventsRequested{false};
+    // Files that were still waiting when the last run ended and are gone from
+    // where they were: one turning up elsewhere under the same watched folder
+    // (its folder renamed while stopped) is still owed its import.
+    struct VanishedWaiting {
+        QByteArray root;
+        QByteArray leaf;
+        quint64 size;
+    };
+    QList<VanishedWaiting> m_vanishedWaiting;
+    std::atomic<bool> m_startedOnce{false};
     mutable std::mutex m_statsMutex;
     DifferStats m_stats;
     // Start (with its event id) and stop requests in the order they were

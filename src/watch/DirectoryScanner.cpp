@@ -6,6 +6,9 @@
 #include "store/ManagedObjectContext.h"
 #include "watch/DirectoryDiffer.h"
 #include "watch/DirectoryListing.h"
+#include "base/PathContainment.h"
+
+#include <sys/stat.h>
 
 namespace {
 int countEntries(const std::vector<DirectoryEntry> &entries, EntryFilter filter)
@@ -79,7 +82,26 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
             }
         }
     } else {
-        // A normal scan makes no delegate calls, so it holds the store for its whole length.
+        // The files are looked at (lstat, slow on a network disk) before the
+        // store is taken, and the log lines written after it is let go.
+        struct Seen {
+            quint64 size = 0;
+            std::optional<Date> mtime;
+        };
+        std::vector<Seen> stats(entries.size());
+        for (size_t i = 0; i < entries.size(); ++i)
+            stats[i].mtime = dir->mtimeForFilename(folder + '/' + entries[i].name, true, &stats[i].size);
+        QStringList notes;
+        auto note = [&notes](const char *fmt, const auto &...args) { notes << Log::format(fmt, {Log::Arg(args)...}); };
+        struct LogAfter {
+            QStringList &notes;
+            ~LogAfter()
+            {
+                for (const QString &n : std::as_const(notes))
+                    Log::line(n);
+            }
+        } logAfter{notes};
+        // A normal scan makes no delegate calls, so it holds the store for the rest of its length.
         ManagedObjectContext *ctx = dir->managedObjectContext();
         auto storeLock = ctx->lock();
         if (dir->isDeleted())
@@ -89,15 +111,17 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
         if (!earlier)
             dir->noteFirstScanOfRun();
         const auto uncertainty = std::chrono::nanoseconds(qint64(m_timings.uncertaintySeconds * 1e9));
-        for (const DirectoryEntry &e : entries) {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const DirectoryEntry &e = entries[i];
             seen << e.name;
-            quint64 size = 0;
-            std::optional<Date> mtime;
+            const quint64 size = stats[i].size;
+            const std::optional<Date> mtime = stats[i].mtime;
             File *known = dir->findFileNamed(e.name, false);
             const bool queued = known && m_queuedNames.contains(known->name());
-            if (dir->fileIsNewerThanLastScanTime(e.name, false, &size, &mtime)) {
+            if (!lastScan || (mtime && *mtime > *lastScan)) {
+                note("  + %@ is new (FILE): mtime: %@ size:%lu", e.name, mtime, size);
                 if (isHandedOverDatedAhead(known) && known->size() == size && known->modified() == mtime) {
-                    Log::f("%@    %@ is dated ahead and was handed over already, not adding", pad, e.name);
+                    note("%@    %@ is dated ahead and was handed over already, not adding", pad, e.name);
                     continue;
                 }
                 // A file dated ahead stays "new" at every scan: while it waits
@@ -107,11 +131,11 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
                     for (const FileQueueEntry &q : std::as_const(m_fileQueue))
                         if (q.file == known)
                             waitingUnchanged = q.size == size && q.mtime == mtime;
-                File *file = dir->addFileNamed(e.name, false);
+                File *file = dir->addFileNamed(e.name, false, size);
                 if (mtime && *mtime > scanDate)
                     scanDate = *mtime;
                 if (size == 0) {
-                    Log::f("%@  %@ has zero size, remembering..", pad, e.name);
+                    note("%@  %@ has zero size, remembering..", pad, e.name);
                     continue;
                 }
                 if (!waitingUnchanged)
@@ -127,8 +151,8 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
                     continue;
                 }
                 if (known->size() == 0) {
-                    Log::f("%@    %@ had zero length, now it doesn't, adding to queue", pad, e.name);
-                    queueFile(dir->addFileNamed(e.name, false), size, mtime);
+                    note("%@    %@ had zero length, now it doesn't, adding to queue", pad, e.name);
+                    queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
                     continue;
                 }
                 // A record outlives its hand-over only when the program ended while the
@@ -136,23 +160,28 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
                 // the folder in a run can tell; later ones may meet records a running
                 // pass holds.
                 if (!earlier && !queued) {
-                    Log::f("%@    %@ was still waiting when Rivulet last ended, adding to queue", pad, e.name);
-                    queueFile(dir->addFileNamed(e.name, false), size, mtime);
+                    note("%@    %@ was still waiting when Rivulet last ended, adding to queue", pad, e.name);
+                    queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
                     continue;
                 }
+            }
+            if (!known && !earlier && takeVanishedWaiting(dir, e.name, size)) {
+                note("%@    %@ was still waiting when Rivulet last ended, in a folder since renamed, adding to queue", pad, e.name);
+                queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
+                continue;
             }
             if (*mtime <= *lastScan - uncertainty)
                 continue;
             if (!earlier) {
-                Log::f("%@    %@ has mtime within uncertainty time of last scan, but we haven't scanned here before on this run, not adding", pad, e.name);
+                note("%@    %@ has mtime within uncertainty time of last scan, but we haven't scanned here before on this run, not adding", pad, e.name);
                 continue;
             }
             if (earlier->contains(e.name)) {
-                Log::f("%@    %@ has mtime within uncertainty time of last scan, but has been processed already, not adding", pad, e.name);
+                note("%@    %@ has mtime within uncertainty time of last scan, but has been processed already, not adding", pad, e.name);
                 continue;
             }
-            Log::f("%@    %@ has mtime within uncertainty time of last scan, and not in dir's list of filenames, adding", pad, e.name);
-            queueFile(dir->addFileNamed(e.name, false), size, mtime);
+            note("%@    %@ has mtime within uncertainty time of last scan, and not in dir's list of filenames, adding", pad, e.name);
+            queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
         }
     }
     if (scanDate > scanTime)
@@ -210,4 +239,55 @@ void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
     auto storeLock = root->managedObjectContext()->lock();
     if (Directory *dir = root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth))
         excludeDirectoryByScanTime(dir, depth);
+}
+
+// At each start: a record whose file is gone says nothing any more. A waiting
+// one is remembered for this run, as its folder may have been renamed while
+// Rivulet was stopped (a new folder record is dated from its parent, which
+// can be later than the file). A watched folder that is not there (a disk not
+// mounted) keeps its records.
+void DirectoryDiffer::forgetVanishedRecords()
+{
+    ManagedObjectContext *ctx = managedObjectContext();
+    // Only the first start of a run: at a restart while running, a rename
+    // may not have been followed yet and its files only look gone.
+    if (!ctx || m_startedOnce.exchange(true))
+        return;
+    auto storeLock = ctx->lock();
+    m_vanishedWaiting.clear();
+    for (Directory *root : roots()) {
+        struct stat st;
+        if (root->isDeleted() || ::lstat(root->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        std::vector<Directory *> pending{root};
+        while (!pending.empty()) {
+            Directory *d = pending.back();
+            pending.pop_back();
+            const auto subs = d->subdirectories();
+            pending.insert(pending.end(), subs.begin(), subs.end());
+            for (File *f : d->files()) {
+                const QByteArray name = f->name();
+                quint64 size = 0;
+                if (m_queuedNames.contains(name) || d->mtimeForFilename(name, true, &size))
+                    continue;
+                if (!f->modified())
+                    m_vanishedWaiting << VanishedWaiting{root->name(), name.mid(name.lastIndexOf('/') + 1), f->size()};
+                Log::f("  %@ is gone; its record goes", name);
+                d->deleteFileNamed(name, true);
+            }
+        }
+    }
+}
+
+// A file still being written when the run ended may have grown since.
+bool DirectoryDiffer::takeVanishedWaiting(Directory *dir, const QByteArray &name, quint64 size)
+{
+    for (qsizetype i = 0; i < m_vanishedWaiting.size(); ++i) {
+        const VanishedWaiting &v = m_vanishedWaiting.at(i);
+        if (v.leaf == name && v.size <= size && pathIsInside(dir->name(), v.root)) {
+            m_vanishedWaiting.removeAt(i);
+            return true;
+        }
+    }
+    return false;
 }
