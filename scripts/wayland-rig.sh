@@ -10,8 +10,8 @@ shots=$2
 here=$(cd "$(dirname "$0")/.." && pwd)
 user=rivulet-wl
 mkdir -p "$shots"
-if ! command -v sway >/dev/null || ! command -v swaybar >/dev/null || ! command -v Xwayland >/dev/null; then
-  echo "SKIP: sway, swaybar or Xwayland is not installed"
+if ! command -v sway >/dev/null || ! command -v swaybar >/dev/null || ! command -v Xwayland >/dev/null || ! command -v foot >/dev/null; then
+  echo "SKIP: sway, swaybar, Xwayland or foot is not installed"
   echo "0 passed, 0 failed"
   exit 0
 fi
@@ -24,16 +24,17 @@ else
   uid=$(id -u)
 fi
 work=$(mktemp -d /tmp/rivulet-wayland.XXXXXX)
-runtime=/tmp/rivulet-wayland-run-$uid
+# A runtime folder of this run's own: runs from several checkouts may overlap.
+runtime=$(mktemp -d /tmp/rivulet-wayland-run.XXXXXX)
 cleanup() {
   rm -rf "$work" "$runtime"
 }
 trap cleanup EXIT
 chmod 755 "$work"
 cp "$rivulet" "$work/rivulet"
-cp "$here/tests/ui/test_wayland.sh" "$here/tests/ui/desktop-test-lib.sh" "$work/"
+cp "$here/tests/ui/test_wayland.sh" "$here/tests/ui/desktop-test-lib.sh" "$here/scripts/wayland-pointer.py" "$work/"
 cp "$here/tests/data/tones/01 tone.mp3" "$work/tone.mp3"
-mkdir -p "$work/shots" "$runtime"
+mkdir -p "$work/shots"
 chmod 700 "$runtime"
 if [ "$(id -u)" = 0 ]; then chown -R "$user" "$work" "$runtime"; fi
 run_as env -i PATH=/usr/local/bin:/usr/bin:/bin XDG_RUNTIME_DIR="$runtime" LANG=C.UTF-8 \

@@ -4,11 +4,12 @@
 // inside the archive's own folder.
 #include "app/ArchiveUnpacking.h"
 #include "app/ArchiveSize.h"
-#include "app/Rivulet_AppDelegate.h"
+#include "app/ImportPipeline.h"
 #include "app/Trash.h"
 #include "base/ByteFiles.h"
 #include "base/Log.h"
 #include "base/PathContainment.h"
+#include "base/StandardFolders.h"
 #include "tasks/CWTask.h"
 
 #include <QFile>
@@ -95,7 +96,7 @@ QByteArray keepFolderName(const QByteArray &archive, const QByteArray &type)
     return name;
 }
 
-QByteArray Rivulet_AppDelegate::scratchFolderFor(const QByteArray &archive)
+QByteArray ImportPipeline::scratchFolderFor(const QByteArray &archive)
 {
     const QByteArray beside = parentPath(archive) + '/' + kScratchName;
     if (freshScratchFolder(beside))
@@ -107,115 +108,159 @@ QByteArray Rivulet_AppDelegate::scratchFolderFor(const QByteArray &archive)
     return {};
 }
 
-bool Rivulet_AppDelegate::unpackArchive(const QByteArray &path, const QByteArray &type)
+QByteArray ImportPipeline::archiveDir()
 {
+    return StandardFolders::applicationSupport() + "/archiveTemp";
+}
+
+namespace {
+// One unpacking: the archive, where it goes, and what the tool did.
+struct Unpacking {
+    QByteArray path, type, scratch;
+    QByteArray alone, linked; // the private folder holding the archive alone, and its name there
+    quint64 room = 0;
+    ArchiveSize::Declared declared;
+    ByteFiles::TreeShape stopPast; // a tree past this stops the tool
     QString tool;
+    QString output = QStringLiteral("unar was not found");
+    int status = -1;
+    bool tooBig = false, tooMany = false;
+};
+
+QString unpackingTool(const QByteArray &type)
+{
     if (type == "zip")
-        tool = QStringLiteral("/usr/bin/unzip");
-    else if (type == "rar")
-        tool = QStandardPaths::findExecutable(QStringLiteral("unar"));
-    else
+        return QStringLiteral("/usr/bin/unzip");
+    return QStandardPaths::findExecutable(QStringLiteral("unar"));
+}
+
+// The tool gets the archive alone in a private folder (unar takes files
+// beside it whose names differ by a number for parts of one set), under its
+// own name when that is plain text, as unar names its folder after it; a name
+// a command line cannot carry becomes "archive" with the extension kept.
+bool placeAlone(Unpacking &u)
+{
+    u.alone = StandardFolders::applicationSupport() + "/archiveLink";
+    ByteFiles::removeTree(u.alone);
+    ByteFiles::makePath(u.alone);
+    const QByteArray leaf = leafName(u.path);
+    u.linked = u.alone + '/' + (isPlainText(leaf) ? leaf : "archive." + leaf.mid(leaf.size() - u.type.size()));
+    if (::link(u.path.constData(), u.linked.constData()) == 0 || ByteFiles::copyTreeVerified(u.path, u.linked))
+        return true;
+    Log::f("Could not reach the archive %@: %@", u.path, QString::fromLocal8Bit(strerror(errno)));
+    return false;
+}
+
+// What the archive declares is a first check only: it may lie, so the
+// tool is also bounded while it runs.
+bool declaredFits(Unpacking &u)
+{
+    u.room = ArchiveSize::room(parentPath(u.scratch));
+    u.declared = ArchiveSize::declared(u.linked, u.type);
+    const ByteFiles::TreeShape most = ArchiveSize::mostAnArchiveHolds();
+    if (u.declared.bytes && *u.declared.bytes > u.room) {
+        Log::f("--- %@ would unpack to %qu bytes, more than the %qu there is room for; not unpacking", u.path, *u.declared.bytes, u.room);
+        return false;
+    }
+    if (u.declared.shape.exceeds(most)) {
+        Log::f("--- %@ holds %qu items in %qu folders %i levels deep, more than an archive may (%qu, %qu, %i); not unpacking", u.path,
+               quint64(u.declared.shape.entries), quint64(u.declared.shape.folders), u.declared.shape.depth, quint64(most.entries),
+               quint64(most.folders), most.depth);
+        return false;
+    }
+    // unar may put the whole in one folder of its own: one level and folder more.
+    u.stopPast = most;
+    u.stopPast.bytes = u.room;
+    u.stopPast.depth += 1;
+    u.stopPast.folders += 1;
+    u.stopPast.entries += 1;
+    return true;
+}
+
+void runBounded(Unpacking &u)
+{
+    Log::f("^^%@ %@ in %@^^", u.tool, u.path, u.scratch);
+    if (!u.tool.isEmpty()) {
+        CWTask::Bounds bounds;
+        bounds.workingDirectory = u.scratch;
+        // No honest file is larger than the whole the archive declares: a file
+        // past it (with some slack) shows the listing lied, and the kernel stops it.
+        bounds.fileSizeLimit = u.declared.bytes ? qMin(u.room, *u.declared.bytes + (quint64(1) << 20)) : u.room;
+        struct stat st;
+        bounds.timeLimitMs = ArchiveSize::timeLimitMs(::stat(u.linked.constData(), &st) == 0 ? quint64(st.st_size) : 0, false);
+        bounds.keepGoing = [&u] {
+            const ByteFiles::TreeShape shape = ByteFiles::measureTree(u.scratch, u.stopPast);
+            u.tooBig = !shape.complete || shape.bytes > u.room;
+            u.tooMany = shape.exceeds(u.stopPast);
+            return !u.tooMany;
+        };
+        u.output = CWTask::performSynchronousTask(u.tool, {QFile::decodeName(u.linked)}, bounds, &u.status);
+    }
+    ByteFiles::removeTree(u.alone);
+    Log::f("^^CWTask returned, status:%i ; unpacking done.  Output:^^", u.status);
+    for (const QString &outputLine : u.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        Log::f("  %@", outputLine);
+}
+
+// True when the tool succeeded and what it wrote stays within the bounds.
+bool unpackedWithinBounds(Unpacking &u)
+{
+    // The kernel's limit stops a file at the limit exactly; a tool may go on with a write error.
+    // A tool quicker than the first check is measured once at its end.
+    const ByteFiles::TreeShape unpacked = ByteFiles::measureTree(u.scratch, u.stopPast);
+    u.tooBig = u.tooBig || u.status == 128 + SIGXFSZ || !unpacked.complete || unpacked.bytes > u.room
+               || (u.status != 0 && unpacked.bytes >= u.room);
+    u.tooMany = u.tooMany || unpacked.exceeds(u.stopPast);
+    if (u.status != 0 && u.declared.bytes && unpacked.bytes > *u.declared.bytes) {
+        Log::f("--- %@ unpacked to more than the %qu bytes it declares; unpacking stopped", u.path, *u.declared.bytes);
+    } else if (u.tooBig) {
+        Log::f("--- %@ unpacked to more than the %qu bytes there is room for; unpacking stopped", u.path, u.room);
+        u.status = u.status == 0 ? 1 : u.status;
+    } else if (u.tooMany) {
+        Log::f("--- %@ unpacked to more items, folders or levels than an archive may hold; unpacking stopped", u.path);
+        u.status = u.status == 0 ? 1 : u.status;
+    }
+    if (u.type == "rar" && u.status == 0 && u.output.contains(QLatin1String("Error on decrunching")))
+        u.status = 1;
+    return u.status == 0;
+}
+}
+
+bool ImportPipeline::unpackArchive(const QByteArray &path, const QByteArray &type)
+{
+    if (type != "zip" && type != "rar")
         return false;
     if (!ByteFiles::isRegularFile(path)) {
         Log::f("--- %@ is not a regular file; not unpacked", path);
         return false;
     }
-    m_unpackFolder = scratchFolderFor(path);
-    const QByteArray scratch = m_unpackFolder;
-    if (scratch.isEmpty()) {
+    Unpacking u;
+    u.path = path;
+    u.type = type;
+    u.tool = unpackingTool(type);
+    u.scratch = m_unpackFolder = scratchFolderFor(path);
+    if (u.scratch.isEmpty()) {
         Log::f("--- No folder to unpack %@ into: %@", path, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    // The tool gets the archive alone in a private folder (unar takes files
-    // beside it whose names differ by a number for parts of one set), under its
-    // own name when that is plain text, as unar names its folder after it; a name
-    // a command line cannot carry becomes "archive" with the extension kept.
-    const QByteArray support = applicationSupportDirectory();
-    const QByteArray alone = support + "/archiveLink";
-    ByteFiles::removeTree(alone);
-    ByteFiles::makePath(alone);
-    const QByteArray leaf = leafName(path);
-    const QByteArray linked = alone + '/' + (isPlainText(leaf) ? leaf : "archive." + leaf.mid(leaf.size() - type.size()));
-    const auto fail = [&] {
-        ByteFiles::removeTree(alone);
-        ByteFiles::removeTree(scratch);
-        m_unpackFolder.clear();
-        return false;
-    };
-    if (::link(path.constData(), linked.constData()) != 0 && !ByteFiles::copyTreeVerified(path, linked)) {
-        Log::f("Could not reach the archive %@: %@", path, QString::fromLocal8Bit(strerror(errno)));
-        return fail();
+    if (!placeAlone(u) || !declaredFits(u)) {
+        ByteFiles::removeTree(u.alone);
+    } else {
+        runBounded(u);
+        if (unpackedWithinBounds(u)) {
+            ByteFiles::settleUnpackedTree(u.scratch, [&path](const QByteArray &name, const QByteArray &target) {
+                Log::f("--- Removed the link %@ -> %@ unpacked from %@: it leads outside the unpacked files", name, target, path);
+            });
+            return true;
+        }
     }
-    // What the archive declares is a first check only: it may lie, so the
-    // tool is also bounded while it runs.
-    const quint64 room = ArchiveSize::room(parentPath(scratch));
-    const ArchiveSize::Declared declared = ArchiveSize::declared(linked, type);
-    const ByteFiles::TreeShape most = ArchiveSize::mostAnArchiveHolds();
-    if (declared.bytes && *declared.bytes > room) {
-        Log::f("--- %@ would unpack to %qu bytes, more than the %qu there is room for; not unpacking", path, *declared.bytes, room);
-        return fail();
-    }
-    if (declared.shape.exceeds(most)) {
-        Log::f("--- %@ holds %qu items in %qu folders %i levels deep, more than an archive may (%qu, %qu, %i); not unpacking", path,
-               quint64(declared.shape.entries), quint64(declared.shape.folders), declared.shape.depth, quint64(most.entries),
-               quint64(most.folders), most.depth);
-        return fail();
-    }
-    // unar may put the whole in one folder of its own: one level and folder more.
-    ByteFiles::TreeShape stopPast = most;
-    stopPast.bytes = room;
-    stopPast.depth += 1;
-    stopPast.folders += 1;
-    stopPast.entries += 1;
-    Log::f("^^%@ %@ in %@^^", tool, path, scratch);
-    int status = -1;
-    bool tooBig = false, tooMany = false;
-    QString output = QStringLiteral("unar was not found");
-    if (!tool.isEmpty()) {
-        CWTask::Bounds bounds;
-        bounds.workingDirectory = scratch;
-        // No honest file is larger than the whole the archive declares: a file
-        // past it (with some slack) shows the listing lied, and the kernel stops it.
-        bounds.fileSizeLimit = declared.bytes ? qMin(room, *declared.bytes + (quint64(1) << 20)) : room;
-        struct stat st;
-        bounds.timeLimitMs = ArchiveSize::timeLimitMs(::stat(linked.constData(), &st) == 0 ? quint64(st.st_size) : 0, false);
-        bounds.keepGoing = [&] {
-            const ByteFiles::TreeShape shape = ByteFiles::measureTree(scratch, stopPast);
-            tooBig = !shape.complete || shape.bytes > room;
-            tooMany = shape.exceeds(stopPast);
-            return !tooMany;
-        };
-        output = CWTask::performSynchronousTask(tool, {QFile::decodeName(linked)}, bounds, &status);
-    }
-    ByteFiles::removeTree(alone);
-    Log::f("^^CWTask returned, status:%i ; unpacking done.  Output:^^", status);
-    for (const QString &outputLine : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        Log::f("  %@", outputLine);
-    // The kernel's limit stops a file at the limit exactly; a tool may go on with a write error.
-    // A tool quicker than the first check is measured once at its end.
-    const ByteFiles::TreeShape unpacked = ByteFiles::measureTree(scratch, stopPast);
-    tooBig = tooBig || status == 128 + SIGXFSZ || !unpacked.complete || unpacked.bytes > room || (status != 0 && unpacked.bytes >= room);
-    tooMany = tooMany || unpacked.exceeds(stopPast);
-    if (status != 0 && declared.bytes && unpacked.bytes > *declared.bytes) {
-        Log::f("--- %@ unpacked to more than the %qu bytes it declares; unpacking stopped", path, *declared.bytes);
-    } else if (tooBig) {
-        Log::f("--- %@ unpacked to more than the %qu bytes there is room for; unpacking stopped", path, room);
-        status = status == 0 ? 1 : status;
-    } else if (tooMany) {
-        Log::f("--- %@ unpacked to more items, folders or levels than an archive may hold; unpacking stopped", path);
-        status = status == 0 ? 1 : status;
-    }
-    if (type == "rar" && status == 0 && output.contains(QLatin1String("Error on decrunching")))
-        status = 1;
-    if (status != 0)
-        return fail(); // a failed unpack leaves nothing behind
-    ByteFiles::settleUnpackedTree(scratch, [&path](const QByteArray &name, const QByteArray &target) {
-        Log::f("--- Removed the link %@ -> %@ unpacked from %@: it leads outside the unpacked files", name, target, path);
-    });
-    return true;
+    // A failed unpack leaves nothing behind.
+    ByteFiles::removeTree(u.scratch);
+    m_unpackFolder.clear();
+    return false;
 }
 
-bool Rivulet_AppDelegate::fsMoveContentsOfDirectory(const QByteArray &source, const QByteArray &destination, const QByteArray &within)
+bool ImportPipeline::moveContentsOfDirectory(const QByteArray &source, const QByteArray &destination, const QByteArray &within)
 {
     const auto names = ByteFiles::listNames(source);
     if (!names)
@@ -231,7 +276,7 @@ bool Rivulet_AppDelegate::fsMoveContentsOfDirectory(const QByteArray &source, co
     }
     if (!ByteFiles::isFolder(destination)) {
         // Something else stands where the folder must go: it goes to the Trash, not away.
-        if (ByteFiles::exists(destination) && !fsMoveToTrash(destination, within))
+        if (ByteFiles::exists(destination) && !moveToTrash(destination, within))
             return false;
         if (::mkdir(destination.constData(), 0755) != 0 || !ByteFiles::isFolder(destination)) {
             Log::f("--- Could not make the folder %@: %@", destination, QString::fromLocal8Bit(strerror(errno)));
@@ -248,7 +293,7 @@ bool Rivulet_AppDelegate::fsMoveContentsOfDirectory(const QByteArray &source, co
         const QByteArray to = destination + '/' + name;
         Log::f("Moving %@ to %@", from, to);
         // The item it replaces stays recoverable; one that cannot go to the Trash is not replaced.
-        if (ByteFiles::exists(to) && !fsMoveToTrash(to, within)) {
+        if (ByteFiles::exists(to) && !moveToTrash(to, within)) {
             everythingMoved = false;
             continue;
         }
@@ -263,7 +308,7 @@ bool Rivulet_AppDelegate::fsMoveContentsOfDirectory(const QByteArray &source, co
     return everythingMoved;
 }
 
-bool Rivulet_AppDelegate::fsMoveToTrash(const QByteArray &path, const QByteArray &within)
+bool ImportPipeline::moveToTrash(const QByteArray &path, const QByteArray &within)
 {
     if (!ByteFiles::exists(path))
         return false;

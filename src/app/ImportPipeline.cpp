@@ -1,13 +1,11 @@
-// The import pipeline of the application controller: each settled file the
-// differ hands over is imported into the music library; archives are
-// unpacked first (see ArchiveUnpacking.cpp) and their music imported
-// together, as one batch.
+// The import pipeline: what to import and how; the unpacking itself is in
+// ArchiveUnpacking.cpp, the batch's notification in Notifications.cpp.
 //
 // Everything an archive holds is hostile until shown otherwise: only regular
 // files are handed to the library.
 #include "app/ArchiveSize.h"
 #include "app/ArchiveUnpacking.h"
-#include "app/Rivulet_AppDelegate.h"
+#include "app/ImportPipeline.h"
 #include "app/Trash.h"
 #include "base/ByteFiles.h"
 #include "base/Log.h"
@@ -16,8 +14,11 @@
 #include "base/StandardFolders.h"
 #include "library/LibraryImport.h"
 #include "library/ITunesManager.h"
+#include "settings/Settings.h"
+#include "watch/DirectoryDiffer.h"
 
 #include <QDateTime>
+#include <QObject>
 #include <algorithm>
 #include <cstdio>
 #include <sys/statvfs.h>
@@ -41,7 +42,9 @@ bool isInATrash(const QByteArray &path)
 }
 }
 
-void Rivulet_AppDelegate::directoryDifferFileAddedOrUpdated(DirectoryDiffer *, const QByteArray &path)
+ImportPipeline::ImportPipeline(Host host) : m_host(std::move(host)) {}
+
+void ImportPipeline::fileAddedOrUpdated(const QByteArray &path)
 {
     m_interruptedImport.clear();
     if (isInATrash(path)) {
@@ -61,12 +64,7 @@ void Rivulet_AppDelegate::directoryDifferFileAddedOrUpdated(DirectoryDiffer *, c
         importArchive(path, type);
 }
 
-void Rivulet_AppDelegate::directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 eventId)
-{
-    Settings::setLastSCEvent(eventId);
-}
-
-void Rivulet_AppDelegate::importArchive(const QByteArray &path, const QByteArray &type)
+void ImportPipeline::importArchive(const QByteArray &path, const QByteArray &type)
 {
     if (!Settings::unzipFiles()) {
         Log::f("---                 Preferences say not to process archives");
@@ -86,7 +84,7 @@ void Rivulet_AppDelegate::importArchive(const QByteArray &path, const QByteArray
     const QByteArray archiveFolder = parentPath(path);
     startGrowlQueue(leafName(path));
     m_archiveBatch = QList<QByteArray>();
-    const float fraction = m_directoryDiffer->scanDirectoryAtPath(scratch);
+    const float fraction = m_differ->scanDirectoryAtPath(scratch);
     const QList<QByteArray> handed = *m_archiveBatch;
     m_archiveBatch.reset();
     QList<QByteArray> refused;
@@ -99,8 +97,8 @@ void Rivulet_AppDelegate::importArchive(const QByteArray &path, const QByteArray
     const QByteArray keepFolder = archiveFolder + '/' + keepFolderName(path, type);
     bool everythingMoved = true;
     if (fraction > 0 && (!Settings::deleteArchiveContents() || share < kMusicThreshold || !refused.isEmpty())) {
-        everythingMoved = fsMoveContentsOfDirectory(scratch, keepFolder, archiveFolder);
-        m_directoryDiffer->excludeDirectoryByScanTimeAtPath(keepFolder);
+        everythingMoved = moveContentsOfDirectory(scratch, keepFolder, archiveFolder);
+        m_differ->excludeDirectoryByScanTimeAtPath(keepFolder);
     }
     if (everythingMoved) {
         ByteFiles::removeTree(scratch);
@@ -130,14 +128,14 @@ void Rivulet_AppDelegate::importArchive(const QByteArray &path, const QByteArray
         ITunesManager::sharedManager()->retryDone(path);
         if (share >= kMusicThreshold && Settings::deleteZips()) {
             Log::f("  Deleting original archive file %@", path);
-            fsMoveToTrash(path, archiveFolder);
+            moveToTrash(path, archiveFolder);
         }
     }
 }
 
 // Not the archive's fault: the program is quitting (the tool was ended), or
 // what it holds does not fit on the disk as it is now.
-bool Rivulet_AppDelegate::unpackCutShort(const QByteArray &path, const QByteArray &type) const
+bool ImportPipeline::unpackCutShort(const QByteArray &path, const QByteArray &type) const
 {
     // Read after the ended tool was reaped, which follows the quit's write.
     if (m_quitAccepted)
@@ -150,7 +148,7 @@ bool Rivulet_AppDelegate::unpackCutShort(const QByteArray &path, const QByteArra
     return size && *size >= free;
 }
 
-bool Rivulet_AppDelegate::directoryDifferImportInterrupted(DirectoryDiffer *, const QByteArray &path)
+bool ImportPipeline::takeInterrupted(const QByteArray &path)
 {
     if (m_interruptedImport != path)
         return false;
@@ -158,7 +156,7 @@ bool Rivulet_AppDelegate::directoryDifferImportInterrupted(DirectoryDiffer *, co
     return true;
 }
 
-void Rivulet_AppDelegate::importMusicFile(const QByteArray &path)
+void ImportPipeline::importMusicFile(const QByteArray &path)
 {
     // Only regular files are handed to the library: a link named like music
     // may point at a private file, a fifo or a device.
@@ -178,7 +176,7 @@ void Rivulet_AppDelegate::importMusicFile(const QByteArray &path)
     const TrackId trackId = library->sendFileToITunes(path, kPlaylist, playIt, onlyIfStopped);
     if (!trackId)
         askForMusicFolderOnce();
-    // A file the library did not take is offered again later (see directoryDifferIdle).
+    // A file the library did not take is offered again later (see retryDue).
     if (trackId)
         library->retryDone(path);
     else
@@ -188,24 +186,23 @@ void Rivulet_AppDelegate::importMusicFile(const QByteArray &path)
 
 // MPD over TCP does not say where its music is, and no mpd.conf did: the files
 // wait, and the user is told once per run what to set.
-void Rivulet_AppDelegate::askForMusicFolderOnce()
+void ImportPipeline::askForMusicFolderOnce()
 {
     if (!ITunesManager::sharedManager()->musicFolderNeeded() || m_askedForMusicFolder.exchange(true))
         return;
-    QMetaObject::invokeMethod(this, [this] {
-        alertWithTitle(tr("Rivulet cannot tell where MPD keeps its music."),
-                       tr("MPD is reached over the network and no mpd.conf names its music folder. "
-                          "Set \u201cMPD's music folder\u201d in the preferences; new music waits until then."));
-    }, Qt::QueuedConnection);
+    if (m_host.alert)
+        m_host.alert(QObject::tr("Rivulet cannot tell where MPD keeps its music."),
+                     QObject::tr("MPD is reached over the network and no mpd.conf names its music folder. "
+                                 "Set \u201cMPD's music folder\u201d in the preferences; new music waits until then."));
 }
 
-void Rivulet_AppDelegate::directoryDifferIdle(DirectoryDiffer *differ)
+void ImportPipeline::retryDue()
 {
     for (const QByteArray &path : ITunesManager::sharedManager()->dueRetries())
-        directoryDifferFileAddedOrUpdated(differ, path);
+        fileAddedOrUpdated(path);
 }
 
-int Rivulet_AppDelegate::importBatch(QList<QByteArray> paths, const QByteArray &within, QList<QByteArray> *refused)
+int ImportPipeline::importBatch(QList<QByteArray> paths, const QByteArray &within, QList<QByteArray> *refused)
 {
     if (paths.isEmpty())
         return 0;
@@ -229,7 +226,7 @@ int Rivulet_AppDelegate::importBatch(QList<QByteArray> paths, const QByteArray &
     return taken;
 }
 
-bool Rivulet_AppDelegate::finishImport(const QByteArray &path, TrackId trackId, const QByteArray &within)
+bool ImportPipeline::finishImport(const QByteArray &path, TrackId trackId, const QByteArray &within)
 {
     if (!trackId) {
         // The library did not take it: not announced, and the file stays where it is.
@@ -243,13 +240,13 @@ bool Rivulet_AppDelegate::finishImport(const QByteArray &path, TrackId trackId, 
     if (!m_growlQueue) {
         const QString text = Log::format("Rivulet added %@ to %@. Click here to play it.", {leaf, kMusicLibraryName});
         if (Settings::growlNotifications())
-            postNotification(text, trackId);
+            announce(text, trackId);
     } else {
         m_growlQueue->entries.append({leaf, trackId});
     }
     if (Settings::deleteFiles()) {
         line += QLatin1String(", deleting");
-        fsMoveToTrash(path, within);
+        moveToTrash(path, within);
     }
     Log::line(line);
     return true;

@@ -1,6 +1,7 @@
 // The controller's side of the desktop notifications: texts, the archive
 // batch, and clicks that play the announced track.
 #include "base/Log.h"
+#include "app/ImportPipeline.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "library/ITunesManager.h"
 
@@ -63,12 +64,18 @@ void Rivulet_AppDelegate::postNotification(const QString &description, TrackId t
         m_notifications->notifyWithTitle(kTitle, description, kNotificationName, kIcon, 0, false, contextFor(trackId));
 }
 
-void Rivulet_AppDelegate::startGrowlQueue(const QByteArray &archiveName)
+void ImportPipeline::announce(const QString &text, TrackId trackId)
+{
+    if (m_host.announce)
+        m_host.announce(text, trackId);
+}
+
+void ImportPipeline::startGrowlQueue(const QByteArray &archiveName)
 {
     m_growlQueue = GrowlQueue{archiveName, {}};
 }
 
-void Rivulet_AppDelegate::activateGrowlQueue()
+void ImportPipeline::activateGrowlQueue()
 {
     if (m_growlQueue && !m_growlQueue->entries.isEmpty()) {
         QString text = Log::format("Rivulet added the contents of %@ to %@:", {m_growlQueue->archiveName, kMusicLibraryName});
@@ -81,7 +88,7 @@ void Rivulet_AppDelegate::activateGrowlQueue()
             text += QStringLiteral("and %1 more\n").arg(entries.size() - listed);
         text += QLatin1String("\nClick here to play.");
         if (Settings::growlNotifications())
-            postNotification(text, m_growlQueue->entries.first().trackId);
+            announce(text, m_growlQueue->entries.first().trackId);
     }
     m_growlQueue.reset();
 }

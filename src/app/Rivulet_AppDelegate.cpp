@@ -38,6 +38,12 @@ const char *kClassName = "Rivulet_AppDelegate";
 
 Rivulet_AppDelegate::Rivulet_AppDelegate(bool withUi, QObject *parent) : QObject(parent), m_withUi(withUi)
 {
+    ImportPipeline::Host host;
+    host.announce = [this](const QString &text, TrackId trackId) { postNotification(text, trackId); };
+    host.alert = [this](const QString &title, const QString &text) {
+        QMetaObject::invokeMethod(this, [this, title, text] { alertWithTitle(title, text); }, Qt::QueuedConnection);
+    };
+    m_pipeline = std::make_unique<ImportPipeline>(std::move(host));
     g_shared = this;
     Settings::forgetCoreDataSettings();
     Settings::setHost(this);
@@ -57,7 +63,7 @@ Rivulet_AppDelegate::~Rivulet_AppDelegate()
         CWTask::allowNewTasks();
     }
     // After a quit (not when a test drops a controller) the private MPD stops unless it plays.
-    if (m_quitAccepted)
+    if (m_pipeline->quitAccepted())
         ITunesManager::sharedManager()->shutdown();
     // The import that was running when the program quit changed the store after the quit's save.
     if (m_managedObjectContext && m_managedObjectContext->hasChanges()) {
@@ -106,6 +112,7 @@ void Rivulet_AppDelegate::awakeFromNib()
     m_directoryDiffer->setRoots(childrenOf(Settings::rootDirectory()));
     m_directoryDiffer->setExclusions(childrenOf(Settings::exclusionsDirectory()));
     m_directoryDiffer->setDelegate(this);
+    m_pipeline->setDiffer(m_directoryDiffer.get());
     // 8. The login item follows "StartAtLogin".
     LoginItems::runAppOnUserLogin(Settings::startAtLogin());
     // 9. Watching resumes from the persisted event id.
@@ -170,7 +177,27 @@ QByteArray Rivulet_AppDelegate::applicationSupportDirectory() const
 
 QByteArray Rivulet_AppDelegate::archiveDir() const
 {
-    return applicationSupportDirectory() + "/archiveTemp";
+    return ImportPipeline::archiveDir();
+}
+
+void Rivulet_AppDelegate::directoryDifferFileAddedOrUpdated(DirectoryDiffer *, const QByteArray &path)
+{
+    m_pipeline->fileAddedOrUpdated(path);
+}
+
+void Rivulet_AppDelegate::directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 eventId)
+{
+    Settings::setLastSCEvent(eventId);
+}
+
+void Rivulet_AppDelegate::directoryDifferIdle(DirectoryDiffer *)
+{
+    m_pipeline->retryDue();
+}
+
+bool Rivulet_AppDelegate::directoryDifferImportInterrupted(DirectoryDiffer *, const QByteArray &path)
+{
+    return m_pipeline->takeInterrupted(path);
 }
 
 // The store is built lazily by whichever thread asks first (the main thread or
@@ -304,7 +331,7 @@ Rivulet_AppDelegate::TerminateReply Rivulet_AppDelegate::runQuit()
     const TerminateReply reply = applicationShouldTerminate();
     m_terminating = false;
     if (reply == TerminateNow) {
-        m_quitAccepted = true;
+        m_pipeline->markQuit();
         emit terminated();
         QCoreApplication::quit();
     }

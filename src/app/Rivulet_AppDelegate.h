@@ -2,6 +2,7 @@
 // The application controller: builds and connects the program at start-up,
 // owns the store, answers for the standard folders and decides whether the
 // program may quit.
+#include "app/ImportPipeline.h"
 #include "app/NotificationService.h"
 #include "library/ITunesManager.h"
 #include "settings/Settings.h"
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <atomic>
 #include <optional>
 
 class IconAnimation;
@@ -76,8 +76,9 @@ public:
     void setDifferTimings(const DirectoryDiffer::Timings &timings) { m_differTimings = timings; }
     DirectoryDiffer *directoryDiffer() const { return m_directoryDiffer.get(); }
     NotificationService *notificationService() const { return m_notifications; }
+    ImportPipeline *importPipeline() const { return m_pipeline.get(); }
 
-    // Import pipeline (on the watcher's thread).
+    // The watcher's hand-overs go to the import pipeline (on the watcher's thread).
     void directoryDifferFileAddedOrUpdated(DirectoryDiffer *differ, const QByteArray &path) override;
     void directoryDifferReceivedLastSCEvent(DirectoryDiffer *differ, quint64 eventId) override;
     void startIconAnimation() override;
@@ -87,20 +88,21 @@ public:
     void watchDirsUpdated() override;
     void libraryChoicesChanged() override;
     bool musicFolderNeeded() override;
-    // Unpacks into a fresh scratch folder (beside the archive when possible); false leaves none.
-    bool unpackArchive(const QByteArray &path, const QByteArray &type);
-    // Moves and Trash operations refuse anything that does not resolve to a place inside within.
-    // True when every item was moved.
-    bool fsMoveContentsOfDirectory(const QByteArray &source, const QByteArray &destination, const QByteArray &within);
-    bool fsMoveToTrash(const QByteArray &path, const QByteArray &within);
+    // The pipeline's operations, as ImportPipeline describes them.
+    bool unpackArchive(const QByteArray &path, const QByteArray &type) { return m_pipeline->unpackArchive(path, type); }
+    bool fsMoveContentsOfDirectory(const QByteArray &source, const QByteArray &destination, const QByteArray &within)
+    {
+        return m_pipeline->moveContentsOfDirectory(source, destination, within);
+    }
+    bool fsMoveToTrash(const QByteArray &path, const QByteArray &within) { return m_pipeline->moveToTrash(path, within); }
 
     // Notifications.
     QString applicationNameForGrowl() override;
     QVariantMap registrationDictionaryForGrowl() override;
     void growlNotificationWasClicked(const QVariant &clickContext) override;
     void growlNotificationTimedOut(const QVariant &clickContext) override;
-    void startGrowlQueue(const QByteArray &archiveName);
-    void activateGrowlQueue();
+    void startGrowlQueue(const QByteArray &archiveName) { m_pipeline->startGrowlQueue(archiveName); }
+    void activateGrowlQueue() { m_pipeline->activateGrowlQueue(); }
 
     // The tray icon, its drop-down and the windows (only with a display).
     void buildInterface();
@@ -139,31 +141,11 @@ private:
     void makeWindows();
     void showFirstRunWindow();
     void tearDownInterface();
-    void importArchive(const QByteArray &path, const QByteArray &type);
-    void importMusicFile(const QByteArray &path);
-    int importBatch(QList<QByteArray> paths, const QByteArray &within, QList<QByteArray> *refused);
-    void askForMusicFolderOnce();
-    bool finishImport(const QByteArray &path, TrackId trackId, const QByteArray &within);
-    QByteArray scratchFolderFor(const QByteArray &archive);
     bool directoryDifferImportInterrupted(DirectoryDiffer *, const QByteArray &path) override;
-    bool unpackCutShort(const QByteArray &path, const QByteArray &type) const;
     void postNotification(const QString &description, TrackId trackId);
 
-    // The archive batch: the archive's leaf name, then each imported file with its track id.
-    struct GrowlEntry {
-        QByteArray name;
-        TrackId trackId;
-    };
-    struct GrowlQueue {
-        QByteArray archiveName;
-        QList<GrowlEntry> entries;
-    };
-    std::optional<GrowlQueue> m_growlQueue;
-    // The archive being imported: where it was unpacked, and the music files its scan handed over.
-    QByteArray m_unpackFolder;
-    std::optional<QList<QByteArray>> m_archiveBatch;
-    // The archive whose unpacking was cut short (quit, full disk): offered again at the next start.
-    QByteArray m_interruptedImport;
+    // Outlives the differ, whose thread calls it.
+    std::unique_ptr<ImportPipeline> m_pipeline;
     DirectoryDiffer::Timings m_differTimings;
     std::unique_ptr<DirectoryDiffer> m_directoryDiffer;
     NotificationService *m_notifications = nullptr;
@@ -186,8 +168,4 @@ private:
     ErrorPresenter m_errorPresenter;
     QuitAnywayPresenter m_quitAnywayPresenter;
     bool m_terminating = false;
-    // A quit went through: the private library server may stop, and an unpack
-    // the quit ended is offered again at the next start (read on the differ's thread).
-    std::atomic<bool> m_quitAccepted{false};
-    std::atomic<bool> m_askedForMusicFolder{false};
 };

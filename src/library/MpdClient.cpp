@@ -237,90 +237,92 @@ std::optional<QByteArray> MpdClient::currentSongUri()
 
 QList<std::optional<unsigned>> MpdClient::addToPlaylistAndQueue(const QByteArray &playlist, const QList<QByteArray> &uris)
 {
-    QList<std::optional<unsigned>> ids(uris.size());
-    if (uris.isEmpty() || !connect())
-        return ids;
-    // Look: what the playlist holds and where each file is in the queue.
+    Ids ids(uris.size());
+    QSet<QByteArray> inPlaylist;
+    if (uris.isEmpty() || !connect() || !lookUp(playlist, uris, &inPlaylist, &ids))
+        return Ids(uris.size());
+    for (qsizetype from = 0; from >= 0;)
+        from = addFrom(from, playlist, uris, &inPlaylist, &ids);
+    return ids;
+}
+
+// Look: what the playlist holds and where each file is in the queue.
+bool MpdClient::lookUp(const QByteArray &playlist, const QList<QByteArray> &uris, QSet<QByteArray> *inPlaylist, Ids *ids)
+{
     bool sent = mpd_command_list_begin(m_conn, true) && mpd_send_list_playlist(m_conn, playlist.constData());
     for (const QByteArray &uri : uris)
         sent = sent && mpd_send_command(m_conn, "playlistfind", "file", uri.constData(), nullptr);
     if (!sent || !mpd_command_list_end(m_conn))
-        return ok(false), ids;
-    QSet<QByteArray> inPlaylist;
+        return ok(false);
     while (mpd_pair *pair = mpd_recv_pair_named(m_conn, "file")) {
-        inPlaylist.insert(QByteArray(pair->value));
+        inPlaylist->insert(QByteArray(pair->value));
         mpd_return_pair(m_conn, pair);
     }
     bool received = mpd_response_next(m_conn);
     for (qsizetype i = 0; received && i < uris.size(); ++i) {
         while (mpd_song *song = mpd_recv_song(m_conn)) {
-            if (!ids[i])
-                ids[i] = mpd_song_get_id(song);
+            if (!(*ids)[i])
+                (*ids)[i] = mpd_song_get_id(song);
             mpd_song_free(song);
         }
         received = mpd_response_next(m_conn);
     }
-    if (!ok(received && mpd_response_finish(m_conn)))
-        return QList<std::optional<unsigned>>(uris.size());
+    return ok(received && mpd_response_finish(m_conn));
+}
 
-    // Add. A refused command ends the list there: that file gets none and
-    // the rest is sent again.
+// Add, in one command list, what is missing from item from on. A refused
+// command ends the list there: that file gets none and the rest is sent
+// again from the index returned; -1 when nothing is left to send.
+qsizetype MpdClient::addFrom(qsizetype from, const QByteArray &playlist, const QList<QByteArray> &uris, QSet<QByteArray> *inPlaylist, Ids *ids)
+{
     struct Sent {
         qsizetype item;
         bool queue;
     };
-    for (qsizetype from = 0; from < uris.size();) {
-        QList<Sent> commands;
-        bool out = mpd_command_list_begin(m_conn, true);
-        for (qsizetype i = from; out && i < uris.size(); ++i) {
-            if (!inPlaylist.contains(uris[i])) {
-                out = mpd_send_playlist_add(m_conn, playlist.constData(), uris[i].constData());
-                commands.append({i, false});
-            }
-            if (!ids[i] && out) {
-                out = mpd_send_add_id(m_conn, uris[i].constData());
-                commands.append({i, true});
-            }
+    QList<Sent> commands;
+    bool out = mpd_command_list_begin(m_conn, true);
+    for (qsizetype i = from; out && i < uris.size(); ++i) {
+        if (!inPlaylist->contains(uris[i])) {
+            out = mpd_send_playlist_add(m_conn, playlist.constData(), uris[i].constData());
+            commands.append({i, false});
         }
-        if (commands.isEmpty()) {
-            mpd_command_list_end(m_conn);
-            mpd_response_finish(m_conn);
-            ok(true);
-            break;
+        if (!(*ids)[i] && out) {
+            out = mpd_send_add_id(m_conn, uris[i].constData());
+            commands.append({i, true});
         }
-        if (!out || !mpd_command_list_end(m_conn))
-            return ok(false), ids;
-        bool fine = true;
-        for (const Sent &command : std::as_const(commands)) {
-            if (command.queue) {
-                const int id = mpd_recv_song_id(m_conn);
-                fine = id >= 0;
-                if (fine)
-                    ids[command.item] = unsigned(id);
-            }
-            fine = fine && mpd_response_next(m_conn);
-            if (!fine)
-                break;
-        }
-        fine = fine && mpd_response_finish(m_conn);
-        if (fine) {
-            ok(true);
-            break;
-        }
-        if (mpd_connection_get_error(m_conn) != MPD_ERROR_SERVER) {
-            ok(false);
-            return ids;
-        }
-        const unsigned at = mpd_connection_get_server_error_location(m_conn);
-        ok(false); // clears the server's refusal; the connection stays
-        if (at >= unsigned(commands.size()))
-            return ids;
-        const qsizetype refused = commands[at].item;
-        ids[refused].reset();
-        inPlaylist.insert(uris[refused]); // not sent again
-        from = refused + 1;
     }
-    return ids;
+    if (commands.isEmpty()) {
+        mpd_command_list_end(m_conn);
+        mpd_response_finish(m_conn);
+        ok(true);
+        return -1;
+    }
+    if (!out || !mpd_command_list_end(m_conn))
+        return ok(false), -1;
+    bool fine = true;
+    for (const Sent &command : std::as_const(commands)) {
+        if (command.queue) {
+            const int id = mpd_recv_song_id(m_conn);
+            fine = id >= 0;
+            if (fine)
+                (*ids)[command.item] = unsigned(id);
+        }
+        fine = fine && mpd_response_next(m_conn);
+        if (!fine)
+            break;
+    }
+    if (fine && mpd_response_finish(m_conn))
+        return ok(true), -1;
+    if (mpd_connection_get_error(m_conn) != MPD_ERROR_SERVER)
+        return ok(false), -1;
+    const unsigned at = mpd_connection_get_server_error_location(m_conn);
+    ok(false); // clears the server's refusal; the connection stays
+    if (at >= unsigned(commands.size()))
+        return -1;
+    const qsizetype refused = commands[at].item;
+    (*ids)[refused].reset();
+    inPlaylist->insert(uris[refused]); // not sent again
+    return refused + 1;
 }
 
 bool MpdClient::killServer()

@@ -4,6 +4,7 @@
 // made again by the next call.
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <optional>
 #include <utility>
 
@@ -54,6 +55,9 @@ public:
     int takeExchanges() { return std::exchange(m_exchanges, 0); }
 
 private:
+    using Ids = QList<std::optional<unsigned>>;
+    bool lookUp(const QByteArray &playlist, const QList<QByteArray> &uris, QSet<QByteArray> *inPlaylist, Ids *ids);
+    qsizetype addFrom(qsizetype from, const QByteArray &playlist, const QList<QByteArray> &uris, QSet<QByteArray> *inPlaylist, Ids *ids);
     bool ok(bool result);
     mpd_connection *m_conn = nullptr;
     QList<QByteArray> m_addresses;

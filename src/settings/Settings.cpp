@@ -15,30 +15,52 @@
 #include <mutex>
 
 namespace {
-const QString kDeleteArchiveContents = QStringLiteral("DeleteArchiveContents");
-const QString kDeleteFiles = QStringLiteral("DeleteFiles");
-const QString kDeleteZips = QStringLiteral("DeleteZips");
-const QString kDidFirstLoad = QStringLiteral("DidFirstLoad");
-const QString kIfStopped = QStringLiteral("IfStopped");
-const QString kPlaySongs = QStringLiteral("PlaySongs");
-const QString kStartAtLogin = QStringLiteral("StartAtLogin");
-const QString kUnzipFiles = QStringLiteral("UnzipFiles");
-const QString kUseDownloadHotkey = QStringLiteral("UseDownloadHotkey");
-const QString kDownloadHotkey = QStringLiteral("DownloadHotkey");
-const QString kLastSCEvent = QStringLiteral("LastSCEvent");
-const QString kGrowlNotifications = QStringLiteral("GrowlNotifications");
-const QString kImportMoreFormats = QStringLiteral("ImportMoreFormats");
-const QString kMpdMusicFolder = QStringLiteral("MpdMusicFolder");
-const QString kSearchLocation = QStringLiteral("SearchLocation");
-const QString kRootDirectory = QStringLiteral("RootDirectory");
-const QString kExclusionsDirectory = QStringLiteral("ExclusionsDirectory");
-
-// Option-D: key code 2 with the Option modifier 0x80000 shifted left by 24.
-constexpr quint64 kDefaultDownloadHotkey = (quint64(0x80000) << 24) + 2;
 constexpr quint64 kHotkeyMask = (quint64(1) << 56) - 1;
 
 // Stands for "no default value" under the two record keys.
 struct NullMarker {};
+}
+Q_DECLARE_METATYPE(NullMarker)
+
+namespace {
+// How a setting is stored and read: Record settings live in the store's
+// Settings record, every other one in the preferences file.
+enum class Kind { Bool, Number, Hotkey, Bytes, Text, Record };
+
+// Every setting: its stored key (users' files name it), how it is read, its
+// default, and the name it is logged under (none: not logged). logSettings
+// follows this order.
+struct Row {
+    QString key;
+    Kind kind;
+    QVariant defaultValue;
+    const char *logged;
+};
+
+const QList<Row> &table()
+{
+    static const QList<Row> rows = {
+        {QStringLiteral("StartAtLogin"), Kind::Bool, false, "startAtLogin"},
+        {QStringLiteral("UnzipFiles"), Kind::Bool, true, "unzipFiles"},
+        {QStringLiteral("DeleteFiles"), Kind::Bool, false, "deleteFiles"},
+        {QStringLiteral("DeleteArchiveContents"), Kind::Bool, false, "deleteArchiveContents"},
+        {QStringLiteral("DeleteZips"), Kind::Bool, false, "deleteZips"},
+        {QStringLiteral("PlaySongs"), Kind::Bool, false, "playSongs"},
+        {QStringLiteral("IfStopped"), Kind::Bool, true, "ifStopped"},
+        {QStringLiteral("DidFirstLoad"), Kind::Bool, false, "didFirstLoad"},
+        {QStringLiteral("UseDownloadHotkey"), Kind::Bool, true, "useDownloadHotkey"},
+        // Option-D: key code 2 with the Option modifier 0x80000 shifted left by 24.
+        {QStringLiteral("DownloadHotkey"), Kind::Hotkey, QVariant::fromValue<qulonglong>((quint64(0x80000) << 24) + 2), "downloadHotkey"},
+        {QStringLiteral("GrowlNotifications"), Kind::Bool, true, "growlNotifications"},
+        {QStringLiteral("SearchLocation"), Kind::Text, QString::fromLatin1(kDefaultSearchLocation), "searchLocation"},
+        {QStringLiteral("ImportMoreFormats"), Kind::Bool, false, "importMoreFormats"},
+        {QStringLiteral("MpdMusicFolder"), Kind::Bytes, QByteArray(), "mpdMusicFolder"},
+        {QStringLiteral("LastSCEvent"), Kind::Number, QVariant::fromValue<qulonglong>(0), nullptr},
+        {QStringLiteral("RootDirectory"), Kind::Record, QVariant::fromValue(NullMarker{}), nullptr},
+        {QStringLiteral("ExclusionsDirectory"), Kind::Record, QVariant::fromValue(NullMarker{}), nullptr},
+    };
+    return rows;
+}
 
 std::once_flag g_defaultsOnce;
 QHash<QString, QVariant> g_defaultObjects;
@@ -50,7 +72,6 @@ std::mutex g_recordMutex;
 std::mutex g_prefsMutex;
 Settings *g_coreDataSettings = nullptr;
 }
-Q_DECLARE_METATYPE(NullMarker)
 
 void Settings::setHost(SettingsHost *host) { g_host = host; }
 
@@ -70,15 +91,8 @@ QString Settings::preferencesFilePath()
 
 void Settings::setupDefaultObjects()
 {
-    g_defaultObjects = {
-        {kDeleteArchiveContents, false}, {kDeleteFiles, false}, {kDeleteZips, false}, {kDidFirstLoad, false},
-        {kIfStopped, true}, {kPlaySongs, false}, {kStartAtLogin, false}, {kUnzipFiles, true},
-        {kUseDownloadHotkey, true}, {kDownloadHotkey, QVariant::fromValue<qulonglong>(kDefaultDownloadHotkey)},
-        {kLastSCEvent, QVariant::fromValue<qulonglong>(0)}, {kGrowlNotifications, true},
-        {kSearchLocation, QString::fromLatin1(kDefaultSearchLocation)},
-        {kImportMoreFormats, false}, {kMpdMusicFolder, QByteArray()},
-        {kRootDirectory, QVariant::fromValue(NullMarker{})}, {kExclusionsDirectory, QVariant::fromValue(NullMarker{})},
-    };
+    for (const Row &row : table())
+        g_defaultObjects.insert(row.key, row.defaultValue);
 }
 
 QVariant Settings::objectForKey(const QString &key)
@@ -156,45 +170,41 @@ void Settings::setBoolForKey(bool value, const QString &key) { setObjectForKey(v
 quint64 Settings::ULLForKey(const QString &key) { return objectForKey(key).toULongLong(); }
 void Settings::setULLForKey(quint64 value, const QString &key) { setObjectForKey(QVariant::fromValue<qulonglong>(value), key); }
 
-bool Settings::deleteArchiveContents() { return boolForKey(kDeleteArchiveContents); }
-void Settings::setDeleteArchiveContents(bool v) { setBoolForKey(v, kDeleteArchiveContents); }
-bool Settings::deleteFiles() { return boolForKey(kDeleteFiles); }
-void Settings::setDeleteFiles(bool v) { setBoolForKey(v, kDeleteFiles); }
-bool Settings::deleteZips() { return boolForKey(kDeleteZips); }
-void Settings::setDeleteZips(bool v) { setBoolForKey(v, kDeleteZips); }
-bool Settings::didFirstLoad() { return boolForKey(kDidFirstLoad); }
-void Settings::setDidFirstLoad(bool v) { setBoolForKey(v, kDidFirstLoad); }
-bool Settings::ifStopped() { return boolForKey(kIfStopped); }
-void Settings::setIfStopped(bool v) { setBoolForKey(v, kIfStopped); }
-bool Settings::playSongs() { return boolForKey(kPlaySongs); }
-void Settings::setPlaySongs(bool v) { setBoolForKey(v, kPlaySongs); }
-bool Settings::startAtLogin() { return boolForKey(kStartAtLogin); }
-void Settings::setStartAtLogin(bool v) { setBoolForKey(v, kStartAtLogin); }
-bool Settings::unzipFiles() { return boolForKey(kUnzipFiles); }
-void Settings::setUnzipFiles(bool v) { setBoolForKey(v, kUnzipFiles); }
-bool Settings::useDownloadHotkey() { return boolForKey(kUseDownloadHotkey); }
-void Settings::setUseDownloadHotkey(bool v) { setBoolForKey(v, kUseDownloadHotkey); }
-bool Settings::growlNotifications() { return boolForKey(kGrowlNotifications); }
-void Settings::setGrowlNotifications(bool v) { setBoolForKey(v, kGrowlNotifications); }
-quint64 Settings::downloadHotkey() { return ULLForKey(kDownloadHotkey) & kHotkeyMask; }
-void Settings::setDownloadHotkey(quint64 v) { setULLForKey(v, kDownloadHotkey); }
-quint64 Settings::lastSCEvent() { return ULLForKey(kLastSCEvent); }
-void Settings::setLastSCEvent(quint64 v) { setULLForKey(v, kLastSCEvent); }
-bool Settings::importMoreFormats() { return boolForKey(kImportMoreFormats); }
-void Settings::setImportMoreFormats(bool v) { setBoolForKey(v, kImportMoreFormats); }
-QByteArray Settings::mpdMusicFolder()
+QByteArray Settings::bytesForKey(const QString &key)
 {
-    const QVariant value = objectForKey(kMpdMusicFolder);
+    const QVariant value = objectForKey(key);
     // Stored as bytes; a hand-edited text value is taken as the local encoding.
     return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : QFile::encodeName(value.toString());
 }
-void Settings::setMpdMusicFolder(const QByteArray &v) { setObjectForKey(v, kMpdMusicFolder); }
-QString Settings::searchLocation() { return objectForKey(kSearchLocation).toString(); }
-void Settings::setSearchLocation(const QString &v) { setObjectForKey(v, kSearchLocation); }
-Directory *Settings::rootDirectory() { return coreDataObjectForKey(kRootDirectory); }
-void Settings::setRootDirectory(Directory *dir) { setCoreDataObjectForKey(dir, kRootDirectory); }
-Directory *Settings::exclusionsDirectory() { return coreDataObjectForKey(kExclusionsDirectory); }
-void Settings::setExclusionsDirectory(Directory *dir) { setCoreDataObjectForKey(dir, kExclusionsDirectory); }
+
+// The typed accessors: each names its row's key.
+#define RIVULET_BOOL_SETTING(get, set, key) \
+    bool Settings::get() { return boolForKey(QStringLiteral(key)); } \
+    void Settings::set(bool v) { setBoolForKey(v, QStringLiteral(key)); }
+RIVULET_BOOL_SETTING(deleteArchiveContents, setDeleteArchiveContents, "DeleteArchiveContents")
+RIVULET_BOOL_SETTING(deleteFiles, setDeleteFiles, "DeleteFiles")
+RIVULET_BOOL_SETTING(deleteZips, setDeleteZips, "DeleteZips")
+RIVULET_BOOL_SETTING(didFirstLoad, setDidFirstLoad, "DidFirstLoad")
+RIVULET_BOOL_SETTING(ifStopped, setIfStopped, "IfStopped")
+RIVULET_BOOL_SETTING(playSongs, setPlaySongs, "PlaySongs")
+RIVULET_BOOL_SETTING(startAtLogin, setStartAtLogin, "StartAtLogin")
+RIVULET_BOOL_SETTING(unzipFiles, setUnzipFiles, "UnzipFiles")
+RIVULET_BOOL_SETTING(useDownloadHotkey, setUseDownloadHotkey, "UseDownloadHotkey")
+RIVULET_BOOL_SETTING(growlNotifications, setGrowlNotifications, "GrowlNotifications")
+RIVULET_BOOL_SETTING(importMoreFormats, setImportMoreFormats, "ImportMoreFormats")
+#undef RIVULET_BOOL_SETTING
+quint64 Settings::downloadHotkey() { return ULLForKey(QStringLiteral("DownloadHotkey")) & kHotkeyMask; }
+void Settings::setDownloadHotkey(quint64 v) { setULLForKey(v, QStringLiteral("DownloadHotkey")); }
+quint64 Settings::lastSCEvent() { return ULLForKey(QStringLiteral("LastSCEvent")); }
+void Settings::setLastSCEvent(quint64 v) { setULLForKey(v, QStringLiteral("LastSCEvent")); }
+QByteArray Settings::mpdMusicFolder() { return bytesForKey(QStringLiteral("MpdMusicFolder")); }
+void Settings::setMpdMusicFolder(const QByteArray &v) { setObjectForKey(v, QStringLiteral("MpdMusicFolder")); }
+QString Settings::searchLocation() { return objectForKey(QStringLiteral("SearchLocation")).toString(); }
+void Settings::setSearchLocation(const QString &v) { setObjectForKey(v, QStringLiteral("SearchLocation")); }
+Directory *Settings::rootDirectory() { return coreDataObjectForKey(QStringLiteral("RootDirectory")); }
+void Settings::setRootDirectory(Directory *dir) { setCoreDataObjectForKey(dir, QStringLiteral("RootDirectory")); }
+Directory *Settings::exclusionsDirectory() { return coreDataObjectForKey(QStringLiteral("ExclusionsDirectory")); }
+void Settings::setExclusionsDirectory(Directory *dir) { setCoreDataObjectForKey(dir, QStringLiteral("ExclusionsDirectory")); }
 
 // Lock order: the store's lock, then the record pointer's, so that a thread
 // holding the store lock can still reach the record.
@@ -251,14 +261,14 @@ void Settings::createCoreDataSettings(ManagedObjectContext *ctx)
         root->addSubdirectoriesObject(dir);
         dir->setLastScanTime(dateNow());
     }
-    g_coreDataSettings->setValueForKey(QVariant::fromValue(root), kRootDirectory);
+    g_coreDataSettings->setValueForKey(QVariant::fromValue(root), QStringLiteral("RootDirectory"));
 
     auto *exclusions = ctx->insertNew<Directory>();
     exclusions->setName("root");
     auto *support = ctx->insertNew<Directory>();
     support->setName(StandardFolders::cleanAbsolutePath(host->applicationSupportDirectory()).value_or(host->applicationSupportDirectory()));
     exclusions->addSubdirectoriesObject(support);
-    g_coreDataSettings->setValueForKey(QVariant::fromValue(exclusions), kExclusionsDirectory);
+    g_coreDataSettings->setValueForKey(QVariant::fromValue(exclusions), QStringLiteral("ExclusionsDirectory"));
 
     StoreError ignored;
     ctx->save(&ignored);
@@ -271,18 +281,17 @@ void Settings::logSettings()
     if (Directory *root = rootDirectory())
         for (Directory *child : root->subdirectories())
             Log::f("  %@", child->name());
-    Log::f("startAtLogin:%i", startAtLogin());
-    Log::f("unzipFiles:%i", unzipFiles());
-    Log::f("deleteFiles:%i", deleteFiles());
-    Log::f("deleteArchiveContents:%i", deleteArchiveContents());
-    Log::f("deleteZips:%i", deleteZips());
-    Log::f("playSongs:%i", playSongs());
-    Log::f("ifStopped:%i", ifStopped());
-    Log::f("didFirstLoad:%i", didFirstLoad());
-    Log::f("useDownloadHotkey:%i", useDownloadHotkey());
-    Log::f("downloadHotkey:%qu", downloadHotkey());
-    Log::f("growlNotifications:%i", growlNotifications());
-    Log::f("searchLocation:%@", searchLocation());
-    Log::f("importMoreFormats:%i", importMoreFormats());
-    Log::f("mpdMusicFolder:%@", mpdMusicFolder());
+    for (const Row &row : table()) {
+        if (!row.logged)
+            continue;
+        const QString name = QString::fromLatin1(row.logged);
+        if (row.kind == Kind::Bool)
+            Log::f("%@:%i", name, boolForKey(row.key));
+        else if (row.kind == Kind::Hotkey)
+            Log::f("%@:%qu", name, ULLForKey(row.key) & kHotkeyMask);
+        else if (row.kind == Kind::Bytes)
+            Log::f("%@:%@", name, bytesForKey(row.key));
+        else
+            Log::f("%@:%@", name, objectForKey(row.key).toString());
+    }
 }

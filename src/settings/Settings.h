@@ -84,6 +84,7 @@ public:
     static bool boolForKey(const QString &key);
     static void setBoolForKey(bool value, const QString &key);
     static quint64 ULLForKey(const QString &key);
+    static QByteArray bytesForKey(const QString &key);
     static void setULLForKey(quint64 value, const QString &key);
     static Directory *coreDataObjectForKey(const QString &key);
     static void setCoreDataObjectForKey(Directory *value, const QString &key);

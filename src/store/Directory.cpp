@@ -1,10 +1,8 @@
 #include "store/Directory.h"
 #include "store/File.h"
-#include "store/ManagedObjectContext.h"
+#include "store/StoreLock.h"
 #include "store/XmlFields.h"
 #include <algorithm>
-
-#define LOCK_STORE auto storeLock = managedObjectContext()->lock()
 
 QByteArray Directory::name() const { LOCK_STORE; return m_name; }
 std::optional<Date> Directory::lastScanTime() const { LOCK_STORE; return m_lastScanTime; }

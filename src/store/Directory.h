@@ -50,7 +50,7 @@ public:
     // An absolute path with no empty, "." or ".." part and no trailing "/".
     static bool isCleanAbsolutePath(const QByteArray &path);
 
-    // Folder tree operations (implemented with the watcher).
+    // Folder tree operations (DirectoryTree.cpp).
     QByteArray fullName(const QByteArray &name, bool fullPath) const;
     static bool checkDirName(const QByteArray &path);
     ManagedObject *findFileOrSubdirectoryNamed(const QByteArray &name, bool fullPath, bool file) const;
@@ -59,6 +59,8 @@ public:
     std::optional<Date> mtimeForFilename(const QByteArray &name, bool fullPath, quint64 *size) const;
     bool fileIsNewerThanLastScanTime(const QByteArray &name, bool fullPath, quint64 *size, std::optional<Date> *mtime) const;
     File *addFileNamed(const QByteArray &name, bool fullPath);
+    // With the size the caller found: no lstat under the store's lock.
+    File *addFileNamed(const QByteArray &name, bool fullPath, quint64 size);
     bool deleteFileNamed(const QByteArray &name, bool fullPath);
     void addSubdirectory(Directory *dir);
     bool addSubdirectoryNamed(const QByteArray &name, bool fullPath, bool checkExistence, Directory **newDir);

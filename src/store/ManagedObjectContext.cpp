@@ -164,21 +164,33 @@ void ManagedObjectContext::refreshObject(ManagedObject *, bool)
     auto l = lock();
 }
 
+// The records are written under the lock; the sync and the rename run
+// without it, so the other thread is not held up by a slow disk.
 bool ManagedObjectContext::save(StoreError *error)
 {
-    auto l = lock();
-    if (!m_changed)
-        return true;
-    if (!m_coordinator) {
-        *error = {QStringLiteral("NSCocoaErrorDomain"), 134030, QStringLiteral("This context has no store to save to."), {}};
-        return false;
+    StoreFile::NewFile written;
+    quint64 number = 0;
+    PersistentStoreCoordinator *coordinator = nullptr;
+    {
+        auto l = lock();
+        if (!m_changed)
+            return true;
+        if (!m_coordinator) {
+            *error = {QStringLiteral("NSCocoaErrorDomain"), 134030, QStringLiteral("This context has no store to save to."), {}};
+            return false;
+        }
+        if (m_deletedInObjects)
+            compact();
+        if (!m_coordinator->write(m_objects, &written, &number, error))
+            return false;
+        m_changed = false;
+        coordinator = m_coordinator;
     }
-    if (m_deletedInObjects)
-        compact();
-    if (!m_coordinator->write(m_objects, error))
-        return false;
-    m_changed = false;
-    return true;
+    if (coordinator->place(&written, number, error))
+        return true;
+    auto l = lock();
+    m_changed = true;
+    return false;
 }
 
 size_t ManagedObjectContext::liveCount() const

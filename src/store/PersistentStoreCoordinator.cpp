@@ -142,7 +142,7 @@ void PersistentStoreCoordinator::dropLoadedRecords()
     m_loaded.reset();
 }
 
-bool PersistentStoreCoordinator::write(const std::vector<ManagedObject *> &objects, StoreError *error)
+bool PersistentStoreCoordinator::write(const std::vector<ManagedObject *> &objects, StoreFile::NewFile *written, quint64 *number, StoreError *error)
 {
     // A record is written when it is not deleted and the record it cannot be
     // loaded without (its folder) is written: a record added under a folder
@@ -204,7 +204,7 @@ bool PersistentStoreCoordinator::write(const std::vector<ManagedObject *> &objec
         return out.finish();
     };
     int savedErrno = 0;
-    const bool saved = StoreFile::replace(m_path, writeTo, &savedErrno);
+    const bool saved = StoreFile::writeNew(m_path, writeTo, written, &savedErrno);
     for (ManagedObject *o : objects) {
         o->m_saveId = 0;
         o->m_saveState = kUnknown;
@@ -214,5 +214,27 @@ bool PersistentStoreCoordinator::write(const std::vector<ManagedObject *> &objec
                   QString::fromLocal8Bit(strerror(savedErrno))};
         return false;
     }
+    *number = ++m_written;
     return true;
+}
+
+// Runs without the context's lock: the sync may take long on a slow disk.
+bool PersistentStoreCoordinator::place(StoreFile::NewFile *written, quint64 number, StoreError *error)
+{
+    int savedErrno = 0;
+    bool saved = StoreFile::sync(written, &savedErrno);
+    if (saved) {
+        std::lock_guard order(m_placeOrder);
+        if (number > m_placed) {
+            saved = StoreFile::place(written, &savedErrno);
+            if (saved)
+                m_placed = number;
+        } else {
+            StoreFile::discard(written); // a later save is on disk already
+        }
+    }
+    if (!saved)
+        *error = {kCocoaDomain, 512, QStringLiteral("The file \u201c%1\u201d couldn't be saved.").arg(leaf(m_path)),
+                  QString::fromLocal8Bit(strerror(savedErrno))};
+    return saved;
 }

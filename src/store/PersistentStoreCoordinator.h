@@ -4,9 +4,11 @@
 // file over it, so a crash during a save leaves the old file or the new one,
 // never a torn one.
 #include "store/StoreError.h"
+#include "store/StoreFile.h"
 #include <QByteArray>
 #include <QString>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class ManagedObject;
@@ -32,12 +34,19 @@ public:
     void loadedFields(size_t index, RecordFields *fields) const;
     void dropLoadedRecords();
 
-    // Writes every record that is not deleted and whose owner is written.
-    bool write(const std::vector<ManagedObject *> &objects, StoreError *error);
+    // Writes every record that is not deleted and whose owner is written
+    // into a new file beside the store, to be synced and put in place by
+    // place(). Each write takes the next number: a write that ends after a
+    // later one leaves the later one's file.
+    bool write(const std::vector<ManagedObject *> &objects, StoreFile::NewFile *written, quint64 *number, StoreError *error);
+    bool place(StoreFile::NewFile *written, quint64 number, StoreError *error);
 
 private:
     struct Loaded;
     const ManagedObjectModel *m_model;
     QByteArray m_path;
     std::unique_ptr<Loaded> m_loaded;
+    quint64 m_written = 0; // taken under the context's lock
+    std::mutex m_placeOrder;
+    quint64 m_placed = 0;
 };

@@ -1,5 +1,6 @@
 #include "store/StoreFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -78,37 +79,79 @@ StoreError openError(const QByteArray &path, int error)
     return {domain, 256, QStringLiteral("The file \u201c%1\u201d couldn't be opened.").arg(leaf(path)), reason};
 }
 
-bool replace(const QByteArray &path, const std::function<int(int fd)> &writeTo, int *error)
+namespace {
+std::atomic<void (*)()> beforeSync{nullptr};
+}
+
+void setBeforeSyncForTests(void (*hook)())
 {
-    const QByteArray target = resolvedTarget(path);
-    QByteArray temp = target + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
+    beforeSync = hook;
+}
+
+void discard(NewFile *file)
+{
+    if (file->fd >= 0)
+        ::close(file->fd);
+    file->fd = -1;
+    if (!file->temp.isEmpty())
+        ::unlink(file->temp.constData());
+    file->temp.clear();
+}
+
+bool writeNew(const QByteArray &path, const std::function<int(int fd)> &writeTo, NewFile *file, int *error)
+{
+    file->target = resolvedTarget(path);
+    file->temp = file->target + ".XXXXXX";
+    file->fd = ::mkostemp(file->temp.data(), O_CLOEXEC);
+    if (file->fd < 0) {
         *error = errno;
+        file->temp.clear();
         return false;
     }
     // The new file keeps the old one's permissions.
     struct stat st;
-    bool ok = ::stat(target.constData(), &st) != 0 || ::fchmod(fd, st.st_mode & 07777) == 0;
-    *error = ok ? writeTo(fd) : errno;
-    ok = ok && *error == 0;
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        *error = errno;
+    const bool ok = ::stat(file->target.constData(), &st) != 0 || ::fchmod(file->fd, st.st_mode & 07777) == 0;
+    *error = ok ? writeTo(file->fd) : errno;
+    if (!ok || *error != 0) {
+        discard(file);
+        return false;
     }
+    return true;
+}
+
+bool sync(NewFile *file, int *error)
+{
+    if (auto hook = beforeSync.load())
+        hook();
+    bool ok = ::fsync(file->fd) == 0;
+    if (!ok)
+        *error = errno;
+    const int fd = file->fd;
+    file->fd = -1;
     if (::close(fd) != 0 && ok) {
         ok = false;
         *error = errno;
     }
-    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
-        ok = false;
+    if (!ok)
+        discard(file);
+    return ok;
+}
+
+bool place(NewFile *file, int *error)
+{
+    if (::rename(file->temp.constData(), file->target.constData()) != 0) {
         *error = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.constData());
+        discard(file);
         return false;
     }
+    file->temp.clear();
     return true;
+}
+
+bool replace(const QByteArray &path, const std::function<int(int fd)> &writeTo, int *error)
+{
+    NewFile file;
+    return writeNew(path, writeTo, &file, error) && sync(&file, error) && place(&file, error);
 }
 
 } // namespace StoreFile

@@ -1,5 +1,6 @@
 #include "ui/StatusItem.h"
 #include "base/Log.h"
+#include "ui/ClickShield.h"
 #include "ui/MenuPlacement.h"
 #include "ui/SearchField.h"
 #include "ui/TrayBackend.h"
@@ -71,6 +72,7 @@ StatusItem::StatusItem(IconAnimation *animation, QObject *parent) : QObject(pare
 StatusItem::~StatusItem()
 {
     qDeleteAll(m_trays); // before the icon they may hold
+    delete m_clickShield;
     delete m_menuWindow;
     delete m_iconView;
 }
@@ -279,6 +281,12 @@ void StatusItem::setOpen(bool open, bool selectSearch)
             m_menuView->validateItems();
         }
         positionMenuWindow();
+        // Only through XWayland: a native Wayland window could not lie over others.
+        if (kWaylandSession && qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+            m_clickShield = new ClickShield;
+            connect(m_clickShield, &ClickShield::pressed, this, [this] { setOpen(false); });
+            m_clickShield->cover();
+        }
         MenuWindow *window = menuWindow();
         window->show();
         window->raise();
@@ -300,6 +308,12 @@ void StatusItem::setOpen(bool open, bool selectSearch)
             grabber->releaseKeyboard();
         if (m_menuWindow)
             m_menuWindow->hide();
+        if (m_clickShield) {
+            // Its screen-sized buffer is not kept while closed; it may be in its own click handler.
+            m_clickShield->hide();
+            m_clickShield->deleteLater();
+            m_clickShield = nullptr;
+        }
         if (m_menuView)
             m_menuView->unhighlightAll();
         m_open = false;

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class ClickShield;
 class QLineEdit;
 class SearchField;
 class StatusNotifierItem;
@@ -82,6 +83,7 @@ private:
     QPointer<MenuView> m_menuView;
     MenuView *m_pendingMenuView = nullptr;
     MenuWindow *m_menuWindow = nullptr;
+    ClickShield *m_clickShield = nullptr; // while open, in Wayland sessions
     // In order of preference; the last one (no tray) always takes the icon.
     QList<TrayBackend *> m_trays;
     TrayBackend *m_tray = nullptr;

@@ -173,6 +173,7 @@ void DirectoryDiffer::setupSCEventsWithLastSCEvent(quint64 lastSCEvent)
 {
     logDirectories();
     m_watching = true;
+    forgetVanishedRecords();
     // Files still waiting from before a restart keep waiting: the replay does
     // not find them again, as their folders' scan dates already cover them.
     SCEvents *events = SCEvents::sharedPathWatcher();
@@ -300,9 +301,8 @@ void DirectoryDiffer::handOver(Directory *dir, File *file, quint64 size, const s
         return;
     }
     // Rewritten while it was imported: a scan queued it again, in its new form.
-    for (const FileQueueEntry &e : std::as_const(m_fileQueue))
-        if (e.file == file && (e.size != size || e.mtime != mtime))
-            return;
+    if (const FileQueueEntry *again = m_fileQueue.find(file); again && (again->size != size || again->mtime != mtime))
+        return;
     if (mtime && *mtime > dateNow()) {
         file->setSize(size);
         file->setModified(mtime);
@@ -313,7 +313,47 @@ void DirectoryDiffer::handOver(Directory *dir, File *file, quint64 size, const s
 
 bool DirectoryDiffer::isHandedOverDatedAhead(const File *record) const
 {
-    return record && record->modified() && !m_queuedNames.contains(record->name());
+    return record && record->modified() && !m_fileQueue.contains(record->name());
+}
+
+// One pass over the queue: a file unchanged for the settle time is handed
+// over, a changed one waits again; a pass that runs long leaves the rest
+// for a quick next pass. Returns what stays queued.
+QList<FileQueueEntry> DirectoryDiffer::passOverQueue(const QList<FileQueueEntry> &taken, bool *hurry, bool *handedOver)
+{
+    const auto settle = std::chrono::nanoseconds(qint64(m_timings.settleSeconds * 1e9));
+    QList<FileQueueEntry> kept;
+    QElapsedTimer started;
+    started.start();
+    for (const FileQueueEntry &entry : taken) {
+        if (*hurry || m_cancelled || !m_watching) {
+            kept << entry;
+            continue;
+        }
+        File *file = entry.file;
+        Directory *dir = file->isDeleted() ? nullptr : file->directory();
+        if (!dir)
+            continue; // its folder was removed from the watched tree meanwhile
+        if (std::chrono::steady_clock::now() - entry.since > settle) {
+            const QByteArray name = file->name();
+            quint64 size = 0;
+            const std::optional<Date> mtime = dir->mtimeForFilename(name, true, &size);
+            if (!mtime) {
+                dir->deleteFileNamed(name, true); // gone, or no longer a regular file
+            } else if (size == entry.size && mtime == entry.mtime) {
+                handOver(dir, file, size, mtime);
+                *handedOver = true;
+            } else {
+                file->setSize(size);
+                kept << FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime};
+            }
+        } else {
+            kept << entry;
+        }
+        if (double(started.nsecsElapsed()) / 1e9 > m_timings.hurrySeconds)
+            *hurry = true;
+    }
+    return kept;
 }
 
 void DirectoryDiffer::processQueue()
@@ -334,60 +374,8 @@ void DirectoryDiffer::processQueue()
     }
     bool hurry = false;
     bool handedOver = false;
-    const auto settle = std::chrono::nanoseconds(qint64(m_timings.settleSeconds * 1e9));
-    if (!m_fileQueue.isEmpty()) {
-        const QList<FileQueueEntry> taken = std::move(m_fileQueue);
-        m_fileQueue.clear();
-        m_queuedNames.clear();
-        QList<FileQueueEntry> kept;
-        QElapsedTimer started;
-        started.start();
-        for (const FileQueueEntry &entry : taken) {
-            if (hurry || m_cancelled || !m_watching) {
-                kept << entry;
-                continue;
-            }
-            File *file = entry.file;
-            Directory *dir = file->isDeleted() ? nullptr : file->directory();
-            if (!dir)
-                continue; // its folder was removed from the watched tree meanwhile
-            if (std::chrono::steady_clock::now() - entry.since > settle) {
-                const QByteArray name = file->name();
-                quint64 size = 0;
-                const std::optional<Date> mtime = dir->mtimeForFilename(name, true, &size);
-                if (!mtime) {
-                    dir->deleteFileNamed(name, true); // gone, or no longer a regular file
-                } else if (size == entry.size && mtime == entry.mtime) {
-                    handOver(dir, file, size, mtime);
-                    handedOver = true;
-                } else {
-                    file->setSize(size);
-                    kept << FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime};
-                }
-            } else {
-                kept << entry;
-            }
-            if (double(started.nsecsElapsed()) / 1e9 > m_timings.hurrySeconds)
-                hurry = true;
-        }
-        // Scans inside a hand-over queued changes meanwhile: their newer dates win.
-        QHash<File *, FileQueueEntry> newer;
-        for (const FileQueueEntry &e : std::as_const(m_fileQueue))
-            newer.insert(e.file, e);
-        for (FileQueueEntry &e : kept)
-            if (newer.contains(e.file) && newer.value(e.file).since > e.since)
-                e = newer.value(e.file);
-        addQueue(m_fileQueue, &kept);
-        // A scan inside a hand-over may have queued the very file being handed
-        // over; one dated ahead keeps its record, which must not go round again.
-        kept.removeIf([](const FileQueueEntry &e) {
-            return !e.file->isDeleted() && e.file->modified() && e.file->modified() == e.mtime && e.file->size() == e.size;
-        });
-        m_fileQueue = std::move(kept);
-        m_queuedNames.clear();
-        for (const FileQueueEntry &e : std::as_const(m_fileQueue))
-            m_queuedNames.insert(e.file->name());
-    }
+    if (!m_fileQueue.isEmpty())
+        m_fileQueue.putBack(passOverQueue(m_fileQueue.takeAll(), &hurry, &handedOver));
     m_inPass = false;
     // A record left in the saved store means "still waiting": once files
     // are handed over, the store must say so, or the next start would
@@ -419,9 +407,7 @@ void DirectoryDiffer::followRename(Directory *root, const QByteArray &from, cons
         return;
     Log::f("  %@ was renamed to %@; its records go with it", from, to);
     old->moveTree(parent, to);
-    m_queuedNames.clear();
-    for (const FileQueueEntry &e : std::as_const(m_fileQueue))
-        m_queuedNames.insert(e.file->name());
+    m_fileQueue.namesChanged();
 }
 
 bool DirectoryDiffer::fileIsInExcludedDirType(const QByteArray &path)
@@ -438,36 +424,9 @@ Directory *DirectoryDiffer::directoryContainingPath(const QByteArray &path) cons
     return found;
 }
 
-void DirectoryDiffer::addQueue(const QList<FileQueueEntry> &source, QList<FileQueueEntry> *destination)
-{
-    QSet<QByteArray> names;
-    for (const FileQueueEntry &e : std::as_const(*destination))
-        names.insert(e.file->name());
-    for (const FileQueueEntry &e : source) {
-        const QByteArray name = e.file->name();
-        if (!names.contains(name)) {
-            names.insert(name);
-            destination->append(e);
-        }
-    }
-}
-
 void DirectoryDiffer::queueFile(File *file, quint64 size, const std::optional<Date> &mtime)
 {
-    if (!file)
-        return;
-    const QByteArray name = file->name();
-    if (m_queuedNames.contains(name)) {
-        // A scan found the file changed again while it waited: it has not
-        // settled, so its wait starts over. Keeping the older date would let
-        // the next pass hand over a file that is still being written.
-        for (FileQueueEntry &entry : m_fileQueue)
-            if (entry.file == file)
-                entry = FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime};
-        return;
-    }
-    m_queuedNames.insert(name);
-    m_fileQueue.append(FileQueueEntry{file, std::chrono::steady_clock::now(), size, mtime});
+    m_fileQueue.add(file, size, mtime);
 }
 
 void DirectoryDiffer::logDirectories() const

@@ -5,6 +5,7 @@
 // queue until they stop changing and hands them to its delegate one at a time.
 #include "base/Date.h"
 #include "watch/DirectoryDifferDelegate.h"
+#include "watch/FileQueue.h"
 #include "watch/SCEvents.h"
 
 #include <QByteArray>
@@ -25,18 +26,6 @@ class ManagedObjectContext;
 class QObject;
 class QThread;
 class QTimer;
-
-// Queue ages are measured on the steady clock: a step of the wall clock must
-// neither shorten nor stretch the settle wait.
-using SteadyTime = std::chrono::steady_clock::time_point;
-
-struct FileQueueEntry {
-    File *file = nullptr;
-    SteadyTime since{}; // when the file was last seen changing
-    // Its size and date when last seen: it is settled while they stay.
-    quint64 size = 0;
-    std::optional<Date> mtime;
-};
 
 // What the differ counts about itself; tests read it.
 struct DifferStats {
@@ -97,7 +86,6 @@ public:
     // Differ state.
     static bool fileIsInExcludedDirType(const QByteArray &path);
     Directory *directoryContainingPath(const QByteArray &path) const;
-    static void addQueue(const QList<FileQueueEntry> &source, QList<FileQueueEntry> *destination);
     void logDirectories() const;
     bool checkMOC() const;
     ManagedObjectContext *managedObjectContext() const { return m_context(); }
@@ -110,7 +98,10 @@ private:
     void handleRequests();
     void setupSCEventsWithLastSCEvent(quint64 lastSCEvent);
     void stopSCEvents();
+    void scanUnpackedFolder(Directory *dir, int currentDepth, Date date, int *numFiles, int *numMusicFiles);
+    bool scanWatchedFolder(Directory *dir, const QString &pad, Date *scanDate, QList<QByteArray> *seen);
     void processQueue();
+    QList<FileQueueEntry> passOverQueue(const QList<FileQueueEntry> &taken, bool *hurry, bool *handedOver);
     void scheduleQueuePass(double seconds);
     void queueFile(File *file, quint64 size, const std::optional<Date> &mtime);
     void wakeUp();
@@ -118,6 +109,8 @@ private:
     void handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime);
     bool isHandedOverDatedAhead(const File *record) const;
     void followRename(Directory *root, const QByteArray &from, const QByteArray &to);
+    void forgetVanishedRecords();
+    bool takeVanishedWaiting(Directory *dir, const QByteArray &name, quint64 size);
 
     ContextProvider m_context;
     Timings m_timings;
@@ -129,8 +122,7 @@ private:
     QThread *m_thread = nullptr;
     QObject *m_threadContext = nullptr; // lives on the differ's thread, for its timers
     std::atomic<DirectoryDifferDelegate *> m_delegate{nullptr};
-    QList<FileQueueEntry> m_fileQueue;
-    QSet<QByteArray> m_queuedNames; // the names in m_fileQueue, for quick duplicate tests
+    FileQueue m_fileQueue;
     // The one timer of the pass chain; it lives on the differ's thread.
     QTimer *m_passTimer = nullptr;
     bool m_inPass = false;
@@ -139,6 +131,16 @@ private:
     bool m_batchScanned = false;
     quint64 m_batchLastId = 0;
     std::atomic<bool> m_lostEventsRequested{false};
+    // Files that were still waiting when the last run ended and are gone from
+    // where they were: one turning up elsewhere under the same watched folder
+    // (its folder renamed while stopped) is still owed its import.
+    struct VanishedWaiting {
+        QByteArray root;
+        QByteArray leaf;
+        quint64 size;
+    };
+    QList<VanishedWaiting> m_vanishedWaiting;
+    std::atomic<bool> m_startedOnce{false};
     mutable std::mutex m_statsMutex;
     DifferStats m_stats;
     // Start (with its event id) and stop requests in the order they were

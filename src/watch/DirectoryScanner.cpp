@@ -6,6 +6,9 @@
 #include "store/ManagedObjectContext.h"
 #include "watch/DirectoryDiffer.h"
 #include "watch/DirectoryListing.h"
+#include "base/PathContainment.h"
+
+#include <sys/stat.h>
 
 namespace {
 int countEntries(const std::vector<DirectoryEntry> &entries, EntryFilter filter)
@@ -32,133 +35,168 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
 void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scanningArchive, Date date, int *numFiles, int *numMusicFiles)
 {
     const QString pad = loggingPadForDepth(currentDepth);
-    const QByteArray folder = dir->name();
-    Log::f("%@Checking %@ (lastScanTime: %@)", pad, folder, dir->lastScanTime());
-
-    std::vector<DirectoryEntry> entries;
-    if (scanningArchive) {
-        const auto all = listDirectory(folder, keepAll);
-        if (numFiles)
-            *numFiles += countEntries(all, fileTester);
-        if (numMusicFiles)
-            *numMusicFiles += countEntries(all, musicFileTester);
-        for (const DirectoryEntry &e : all)
-            if (musicFileOrDirectoryTester(e))
-                entries.push_back(e);
-    } else {
-        // Only regular files are ever handed over: never a link, fifo or device with a music name.
-        for (DirectoryEntry &e : listDirectory(folder, musicFileOrArchiveTester))
-            if (e.type == kEntryTypeFile)
-                entries.push_back(std::move(e));
-    }
-
+    Log::f("%@Checking %@ (lastScanTime: %@)", pad, dir->name(), dir->lastScanTime());
     // The scan date never moves past the time of the scan: a file dated ahead
     // (a zip made east of here, curl -R against a fast clock) would otherwise
     // hide every later file of the folder until that time.
     const Date scanTime = dateNow();
     Date scanDate = date;
     QList<QByteArray> seen;
-    if (scanningArchive) {
-        for (const DirectoryEntry &e : entries) {
-            if (e.type == kEntryTypeFile) {
-                // Unpacked files are complete: hand them over at once.
-                dir->deleteFileNamed(e.name, false);
-                m_delegate.load()->directoryDifferFileAddedOrUpdated(this, dir->fullName(e.name, false));
-            } else if (e.type == kEntryTypeFolder) {
-                Directory *child = nullptr;
-                if (dir->addSubdirectoryNamed(e.name, false, &child))
-                    Log::f("%@   %@ added (SUBDIR)", pad, child->name());
-                if (!child)
-                    continue;
-                if (currentDepth >= m_subdirMaxDepth) {
-                    Log::f("%@  Max subdirectory depth reached; not descending into subdirectories", pad);
-                } else {
-                    Log::f("%@  Descending into subdirectories (depth:%i)", pad, currentDepth + 1);
-                    scanDirectory(child, currentDepth + 1, true, date, numFiles, numMusicFiles);
-                }
-            }
-        }
-    } else {
-        // A normal scan makes no delegate calls, so it holds the store for its whole length.
-        ManagedObjectContext *ctx = dir->managedObjectContext();
-        auto storeLock = ctx->lock();
-        if (dir->isDeleted())
-            return; // the main thread removed the folder from the watched tree
-        const std::optional<Date> lastScan = dir->lastScanTime();
-        const std::optional<QList<QByteArray>> earlier = dir->filenames();
-        if (!earlier)
-            dir->noteFirstScanOfRun();
-        const auto uncertainty = std::chrono::nanoseconds(qint64(m_timings.uncertaintySeconds * 1e9));
-        for (const DirectoryEntry &e : entries) {
-            seen << e.name;
-            quint64 size = 0;
-            std::optional<Date> mtime;
-            File *known = dir->findFileNamed(e.name, false);
-            const bool queued = known && m_queuedNames.contains(known->name());
-            if (dir->fileIsNewerThanLastScanTime(e.name, false, &size, &mtime)) {
-                if (isHandedOverDatedAhead(known) && known->size() == size && known->modified() == mtime) {
-                    Log::f("%@    %@ is dated ahead and was handed over already, not adding", pad, e.name);
-                    continue;
-                }
-                // A file dated ahead stays "new" at every scan: while it waits
-                // unchanged, a scan must not start its wait over.
-                bool waitingUnchanged = false;
-                if (queued)
-                    for (const FileQueueEntry &q : std::as_const(m_fileQueue))
-                        if (q.file == known)
-                            waitingUnchanged = q.size == size && q.mtime == mtime;
-                File *file = dir->addFileNamed(e.name, false);
-                if (mtime && *mtime > scanDate)
-                    scanDate = *mtime;
-                if (size == 0) {
-                    Log::f("%@  %@ has zero size, remembering..", pad, e.name);
-                    continue;
-                }
-                if (!waitingUnchanged)
-                    queueFile(file, size, mtime);
-                continue;
-            }
-            if (size == 0)
-                continue;
-            if (known) {
-                if (isHandedOverDatedAhead(known)) {
-                    // Its date has passed: the folder's scan date covers it now.
-                    dir->deleteFileNamed(e.name, false);
-                    continue;
-                }
-                if (known->size() == 0) {
-                    Log::f("%@    %@ had zero length, now it doesn't, adding to queue", pad, e.name);
-                    queueFile(dir->addFileNamed(e.name, false), size, mtime);
-                    continue;
-                }
-                // A record outlives its hand-over only when the program ended while the
-                // file was waiting: it is still owed an import. Only the first scan of
-                // the folder in a run can tell; later ones may meet records a running
-                // pass holds.
-                if (!earlier && !queued) {
-                    Log::f("%@    %@ was still waiting when Rivulet last ended, adding to queue", pad, e.name);
-                    queueFile(dir->addFileNamed(e.name, false), size, mtime);
-                    continue;
-                }
-            }
-            if (*mtime <= *lastScan - uncertainty)
-                continue;
-            if (!earlier) {
-                Log::f("%@    %@ has mtime within uncertainty time of last scan, but we haven't scanned here before on this run, not adding", pad, e.name);
-                continue;
-            }
-            if (earlier->contains(e.name)) {
-                Log::f("%@    %@ has mtime within uncertainty time of last scan, but has been processed already, not adding", pad, e.name);
-                continue;
-            }
-            Log::f("%@    %@ has mtime within uncertainty time of last scan, and not in dir's list of filenames, adding", pad, e.name);
-            queueFile(dir->addFileNamed(e.name, false), size, mtime);
-        }
-    }
+    if (scanningArchive)
+        scanUnpackedFolder(dir, currentDepth, date, numFiles, numMusicFiles);
+    else if (!scanWatchedFolder(dir, pad, &scanDate, &seen))
+        return;
     if (scanDate > scanTime)
         scanDate = scanTime;
     dir->setLastScanTime(scanDate);
     dir->setFilenames(scanningArchive ? QList<QByteArray>() : seen);
+}
+
+// An unpacked archive: its files are complete, handed over at once; its
+// folders are scanned in turn.
+void DirectoryDiffer::scanUnpackedFolder(Directory *dir, int currentDepth, Date date, int *numFiles, int *numMusicFiles)
+{
+    const QString pad = loggingPadForDepth(currentDepth);
+    const auto all = listDirectory(dir->name(), keepAll);
+    if (numFiles)
+        *numFiles += countEntries(all, fileTester);
+    if (numMusicFiles)
+        *numMusicFiles += countEntries(all, musicFileTester);
+    std::vector<DirectoryEntry> entries;
+    for (const DirectoryEntry &e : all)
+        if (musicFileOrDirectoryTester(e))
+            entries.push_back(e);
+    for (const DirectoryEntry &e : entries) {
+        if (e.type == kEntryTypeFile) {
+            // Unpacked files are complete: hand them over at once.
+            dir->deleteFileNamed(e.name, false);
+            m_delegate.load()->directoryDifferFileAddedOrUpdated(this, dir->fullName(e.name, false));
+        } else if (e.type == kEntryTypeFolder) {
+            Directory *child = nullptr;
+            if (dir->addSubdirectoryNamed(e.name, false, &child))
+                Log::f("%@   %@ added (SUBDIR)", pad, child->name());
+            if (!child)
+                continue;
+            if (currentDepth >= m_subdirMaxDepth) {
+                Log::f("%@  Max subdirectory depth reached; not descending into subdirectories", pad);
+            } else {
+                Log::f("%@  Descending into subdirectories (depth:%i)", pad, currentDepth + 1);
+                scanDirectory(child, currentDepth + 1, true, date, numFiles, numMusicFiles);
+            }
+        }
+    }
+}
+
+// A watched folder: each music file or archive is judged against the
+// folder's last scan and its record. False when the folder left the tree.
+bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date *scanDate, QList<QByteArray> *seen)
+{
+    const QByteArray folder = dir->name();
+    // Only regular files are ever handed over: never a link, fifo or device with a music name.
+    std::vector<DirectoryEntry> entries;
+    for (DirectoryEntry &e : listDirectory(folder, musicFileOrArchiveTester))
+        if (e.type == kEntryTypeFile)
+            entries.push_back(std::move(e));
+    // The files are looked at (lstat, slow on a network disk) before the
+    // store is taken, and the log lines written after it is let go.
+    struct Seen {
+        quint64 size = 0;
+        std::optional<Date> mtime;
+    };
+    std::vector<Seen> stats(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        stats[i].mtime = dir->mtimeForFilename(folder + '/' + entries[i].name, true, &stats[i].size);
+    QStringList notes;
+    auto note = [&notes](const char *fmt, const auto &...args) { notes << Log::format(fmt, {Log::Arg(args)...}); };
+    struct LogAfter {
+        QStringList &notes;
+        ~LogAfter()
+        {
+            for (const QString &n : std::as_const(notes))
+                Log::line(n);
+        }
+    } logAfter{notes};
+    // A normal scan makes no delegate calls, so it holds the store for the rest of its length.
+    ManagedObjectContext *ctx = dir->managedObjectContext();
+    auto storeLock = ctx->lock();
+    if (dir->isDeleted())
+        return false; // the main thread removed the folder from the watched tree
+    const std::optional<Date> lastScan = dir->lastScanTime();
+    const std::optional<QList<QByteArray>> earlier = dir->filenames();
+    if (!earlier)
+        dir->noteFirstScanOfRun();
+    const auto uncertainty = std::chrono::nanoseconds(qint64(m_timings.uncertaintySeconds * 1e9));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const DirectoryEntry &e = entries[i];
+        seen->append(e.name);
+        const quint64 size = stats[i].size;
+        const std::optional<Date> mtime = stats[i].mtime;
+        File *known = dir->findFileNamed(e.name, false);
+        const bool queued = known && m_fileQueue.contains(known->name());
+        if (!lastScan || (mtime && *mtime > *lastScan)) {
+            note("  + %@ is new (FILE): mtime: %@ size:%lu", e.name, mtime, size);
+            if (isHandedOverDatedAhead(known) && known->size() == size && known->modified() == mtime) {
+                note("%@    %@ is dated ahead and was handed over already, not adding", pad, e.name);
+                continue;
+            }
+            // A file dated ahead stays "new" at every scan: while it waits
+            // unchanged, a scan must not start its wait over.
+            bool waitingUnchanged = false;
+            if (const FileQueueEntry *q = queued ? m_fileQueue.find(known) : nullptr)
+                waitingUnchanged = q->size == size && q->mtime == mtime;
+            File *file = dir->addFileNamed(e.name, false, size);
+            if (mtime && *mtime > *scanDate)
+                *scanDate = *mtime;
+            if (size == 0) {
+                note("%@  %@ has zero size, remembering..", pad, e.name);
+                continue;
+            }
+            if (!waitingUnchanged)
+                queueFile(file, size, mtime);
+            continue;
+        }
+        if (size == 0)
+            continue;
+        if (known) {
+            if (isHandedOverDatedAhead(known)) {
+                // Its date has passed: the folder's scan date covers it now.
+                dir->deleteFileNamed(e.name, false);
+                continue;
+            }
+            if (known->size() == 0) {
+                note("%@    %@ had zero length, now it doesn't, adding to queue", pad, e.name);
+                queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
+                continue;
+            }
+            // A record outlives its hand-over only when the program ended while the
+            // file was waiting: it is still owed an import. Only the first scan of
+            // the folder in a run can tell; later ones may meet records a running
+            // pass holds.
+            if (!earlier && !queued) {
+                note("%@    %@ was still waiting when Rivulet last ended, adding to queue", pad, e.name);
+                queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
+                continue;
+            }
+        }
+        if (!known && !earlier && takeVanishedWaiting(dir, e.name, size)) {
+            note("%@    %@ was still waiting when Rivulet last ended, in a folder since renamed, adding to queue", pad, e.name);
+            queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
+            continue;
+        }
+        if (*mtime <= *lastScan - uncertainty)
+            continue;
+        if (!earlier) {
+            note("%@    %@ has mtime within uncertainty time of last scan, but we haven't scanned here before on this run, not adding", pad, e.name);
+            continue;
+        }
+        if (earlier->contains(e.name)) {
+            note("%@    %@ has mtime within uncertainty time of last scan, but has been processed already, not adding", pad, e.name);
+            continue;
+        }
+        note("%@    %@ has mtime within uncertainty time of last scan, and not in dir's list of filenames, adding", pad, e.name);
+        queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
+    }
+    return true;
 }
 
 float DirectoryDiffer::scanDirectoryAtPath(const QByteArray &path)
@@ -210,4 +248,55 @@ void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
     auto storeLock = root->managedObjectContext()->lock();
     if (Directory *dir = root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth))
         excludeDirectoryByScanTime(dir, depth);
+}
+
+// At each start: a record whose file is gone says nothing any more. A waiting
+// one is remembered for this run, as its folder may have been renamed while
+// Rivulet was stopped (a new folder record is dated from its parent, which
+// can be later than the file). A watched folder that is not there (a disk not
+// mounted) keeps its records.
+void DirectoryDiffer::forgetVanishedRecords()
+{
+    ManagedObjectContext *ctx = managedObjectContext();
+    // Only the first start of a run: at a restart while running, a rename
+    // may not have been followed yet and its files only look gone.
+    if (!ctx || m_startedOnce.exchange(true))
+        return;
+    auto storeLock = ctx->lock();
+    m_vanishedWaiting.clear();
+    for (Directory *root : roots()) {
+        struct stat st;
+        if (root->isDeleted() || ::lstat(root->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        std::vector<Directory *> pending{root};
+        while (!pending.empty()) {
+            Directory *d = pending.back();
+            pending.pop_back();
+            const auto subs = d->subdirectories();
+            pending.insert(pending.end(), subs.begin(), subs.end());
+            for (File *f : d->files()) {
+                const QByteArray name = f->name();
+                quint64 size = 0;
+                if (m_fileQueue.contains(name) || d->mtimeForFilename(name, true, &size))
+                    continue;
+                if (!f->modified())
+                    m_vanishedWaiting << VanishedWaiting{root->name(), name.mid(name.lastIndexOf('/') + 1), f->size()};
+                Log::f("  %@ is gone; its record goes", name);
+                d->deleteFileNamed(name, true);
+            }
+        }
+    }
+}
+
+// A file still being written when the run ended may have grown since.
+bool DirectoryDiffer::takeVanishedWaiting(Directory *dir, const QByteArray &name, quint64 size)
+{
+    for (qsizetype i = 0; i < m_vanishedWaiting.size(); ++i) {
+        const VanishedWaiting &v = m_vanishedWaiting.at(i);
+        if (v.leaf == name && v.size <= size && pathIsInside(dir->name(), v.root)) {
+            m_vanishedWaiting.removeAt(i);
+            return true;
+        }
+    }
+    return false;
 }

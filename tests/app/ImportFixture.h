@@ -2,12 +2,10 @@
 // The whole program in a private HOME, with short watcher timings: a real
 // private MPD started by the program, the session bus's notification daemon,
 // real unzip and unar.
-#include "TestSupport.h"
 #include "app/Rivulet_AppDelegate.h"
-#include "library/MpdClient.h"
+#include "support/PrivateMpd.h"
 #include <QProcess>
 #include <QThread>
-#include <csignal>
 #include <memory>
 #include <mutex>
 
@@ -16,27 +14,15 @@ struct Shown {
     QString body;
 };
 
-struct ImportFixture {
-    TempHome home;
+struct ImportFixture : PrivateMpd {
     std::unique_ptr<LogCapture> log = std::make_unique<LogCapture>();
     std::unique_ptr<Rivulet_AppDelegate> app;
     std::mutex mutex;
     QList<Shown> shown;
     QString downloads = home.path(QStringLiteral("Downloads"));
 
-    ImportFixture()
-    {
-        QDir().mkpath(downloads);
-        qputenv("RIVULET_MPD_OUTPUT", "null");
-        qunsetenv("MPD_HOST");
-        qunsetenv("MPD_PORT");
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path(QStringLiteral("run"))));
-    }
-    ~ImportFixture()
-    {
-        app.reset();
-        stopMpd();
-    }
+    ImportFixture() { QDir().mkpath(downloads); }
+    ~ImportFixture() { app.reset(); }
 
     void start()
     {
@@ -56,42 +42,10 @@ struct ImportFixture {
         QThread::msleep(200);
     }
 
-    void restart()
-    {
-        QCOMPARE(app->applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
-        app.reset();
-        start();
-    }
-
     QList<Shown> notifications()
     {
         std::lock_guard lock(mutex);
         return shown;
-    }
-
-    QByteArray mpdSocket() const { return QFile::encodeName(home.supportDir()) + "/mpd/socket"; }
-
-    QList<QByteArray> playlist()
-    {
-        MpdClient mpd({mpdSocket()});
-        return mpd.playlistContents("Rivulet").value_or(QList<QByteArray>());
-    }
-
-    QByteArray playing()
-    {
-        MpdClient mpd({mpdSocket()});
-        return mpd.isPlaying().value_or(false) ? mpd.currentSongUri().value_or(QByteArray()) : QByteArray();
-    }
-
-    void stopMpd()
-    {
-        const QByteArray pid = readAll(home.supportDir() + QStringLiteral("/mpd/pid")).trimmed();
-        if (pid.isEmpty())
-            return;
-        ::kill(pid.toInt(), SIGTERM);
-        for (int i = 0; i < 50 && ::kill(pid.toInt(), 0) == 0; ++i)
-            QThread::msleep(50);
-        QFile::remove(home.supportDir() + QStringLiteral("/mpd/pid"));
     }
 
     // Copies a test file into the Downloads folder the way a browser does:

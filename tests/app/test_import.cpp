@@ -7,7 +7,6 @@
 #include "store/Directory.h"
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QElapsedTimer>
 #include <mpd/client.h>
 
 namespace {
@@ -60,8 +59,6 @@ private slots:
         QCOMPARE(f.notifications()[0].body, QStringLiteral("Rivulet added song & <one>.mp3 to MPD. Click here to play it."));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.trashed(QStringLiteral("song & <one>.mp3"))), kWait);
         QVERIFY(!QFile::exists(f.downloads + QStringLiteral("/song & <one>.mp3")));
-        QVERIFY(f.log->contains(QStringLiteral("+ Added ") + f.downloads + QStringLiteral("/song & <one>.mp3 to MPD, trackId: ")));
-        QVERIFY(f.log->lines().filter(QStringLiteral("+ Added ")).first().endsWith(QStringLiteral(", deleting")));
         QVERIFY(f.playing().isEmpty());
         QVERIFY(clickLatestNotification());
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/song & <one>.mp3"), kWait);
@@ -75,7 +72,7 @@ private slots:
         Settings::setPlaySongs(true);
         f.start();
         QVERIFY(ITunesManager::sharedManager()->run());
-        setRepeat(f.mpdSocket(), true); // the one-second tones keep playing
+        setRepeat(f.socket(), true); // the one-second tones keep playing
         f.drop(testData(QStringLiteral("tones/01 tone.mp3")), QStringLiteral("a.mp3"));
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/a.mp3"), kWait); // stopped before: played
         f.drop(testData(QStringLiteral("tones/02 tone.mp3")), QStringLiteral("b.mp3"));
@@ -86,68 +83,52 @@ private slots:
         f.drop(testData(QStringLiteral("tones/03 tone.mp3")), QStringLiteral("c.mp3"));
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/c.mp3"), kWait);
         Settings::setPlaySongs(false);
-        stopPlayer(f.mpdSocket());
+        stopPlayer(f.socket());
         f.drop(testData(QStringLiteral("tones/04 tone.mp3")), QStringLiteral("d.mp3"));
         QTRY_VERIFY_WITH_TIMEOUT(f.playlist().contains("Rivulet/d.mp3"), kWait);
         QThread::msleep(300);
         QVERIFY(f.playing().isEmpty());
     }
 
+    // Kept-contents and kept-archive cases are the newcomer rig's (tests/ui).
     void archivesByMusicShareAndSettings()
     {
         ImportFixture f;
         Settings::setDeleteZips(true);
         Settings::setDeleteArchiveContents(true);
         QTemporaryDir work;
-        for (const QString &name : {QStringLiteral("01 tone.mp3"), QStringLiteral("02 tone.mp3"), QStringLiteral("03 tone.mp3"),
-                                    QStringLiteral("04 tone.mp3"), QStringLiteral("notes.txt")})
+        const QStringList names{QStringLiteral("01 tone.mp3"), QStringLiteral("02 tone.mp3"), QStringLiteral("03 tone.mp3"),
+                                QStringLiteral("04 tone.mp3"), QStringLiteral("notes.txt")};
+        for (const QString &name : names)
             QVERIFY(QFile::copy(testData(QStringLiteral("tones/")) + name, work.path() + QLatin1Char('/') + name));
-        QVERIFY(makeZip(work.path(), {QStringLiteral("four.zip"), QStringLiteral("01 tone.mp3"), QStringLiteral("02 tone.mp3"),
-                                      QStringLiteral("03 tone.mp3"), QStringLiteral("04 tone.mp3"), QStringLiteral("notes.txt")}));
+        QVERIFY(makeZip(work.path(), QStringList{QStringLiteral("four.zip")} + names));
         f.start();
 
-        // 4 of 5 music, contents deleted, archive to the Trash.
-        f.drop(work.path() + QStringLiteral("/four.zip"), QStringLiteral("four.zip"));
+        // 4 of 5 music, upper-case extension: contents deleted, archive to the Trash.
+        f.drop(work.path() + QStringLiteral("/four.zip"), QStringLiteral("Four.ZIP"));
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
         // The leaf names in import order, which is their natural name order.
-        QString names;
+        QString added;
         for (const QString &line : f.log->lines().filter(QStringLiteral("+ Added ")))
-            names += line.section(QLatin1Char('/'), -1).section(QStringLiteral(" to MPD"), 0, 0) + QLatin1Char('\n');
-        QCOMPARE(f.notifications()[0].body, QStringLiteral("Rivulet added the contents of four.zip to MPD:\n\n") + names
+            added += line.section(QLatin1Char('/'), -1).section(QStringLiteral(" to MPD"), 0, 0) + QLatin1Char('\n');
+        QCOMPARE(added, QStringList(names.mid(0, 4)).join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        QCOMPARE(f.notifications()[0].body, QStringLiteral("Rivulet added the contents of Four.ZIP to MPD:\n\n") + added
                                                 + QStringLiteral("\nClick here to play."));
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.trashed(QStringLiteral("four.zip"))), kWait);
-        QVERIFY(!QFile::exists(f.downloads + QStringLiteral("/four")));
-        QCOMPARE(addedLines(*f.log), 4);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.trashed(QStringLiteral("Four.ZIP"))), kWait);
+        QVERIFY(!QFile::exists(f.downloads + QStringLiteral("/Four")));
         QCOMPARE(f.playlist().size(), 4);
-
-        // 3 of 5: kept beside the archive, not imported again, archive stays.
-        f.drop(testData(QStringLiteral("rar/three-of-five.rar")), QStringLiteral("three-of-five.rar"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 2, kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.downloads + QStringLiteral("/three-of-five/three-of-five/03 tone.mp3")), kWait);
-        QVERIFY(QFile::exists(f.downloads + QStringLiteral("/three-of-five/three-of-five/cover.txt")));
-        QVERIFY(QFile::exists(f.downloads + QStringLiteral("/three-of-five.rar")));
-        QThread::msleep(2000);
-        QCOMPARE(addedLines(*f.log), 7);
 
         // No music: nothing imported or announced, unpacked files gone, archive stays.
         f.drop(testData(QStringLiteral("rar/no-music.rar")), QStringLiteral("no-music.rar"));
         QTRY_VERIFY_WITH_TIMEOUT(f.log->contains(QStringLiteral("Fraction of scanned directories files that were music files:0.00")), kWait);
         QThread::msleep(500);
-        QCOMPARE(f.notifications().size(), 2);
+        QCOMPARE(f.notifications().size(), 1);
+        QCOMPARE(addedLines(*f.log), 4);
         QVERIFY(QFile::exists(f.downloads + QStringLiteral("/no-music.rar")));
         QVERIFY(!QFile::exists(f.downloads + QStringLiteral("/no-music")));
-
-        // Upper-case extension, contents kept, archive to the Trash.
-        Settings::setDeleteArchiveContents(false);
-        f.drop(work.path() + QStringLiteral("/four.zip"), QStringLiteral("Album.ZIP"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 3, kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.trashed(QStringLiteral("Album.ZIP"))), kWait);
-        QVERIFY(QFile::exists(f.downloads + QStringLiteral("/Album/01 tone.mp3")));
-        QVERIFY(QFile::exists(f.downloads + QStringLiteral("/Album/notes.txt")));
-        QThread::msleep(2000);
-        QCOMPARE(addedLines(*f.log), 11);
     }
 
+    // A broken archive is kept and imports nothing; nothing lands outside Downloads.
     void brokenAndHostileArchivesImportNothing()
     {
         ImportFixture f;
@@ -157,43 +138,22 @@ private slots:
         QDir(QStringLiteral("/tmp/rivulet-escape-target")).removeRecursively();
         f.start();
         int failures = 0;
-        QElapsedTimer t;
-        t.start();
-        for (const QString &archive : {QStringLiteral("rar/truncated.rar"), QStringLiteral("rar/corrupt.rar"), QStringLiteral("rar/damaged-deflate.rar")}) {
-            f.drop(testData(archive), QFileInfo(archive).fileName());
+        for (const QString &archive : {testData(QStringLiteral("rar/truncated.rar")), testData(QStringLiteral("rar/corrupt.rar")),
+                                       testData(QStringLiteral("rar/damaged-deflate.rar")), work.path() + QStringLiteral("/locked.zip")}) {
+            f.drop(archive, QFileInfo(archive).fileName());
             ++failures;
             QTRY_COMPARE_WITH_TIMEOUT(f.log->count(QStringLiteral("Error unpacking - archive may be incomplete")), failures, kWait);
             QVERIFY(QFile::exists(f.downloads + QLatin1Char('/') + QFileInfo(archive).fileName()));
         }
-        f.drop(work.path() + QStringLiteral("/locked.zip"), QStringLiteral("locked.zip"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.log->count(QStringLiteral("Error unpacking - archive may be incomplete")), 4, kWait);
-        // A bomb: 200 MB of zeros in a 200 KB zip, above the limit set for this run.
-        qputenv("RIVULET_UNPACK_LIMIT", "100000000");
-        {
-            QFile big(work.path() + QStringLiteral("/zeros.mp3"));
-            QVERIFY(big.open(QIODevice::WriteOnly));
-            const QByteArray block(1 << 20, '\0');
-            for (int i = 0; i < 200; ++i)
-                big.write(block);
-        }
-        QVERIFY(makeZip(work.path(), {QStringLiteral("-q"), QStringLiteral("bomb.zip"), QStringLiteral("zeros.mp3")}));
-        f.drop(work.path() + QStringLiteral("/bomb.zip"), QStringLiteral("bomb.zip"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.log->count(QStringLiteral("Error unpacking - archive may be incomplete")), 5, kWait);
-        QVERIFY(f.log->contains(QStringLiteral("bomb.zip would unpack to 209715200 bytes, more than the 100000000 there is room for; not unpacking")));
-        QVERIFY(!QFile::exists(f.home.supportDir() + QStringLiteral("/archiveTemp/zeros.mp3")));
-        qunsetenv("RIVULET_UNPACK_LIMIT");
-        QVERIFY(t.elapsed() < 30000); // nothing waited for an answer
-        QCOMPARE(addedLines(*f.log), 0);
-        QCOMPARE(f.notifications().size(), 0);
-
         f.drop(testData(QStringLiteral("zip/escape.zip")), QStringLiteral("escape.zip"));
         // unzip reports the entries it refused; either way nothing lands outside.
         QTRY_VERIFY_WITH_TIMEOUT(f.log->contains(QStringLiteral("Fraction of scanned directories files that were music files:"))
-                                     || f.log->count(QStringLiteral("Error unpacking - archive may be incomplete")) == 6, kWait);
-        QVERIFY(!QFile::exists(QStringLiteral("/tmp/rivulet-escape-target/evil.mp3")));
-        QVERIFY(!QFile::exists(QStringLiteral("/tmp/rivulet-escape-target/abs.mp3")));
-        QVERIFY(!QFile::exists(f.home.path(QStringLiteral(".local/up.mp3"))));
-        QVERIFY(!QFile::exists(f.home.path(QStringLiteral("up.mp3"))));
+                                     || f.log->count(QStringLiteral("Error unpacking - archive may be incomplete")) == 5, kWait);
+        for (const QString &outside : {QStringLiteral("/tmp/rivulet-escape-target/evil.mp3"), QStringLiteral("/tmp/rivulet-escape-target/abs.mp3"),
+                                       f.home.path(QStringLiteral(".local/up.mp3")), f.home.path(QStringLiteral("up.mp3"))})
+            QVERIFY(!QFile::exists(outside));
+        QCOMPARE(addedLines(*f.log), 0);
+        QCOMPARE(f.notifications().size(), 0);
     }
 
     void siblingArchivesAreToldApart()
@@ -207,7 +167,7 @@ private slots:
         QCOMPARE(f.notifications()[1].body, QStringLiteral("Rivulet added the contents of album2.rar to MPD:\n\n03 tone.mp3\n04 tone.mp3\n\nClick here to play."));
     }
 
-    void libraryRestartsAndProgramRestarts()
+    void clickAfterALibraryRestartPlaysTheAnnouncedFile()
     {
         ImportFixture f;
         f.start();
@@ -223,51 +183,11 @@ private slots:
             app->growlNotificationWasClicked(QVariantMap{{QStringLiteral("trackId"), 0u}, {QStringLiteral("file"), QByteArray("Rivulet/first.mp3")}});
         });
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/first.mp3"), kWait);
-
-        // The program quits and starts again: nothing is imported twice.
-        f.restart();
-        QThread::msleep(3000);
-        QCOMPARE(addedLines(*f.log), 2);
-        f.drop(testData(QStringLiteral("tones/03 tone.mp3")), QStringLiteral("third.mp3"));
-        QTRY_COMPARE_WITH_TIMEOUT(addedLines(*f.log), 3, kWait);
-        QCOMPARE(f.playlist().size(), 3);
-    }
-
-    void changedWatchedFoldersAreWatchedAfterTwoChanges()
-    {
-        ImportFixture f;
-        f.start();
-        const QString extra = f.home.path(QStringLiteral("Extra Music"));
-        QDir().mkpath(extra);
-        Rivulet_AppDelegate *app = f.app.get();
-        // What the preferences window does on the main thread.
-        Settings::rootDirectory()->addSubdirectoryNamed(QFile::encodeName(extra), true);
-        app->watchDirsUpdated();
-        app->watchDirsUpdated();
-        QThread::msleep(2500);
-        QVERIFY(app->directoryDiffer()->watching());
-        QVERIFY(writeFile(extra + QStringLiteral("/new.mp3"), readAll(testData(QStringLiteral("tones/02 tone.mp3")))));
-        QTRY_COMPARE_WITH_TIMEOUT(addedLines(*f.log), 1, kWait);
-    }
-
-    // An archive imported leaves the retry list, on a retry too: else every
-    // MPD restart would import it again.
-    void importedArchiveIsNotOfferedAgain()
-    {
-        ImportFixture f;
-        f.start();
-        const QString zip = f.downloads + QStringLiteral("/album.zip");
-        ITunesManager::sharedManager()->retryLater(QFile::encodeName(zip)); // refused once before
-        QTemporaryDir work;
-        QVERIFY(QFile::copy(testData(QStringLiteral("tones/01 tone.mp3")), work.path() + QStringLiteral("/01 tone.mp3")));
-        QVERIFY(makeZip(work.path(), {QStringLiteral("album.zip"), QStringLiteral("01 tone.mp3")}));
-        f.drop(work.path() + QStringLiteral("/album.zip"), QStringLiteral("album.zip"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(!readAll(f.home.supportDir() + QStringLiteral("/library-retries")).contains("album.zip"), kWait);
     }
 
     // A track the library refuses in an archive it mostly took is kept beside
-    // the archive, offered again, and the log says where it is.
+    // the archive and offered again; the archive, imported, leaves the retry
+    // list (on a retry too: else every MPD restart would import it again).
     void refusedTrackOfAnAlbumIsKept()
     {
         ImportFixture f;
@@ -282,33 +202,38 @@ private slots:
         QVERIFY(writeFile(work.path() + QLatin1Char('/') + names.last(), QByteArray(4096, 'x')));
         QVERIFY(makeZip(work.path(), names));
         f.start();
+        ITunesManager::sharedManager()->retryLater(QFile::encodeName(f.downloads + QStringLiteral("/album.zip"))); // refused once before
         f.drop(work.path() + QStringLiteral("/album.zip"), QStringLiteral("album.zip"));
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
         const QString kept = f.downloads + QStringLiteral("/album/10 broken.mp3");
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(kept), kWait);
-        QVERIFY(f.log->contains(QStringLiteral("--- 10 broken.mp3 was not added to MPD; it is kept in ") + f.downloads + QStringLiteral("/album")));
-        QTRY_VERIFY_WITH_TIMEOUT(readAll(f.home.supportDir() + QStringLiteral("/library-retries")).contains(QFile::encodeName(kept).toPercentEncoding()), kWait);
+        const QString retries = f.home.supportDir() + QStringLiteral("/library-retries");
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(retries).contains(QFile::encodeName(kept).toPercentEncoding()), kWait);
+        QVERIFY(!readAll(retries).contains("album.zip"));
     }
 
-    // Watching the music folder itself: the library's own copies are never imported.
-    void libraryCopiesAreNeverImported()
+    // A folder added in the preferences is watched after two changes in a
+    // row; watching the music folder itself, the library's own copies are
+    // never imported.
+    void addedFolderIsWatchedAndLibraryCopiesAreNeverImported()
     {
         ImportFixture f;
-        Settings::setDeleteFiles(true);
         const QString music = f.home.path(QStringLiteral("Music"));
         QDir().mkpath(music);
         f.start();
         Directory *watched = nullptr;
+        // What the preferences window does on the main thread.
         Settings::rootDirectory()->addSubdirectoryNamed(QFile::encodeName(music), true, &watched);
         watched->setLastScanTime(dateNow());
         f.app->watchDirsUpdated();
+        f.app->watchDirsUpdated();
         QThread::msleep(2500);
         QVERIFY(f.app->directoryDiffer()->watching());
-        f.drop(testData(QStringLiteral("tones/01 tone.mp3")), QStringLiteral("song.mp3"));
+        QVERIFY(writeFile(music + QStringLiteral("/new.mp3"), readAll(testData(QStringLiteral("tones/02 tone.mp3")))));
         QTRY_COMPARE_WITH_TIMEOUT(addedLines(*f.log), 1, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(f.log->contains(QStringLiteral("is in the folder Rivulet copies into; not imported")), kWait);
         QCOMPARE(addedLines(*f.log), 1);
-        QVERIFY(QFile::exists(music + QStringLiteral("/Rivulet/song.mp3")));
+        QVERIFY(QFile::exists(music + QStringLiteral("/Rivulet/new.mp3")));
     }
 
     void refusedFileStaysWhereItIs()

@@ -146,7 +146,7 @@ private slots:
         f.drop(work.filePath(QStringLiteral("album.zip")), QStringLiteral("album.zip"));
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
         QVERIFY(f.playing().isEmpty());
-        QVERIFY(repeatCurrentSong(f.mpdSocket()));
+        QVERIFY(repeatCurrentSong(f.socket()));
         QVERIFY(clickLatestNotification());
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/01 a & <b>.mp3"), kWait);
         const QVariantMap shown = shownById(f.notifications()[0].id);

@@ -1,36 +1,18 @@
 #pragma once
 // The music library bridge against a real private MPD in a private HOME.
-#include "TestSupport.h"
+#include "support/Bytes.h"
+#include "support/PrivateMpd.h"
 #include "library/ITunesManager.h"
 #include <QProcess>
 #include <QTcpServer>
 #include <QThread>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
-// Writes a file by its byte path (names in these tests need not be UTF-8).
-inline bool writeBytes(const QByteArray &path, const QByteArray &bytes)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const bool ok = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
-}
-
-struct LibraryFixture {
-    TempHome home;
-    QByteArray support = QFile::encodeName(home.supportDir());
+struct LibraryFixture : PrivateMpd {
     QByteArray music = home.bytes(QStringLiteral("Music"));
     QByteArray downloads = home.bytes(QStringLiteral("Downloads"));
 
     LibraryFixture()
     {
-        qputenv("RIVULET_MPD_OUTPUT", "null");
-        qunsetenv("MPD_HOST");
-        qunsetenv("MPD_PORT");
-        qputenv("XDG_RUNTIME_DIR", home.bytes(QStringLiteral("run")));
         QDir().mkpath(QFile::decodeName(downloads));
         QDir().mkpath(QFile::decodeName(support)); // the application makes its data folder
         configure();
@@ -102,20 +84,6 @@ struct LibraryFixture {
         return c;
     }
     void configure() { ITunesManager::sharedManager()->configure(config()); }
-    QByteArray socket() const { return support + "/mpd/socket"; }
-    qint64 mpdPid() const { return readAll(QFile::decodeName(support) + QStringLiteral("/mpd/pid")).trimmed().toLongLong(); }
-    bool mpdRuns() const { return mpdPid() > 0 && ::kill(pid_t(mpdPid()), 0) == 0; }
-
-    void stopMpd()
-    {
-        const qint64 pid = mpdPid();
-        if (pid <= 0)
-            return;
-        ::kill(pid_t(pid), SIGTERM);
-        for (int i = 0; i < 100 && ::kill(pid_t(pid), 0) == 0; ++i)
-            QThread::msleep(50);
-        QFile::remove(QFile::decodeName(support) + QStringLiteral("/mpd/pid"));
-    }
     // Starts the private MPD again from the configuration the program wrote.
     bool startMpd()
     {
@@ -133,16 +101,6 @@ struct LibraryFixture {
         const QByteArray path = downloads + '/' + name;
         writeBytes(path, "not music at all");
         return path;
-    }
-    QList<QByteArray> playlist()
-    {
-        MpdClient mpd({socket()});
-        return mpd.playlistContents("Rivulet").value_or(QList<QByteArray>());
-    }
-    QByteArray playing()
-    {
-        MpdClient mpd({socket()});
-        return mpd.isPlaying().value_or(false) ? mpd.currentSongUri().value_or(QByteArray()) : QByteArray();
     }
     QStringList libraryFiles() const
     {

@@ -33,26 +33,15 @@ private slots:
         QVERIFY(writeFile(folder + QStringLiteral("/rivulet.desktop"), squatter));
 
         LogCapture log;
-        LoginItems::runAppOnUserLogin(true, kApp);
-        QCOMPARE(log.lines(), QStringList{QStringLiteral("Adding app to login items")});
-        QList<LoginItem> items = LoginItems::list();
-        QCOMPARE(items.size(), 3);
-        const auto ours = std::find_if(items.begin(), items.end(), [](const LoginItem &i) { return i.path == kApp; });
-        QVERIFY(ours != items.end());
-        QVERIFY(ours->hide);
-        log.clear();
-        LoginItems::runAppOnUserLogin(true, kApp);
-        QCOMPARE(log.lines(), QStringList{QStringLiteral("Found app in login items")});
-        QCOMPARE(LoginItems::list().size(), 3);
-        log.clear();
-        LoginItems::runAppOnUserLogin(false, kApp);
-        QCOMPARE(log.lines(), (QStringList{QStringLiteral("Found app in login items"), QStringLiteral("Removing app from login items")}));
-        QCOMPARE(LoginItems::list().size(), 2);
-        log.clear();
-        LoginItems::runAppOnUserLogin(false, kApp);
-        QVERIFY(log.lines().isEmpty());
-        LoginItems::runAppOnUserLogin(true, kApp);
-        QCOMPARE(LoginItems::list().size(), 3);
+        // On, on again, off, off again, on: one entry of ours at most.
+        for (const auto &[on, entries] : std::initializer_list<std::pair<bool, int>>{{true, 3}, {true, 3}, {false, 2}, {false, 2}, {true, 3}}) {
+            LoginItems::runAppOnUserLogin(on, kApp);
+            const QList<LoginItem> items = LoginItems::list();
+            QCOMPARE(items.size(), entries);
+            const auto ours = std::find_if(items.begin(), items.end(), [](const LoginItem &i) { return i.path == kApp; });
+            QCOMPARE(ours != items.end(), on);
+            QVERIFY(!on || ours->hide);
+        }
         QCOMPARE(readAll(folder + QStringLiteral("/other.desktop")), other);
         QCOMPARE(readAll(folder + QStringLiteral("/rivulet.desktop")), squatter);
     }
@@ -69,7 +58,6 @@ private slots:
         LogCapture log;
         // The last match (c, not hidden) is removed, and only what equals it.
         LoginItems::runAppOnUserLogin(false, kApp);
-        QCOMPARE(log.count(QStringLiteral("Found app in login items")), 3);
         QVERIFY(QFile::exists(folder + QStringLiteral("/a.desktop")) && QFile::exists(folder + QStringLiteral("/b.desktop")));
         QVERIFY(!QFile::exists(folder + QStringLiteral("/c.desktop")));
         LoginItems::runAppOnUserLogin(false, kApp);
@@ -97,7 +85,6 @@ private slots:
 
         LogCapture log;
         LoginItems::runAppOnUserLogin(false, kApp); // off already: nothing to do
-        QVERIFY(!log.contains(QStringLiteral("Found app in login items")));
         QVERIFY(QFile::exists(file));
 
         LoginItems::runAppOnUserLogin(true, kApp);
@@ -108,9 +95,8 @@ private slots:
         const QByteArray text = readAll(file);
         QVERIFY(!text.contains(switchedOff.toUtf8()));
         QVERIFY(text.contains("X-GNOME-Autostart-Delay=5")); // the rest stays as the desktop left it
-        log.clear();
         LoginItems::runAppOnUserLogin(true, kApp);
-        QCOMPARE(log.lines(), QStringList{QStringLiteral("Found app in login items")});
+        QCOMPARE(readAll(file), text);
     }
 
     // A hand-made entry that starts the program by its bare name counts as
@@ -147,23 +133,14 @@ private slots:
     }
 
     // The program's path holds what the two levels of desktop-entry escaping
-    // deal with; GLib's launcher (the one GNOME's session starts autostart
+    // deal with (spaces, quote, backquote, dollar, backslash, percent); GLib's launcher (the one GNOME's session starts autostart
     // entries with) must start it from the written entry.
-    void writtenEntryStartsTheProgram_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("spaces") << QStringLiteral("My Apps");
-        QTest::newRow("quote, backquote, dollar, backslash") << QStringLiteral("a \"q\" `t` $HOME \\b");
-        QTest::newRow("percent") << QStringLiteral("100%u %%");
-        QTest::newRow("all") << QStringLiteral("Apps 100%u \"q\" `t` $HOME \\b");
-    }
     void writtenEntryStartsTheProgram()
     {
-        QFETCH(QString, folder);
         if (QStandardPaths::findExecutable(QStringLiteral("gio")).isEmpty())
             QFAIL("gio is not installed (scripts/packages.d/prefs.list)");
         TempHome home;
-        const QString dir = home.path(folder);
+        const QString dir = home.path(QStringLiteral("Apps 100%u %% \"q\" `t` $HOME \\b"));
         QVERIFY(QDir().mkpath(dir));
         const QString program = dir + QStringLiteral("/rivulet %f $x");
         const QString marker = home.path(QStringLiteral("started"));

@@ -1,17 +1,39 @@
-// What the settings read back: booleans only from true/false/1/0 (anything
-// else is the default, logged), the default search page on loopback, and the
-// default watched folders in a clean absolute form.
+// What the settings read back: the stored keys and their defaults (users'
+// files rely on them), booleans only from true/false/1/0 (anything else is
+// the default), writes that reach the file at once, and the standard folders
+// in a clean absolute form.
 #include "TestSupport.h"
-#include "app/Rivulet_AppDelegate.h"
 #include "base/StandardFolders.h"
 #include "settings/Settings.h"
-#include "store/Directory.h"
 #include <QSettings>
 
 class TestSettingsValues : public QObject {
     Q_OBJECT
 
 private slots:
+    void storedKeysAndDefaults_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        for (const char *key : {"DeleteArchiveContents", "DeleteFiles", "DeleteZips", "DidFirstLoad", "PlaySongs", "StartAtLogin", "ImportMoreFormats"})
+            QTest::newRow(key) << QVariant(false);
+        for (const char *key : {"IfStopped", "UnzipFiles", "UseDownloadHotkey", "GrowlNotifications"})
+            QTest::newRow(key) << QVariant(true);
+        QTest::newRow("DownloadHotkey") << QVariant::fromValue<qulonglong>(8796093022210ULL); // Option-D
+        QTest::newRow("LastSCEvent") << QVariant::fromValue<qulonglong>(0);
+        QTest::newRow("MpdMusicFolder") << QVariant(QByteArray());
+        QTest::newRow("SearchLocation") << QVariant(QStringLiteral("http://127.0.0.1:%1/search/search.html#/s/mediafire/").arg(RIVULET_SEARCH_PORT));
+        QTest::newRow("RootDirectory") << QVariant();
+        QTest::newRow("ExclusionsDirectory") << QVariant();
+        QTest::newRow("NoSuchKey") << QVariant();
+    }
+    void storedKeysAndDefaults()
+    {
+        QFETCH(QVariant, value);
+        TempHome home;
+        QCOMPARE(Settings::objectForKey(QString::fromLatin1(QTest::currentDataTag())), value);
+        QVERIFY(!QFile::exists(home.prefsPath()));
+    }
+
     void onlyTrueFalseOneZeroAreBooleans()
     {
         TempHome home;
@@ -20,49 +42,45 @@ private slots:
         // must not move the user's music to the Trash because of "@ByteArray(x)".
         QVERIFY(writeFile(home.prefsPath(), "[General]\nDeleteFiles=@ByteArray(x)\nDeleteZips=2\nUnzipFiles=maybe\n"
                                             "IfStopped=0\nPlaySongs=1\nGrowlNotifications=false\nStartAtLogin=true\n"
-                                            "DeleteArchiveContents=yes\n"));
+                                            "DeleteArchiveContents=yes\nDidFirstLoad=1\nUseDownloadHotkey=false\nImportMoreFormats=true\n"));
         LogCapture log;
         QCOMPARE(Settings::deleteFiles(), false);
         QCOMPARE(Settings::deleteZips(), false);
         QCOMPARE(Settings::deleteArchiveContents(), false);
         QCOMPARE(Settings::unzipFiles(), true); // its default
-        QVERIFY(log.contains(QStringLiteral("DeleteFiles is not a boolean; using its default false")));
-        QVERIFY(log.contains(QStringLiteral("UnzipFiles is not a boolean; using its default true")));
         QCOMPARE(Settings::deleteFiles(), false); // read for every imported file: said once
         QCOMPARE(log.count(QStringLiteral("The stored value of DeleteFiles is not a boolean; using its default false")), 1);
+        // The typed accessors read their own keys.
         QCOMPARE(Settings::ifStopped(), false);
         QCOMPARE(Settings::playSongs(), true);
         QCOMPARE(Settings::growlNotifications(), false);
         QCOMPARE(Settings::startAtLogin(), true);
-        // What the program writes itself reads back unchanged, and logs nothing.
-        log.clear();
-        Settings::setDeleteFiles(true);
-        QCOMPARE(Settings::deleteFiles(), true);
-        Settings::setDeleteFiles(false);
-        QCOMPARE(Settings::deleteFiles(), false);
-        QVERIFY(log.lines().isEmpty());
-    }
-
-    // More formats are off until chosen; the music folder for MPD is a path
-    // of bytes, kept as given.
-    void libraryChoices()
-    {
-        TempHome home;
-        QCOMPARE(Settings::importMoreFormats(), false);
-        QCOMPARE(Settings::mpdMusicFolder(), QByteArray());
-        Settings::setImportMoreFormats(true);
-        Settings::setMpdMusicFolder("/srv/m\xfcsic");
+        QCOMPARE(Settings::didFirstLoad(), true);
+        QCOMPARE(Settings::useDownloadHotkey(), false);
         QCOMPARE(Settings::importMoreFormats(), true);
-        QCOMPARE(Settings::mpdMusicFolder(), QByteArray("/srv/m\xfcsic"));
     }
 
-    void defaultSearchIsTheProgramsOwnPage()
+    void writesReachTheFileAtOnce()
     {
         TempHome home;
-        const QString expected = QStringLiteral("http://127.0.0.1:%1/search/search.html#/s/mediafire/").arg(RIVULET_SEARCH_PORT);
-        QCOMPARE(Settings::searchLocation(), expected);
-        QCOMPARE(QString::fromLatin1(kDefaultSearchLocation), expected);
-        QVERIFY(!QFile::exists(home.prefsPath()));
+        // Writing the default still stores the key.
+        Settings::setIfStopped(true);
+        QVERIFY(QSettings(home.prefsPath(), QSettings::IniFormat).contains(QStringLiteral("IfStopped")));
+        Settings::setUnzipFiles(false);
+        Settings::setLastSCEvent(0xFFFFFFFFFFFFFFFEULL);
+        Settings::setSearchLocation(QStringLiteral("http://127.0.0.1:8080/find?q="));
+        Settings::setMpdMusicFolder("/srv/m\xfcsic"); // a path of bytes, kept as given
+        QCOMPARE(QSettings(home.prefsPath(), QSettings::IniFormat).value(QStringLiteral("UnzipFiles")).toBool(), false);
+        QCOMPARE(Settings::unzipFiles(), false);
+        QCOMPARE(Settings::lastSCEvent(), quint64(0xFFFFFFFFFFFFFFFEULL));
+        QCOMPARE(Settings::searchLocation(), QStringLiteral("http://127.0.0.1:8080/find?q="));
+        QCOMPARE(Settings::mpdMusicFolder(), QByteArray("/srv/m\xfcsic"));
+        QCOMPARE(Settings::boolForKey(QStringLiteral("NoSuchKey")), false);
+        // The hotkey drops the high byte.
+        Settings::setDownloadHotkey(0xFF00000000000031ULL);
+        QCOMPARE(Settings::downloadHotkey(), quint64(0x31));
+        Settings::setDownloadHotkey(19791209299969ULL);
+        QCOMPARE(Settings::downloadHotkey(), quint64(19791209299969ULL));
     }
 
     void cleanAbsolutePaths_data()
@@ -86,29 +104,20 @@ private slots:
         QCOMPARE(StandardFolders::cleanAbsolutePath(path).value_or(QByteArray()), clean);
     }
 
-    void downloadsFolderIsStoredClean()
+    // $XDG_DOWNLOAD_DIR as some sessions export it, with a trailing "/", and the same from user-dirs.dirs.
+    void downloadsFolderIsClean()
     {
         TempHome home;
-        // $XDG_DOWNLOAD_DIR as some sessions export it, with a trailing "/".
-        qputenv("XDG_DOWNLOAD_DIR", QFile::encodeName(home.path(QStringLiteral("Fetched/"))));
-        QCOMPARE(StandardFolders::downloads().value_or(QByteArray()), home.bytes(QStringLiteral("Fetched")));
-        qputenv("XDG_DOWNLOAD_DIR", QFile::encodeName(home.path(QStringLiteral("x/../Fetched//"))));
-        QCOMPARE(StandardFolders::downloads().value_or(QByteArray()), home.bytes(QStringLiteral("Fetched")));
-        {
-            Rivulet_AppDelegate app(false);
-            app.awakeFromNib();
-            QList<QByteArray> names;
-            for (Directory *d : Settings::rootDirectory()->subdirectories())
-                names << d->name();
-            QVERIFY2(names.contains(home.bytes(QStringLiteral("Fetched"))), names.join(' ').constData());
+        for (const char *given : {"Fetched/", "x/../Fetched//"}) {
+            qputenv("XDG_DOWNLOAD_DIR", home.bytes(QString::fromLatin1(given)));
+            QCOMPARE(StandardFolders::downloads().value_or(QByteArray()), home.bytes(QStringLiteral("Fetched")));
         }
         qunsetenv("XDG_DOWNLOAD_DIR");
-        // The same from user-dirs.dirs.
         QDir().mkpath(home.path(QStringLiteral(".config")));
         QVERIFY(writeFile(home.path(QStringLiteral(".config/user-dirs.dirs")), "XDG_DOWNLOAD_DIR=\"$HOME/Fetched/./\"\n"));
         QCOMPARE(StandardFolders::downloads().value_or(QByteArray()), home.bytes(QStringLiteral("Fetched")));
     }
 };
 
-QTEST_MAIN(TestSettingsValues)
+QTEST_GUILESS_MAIN(TestSettingsValues)
 #include "test_settings_values.moc"

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "store/Directory.h"
 #include "store/File.h"
+#include "store/StoreFile.h"
 #include <thread>
 
 class TestStoreThreads : public QObject {
@@ -60,6 +61,50 @@ private slots:
         OpenStore again(path);
         QVERIFY2(again.ok(), qPrintable(again.error.text()));
         QCOMPARE(again.context->fetchAll(QStringLiteral("File")).size(), size_t(200));
+    }
+
+    // A test double stands in for a slow disk (none can be had here): it holds
+    // a save inside its sync. Meanwhile the other thread takes the store and
+    // changes it, and the next save leaves those changes on disk.
+    void storeIsFreeWhileASaveSyncs()
+    {
+        QTemporaryDir tmp;
+        const QString path = tmp.path() + QStringLiteral("/storedata");
+        OpenStore s(path);
+        ManagedObjectContext *ctx = s.context.get();
+        auto *root = ctx->insertNew<Directory>();
+        root->setName("root");
+        static std::atomic<bool> syncing, released;
+        syncing = false;
+        released = false;
+        StoreFile::setBeforeSyncForTests([] {
+            syncing = true;
+            while (!released)
+                std::this_thread::yield();
+        });
+        std::thread saver([&] {
+            StoreError e;
+            ctx->save(&e);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(syncing.load(), 10000);
+        std::atomic<bool> took{false};
+        std::thread other([&] {
+            auto lock = ctx->lock();
+            auto *d = ctx->insertNew<Directory>();
+            d->setName("/home/u/Downloads");
+            root->addSubdirectoriesObject(d);
+            took = true;
+        });
+        const bool tookWhileSyncing = QTest::qWaitFor([&] { return took.load(); }, 5000);
+        released = true;
+        saver.join();
+        other.join();
+        StoreFile::setBeforeSyncForTests(nullptr);
+        QVERIFY(tookWhileSyncing);
+        StoreError e;
+        QVERIFY(ctx->save(&e));
+        OpenStore again(path);
+        QCOMPARE(again.context->fetchAll(QStringLiteral("Directory")).size(), size_t(2));
     }
 
     // The watcher thread adds records under folders it found while the main

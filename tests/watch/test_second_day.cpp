@@ -3,6 +3,7 @@
 // happens beside it; what was written while the program was stopped is, in
 // a subfolder as at the top; a folder moved in while it runs is taken whole.
 #include "DifferFixture.h"
+#include "store/File.h"
 #include <QSet>
 #include <algorithm>
 #include <sys/stat.h>
@@ -99,6 +100,42 @@ private slots:
         got.remove(QStringLiteral("first.mp3"));
         got.remove(QStringLiteral("marker.mp3"));
         QCOMPARE(got, QSet<QString>(expected.begin(), expected.end()));
+    }
+
+    // A file still waiting when the run ended (a quit, kill -9), its folder
+    // renamed while the program was stopped: the next start hands it over,
+    // and the record left at its old place goes.
+    void waitingFileInFolderRenamedWhileStoppedIsHandedOver()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        DirectoryDiffer::Timings never = DifferFixture::fast();
+        never.settleSeconds = 3600; // nothing settles in the first run
+        f.open({root}, {}, never);
+        f.startAndWait();
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/Sub")));
+        // Dated before the watched folder's scan date, as a file written before the last scan is.
+        QVERIFY(writeOld(root + QStringLiteral("/Sub/song.mp3")));
+        auto records = [&] {
+            auto lock = f.store->context->lock();
+            QList<QByteArray> names;
+            for (ManagedObject *o : f.store->context->fetchAll(QStringLiteral("File")))
+                if (!o->isDeleted())
+                    names << static_cast<File *>(o)->name();
+            return names;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(records().size(), 1, 10000);
+        const int saves = f.differ->stats().saves;
+        QVERIFY(writeFile(root + QStringLiteral("/top.mp3"), "t")); // its batch saves the waiting record
+        QTRY_VERIFY_WITH_TIMEOUT(f.differ->stats().saves > saves, 10000);
+        const quint64 lastId = f.delegate.ids().last();
+        f.differ.reset();
+        QVERIFY(QDir().rename(root + QStringLiteral("/Sub"), root + QStringLiteral("/Renamed")));
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait(lastId);
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 2, 15000);
+        QVERIFY(f.delegate.files().contains(QFile::encodeName(root + QStringLiteral("/Renamed/song.mp3"))));
+        QTRY_VERIFY_WITH_TIMEOUT(records().isEmpty(), 5000);
     }
 
     // The import turns the differ's event loop (as a tool's wait does) while

@@ -3,13 +3,11 @@
 #include "base/Log.h"
 #include "store/Directory.h"
 #include "store/File.h"
-#include "store/ManagedObjectContext.h"
+#include "store/StoreLock.h"
 #include "base/PathContainment.h"
 
 #include <algorithm>
 #include <sys/stat.h>
-
-#define LOCK_STORE auto storeLock = managedObjectContext()->lock()
 
 QByteArray Directory::fullName(const QByteArray &name, bool fullPath) const
 {
@@ -79,9 +77,14 @@ bool Directory::fileIsNewerThanLastScanTime(const QByteArray &name, bool fullPat
 
 File *Directory::addFileNamed(const QByteArray &name, bool fullPath)
 {
-    const QByteArray full = fullName(name, fullPath);
     quint64 size = 0;
-    mtimeForFilename(full, true, &size);
+    mtimeForFilename(fullName(name, fullPath), true, &size);
+    return addFileNamed(name, fullPath, size);
+}
+
+File *Directory::addFileNamed(const QByteArray &name, bool fullPath, quint64 size)
+{
+    const QByteArray full = fullName(name, fullPath);
     LOCK_STORE;
     if (isDeleted())
         return nullptr; // a record under a deleted folder would be saved without its parent
