@@ -14,6 +14,16 @@
 #include <QThread>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+namespace {
+bool isFolder(const QByteArray &path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+}
+
 DirectoryDiffer::DirectoryDiffer(ContextProvider context, Timings timings) : m_context(std::move(context)), m_timings(timings)
 {
     m_thread = QThread::create([this] { threadMain(); });
@@ -322,6 +332,7 @@ bool DirectoryDiffer::isHandedOverDatedAhead(const File *record) const
 QList<FileQueueEntry> DirectoryDiffer::passOverQueue(const QList<FileQueueEntry> &taken, bool *hurry, bool *handedOver)
 {
     const auto settle = std::chrono::nanoseconds(qint64(m_timings.settleSeconds * 1e9));
+    const auto renameGrace = std::chrono::nanoseconds(qint64(std::max(2.0, 4 * m_timings.latencySeconds) * 1e9));
     QList<FileQueueEntry> kept;
     QElapsedTimer started;
     started.start();
@@ -339,7 +350,12 @@ QList<FileQueueEntry> DirectoryDiffer::passOverQueue(const QList<FileQueueEntry>
             quint64 size = 0;
             const std::optional<Date> mtime = dir->mtimeForFilename(name, true, &size);
             if (!mtime) {
-                dir->deleteFileNamed(name, true); // gone, or no longer a regular file
+                // Its folder gone too: most likely renamed, the event on its
+                // way; the records follow it then. Gone for good after a while.
+                if (!isFolder(dir->name()) && std::chrono::steady_clock::now() - entry.since < settle + renameGrace)
+                    kept << entry;
+                else
+                    dir->deleteFileNamed(name, true); // gone, or no longer a regular file
             } else if (size == entry.size && mtime == entry.mtime) {
                 handOver(dir, file, size, mtime);
                 *handedOver = true;

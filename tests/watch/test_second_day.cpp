@@ -138,6 +138,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(records().isEmpty(), 5000);
     }
 
+    // A waiting file's folder is renamed and a pass looks before the rename's
+    // event is handled (events are gathered longer than files settle): the
+    // file must not count as gone, and is handed over at its new place.
+    void waitingFileInFolderRenamedBeforeItsEventIsHandedOver()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        DirectoryDiffer::Timings slowEvents = DifferFixture::fast();
+        slowEvents.settleSeconds = 0.3;
+        slowEvents.latencySeconds = 2.0;
+        f.open({root}, {}, slowEvents);
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/Sub")));
+        f.startAndWait();
+        QVERIFY(writeFile(root + QStringLiteral("/Sub/song.mp3"), "waiting"));
+        // Renamed once the scan has queued it, long before the rename's event comes.
+        QTRY_VERIFY_WITH_TIMEOUT(f.differ->stats().saves > 0, 10000);
+        QVERIFY(QDir().rename(root + QStringLiteral("/Sub"), root + QStringLiteral("/Renamed")));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 15000);
+        QCOMPARE(f.delegate.files().first(), QFile::encodeName(root + QStringLiteral("/Renamed/song.mp3")));
+    }
+
     // The import turns the differ's event loop (as a tool's wait does) while
     // the file is written again: the new form is handed over too.
     void fileRewrittenDuringItsImportIsHandedOverAgain()
