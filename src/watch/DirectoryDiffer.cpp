@@ -229,6 +229,17 @@ void DirectoryDiffer::scheduleQueuePass(double seconds)
         m_passTimer->start(int(seconds * 1000));
 }
 
+// The records of handed-over and gone files are freed between passes: only
+// this thread holds file records, and of those only the queue keeps any.
+void DirectoryDiffer::reclaimFileRecords()
+{
+    if (ManagedObjectContext *ctx = managedObjectContext())
+        ctx->reclaimDeleted([this](const ManagedObject *o) {
+            const auto *file = dynamic_cast<const File *>(o);
+            return file && !m_fileQueue.find(file);
+        });
+}
+
 void DirectoryDiffer::save()
 {
     if (ManagedObjectContext *ctx = managedObjectContext()) {
@@ -396,8 +407,10 @@ void DirectoryDiffer::processQueue()
     // A record left in the saved store means "still waiting": once files
     // are handed over, the store must say so, or the next start would
     // import them again.
-    if (handedOver)
+    if (handedOver) {
         save();
+        reclaimFileRecords();
+    }
     if (!m_watching)
         return;
     if (hurry) {

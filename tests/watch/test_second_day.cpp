@@ -159,6 +159,22 @@ private slots:
         QCOMPARE(f.delegate.files().first(), QFile::encodeName(root + QStringLiteral("/Renamed/song.mp3")));
     }
 
+    // A long run hands over many files: their records are freed as it goes,
+    // not kept until the program ends.
+    void recordsOfHandedOverFilesAreFreedWhileRunning()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait();
+        for (int i = 0; i < 120; ++i)
+            QVERIFY(writeFile(root + QStringLiteral("/song %1.mp3").arg(i), "x"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 120, 30000);
+        QVERIFY(writeFile(root + QStringLiteral("/last.mp3"), "x")); // one more pass after the last hand-over
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 121, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.store->context->retainedDeletedCount() < 10, 5000);
+    }
+
     // The import turns the differ's event loop (as a tool's wait does) while
     // the file is written again: the new form is handed over too.
     void fileRewrittenDuringItsImportIsHandedOverAgain()
