@@ -70,10 +70,11 @@ DifferStats DirectoryDiffer::stats() const
 
 void DirectoryDiffer::wakeUp()
 {
-    if (!m_thread)
-        return;
-    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(m_thread))
-        dispatcher->wakeUp();
+    // The thread's dispatcher goes when the thread ends: it is only used
+    // while the thread says it is there.
+    std::lock_guard lock(m_dispatcherMutex);
+    if (m_dispatcher)
+        m_dispatcher->wakeUp();
 }
 
 void DirectoryDiffer::startWatchingWithLastSCEvent(quint64 lastSCEvent)
@@ -129,8 +130,12 @@ void DirectoryDiffer::threadMain()
     // Wakes the loop at least once a second, as the request flags are polled.
     QTimer tick;
     tick.start(1000);
-    m_ready = true;
     QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher();
+    {
+        std::lock_guard lock(m_dispatcherMutex);
+        m_dispatcher = dispatcher;
+    }
+    m_ready = true;
     QElapsedTimer sinceIdle;
     sinceIdle.start();
     while (!m_cancelled) {
@@ -155,6 +160,8 @@ void DirectoryDiffer::threadMain()
     delete m_threadContext;
     m_threadContext = nullptr;
     m_passTimer = nullptr;
+    std::lock_guard lock(m_dispatcherMutex);
+    m_dispatcher = nullptr;
 }
 
 // A start while watching and a stop while stopped change nothing; a stop

@@ -23,6 +23,7 @@
 class Directory;
 class File;
 class ManagedObjectContext;
+class QAbstractEventDispatcher;
 class QObject;
 class QThread;
 class QTimer;
@@ -150,4 +151,6 @@ private:
     QList<std::optional<quint64>> m_requests; // none stands for a stop
     std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_ready{false};
+    std::mutex m_dispatcherMutex;
+    QAbstractEventDispatcher *m_dispatcher = nullptr; // the thread's, while it runs
 };
