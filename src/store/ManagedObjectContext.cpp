@@ -153,6 +153,23 @@ void ManagedObjectContext::compact()
     m_deletedInObjects = 0;
 }
 
+void ManagedObjectContext::reclaimDeleted(const std::function<bool(const ManagedObject *)> &mayFree)
+{
+    auto l = lock();
+    if (m_deletedInObjects)
+        compact();
+    const auto held = std::stable_partition(m_graveyard.begin(), m_graveyard.end(), [&mayFree](ManagedObject *o) { return !mayFree(o); });
+    for (auto it = held; it != m_graveyard.end(); ++it)
+        delete *it;
+    m_graveyard.erase(held, m_graveyard.end());
+}
+
+size_t ManagedObjectContext::retainedDeletedCount() const
+{
+    auto l = lock();
+    return m_graveyard.size() + m_deletedInObjects;
+}
+
 bool ManagedObjectContext::hasChanges() const
 {
     auto l = lock();

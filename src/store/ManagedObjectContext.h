@@ -4,6 +4,7 @@
 // the context's (recursive) lock, and compound work can hold it with lock().
 #include "store/StoreError.h"
 #include <QString>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -36,6 +37,11 @@ public:
     // store has no second copy of a record, so there is nothing to merge.
     void refreshObject(ManagedObject *object, bool mergeChanges);
     bool save(StoreError *error);
+
+    // Frees deleted records the caller says nobody holds any more (by
+    // default they stay allocated until the context goes, see below).
+    void reclaimDeleted(const std::function<bool(const ManagedObject *)> &mayFree);
+    size_t retainedDeletedCount() const;
 
     void markChanged() { m_changed = true; }
     size_t liveCount() const;

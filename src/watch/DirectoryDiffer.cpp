@@ -14,6 +14,16 @@
 #include <QThread>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+namespace {
+bool isFolder(const QByteArray &path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+}
+
 DirectoryDiffer::DirectoryDiffer(ContextProvider context, Timings timings) : m_context(std::move(context)), m_timings(timings)
 {
     m_thread = QThread::create([this] { threadMain(); });
@@ -60,10 +70,11 @@ DifferStats DirectoryDiffer::stats() const
 
 void DirectoryDiffer::wakeUp()
 {
-    if (!m_thread)
-        return;
-    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(m_thread))
-        dispatcher->wakeUp();
+    // The thread's dispatcher goes when the thread ends: it is only used
+    // while the thread says it is there.
+    std::lock_guard lock(m_dispatcherMutex);
+    if (m_dispatcher)
+        m_dispatcher->wakeUp();
 }
 
 void DirectoryDiffer::startWatchingWithLastSCEvent(quint64 lastSCEvent)
@@ -119,8 +130,12 @@ void DirectoryDiffer::threadMain()
     // Wakes the loop at least once a second, as the request flags are polled.
     QTimer tick;
     tick.start(1000);
-    m_ready = true;
     QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher();
+    {
+        std::lock_guard lock(m_dispatcherMutex);
+        m_dispatcher = dispatcher;
+    }
+    m_ready = true;
     QElapsedTimer sinceIdle;
     sinceIdle.start();
     while (!m_cancelled) {
@@ -145,6 +160,8 @@ void DirectoryDiffer::threadMain()
     delete m_threadContext;
     m_threadContext = nullptr;
     m_passTimer = nullptr;
+    std::lock_guard lock(m_dispatcherMutex);
+    m_dispatcher = nullptr;
 }
 
 // A start while watching and a stop while stopped change nothing; a stop
@@ -217,6 +234,17 @@ void DirectoryDiffer::scheduleQueuePass(double seconds)
 {
     if (m_passTimer)
         m_passTimer->start(int(seconds * 1000));
+}
+
+// The records of handed-over and gone files are freed between passes: only
+// this thread holds file records, and of those only the queue keeps any.
+void DirectoryDiffer::reclaimFileRecords()
+{
+    if (ManagedObjectContext *ctx = managedObjectContext())
+        ctx->reclaimDeleted([this](const ManagedObject *o) {
+            const auto *file = dynamic_cast<const File *>(o);
+            return file && !m_fileQueue.find(file);
+        });
 }
 
 void DirectoryDiffer::save()
@@ -322,6 +350,7 @@ bool DirectoryDiffer::isHandedOverDatedAhead(const File *record) const
 QList<FileQueueEntry> DirectoryDiffer::passOverQueue(const QList<FileQueueEntry> &taken, bool *hurry, bool *handedOver)
 {
     const auto settle = std::chrono::nanoseconds(qint64(m_timings.settleSeconds * 1e9));
+    const auto renameGrace = std::chrono::nanoseconds(qint64(std::max(2.0, 4 * m_timings.latencySeconds) * 1e9));
     QList<FileQueueEntry> kept;
     QElapsedTimer started;
     started.start();
@@ -339,7 +368,12 @@ QList<FileQueueEntry> DirectoryDiffer::passOverQueue(const QList<FileQueueEntry>
             quint64 size = 0;
             const std::optional<Date> mtime = dir->mtimeForFilename(name, true, &size);
             if (!mtime) {
-                dir->deleteFileNamed(name, true); // gone, or no longer a regular file
+                // Its folder gone too: most likely renamed, the event on its
+                // way; the records follow it then. Gone for good after a while.
+                if (!isFolder(dir->name()) && std::chrono::steady_clock::now() - entry.since < settle + renameGrace)
+                    kept << entry;
+                else
+                    dir->deleteFileNamed(name, true); // gone, or no longer a regular file
             } else if (size == entry.size && mtime == entry.mtime) {
                 handOver(dir, file, size, mtime);
                 *handedOver = true;
@@ -380,8 +414,10 @@ void DirectoryDiffer::processQueue()
     // A record left in the saved store means "still waiting": once files
     // are handed over, the store must say so, or the next start would
     // import them again.
-    if (handedOver)
+    if (handedOver) {
         save();
+        reclaimFileRecords();
+    }
     if (!m_watching)
         return;
     if (hurry) {

@@ -23,6 +23,7 @@
 class Directory;
 class File;
 class ManagedObjectContext;
+class QAbstractEventDispatcher;
 class QObject;
 class QThread;
 class QTimer;
@@ -106,6 +107,7 @@ private:
     void queueFile(File *file, quint64 size, const std::optional<Date> &mtime);
     void wakeUp();
     void save();
+    void reclaimFileRecords();
     void handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime);
     bool isHandedOverDatedAhead(const File *record) const;
     void followRename(Directory *root, const QByteArray &from, const QByteArray &to);
@@ -149,4 +151,6 @@ private:
     QList<std::optional<quint64>> m_requests; // none stands for a stop
     std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_ready{false};
+    std::mutex m_dispatcherMutex;
+    QAbstractEventDispatcher *m_dispatcher = nullptr; // the thread's, while it runs
 };

@@ -48,6 +48,8 @@ void FolderPoller::removeRoot(const QByteArray &root)
     m_roots.removeAll(root);
     for (auto it = m_signatures.begin(); it != m_signatures.end();)
         it = pathIsInside(it.key(), root) ? m_signatures.erase(it) : std::next(it);
+    for (auto it = m_identities.begin(); it != m_identities.end();)
+        it = pathIsInside(it.key(), root) ? m_identities.erase(it) : std::next(it);
 }
 
 void FolderPoller::poll()
@@ -59,6 +61,8 @@ void FolderPoller::poll()
 void FolderPoller::look(const QByteArray &root, bool report)
 {
     QSet<QByteArray> seen;
+    QList<QByteArray> changed; // in the order looked at: a folder before its subfolders
+    QSet<QByteArray> added;
     QList<QByteArray> pending{root};
     while (!pending.isEmpty()) {
         const QByteArray folder = pending.takeLast();
@@ -68,6 +72,9 @@ void FolderPoller::look(const QByteArray &root, bool report)
         if (!dir)
             continue;
         seen.insert(folder);
+        struct stat self;
+        if (::fstat(::dirfd(dir), &self) == 0)
+            m_identities.insert(folder, {quint64(self.st_dev), quint64(self.st_ino)});
         quint64 signature = 0xcbf29ce484222325ULL;
         while (const dirent *d = ::readdir(dir)) {
             const QByteArray name(d->d_name);
@@ -87,10 +94,31 @@ void FolderPoller::look(const QByteArray &root, bool report)
         }
         ::closedir(dir);
         const auto known = m_signatures.constFind(folder);
-        if (report && (known == m_signatures.cend() || *known != signature))
-            m_changed(folder);
+        if (known == m_signatures.cend())
+            added.insert(folder);
+        if (known == m_signatures.cend() || *known != signature)
+            changed << folder;
         m_signatures.insert(folder, signature);
     }
-    for (auto it = m_signatures.begin(); it != m_signatures.end();)
-        it = pathIsInside(it.key(), root) && !seen.contains(it.key()) ? m_signatures.erase(it) : std::next(it);
+    // Folders gone since the last look; one of them seen again under a new
+    // name was renamed, and its records are to follow it.
+    QHash<QPair<quint64, quint64>, QByteArray> gone;
+    for (auto it = m_signatures.begin(); it != m_signatures.end();) {
+        if (pathIsInside(it.key(), root) && !seen.contains(it.key())) {
+            if (const auto id = m_identities.constFind(it.key()); id != m_identities.cend())
+                gone.insert(*id, it.key());
+            m_identities.remove(it.key());
+            it = m_signatures.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!report)
+        return;
+    for (const QByteArray &folder : std::as_const(changed)) {
+        const bool isNew = added.contains(folder);
+        const auto id = m_identities.constFind(folder);
+        const QByteArray from = isNew && id != m_identities.cend() ? gone.value(*id) : QByteArray();
+        m_changed(folder, isNew && from.isEmpty(), from);
+    }
 }

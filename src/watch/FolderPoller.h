@@ -6,11 +6,14 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QPair>
 #include <functional>
 
 class FolderPoller {
 public:
-    using Changed = std::function<void(const QByteArray &folder)>;
+    // A folder new since the last look has appeared; one found under a new
+    // name (the same folder on the same disk) carries its old path.
+    using Changed = std::function<void(const QByteArray &folder, bool appeared, const QByteArray &renamedFrom)>;
     using Excluded = std::function<bool(const QByteArray &path)>;
 
     // True for a folder on a file system that needs polling (or always, when
@@ -33,4 +36,5 @@ private:
     Changed m_changed;
     QList<QByteArray> m_roots;
     QHash<QByteArray, quint64> m_signatures;
+    QHash<QByteArray, QPair<quint64, quint64>> m_identities; // each folder's device and inode
 };

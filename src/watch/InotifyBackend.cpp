@@ -96,7 +96,9 @@ void InotifyBackend::pollTree(const QByteArray &root, bool reportNow)
 {
     if (!m_poller) {
         m_poller = std::make_unique<FolderPoller>([this](const QByteArray &p) { return isExcluded(p); },
-                                                  [this](const QByteArray &folder) { note(folder, 0); });
+                                                  [this](const QByteArray &folder, bool appeared, const QByteArray &renamedFrom) {
+                                                      note(folder, appeared ? kFSEventStreamEventFlagFolderAppeared : 0, renamedFrom);
+                                                  });
         m_pollTimer = new QTimer(this);
         m_pollTimer->setInterval(int(FolderPoller::interval() * 1000));
         connect(m_pollTimer, &QTimer::timeout, this, [this] {

@@ -43,6 +43,8 @@ public:
         return qint64((t.settleSeconds + t.latencySeconds + 3 * t.passSeconds) * 1000) + 1200 + (m_polling ? 1200 : 0);
     }
 
+    // A part written into a file that is still being written.
+    void notePiece(const QByteArray &path, qint64 t) { m_pieces[path] << t; }
     void touch(const QByteArray &path, qint64 t)
     {
         const auto it = m_current.find(path);
@@ -168,7 +170,13 @@ public:
                 bool changedDuringRead = false;
                 for (const Version &v : std::as_const(m_versions))
                     changedDuringRead = changedDuringRead || (v.path == path && v.end >= t - 50 && v.end <= readEnd + 50);
-                if (changedDuringRead)
+                // The writer itself paused longer than the settle time (the
+                // driver was busy restarting the watcher): a half-written file
+                // that sits unchanged that long is rightly taken.
+                qint64 lastPiece = -1;
+                for (qint64 p : m_pieces.value(path))
+                    lastPiece = p <= t ? p : lastPiece;
+                if (changedDuringRead || (lastPiece >= 0 && t - lastPiece >= settleMs * 9 / 10))
                     continue;
                 problem(QStringLiteral("handed over content that was no finished version (still changing?): %1").arg(show(path)));
                 continue;
@@ -287,6 +295,7 @@ private:
     QList<QByteArray> m_roots, m_excluded;
     QList<Version> m_versions;
     QHash<QByteArray, int> m_current;
+    QHash<QByteArray, QList<qint64>> m_pieces;
     QList<QPair<qint64, qint64>> m_downtimes;
     QList<qint64> m_kills, m_differRestarts;
     QStringList m_problems;

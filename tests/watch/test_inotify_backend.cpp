@@ -190,6 +190,23 @@ private slots:
         got.changes.clear();
         QVERIFY(writeFile(QFile::decodeName(root + "/song.mp3"), "x"));
         QTRY_VERIFY_WITH_TIMEOUT(got.has(root), 3000);
+        // Between two looks a folder is renamed and another one made: the
+        // renamed one carries its old path, the new one is reported as new.
+        QVERIFY(QDir().mkpath(QFile::decodeName(root + "/Album/Disc 1")));
+        QTRY_VERIFY_WITH_TIMEOUT(got.has(root + "/Album/Disc 1", kFSEventStreamEventFlagFolderAppeared), 3000);
+        got.changes.clear();
+        QVERIFY(QDir().rename(QFile::decodeName(root + "/Album"), QFile::decodeName(root + "/Renamed")));
+        QVERIFY(QDir().mkpath(QFile::decodeName(root + "/Fresh")));
+        QTRY_VERIFY_WITH_TIMEOUT(got.has(root + "/Fresh"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(got.has(root + "/Renamed"), 3000);
+        for (const auto &c : std::as_const(got.changes)) {
+            if (c.path == root + "/Renamed")
+                QCOMPARE(c.renamedFrom, root + "/Album");
+            if (c.path == root + "/Renamed" || c.path == root + "/Renamed/Disc 1")
+                QVERIFY(!(c.flags & kFSEventStreamEventFlagFolderAppeared));
+            if (c.path == root + "/Fresh")
+                QVERIFY(c.flags & kFSEventStreamEventFlagFolderAppeared);
+        }
     }
 };
 

@@ -138,6 +138,43 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(records().isEmpty(), 5000);
     }
 
+    // A waiting file's folder is renamed and a pass looks before the rename's
+    // event is handled (events are gathered longer than files settle): the
+    // file must not count as gone, and is handed over at its new place.
+    void waitingFileInFolderRenamedBeforeItsEventIsHandedOver()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        DirectoryDiffer::Timings slowEvents = DifferFixture::fast();
+        slowEvents.settleSeconds = 0.3;
+        slowEvents.latencySeconds = 2.0;
+        f.open({root}, {}, slowEvents);
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/Sub")));
+        f.startAndWait();
+        QVERIFY(writeFile(root + QStringLiteral("/Sub/song.mp3"), "waiting"));
+        // Renamed once the scan has queued it, long before the rename's event comes.
+        QTRY_VERIFY_WITH_TIMEOUT(f.differ->stats().saves > 0, 10000);
+        QVERIFY(QDir().rename(root + QStringLiteral("/Sub"), root + QStringLiteral("/Renamed")));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 15000);
+        QCOMPARE(f.delegate.files().first(), QFile::encodeName(root + QStringLiteral("/Renamed/song.mp3")));
+    }
+
+    // A long run hands over many files: their records are freed as it goes,
+    // not kept until the program ends.
+    void recordsOfHandedOverFilesAreFreedWhileRunning()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait();
+        for (int i = 0; i < 120; ++i)
+            QVERIFY(writeFile(root + QStringLiteral("/song %1.mp3").arg(i), "x"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 120, 30000);
+        QVERIFY(writeFile(root + QStringLiteral("/last.mp3"), "x")); // one more pass after the last hand-over
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 121, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.store->context->retainedDeletedCount() < 10, 5000);
+    }
+
     // The import turns the differ's event loop (as a tool's wait does) while
     // the file is written again: the new form is handed over too.
     void fileRewrittenDuringItsImportIsHandedOverAgain()

@@ -202,6 +202,7 @@ private:
                 [[maybe_unused]] ssize_t n = ::write(fd, piece.constData(), size_t(piece.size()));
                 ::close(fd);
             }
+            m_model.notePiece(w.writing, nowMs());
             w.nextAt = now + 80 + pick(170);
             if (--w.pieces > 0) {
                 ++it;
