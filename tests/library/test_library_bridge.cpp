@@ -191,7 +191,7 @@ private slots:
             QVERIFY(::stat((folder + name).constData(), &st) == 0);
             QCOMPARE(st.st_mode & 0777, mode_t(0700));
         }
-        for (const QByteArray &name : {"/log", "/database"}) {
+        for (const char *name : {"/log", "/database"}) {
             QVERIFY(::stat((folder + name).constData(), &st) == 0);
             QCOMPARE(st.st_mode & 0077, mode_t(0));
         }

@@ -37,7 +37,7 @@ int httpStatus(quint16 port)
     if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 10000))
         return 0;
     socket.write(QByteArray("GET ") + SearchPageServer::kPagePath + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\nConnection: close\r\n\r\n");
-    QTest::qWaitFor([&] { return socket.canReadLine(); }, 10000);
+    (void)QTest::qWaitFor([&] { return socket.canReadLine(); }, 10000);
     return socket.readLine().split(' ').value(1).toInt();
 }
 }
