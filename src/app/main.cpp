@@ -225,10 +225,7 @@ int main(int argc, char **argv)
     Rivulet_AppDelegate delegate(withUi);
     // Test-only: shorter watcher timings, so fault tests can run many rounds.
     if (qgetenv("RIVULET_TEST_TIMINGS") == "fast") {
-        DirectoryDiffer::Timings t;
-        t.settleSeconds = 0.5;
-        t.passSeconds = 0.1;
-        t.latencySeconds = 0.3;
+        DirectoryDiffer::Timings t = DirectoryDiffer::Timings::fast();
         t.idleSeconds = 2;
         delegate.setDifferTimings(t);
     }

@@ -45,6 +45,15 @@ struct DifferTimings {
     double uncertaintySeconds = 30; // file dates this close to a scan are uncertain
     double exclusionLeadSeconds = 34;
     double idleSeconds = 60;        // between calls of the delegate's idle work
+    // Short ones, for the tests and RIVULET_TEST_TIMINGS=fast: many rounds in little time.
+    static DifferTimings fast()
+    {
+        DifferTimings t;
+        t.settleSeconds = 0.5;
+        t.passSeconds = 0.1;
+        t.latencySeconds = 0.3;
+        return t;
+    }
 };
 
 class DirectoryDiffer : public SCEventListenerProtocol {

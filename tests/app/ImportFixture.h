@@ -27,11 +27,7 @@ struct ImportFixture : PrivateMpd {
     void start()
     {
         app = std::make_unique<Rivulet_AppDelegate>(false);
-        DirectoryDiffer::Timings t;
-        t.settleSeconds = 0.5;
-        t.passSeconds = 0.1;
-        t.latencySeconds = 0.3;
-        app->setDifferTimings(t);
+        app->setDifferTimings(DirectoryDiffer::Timings::fast());
         app->awakeFromNib();
         QObject::connect(app->notificationService(), &NotificationService::posted, app->notificationService(),
                          [this](uint id, const QString &, const QString &body) {

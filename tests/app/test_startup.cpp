@@ -112,6 +112,9 @@ private slots:
     {
         TempHome home;
         QDir().mkpath(home.path(QStringLiteral("Downloads")));
+        // The record's file is there from the start: the watcher's look for
+        // gone files at its start must not take the record away.
+        QVERIFY(writeFile(home.path(QStringLiteral("Downloads/song.mp3")), "x"));
         const Date when = dateFromNanos(1700000000123456789LL);
         {
             LogCapture log;
@@ -126,6 +129,9 @@ private slots:
             downloads->addFilesObject(file);
             QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
         }
+        // A watched folder that is not there (a disk not mounted) keeps its
+        // records as they are: the watcher does not touch them meanwhile.
+        QVERIFY(QDir(home.path(QStringLiteral("Downloads"))).removeRecursively());
         LogCapture log;
         Rivulet_AppDelegate app(false);
         app.awakeFromNib();

@@ -52,14 +52,7 @@ struct DifferFixture {
         differ->setDelegate(&delegate);
     }
 
-    static DirectoryDiffer::Timings fast()
-    {
-        DirectoryDiffer::Timings t;
-        t.settleSeconds = 0.5;
-        t.passSeconds = 0.1;
-        t.latencySeconds = 0.3;
-        return t;
-    }
+    static DirectoryDiffer::Timings fast() { return DirectoryDiffer::Timings::fast(); }
 
     // Waits until the differ has set up watching (its first log lines are out).
     void startAndWait(quint64 lastId = 0)
