@@ -99,7 +99,6 @@ public:
     void noteKill(qint64 t) { m_kills << t; }
     void noteDifferRestart(qint64 t) { m_differRestarts << t; }
     void problem(const QString &p) { m_problems << p; }
-    const QStringList &openFaults() const { return m_openFaults; }
     void finish(qint64 t)
     {
         for (const QByteArray &p : currentPaths())
@@ -197,14 +196,7 @@ public:
             if (v.handed.size() > 1 && !killedSoonAfter(v.handed[0]))
                 problem(QStringLiteral("handed over %1 times: %2").arg(v.handed.size()).arg(show(v.path)));
             if (v.watched && !v.old && v.handed.isEmpty() && mustBeFound(v) && !importedBeforeItMoved(v)) {
-                const QString p = QStringLiteral("never handed over (unchanged for %1 ms): %2").arg(v.end - v.begin).arg(show(v.path));
-                // A known open fault: a download still waiting in a folder that is
-                // renamed (while running or across a restart) can be lost. It is
-                // printed on every run but not counted until it is mended.
-                if (v.path.contains("/Renamed "))
-                    m_openFaults << p;
-                else
-                    problem(p);
+                problem(QStringLiteral("never handed over (unchanged for %1 ms): %2").arg(v.end - v.begin).arg(show(v.path)));
             }
         }
         return m_problems;
@@ -299,7 +291,6 @@ private:
     QList<QPair<qint64, qint64>> m_downtimes;
     QList<qint64> m_kills, m_differRestarts;
     QStringList m_problems;
-    QStringList m_openFaults;
     int m_handOvers = 0;
 };
 
