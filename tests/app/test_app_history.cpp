@@ -269,7 +269,7 @@ private slots:
         QList<unsigned> seeds{1, 2};
         if (qEnvironmentVariableIsSet("RIVULET_APP_HISTORY_SEED"))
             seeds = {qEnvironmentVariable("RIVULET_APP_HISTORY_SEED").toUInt()};
-        const int steps = qEnvironmentVariableIsSet("RIVULET_APP_HISTORY_STEPS") ? qEnvironmentVariableIntValue("RIVULET_APP_HISTORY_STEPS") : 30;
+        const int steps = qEnvironmentVariableIsSet("RIVULET_APP_HISTORY_STEPS") ? qEnvironmentVariableIntValue("RIVULET_APP_HISTORY_STEPS") : 20;
         QStringList failed;
         for (unsigned seed : seeds) {
             const QString problems = AppHistory(seed, steps).run();
