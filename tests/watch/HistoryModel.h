@@ -3,6 +3,7 @@
 // it began and ended, whether it lay where the watcher must find it; and the
 // check of the watcher's hand-over log against it.
 #include "HistoryChild.h"
+#include "support/Bytes.h"
 #include "base/PathContainment.h"
 #include "store/File.h"
 #include <QHash>
@@ -57,17 +58,7 @@ public:
     {
         beginHash(path, QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex(), !content.isEmpty(), t);
     }
-    void beginFromDisk(const QByteArray &path, qint64 t)
-    {
-        QByteArray content;
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        char buf[65536];
-        for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;)
-            content.append(buf, n);
-        if (fd >= 0)
-            ::close(fd);
-        begin(path, content, t);
-    }
+    void beginFromDisk(const QByteArray &path, qint64 t) { begin(path, readBytes(path), t); }
     // Music that sat in a folder before it was watched: whatever happens beside it, it stays.
     void beginOld(const QByteArray &path, const QByteArray &content)
     {
