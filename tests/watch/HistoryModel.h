@@ -90,6 +90,7 @@ public:
     void noteKill(qint64 t) { m_kills << t; }
     void noteDifferRestart(qint64 t) { m_differRestarts << t; }
     void problem(const QString &p) { m_problems << p; }
+    const QStringList &openFaults() const { return m_openFaults; }
     void finish(qint64 t)
     {
         for (const QByteArray &p : currentPaths())
@@ -186,7 +187,14 @@ public:
         for (const Version &v : std::as_const(m_versions)) {
             if (v.handed.size() > 1 && !killedSoonAfter(v.handed[0]))
                 problem(QStringLiteral("handed over %1 times: %2").arg(v.handed.size()).arg(show(v.path)));
-            if (v.watched && !v.old && v.handed.isEmpty() && mustBeFound(v) && !importedBeforeItMoved(v)) {
+            // One download across the renames of its folder: handed over once,
+            // at whichever place it was when it settled.
+            // A known open fault, printed but not yet counted: a download
+            // imported before its folder was renamed is sometimes handed over
+            // again at the new place.
+            if (!v.handed.isEmpty() && importedBeforeItMoved(v) && !killedSoonAfter(firstHandOverBefore(v)))
+                m_openFaults << QStringLiteral("handed over again after its folder was renamed: %1").arg(show(v.path));
+            if (v.watched && !v.old && v.handed.isEmpty() && mustBeFound(v) && !importedBeforeItMoved(v) && !importedAfterItMoved(v)) {
                 problem(QStringLiteral("never handed over (unchanged for %1 ms): %2").arg(v.end - v.begin).arg(show(v.path)));
             }
         }
@@ -266,6 +274,25 @@ private:
         return false;
     }
 
+    qint64 firstHandOverBefore(const Version &v) const
+    {
+        qint64 first = -1;
+        for (int i = v.movedFrom; i >= 0; i = m_versions[i].movedFrom)
+            if (!m_versions[i].handed.isEmpty())
+                first = m_versions[i].handed[0];
+        return first;
+    }
+
+    bool importedAfterItMoved(const Version &v) const
+    {
+        const int self = int(&v - m_versions.constData());
+        for (const Version &w : m_versions)
+            for (int i = w.movedFrom; i >= 0 && !w.handed.isEmpty(); i = m_versions[i].movedFrom)
+                if (i == self)
+                    return true;
+        return false;
+    }
+
     bool killedSoonAfter(qint64 t) const
     {
         for (qint64 k : m_kills)
@@ -281,7 +308,7 @@ private:
     QHash<QByteArray, QList<qint64>> m_pieces;
     QList<QPair<qint64, qint64>> m_downtimes;
     QList<qint64> m_kills, m_differRestarts;
-    QStringList m_problems;
+    QStringList m_problems, m_openFaults;
     int m_handOvers = 0;
 };
 
