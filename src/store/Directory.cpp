@@ -6,6 +6,7 @@
 
 QByteArray Directory::name() const { LOCK_STORE; return m_name; }
 std::optional<Date> Directory::lastScanTime() const { LOCK_STORE; return m_lastScanTime; }
+quint64 Directory::inode() const { LOCK_STORE; return m_inode; }
 std::optional<QList<QByteArray>> Directory::filenames() const { LOCK_STORE; return m_filenames; }
 Directory *Directory::superdirectory() const { LOCK_STORE; return m_superdirectory; }
 std::vector<File *> Directory::files() const { LOCK_STORE; return m_files; }
@@ -30,6 +31,15 @@ void Directory::setLastScanTime(const std::optional<Date> &date)
 {
     LOCK_STORE;
     m_lastScanTime = date;
+    markChanged();
+}
+
+void Directory::setInode(quint64 inode)
+{
+    LOCK_STORE;
+    if (m_inode == inode)
+        return;
+    m_inode = inode;
     markChanged();
 }
 
@@ -172,6 +182,8 @@ void Directory::writeRecord(RecordWriter &out, const IdOf &idOf) const
 {
     out.bytes("name", m_name);
     out.date("lastScanTime", m_lastScanTime);
+    if (m_inode)
+        out.number("inode", m_inode);
     if (m_superdirectory)
         out.number("superdirectory", idOf(m_superdirectory));
 }
@@ -179,6 +191,10 @@ void Directory::writeRecord(RecordWriter &out, const IdOf &idOf) const
 bool Directory::readRecord(const RecordFields &fields, const ObjectFor &objectFor, QString *reason)
 {
     if (!fields.bytes("name", &m_name) || !fields.date("lastScanTime", &m_lastScanTime)) {
+        *reason = QStringLiteral("a Directory record has a malformed field");
+        return false;
+    }
+    if (fields.value("inode") && !fields.number("inode", &m_inode)) {
         *reason = QStringLiteral("a Directory record has a malformed field");
         return false;
     }

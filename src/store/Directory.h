@@ -22,6 +22,11 @@ public:
     void setName(const QByteArray &name);
     std::optional<Date> lastScanTime() const;
     void setLastScanTime(const std::optional<Date> &date);
+    // The folder's inode when last scanned, 0 when not known (stores written
+    // before it was kept). It finds the folder again after a rename made while
+    // Rivulet was not running.
+    quint64 inode() const;
+    void setInode(quint64 inode);
     // Not persisted: none until the folder has been scanned in this run.
     std::optional<QList<QByteArray>> filenames() const;
     void setFilenames(const std::optional<QList<QByteArray>> &names);
@@ -84,6 +89,7 @@ private:
     friend class File;
     QByteArray m_name;
     std::optional<Date> m_lastScanTime;
+    quint64 m_inode = 0;
     std::optional<QList<QByteArray>> m_filenames;
     std::optional<std::optional<Date>> m_scanTimeAtRunStart;
     Directory *m_superdirectory = nullptr;
