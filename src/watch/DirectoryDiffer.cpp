@@ -251,8 +251,10 @@ void DirectoryDiffer::pathWatcherEventOccurred(SCEvents *, const SCEvent &event)
         Log::line(QString());
         if (root && !event.renamedFrom().isEmpty())
             followRename(root, event.renamedFrom(), path);
-        int depth = 0;
         const bool appeared = event.eventFlag() & kFSEventStreamEventFlagFolderAppeared;
+        if (root && !appeared)
+            followRenamesWhileStopped(root, path);
+        int depth = 0;
         Directory *dir = root ? root->addSubdirectoryChainLeadingToPath(path, m_subdirMaxDepth, &depth, appeared) : nullptr;
         if (root && !dir) {
             if (depth > m_subdirMaxDepth)
@@ -274,6 +276,10 @@ void DirectoryDiffer::pathWatcherEventOccurred(SCEvents *, const SCEvent &event)
 
 void DirectoryDiffer::pathWatcherBatchEnded(SCEvents *)
 {
+    // The first batch of a start is the replay of every folder: a folder
+    // that moved while stopped has been met by now. Later, a new folder may
+    // reuse a deleted one's inode.
+    m_vanishedFolders.clear();
     if (!m_batchScanned)
         return;
     m_batchScanned = false;

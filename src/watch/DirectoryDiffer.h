@@ -121,6 +121,7 @@ private:
     bool isHandedOverDatedAhead(const File *record) const;
     void followRename(Directory *root, const QByteArray &from, const QByteArray &to);
     void forgetVanishedRecords();
+    void followRenamesWhileStopped(Directory *root, const QByteArray &path);
     bool takeVanishedWaiting(Directory *dir, const QByteArray &name, quint64 size);
 
     ContextProvider m_context;
@@ -151,6 +152,14 @@ private:
         quint64 size;
     };
     QList<VanishedWaiting> m_vanishedWaiting;
+    // Folders not where their records say at the start (renamed or deleted
+    // while Rivulet was stopped), known by inode until the start's replay ends.
+    struct VanishedFolder {
+        QByteArray root;
+        QByteArray path;
+        quint64 inode;
+    };
+    QList<VanishedFolder> m_vanishedFolders;
     std::atomic<bool> m_startedOnce{false};
     mutable std::mutex m_statsMutex;
     DifferStats m_stats;

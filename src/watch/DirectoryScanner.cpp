@@ -106,6 +106,13 @@ bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date
     std::vector<Seen> stats(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
         stats[i].mtime = dir->mtimeForFilename(folder + '/' + entries[i].name, true, &stats[i].size);
+    // A folder renamed before its event came is not scanned as empty: its
+    // record keeps its date and names for the rename to carry along.
+    struct stat folderStat;
+    if (::lstat(folder.constData(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode)) {
+        Log::f("%@  %@ is gone, not scanning", pad, folder);
+        return false;
+    }
     QStringList notes;
     auto note = [&notes](const char *fmt, const auto &...args) { notes << Log::format(fmt, {Log::Arg(args)...}); };
     struct LogAfter {
@@ -121,6 +128,7 @@ bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date
     auto storeLock = ctx->lock();
     if (dir->isDeleted())
         return false; // the main thread removed the folder from the watched tree
+    dir->setInode(folderStat.st_ino);
     const std::optional<Date> lastScan = dir->lastScanTime();
     const std::optional<QList<QByteArray>> earlier = dir->filenames();
     if (!earlier)
@@ -250,7 +258,8 @@ void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
         excludeDirectoryByScanTime(dir, depth);
 }
 
-// At each start: a record whose file is gone says nothing any more. A waiting
+// At each start: a record whose file is gone says nothing any more; a folder
+// not found where its record says is remembered for this start. A waiting
 // one is remembered for this run, as its folder may have been renamed while
 // Rivulet was stopped (a new folder record is dated from its parent, which
 // can be later than the file). A watched folder that is not there (a disk not
@@ -264,6 +273,7 @@ void DirectoryDiffer::forgetVanishedRecords()
         return;
     auto storeLock = ctx->lock();
     m_vanishedWaiting.clear();
+    m_vanishedFolders.clear();
     for (Directory *root : roots()) {
         struct stat st;
         if (root->isDeleted() || ::lstat(root->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode))
@@ -274,6 +284,9 @@ void DirectoryDiffer::forgetVanishedRecords()
             pending.pop_back();
             const auto subs = d->subdirectories();
             pending.insert(pending.end(), subs.begin(), subs.end());
+            if (d != root && d->inode()
+                && (::lstat(d->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode) || quint64(st.st_ino) != d->inode()))
+                m_vanishedFolders << VanishedFolder{root->name(), d->name(), d->inode()};
             for (File *f : d->files()) {
                 const QByteArray name = f->name();
                 quint64 size = 0;
@@ -283,6 +296,35 @@ void DirectoryDiffer::forgetVanishedRecords()
                     m_vanishedWaiting << VanishedWaiting{root->name(), name.mid(name.lastIndexOf('/') + 1), f->size()};
                 Log::f("  %@ is gone; its record goes", name);
                 d->deleteFileNamed(name, true);
+            }
+        }
+    }
+}
+
+// A folder renamed while Rivulet was stopped is found again by its inode
+// (the records' own folder is gone or another one now): its records go with
+// it, so what it held stays imported and what was waiting keeps waiting.
+void DirectoryDiffer::followRenamesWhileStopped(Directory *root, const QByteArray &path)
+{
+    if (m_vanishedFolders.isEmpty())
+        return;
+    const QByteArray rootName = root->name();
+    QList<QByteArray> chain;
+    for (QByteArray p = path; pathIsInside(p, rootName) && p != rootName; p = parentPath(p))
+        chain.prepend(p);
+    for (const QByteArray &p : chain) {
+        Directory *known = root->findSubdirectory(p);
+        if (known && known->name() == p)
+            continue;
+        struct stat st;
+        if (::lstat(p.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return;
+        for (qsizetype i = 0; i < m_vanishedFolders.size(); ++i) {
+            const VanishedFolder v = m_vanishedFolders.at(i);
+            if (v.root == rootName && v.inode == quint64(st.st_ino)) {
+                m_vanishedFolders.removeAt(i);
+                followRename(root, v.path, p);
+                break;
             }
         }
     }

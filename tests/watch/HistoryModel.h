@@ -90,7 +90,6 @@ public:
     void noteKill(qint64 t) { m_kills << t; }
     void noteDifferRestart(qint64 t) { m_differRestarts << t; }
     void problem(const QString &p) { m_problems << p; }
-    const QStringList &openFaults() const { return m_openFaults; }
     void finish(qint64 t)
     {
         for (const QByteArray &p : currentPaths())
@@ -189,11 +188,8 @@ public:
                 problem(QStringLiteral("handed over %1 times: %2").arg(v.handed.size()).arg(show(v.path)));
             // One download across the renames of its folder: handed over once,
             // at whichever place it was when it settled.
-            // A known open fault, printed but not yet counted: a download
-            // imported before its folder was renamed is sometimes handed over
-            // again at the new place.
             if (!v.handed.isEmpty() && importedBeforeItMoved(v) && !killedSoonAfter(firstHandOverBefore(v)))
-                m_openFaults << QStringLiteral("handed over again after its folder was renamed: %1").arg(show(v.path));
+                problem(QStringLiteral("handed over again after its folder was renamed: %1").arg(show(v.path)));
             if (v.watched && !v.old && v.handed.isEmpty() && mustBeFound(v) && !importedBeforeItMoved(v) && !importedAfterItMoved(v)) {
                 problem(QStringLiteral("never handed over (unchanged for %1 ms): %2").arg(v.end - v.begin).arg(show(v.path)));
             }
@@ -308,7 +304,7 @@ private:
     QHash<QByteArray, QList<qint64>> m_pieces;
     QList<QPair<qint64, qint64>> m_downtimes;
     QList<qint64> m_kills, m_differRestarts;
-    QStringList m_problems, m_openFaults;
+    QStringList m_problems;
     int m_handOvers = 0;
 };
 

@@ -159,6 +159,45 @@ private slots:
         QCOMPARE(f.delegate.files().first(), QFile::encodeName(root + QStringLiteral("/Renamed/song.mp3")));
     }
 
+    // Music imported, then its folder renamed while the program was stopped or
+    // before the rename's event came (the folder's last change still being
+    // gathered): it stays imported at its new place.
+    void importedFileInRenamedFolderStaysImported_data()
+    {
+        QTest::addColumn<bool>("whileStopped");
+        QTest::newRow("while stopped") << true;
+        QTest::newRow("before its event") << false;
+    }
+    void importedFileInRenamedFolderStaysImported()
+    {
+        QFETCH(bool, whileStopped);
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        DirectoryDiffer::Timings slowEvents = DifferFixture::fast();
+        slowEvents.latencySeconds = 2.0;
+        f.open({root}, {}, slowEvents);
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/Sub")));
+        f.startAndWait();
+        QVERIFY(writeFile(root + QStringLiteral("/Sub/song.mp3"), "song"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.delegate.ids().isEmpty(), 5000);
+        if (whileStopped) {
+            const quint64 lastId = f.delegate.ids().last();
+            f.differ.reset();
+            QVERIFY(QDir().rename(root + QStringLiteral("/Sub"), root + QStringLiteral("/Renamed")));
+            f.open({root}, {}, slowEvents);
+            f.startAndWait(lastId);
+        } else {
+            // A change in the folder whose event comes after the rename.
+            QVERIFY(writeFile(root + QStringLiteral("/Sub/notes.txt"), "n"));
+            QVERIFY(QDir().rename(root + QStringLiteral("/Sub"), root + QStringLiteral("/Renamed")));
+        }
+        QVERIFY(writeFile(root + QStringLiteral("/marker.mp3"), "m"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.delegate.files().contains(QFile::encodeName(root + QStringLiteral("/marker.mp3"))), 20000);
+        QThread::msleep(1500); // nothing more comes
+        QCOMPARE(f.delegate.files().size(), 2);
+    }
+
     // A long run hands over many files: their records are freed as it goes,
     // not kept until the program ends.
     void recordsOfHandedOverFilesAreFreedWhileRunning()

@@ -46,8 +46,6 @@ public:
         printf("seed %u: %d steps, %s\n", m_seed, m_steps, qPrintable(m_model.summary()));
         for (const QString &p : problems.mid(0, 25))
             printf("  VIOLATION: %s\n", qPrintable(p));
-        for (const QString &p : m_model.openFaults().mid(0, 25))
-            printf("  OPEN FAULT (known, not counted): %s\n", qPrintable(p));
         fflush(stdout);
         if (!problems.isEmpty() && qEnvironmentVariableIsSet("RIVULET_HISTORY_KEEP")) {
             tmp.setAutoRemove(false); // the folders, the store and the watcher's log stay for a look
