@@ -109,7 +109,7 @@ bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date
     // A folder renamed before its event came is not scanned as empty: its
     // record keeps its date and names for the rename to carry along.
     struct stat folderStat;
-    if (::lstat(folder.constData(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode)) {
+    if (::stat(folder.constData(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode)) {
         Log::f("%@  %@ is gone, not scanning", pad, folder);
         return false;
     }
@@ -285,7 +285,7 @@ void DirectoryDiffer::forgetVanishedRecords()
             const auto subs = d->subdirectories();
             pending.insert(pending.end(), subs.begin(), subs.end());
             if (d != root && d->inode()
-                && (::lstat(d->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode) || quint64(st.st_ino) != d->inode()))
+                && (::stat(d->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode) || quint64(st.st_ino) != d->inode()))
                 m_vanishedFolders << VanishedFolder{root->name(), d->name(), d->inode()};
             for (File *f : d->files()) {
                 const QByteArray name = f->name();
@@ -317,7 +317,7 @@ void DirectoryDiffer::followRenamesWhileStopped(Directory *root, const QByteArra
         if (known && known->name() == p)
             continue;
         struct stat st;
-        if (::lstat(p.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        if (::stat(p.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
             return;
         for (qsizetype i = 0; i < m_vanishedFolders.size(); ++i) {
             const VanishedFolder v = m_vanishedFolders.at(i);
