@@ -117,7 +117,7 @@ private:
     void wakeUp();
     void save();
     void reclaimFileRecords();
-    void handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime);
+    void handOver(File *file, quint64 size, const std::optional<Date> &mtime);
     bool isHandedOverDatedAhead(const File *record) const;
     void followRename(Directory *root, const QByteArray &from, const QByteArray &to);
     void forgetVanishedRecords();

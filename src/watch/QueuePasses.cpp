@@ -40,7 +40,7 @@ void DirectoryDiffer::reclaimFileRecords()
 // passed: its record is kept after the hand-over, with the size and date it was
 // handed over with, so an unchanged one is not handed over again (also after a
 // restart). Only such records carry a date; waiting records carry none.
-void DirectoryDiffer::handOver(Directory *dir, File *file, quint64 size, const std::optional<Date> &mtime)
+void DirectoryDiffer::handOver(File *file, quint64 size, const std::optional<Date> &mtime)
 {
     const QByteArray name = file->name();
     DirectoryDifferDelegate *delegate = m_delegate;
@@ -62,8 +62,10 @@ void DirectoryDiffer::handOver(Directory *dir, File *file, quint64 size, const s
     if (mtime && *mtime > dateNow()) {
         file->setSize(size);
         file->setModified(mtime);
-    } else {
-        dir->deleteFileNamed(name, true);
+    } else if (Directory *now = file->directory()) {
+        // Where the record is now: its folder may have been renamed while
+        // the import turned this thread's loop.
+        now->deleteFileNamed(file->name(), true);
     }
 }
 
@@ -103,7 +105,7 @@ QList<FileQueueEntry> DirectoryDiffer::passOverQueue(const QList<FileQueueEntry>
                 else
                     dir->deleteFileNamed(name, true); // gone, or no longer a regular file
             } else if (size == entry.size && mtime == entry.mtime) {
-                handOver(dir, file, size, mtime);
+                handOver(file, size, mtime);
                 *handedOver = true;
             } else {
                 file->setSize(size);

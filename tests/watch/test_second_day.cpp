@@ -159,38 +159,45 @@ private slots:
         QCOMPARE(f.delegate.files().first(), QFile::encodeName(root + QStringLiteral("/Renamed/song.mp3")));
     }
 
-    // Music imported, then its folder renamed while the program was stopped or
+    // Music imported, then its folder renamed: while the program was stopped,
     // before the rename's event came (the folder's last change still being
-    // gathered): it stays imported at its new place.
+    // gathered), or while the import itself ran (it turns the differ's event
+    // loop as a tool's wait does). It stays imported, also after a restart.
     void importedFileInRenamedFolderStaysImported_data()
     {
-        QTest::addColumn<bool>("whileStopped");
-        QTest::newRow("while stopped") << true;
-        QTest::newRow("before its event") << false;
+        QTest::addColumn<QString>("when");
+        for (const char *when : {"while stopped", "before its event", "during its import"})
+            QTest::newRow(when) << QString::fromLatin1(when);
     }
     void importedFileInRenamedFolderStaysImported()
     {
-        QFETCH(bool, whileStopped);
+        QFETCH(QString, when);
         DifferFixture f;
         const QString root = f.base + QStringLiteral("/Downloads");
+        const auto rename = [&] { return QDir().rename(root + QStringLiteral("/Sub"), root + QStringLiteral("/Renamed")); };
         DirectoryDiffer::Timings slowEvents = DifferFixture::fast();
         slowEvents.latencySeconds = 2.0;
         f.open({root}, {}, slowEvents);
+        if (when == "during its import")
+            f.delegate.onFile = [&](DirectoryDiffer *, const QByteArray &path) {
+                if (path.endsWith("/song.mp3") && rename())
+                    QTest::qWait(4000); // the rename's event is handled meanwhile
+            };
         QVERIFY(QDir().mkpath(root + QStringLiteral("/Sub")));
         f.startAndWait();
         QVERIFY(writeFile(root + QStringLiteral("/Sub/song.mp3"), "song"));
         QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!f.delegate.ids().isEmpty(), 5000);
-        if (whileStopped) {
-            const quint64 lastId = f.delegate.ids().last();
-            f.differ.reset();
-            QVERIFY(QDir().rename(root + QStringLiteral("/Sub"), root + QStringLiteral("/Renamed")));
-            f.open({root}, {}, slowEvents);
-            f.startAndWait(lastId);
-        } else {
+        if (when == "before its event") {
             // A change in the folder whose event comes after the rename.
             QVERIFY(writeFile(root + QStringLiteral("/Sub/notes.txt"), "n"));
-            QVERIFY(QDir().rename(root + QStringLiteral("/Sub"), root + QStringLiteral("/Renamed")));
+            QVERIFY(rename());
+        } else {
+            f.differ.reset(); // returns once the hand-over and its save are done
+            const quint64 lastId = f.delegate.ids().last();
+            QVERIFY(when != "while stopped" || rename());
+            f.open({root}, {}, slowEvents);
+            f.startAndWait(lastId);
         }
         QVERIFY(writeFile(root + QStringLiteral("/marker.mp3"), "m"));
         QTRY_VERIFY_WITH_TIMEOUT(f.delegate.files().contains(QFile::encodeName(root + QStringLiteral("/marker.mp3"))), 20000);
