@@ -279,7 +279,7 @@ void DirectoryDiffer::pathWatcherBatchEnded(SCEvents *)
     // The first batch of a start is the replay of every folder: a folder
     // that moved while stopped has been met by now. Later, a new folder may
     // reuse a deleted one's inode.
-    m_vanishedFolders.clear();
+    forgetUnfoundFolders();
     if (!m_batchScanned)
         return;
     m_batchScanned = false;

@@ -121,6 +121,9 @@ private:
     bool isHandedOverDatedAhead(const File *record) const;
     void followRename(Directory *root, const QByteArray &from, const QByteArray &to);
     void forgetVanishedRecords();
+    void forgetGoneFiles(Directory *dir, const QByteArray &rootName);
+    void forgetUnfoundFolders();
+    void forgetGoneFilesBelow(Directory *dir);
     void followRenamesWhileStopped(Directory *root, const QByteArray &path);
     bool takeVanishedWaiting(Directory *dir, const QByteArray &name, quint64 size);
 

@@ -8,6 +8,7 @@
 #include "watch/DirectoryListing.h"
 #include "base/PathContainment.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace {
@@ -258,12 +259,12 @@ void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
         excludeDirectoryByScanTime(dir, depth);
 }
 
-// At each start: a record whose file is gone says nothing any more; a folder
-// not found where its record says is remembered for this start. A waiting
-// one is remembered for this run, as its folder may have been renamed while
-// Rivulet was stopped (a new folder record is dated from its parent, which
-// can be later than the file). A watched folder that is not there (a disk not
-// mounted) keeps its records.
+// At each start: a record whose file is gone says nothing any more. A folder
+// not found where its record says (renamed or deleted while Rivulet was
+// stopped) keeps its file records until the start's replay has looked for it
+// by inode. A waiting file in a folder that cannot be looked for (its record
+// older than the inode) is remembered by name for this run. A watched folder
+// that is not there (a disk not mounted) keeps its records.
 void DirectoryDiffer::forgetVanishedRecords()
 {
     ManagedObjectContext *ctx = managedObjectContext();
@@ -284,20 +285,61 @@ void DirectoryDiffer::forgetVanishedRecords()
             pending.pop_back();
             const auto subs = d->subdirectories();
             pending.insert(pending.end(), subs.begin(), subs.end());
-            if (d != root && d->inode()
-                && (::stat(d->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode) || quint64(st.st_ino) != d->inode()))
+            const bool inVanished = std::any_of(m_vanishedFolders.cbegin(), m_vanishedFolders.cend(),
+                                                [d](const VanishedFolder &v) { return pathIsInside(d->name(), v.path); });
+            if (d != root && d->inode() && !inVanished
+                && (::stat(d->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode) || quint64(st.st_ino) != d->inode())) {
                 m_vanishedFolders << VanishedFolder{root->name(), d->name(), d->inode()};
-            for (File *f : d->files()) {
-                const QByteArray name = f->name();
-                quint64 size = 0;
-                if (m_fileQueue.contains(name) || d->mtimeForFilename(name, true, &size))
-                    continue;
-                if (!f->modified())
-                    m_vanishedWaiting << VanishedWaiting{root->name(), name.mid(name.lastIndexOf('/') + 1), f->size()};
-                Log::f("  %@ is gone; its record goes", name);
-                d->deleteFileNamed(name, true);
+                continue;
             }
+            if (!inVanished)
+                forgetGoneFiles(d, root->name());
         }
+    }
+}
+
+// The records of files no longer there go; a waiting one is remembered by
+// name when rootName is given.
+void DirectoryDiffer::forgetGoneFiles(Directory *dir, const QByteArray &rootName)
+{
+    for (File *f : dir->files()) {
+        const QByteArray name = f->name();
+        quint64 size = 0;
+        if (m_fileQueue.contains(name) || dir->mtimeForFilename(name, true, &size))
+            continue;
+        if (!f->modified() && !rootName.isEmpty())
+            m_vanishedWaiting << VanishedWaiting{rootName, name.mid(name.lastIndexOf('/') + 1), f->size()};
+        Log::f("  %@ is gone; its record goes", name);
+        dir->deleteFileNamed(name, true);
+    }
+}
+
+// After the start's replay: a folder not found again was deleted or moved
+// out of the watched tree, and its files' records go.
+void DirectoryDiffer::forgetUnfoundFolders()
+{
+    ManagedObjectContext *ctx = managedObjectContext();
+    if (m_vanishedFolders.isEmpty() || !ctx)
+        return;
+    auto storeLock = ctx->lock();
+    for (const VanishedFolder &v : std::as_const(m_vanishedFolders)) {
+        Directory *root = directoryContainingPath(v.path);
+        Directory *d = root ? root->findSubdirectory(v.path) : nullptr;
+        if (d && d->name() == v.path)
+            forgetGoneFilesBelow(d);
+    }
+    m_vanishedFolders.clear();
+}
+
+void DirectoryDiffer::forgetGoneFilesBelow(Directory *dir)
+{
+    std::vector<Directory *> pending{dir};
+    while (!pending.empty()) {
+        Directory *d = pending.back();
+        pending.pop_back();
+        const auto subs = d->subdirectories();
+        pending.insert(pending.end(), subs.begin(), subs.end());
+        forgetGoneFiles(d, QByteArray());
     }
 }
 
@@ -324,6 +366,8 @@ void DirectoryDiffer::followRenamesWhileStopped(Directory *root, const QByteArra
             if (v.root == rootName && v.inode == quint64(st.st_ino)) {
                 m_vanishedFolders.removeAt(i);
                 followRename(root, v.path, p);
+                if (Directory *moved = root->findSubdirectory(p); moved && moved->name() == p)
+                    forgetGoneFilesBelow(moved);
                 break;
             }
         }

@@ -104,11 +104,13 @@ private slots:
 
     // A file still waiting when the run ended (a quit, kill -9), its folder
     // renamed while the program was stopped: the next start hands it over,
-    // and the record left at its old place goes.
+    // not an old file of the same name elsewhere, and the record left at its
+    // old place goes.
     void waitingFileInFolderRenamedWhileStoppedIsHandedOver()
     {
         DifferFixture f;
         const QString root = f.base + QStringLiteral("/Downloads");
+        QVERIFY(writeOld(root + QStringLiteral("/song.mp3")));
         DirectoryDiffer::Timings never = DifferFixture::fast();
         never.settleSeconds = 3600; // nothing settles in the first run
         f.open({root}, {}, never);
