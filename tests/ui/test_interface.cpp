@@ -1,6 +1,7 @@
 // The drop-down, the icon animation, the window slot and the welcome,
 // with real widgets (offscreen).
 #include "TestSupport.h"
+#include "UiTestSupport.h"
 #include "support/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
@@ -40,18 +41,15 @@ class TestInterface : public QObject {
 private slots:
     void outlineFollowsTheDrawingRule()
     {
-        const QPainterPath path = MenuView::outlinePath(QRectF(0, 0, 200, 100));
         // y grows downward here: the top edge is at 0.5, the bottom at 99.5.
         const QList<QPointF> expected{{0.5, 0.5},  {0.5, 89.5},  {0.5, 95.5},   {4.5, 99.5},   {10.5, 99.5},
                                       {189.5, 99.5}, {195.5, 99.5}, {199.5, 95.5}, {199.5, 89.5}, {199.5, 0.5}};
-        QCOMPARE(path.elementCount(), expected.size());
-        for (int i = 0; i < path.elementCount(); ++i)
-            QCOMPARE(QPointF(path.elementAt(i)), expected[i]);
-        // Above a bottom panel the same path turned upside down.
-        const QPainterPath mirrored = MenuView::outlinePath(QRectF(0, 0, 200, 100), true);
-        QCOMPARE(mirrored.elementCount(), expected.size());
-        for (int i = 0; i < mirrored.elementCount(); ++i)
-            QCOMPARE(QPointF(mirrored.elementAt(i)), QPointF(expected[i].x(), 100 - expected[i].y()));
+        for (bool mirrored : {false, true}) { // above a bottom panel the same path turned upside down
+            const QPainterPath path = MenuView::outlinePath(QRectF(0, 0, 200, 100), mirrored);
+            QCOMPARE(path.elementCount(), expected.size());
+            for (int i = 0; i < path.elementCount(); ++i)
+                QCOMPARE(QPointF(path.elementAt(i)), QPointF(expected[i].x(), mirrored ? 100 - expected[i].y() : expected[i].y()));
+        }
     }
 
     // Placement: under a top panel, above a bottom one, inside the work area.
@@ -104,12 +102,7 @@ private slots:
     void dropDownFollowsADarkPalette()
     {
         const QPalette saved = QApplication::palette();
-        QPalette dark;
-        dark.setColor(QPalette::Window, QColor(0x2a, 0x2a, 0x2a));
-        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-        dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-        QApplication::setPalette(dark);
+        QApplication::setPalette(darkPalette());
         {
             MenuView view;
             view.build({QString(), QStringLiteral("About Rivulet")}, new SearchField);
@@ -224,53 +217,33 @@ private slots:
         QVERIFY(!rows[3]->highlighted());
     }
 
+    // The animation thread alternates the frames every half second while it
+    // runs, then settles on the look of the open state.
     void iconFramesFollowTheClockAndTheOpenState()
     {
         IconAnimation animation;
-        FakeOpen open;
         struct OpenState : IconAnimationDelegate {
             bool o = false;
             bool open() const override { return o; }
         } state;
         animation.setDelegate(&state);
-        animation.loadImages();
-        QVERIFY(!animation.frame(0).isNull() && !animation.frame(1).isNull());
         IconView view;
+        animation.awakeFromNib();
+        QVERIFY(!animation.frame(0).isNull() && !animation.frame(1).isNull());
         animation.setImageView(&view);
         QCOMPARE(view.image(), animation.frame(0));
         animation.start();
-        QCOMPARE(animation.getFrameIndex(), 1);
-        QThread::msleep(550);
-        QCOMPARE(animation.getFrameIndex(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(1), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(animation.getFrameIndex(), 0, 10000);
         animation.start(); // keeps the first start time
         QCOMPARE(animation.getFrameIndex(), 0);
-        QThread::msleep(500);
-        QCOMPARE(animation.getFrameIndex(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(1), 10000);
         animation.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 10000);
         state.o = true;
         animation.updateIconImage();
         QCOMPARE(view.image(), animation.frame(1));
-        state.o = false;
-        animation.updateIconImage();
-        QCOMPARE(view.image(), animation.frame(0));
-    }
-
-    void animationThreadShowsFramesAndSettles()
-    {
-        IconAnimation animation;
-        struct OpenState : IconAnimationDelegate {
-            bool open() const override { return false; }
-        } state;
-        animation.setDelegate(&state);
-        IconView view;
-        animation.awakeFromNib();
-        animation.setImageView(&view);
-        animation.start();
-        // Generous bounds: the frames alternate every half second while it runs.
-        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(1), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 10000);
-        animation.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(view.image(), animation.frame(0), 10000);
     }
 
     void welcomeSaysWhereToFindRivulet()

@@ -4,6 +4,7 @@
 // own page, served); the desktop's hand-over is caught with a URL handler
 // (the tray test covers the real xdg-open path).
 #include "TestSupport.h"
+#include "UiTestSupport.h"
 #include "support/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"
@@ -11,13 +12,9 @@
 #include "ui/SearchField.h"
 #include "ui/SearchPageServer.h"
 #include "ui/StatusItem.h"
-#include <QApplication>
 #include <QDesktopServices>
 #include <QHostAddress>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTcpSocket>
-#include <QTimer>
 
 class OpenedUrls : public QObject {
     Q_OBJECT
@@ -139,19 +136,10 @@ private slots:
         SearchField *field = app.searchField();
         QVERIFY(field);
         OpenedUrls opened;
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &opened, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &opened, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("ftp"), &opened, "open");
-        QStringList alerts;
-        QTimer dismiss;
-        connect(&dismiss, &QTimer::timeout, [&] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                alerts << box->text() + QLatin1Char('|') + box->informativeText();
-                box->buttons().first()->click();
-            }
-        });
-        dismiss.start(20);
+        const QStringList schemes{QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("file"), QStringLiteral("ftp")};
+        for (const QString &scheme : schemes)
+            QDesktopServices::setUrlHandler(scheme, &opened, "open");
+        AlertCatcher alerts;
         field->setText(QStringLiteral("blue moon & co"));
 
         // The default: this run's own page, at a port the kernel picked, and served.
@@ -173,20 +161,18 @@ private slots:
         app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
         QCOMPARE(opened.urls.size(), 1);
         QCOMPARE(opened.urls[0].toString(QUrl::FullyEncoded), QStringLiteral("https://example.org/search?q=blue%20moon%20%26%20co&kind=music"));
-        QVERIFY(alerts.isEmpty());
+        QVERIFY(alerts.seen.isEmpty());
 
         for (const QString &location : {QStringLiteral("file:///etc/"), QStringLiteral("ftp://example.org/%s"), QStringLiteral("not a url %s")}) {
             Settings::setSearchLocation(location);
             app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
             QCOMPARE(opened.urls.size(), 1);
-            QCOMPARE(alerts.size(), 1);
-            QVERIFY2(alerts.takeFirst().startsWith(QStringLiteral("The music search cannot be opened.|“") + location), qPrintable(location));
+            QCOMPARE(alerts.seen.size(), 1);
+            QVERIFY2(alerts.seen.takeFirst().startsWith(QStringLiteral("The music search cannot be opened.|“") + location), qPrintable(location));
         }
         QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("moon"))); // no query text in the log
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("ftp"));
+        for (const QString &scheme : schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
     }
 };
 
