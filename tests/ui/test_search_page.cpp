@@ -51,24 +51,19 @@ struct ServerThread {
     QThread thread;
     SearchPageServer *server = new SearchPageServer;
     quint16 port = 0;
-    explicit ServerThread(quint16 wanted = 0)
+    ServerThread()
     {
         server->moveToThread(&thread);
         QObject::connect(&thread, &QThread::finished, server, &QObject::deleteLater);
         thread.start();
-        bool ok = false;
-        QMetaObject::invokeMethod(server, [&] { ok = server->listen(wanted); }, Qt::BlockingQueuedConnection);
-        if (ok)
-            port = server->port();
+        QMetaObject::invokeMethod(server, [&] { port = server->listen(0) ? server->port() : 0; }, Qt::BlockingQueuedConnection);
     }
-    QString location() const { return server->pageUrl().toString() + QStringLiteral("#/s/mediafire/"); }
     ~ServerThread()
     {
         thread.quit();
         thread.wait();
     }
 };
-
 }
 
 class TestSearchPage : public QObject {
@@ -77,10 +72,8 @@ class TestSearchPage : public QObject {
 private slots:
     void servesOnlyThePageAndItsAssets()
     {
-        LogCapture log;
         ServerThread s;
         QVERIFY(s.port);
-        QVERIFY(log.contains(QStringLiteral("Music search page at http://127.0.0.1:")));
         const QByteArray page = get(s.port, "/search/search.html");
         QCOMPARE(statusOf(page), QByteArray("HTTP/1.1 200 OK"));
         QVERIFY(page.contains("Content-Type: text/html; charset=utf-8\r\n"));
@@ -88,8 +81,7 @@ private slots:
         // Without JavaScript (the page as served) it says what to do, and offers no site.
         QVERIFY(page.contains("<noscript>\n    <p class=\"notice\">This page needs JavaScript"));
         QVERIFY(!page.contains("data-site="));
-        QCOMPARE(statusOf(get(s.port, "/search/search.html?x=1")), QByteArray("HTTP/1.1 200 OK"));
-        for (const QByteArray asset : {"/search/search.js", "/search/search.css", "/search/search.svg"})
+        for (const QByteArray asset : {"/search/search.html?x=1", "/search/search.js", "/search/search.css", "/search/search.svg"})
             QCOMPARE(statusOf(get(s.port, asset)), QByteArray("HTTP/1.1 200 OK"));
         const QByteArray head = get(s.port, "/search/search.html", "HEAD");
         QCOMPARE(statusOf(head), QByteArray("HTTP/1.1 200 OK"));
@@ -173,13 +165,11 @@ private slots:
         QVERIFY2(!chromiumPath().isEmpty(), "chromium is not installed (scripts/packages.d/defaults.list)");
         ServerThread s;
         QVERIFY(s.port);
-        const QString location = s.location();
-        // The address as the controller hands it over (the search address tests check the hand-over).
-        const QString handedOver = QUrl(SearchAddress::forQuery(location, kQuery), QUrl::StrictMode).toString(QUrl::FullyEncoded);
-        QCOMPARE(handedOver, location + QStringLiteral("blue%20moon%20&%20co/%C3%A9"));
+        const QString location = s.server->pageUrl().toString() + QStringLiteral("#/s/mediafire/");
         DevToolsBrowser browser;
         QVERIFY(browser.ready());
-        browser.navigate(handedOver);
+        // The address as the controller hands it over (the search address tests check the hand-over).
+        browser.navigate(QUrl(SearchAddress::forQuery(location, kQuery), QUrl::StrictMode).toString(QUrl::FullyEncoded));
         QVERIFY(browser.waitFor(QStringLiteral("document.readyState === 'complete' && !!document.querySelector('#sites a')")));
         QVERIFY(browser.evaluate(QStringLiteral("document.getElementById('remembered').hidden")).toBool());
         QVERIFY(!browser.evaluate(QStringLiteral("document.getElementById('choice').hidden")).toBool());
