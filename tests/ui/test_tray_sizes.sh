@@ -16,8 +16,7 @@ row() {
   trayer --edge "$edge" --align right --widthtype request --height "$height" --SetDockType true --SetPartialStrut true \
     ${tint:+--alpha 0 --tint $tint} --transparent ${tint:+true}${tint:-false} >/dev/null 2>&1 &
   tray=$!
-  ${scale:+env QT_SCALE_FACTOR=$scale} "$rivulet" >"$HOME/rivulet-$name.log" 2>&1 &
-  local pid=$!
+  QT_SCALE_FACTOR=${scale:-1} start_app "rivulet-$name.log"
   within '[ -n "$(visible "Rivulet tray icon")" ]' 20
   local icon=$(visible "Rivulet tray icon")
   sleep 0.6 # the panel's colour is read again after embedding
@@ -34,10 +33,8 @@ row() {
   check "$name: the glyph stands out from the panel (contrast $contrast)" 'awk -v c="$contrast" "BEGIN { exit !(c > 0.4) }"'
 
   xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click 1
-  within '[ -n "$(visible "Rivulet menu")" ]' 10
-  local menu=$(visible "Rivulet menu")
-  check "$name: a click opens the drop-down" '[ -n "$menu" ]'
-  eval "$(xdotool getwindowgeometry --shell "$menu")"
+  check "$name: a click opens the drop-down" 'within "[ -n \"\$(visible \"Rivulet menu\")\" ]" 10'
+  eval "$(xdotool getwindowgeometry --shell "$(visible "Rivulet menu")")"
   local MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
   check "$name: the drop-down ($MX,$MY ${MW}x$MH) is inside the screen" '[ "$MX" -ge 0 ] && [ "$MY" -ge 0 ] && [ $((MX + MW)) -le 1280 ] && [ $((MY + MH)) -le 800 ]'
   check "$name: its right edge meets the icon's ($((MX + MW)) vs $((IX + IW)))" '[ $((MX + MW - IX - IW)) -ge -1 ] && [ $((MX + MW - IX - IW)) -le 1 ]'
@@ -47,9 +44,7 @@ row() {
     check "$name: it stands on the panel's upper edge" '[ $((MY + MH)) -le "$IY" ] && [ $((MY + MH)) -ge $((IY - 2)) ]'
   fi
   import -window root "$shots/dropdown-$name.png" 2>/dev/null
-  kill -TERM $pid
-  wait $pid
-  check "$name: quits cleanly" '[ $? -eq 0 ]'
+  quit_app "$name: quits cleanly"
   kill $tray
   wait $tray 2>/dev/null
 }
