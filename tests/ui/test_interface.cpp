@@ -17,10 +17,7 @@
 #include "ui/StatusItem.h"
 #include <QApplication>
 #include <QLabel>
-#include <QLineEdit>
-#include <QKeyEvent>
 #include <QPainter>
-#include <QScreen>
 
 namespace {
 struct FakeOpen : MenuViewDelegate {
@@ -256,47 +253,29 @@ private slots:
                  qPrintable(text));
     }
 
-    void searchCommandsAndHotkeyToggle()
+    // The hotkey opens with the search field focused and its text selected,
+    // Down moves from the field into the rows, and the hotkey closes again
+    // (the clicks and keys on the drop-down: test_tray.sh).
+    void hotkeyOpensAtTheSearchField()
     {
         StartedApp started(true);
         Rivulet_AppDelegate &app = *started.app;
         StatusItem *item = app.statusItem();
         QTRY_VERIFY(item->iconView());
         SearchField *field = app.searchField();
-        QVERIFY(field);
-        // The hotkey opens with the search field focused and its text selected, and closes again.
         field->setText(QStringLiteral("last query"));
         app.rivuletHotKeyPressed();
         QVERIFY(item->open());
         QCOMPARE(item->menuWindow()->focusWidget(), field);
         QCOMPARE(field->selectedText(), QStringLiteral("last query"));
-        // Down moves from the field into the rows.
         QTest::keyClick(field, Qt::Key_Down);
         QVERIFY(item->menuView()->menuItems()[1]->highlighted());
         QCOMPARE(item->menuWindow()->focusWidget(), item->decoyTextField());
         app.rivuletHotKeyPressed();
         QVERIFY(!item->open());
-        // A click opens with the decoy focused; opening twice changes nothing.
-        item->setOpen(true);
-        item->setOpen(true, true);
-        QCOMPARE(item->menuWindow()->focusWidget(), item->decoyTextField());
-        // Keys while the decoy has the focus: Down highlights the first row
-        // that can act, typing goes to the search field.
-        QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
-        QApplication::sendEvent(item->decoyTextField(), &down);
-        QVERIFY(item->menuView()->menuItems()[1]->highlighted());
-        field->clear();
-        QKeyEvent letter(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
-        QApplication::sendEvent(item->decoyTextField(), &letter);
-        QCOMPARE(field->text(), QStringLiteral("x"));
-        QVERIFY(item->decoyTextField()->text().isEmpty());
-        app.controlTextViewDoCommandBySelector(field, QStringLiteral("cancelOperation:"));
-        QVERIFY(!item->open());
-        item->setOpen(false);
-        QVERIFY(!item->open());
     }
 
-    void windowsOpenOneAtATimeCentred()
+    void windowsOpenOneAtATime()
     {
         StartedApp started(true);
         Rivulet_AppDelegate &app = *started.app;
@@ -307,12 +286,10 @@ private slots:
         QCOMPARE(app.modalWindow(), prefs);
         QVERIFY(!app.validateMenuItem(QStringLiteral("handleQuit:")));
         QVERIFY(app.validateMenuItem(QStringLiteral("openAboutWindow:")));
-        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-        QVERIFY(qAbs(prefs->frameGeometry().center().x() - screen.width() / 2) <= 2);
         app.openAboutWindow();
         QVERIFY(!prefs->isVisible());
         QVERIFY(app.aboutWC()->isVisible());
-        QVERIFY(app.aboutWC()->findChild<QLabel *>(QStringLiteral("versionLabel"))->text() == QStringLiteral("v" RIVULET_VERSION));
+        QCOMPARE(app.aboutWC()->findChild<QLabel *>(QStringLiteral("versionLabel"))->text(), QStringLiteral("v" RIVULET_VERSION));
         // Closing the About window empties the slot: Quit is allowed again.
         app.aboutWC()->close();
         QCOMPARE(app.modalWindow(), nullptr);
