@@ -64,13 +64,8 @@ private slots:
         QMessageBox *box = checker.window();
         // The test program lies in the build folder, as a copy built from source does.
         QCOMPARE(box->text(), UpdateChecker::installedText(QStringLiteral(RIVULET_VERSION), QCoreApplication::applicationFilePath()));
-        QVERIFY(box->text().startsWith(QStringLiteral("This is Rivulet " RIVULET_VERSION ", built from source in ")));
-        QTRY_COMPARE(QApplication::activeWindow(), box);
-        QCOMPARE(box->buttons().size(), 1);
-        QCOMPARE(box->buttons().first()->text(), QStringLiteral("Dismiss"));
         QTest::qWait(1000);
-        QVERIFY(proxy.requests.isEmpty());
-        QCOMPARE(proxy.server.hasPendingConnections(), false);
+        QVERIFY(proxy.requests.isEmpty() && !proxy.server.hasPendingConnections());
         box->buttons().first()->click();
         QTRY_VERIFY(!checker.window());
         for (const char *var : kProxyVariables)
@@ -164,7 +159,9 @@ private slots:
             QCOMPARE(server.requests.size(), 1);
             QVERIFY(server.requests[0].startsWith("GET /releases.json HTTP/1.1\r\n"));
         }
+        // It takes the focus, with one button, as every other alert.
         QTRY_COMPARE(QApplication::activeWindow(), box);
+        QCOMPARE(box->buttons().size(), 1);
         QCOMPARE(box->buttons().first()->text(), QStringLiteral("Dismiss"));
         box->close();
     }
