@@ -88,11 +88,15 @@ private slots:
         PreferencesWindow *w = started.app->preferencesWC();
         AlertCatcher alerts;
         const auto on = [](const char *key) { return stored(QLatin1String(key)).toBool(); };
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
 
+        QTest::mouseClick(w->deleteArchiveContentsText, Qt::LeftButton); // disabled while DeleteFiles is off
+        QVERIFY(!on("DeleteArchiveContents"));
         w->deleteFilesCheckbox->click();
         QVERIFY(on("DeleteFiles") && w->deleteArchiveContentsCheckbox->isEnabled());
-        w->deleteArchiveContentsCheckbox->click();
-        QVERIFY(on("DeleteArchiveContents"));
+        QTest::mouseClick(w->deleteArchiveContentsText, Qt::LeftButton); // the label toggles its checkbox
+        QVERIFY(on("DeleteArchiveContents") && w->deleteArchiveContentsCheckbox->isChecked());
         w->deleteFilesCheckbox->click(); // off: takes the dependent one with it
         QVERIFY(!on("DeleteArchiveContents") && !w->deleteArchiveContentsCheckbox->isChecked() && !w->deleteArchiveContentsCheckbox->isEnabled());
         w->deleteFilesCheckbox->click();
@@ -247,22 +251,6 @@ private slots:
             close->click();
             QVERIFY(!window->isVisible());
         }
-    }
-
-    void theArchiveLabelTogglesItsCheckbox()
-    {
-        StartedApp started;
-        PreferencesWindow *w = started.app->preferencesWC();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
-        QTest::mouseClick(w->deleteArchiveContentsText, Qt::LeftButton); // disabled while DeleteFiles is off
-        QVERIFY(!Settings::deleteArchiveContents());
-        w->deleteFilesCheckbox->click();
-        QTest::mouseClick(w->deleteArchiveContentsText, Qt::LeftButton);
-        QVERIFY(Settings::deleteArchiveContents() && w->deleteArchiveContentsCheckbox->isChecked());
-        QTest::mouseClick(w->deleteArchiveContentsText, Qt::LeftButton);
-        QVERIFY(!Settings::deleteArchiveContents());
-        w->close();
     }
 
     void everyControlHasAKeyboardPathAndAName()
