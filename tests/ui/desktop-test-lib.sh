@@ -30,6 +30,8 @@ export HOME=$(mktemp -d)
 trap 'rm -rf "$HOME"' EXIT
 export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share RIVULET_MPD_OUTPUT=null
 conf=$XDG_CONFIG_HOME/Rivulet/Rivulet.conf
+# Writes Rivulet.conf: after a first run, with the Key=value lines given.
+settings() { mkdir -p "${conf%/*}"; printf '[General]\nDidFirstLoad=true\n' >"$conf"; printf '%s\n' "$@" >>"$conf"; }
 
 # A stand-in browser that only remembers the addresses it was given, in
 # $HOME/browser.log. It is registered the way xdg-open looks a browser up (a

@@ -5,8 +5,8 @@
 . "$(dirname "$0")/desktop-test-lib.sh"
 data=$(cd "$(dirname "$0")/../data" && pwd)
 downloads=$HOME/Downloads
-mkdir -p "$downloads" "$XDG_CONFIG_HOME/Rivulet"
-printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
+mkdir -p "$downloads"
+settings DeleteZips=true
 playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
 notifications() { echo $(( $(dunstctl count displayed) + $(dunstctl count waiting) + $(dunstctl count history) )); }
 # A browser writes under a temporary name and renames at the end.

@@ -2,12 +2,12 @@
 # The tray icon and its drop-down on a real X server with a real tray host,
 # driven like a person with xdotool. Usage: test_tray.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
-mkdir -p "$HOME/Downloads" "$XDG_CONFIG_HOME/Rivulet"
+mkdir -p "$HOME/Downloads"
 stub_browser
 # Not the first run (the first-run window has a test of its own), and a
 # search location of our own, so the check does not depend on the default.
 location='https://music.example/search/search.html#/s/mediafire/'
-printf '[General]\nDidFirstLoad=true\nSearchLocation="%s"\n' "$location" >"$conf"
+settings "SearchLocation=\"$location\""
 
 start_app rivulet.log
 start=$(date +%s%N)
@@ -113,7 +113,7 @@ quit_app "SIGTERM quits cleanly"
 check "and the store was saved" '[ -s "$XDG_DATA_HOME/Rivulet/storedata" ]'
 
 # With the hotkey switched off, nothing is registered.
-printf '[General]\nDidFirstLoad=true\nUseDownloadHotkey=false\n' >"$conf"
+settings UseDownloadHotkey=false
 start_app rivulet2.log
 within '[ -n "$(visible "Rivulet tray icon")" ]' 10
 xdotool key alt+d

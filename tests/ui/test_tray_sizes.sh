@@ -4,8 +4,7 @@
 # a trayer of its own on the rig's X server (started without a tray).
 # Usage: test_tray_sizes.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
-mkdir -p "$XDG_CONFIG_HOME/Rivulet"
-printf '[General]\nDidFirstLoad=true\n' >"$conf"
+settings
 tray=""
 trap 'kill $tray 2>/dev/null; rm -rf "$HOME"' EXIT
 

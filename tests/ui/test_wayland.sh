@@ -12,9 +12,9 @@ stub_browser
 cat >>"$HOME/browser" <<'STUB'
 foot -T browser sh -c 'cat >"$HOME/browser-keys"' >/dev/null 2>&1 &
 STUB
-mkdir -p "$XDG_CONFIG_HOME/Rivulet" "$HOME/Downloads"
+mkdir -p "$HOME/Downloads"
 location='https://music.example/search/search.html#/s/mediafire/'
-printf '[General]\nDidFirstLoad=true\nSearchLocation="%s"\n' "$location" >"$conf"
+settings "SearchLocation=\"$location\""
 
 read -r DBUS_SESSION_BUS_ADDRESS bus_pid < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
 export DBUS_SESSION_BUS_ADDRESS
@@ -30,8 +30,7 @@ bar {
 }
 CONF
 WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$HOME/sway.conf" >"$HOME/sway.log" 2>&1 &
-sway=$!
-pids+=($sway)
+pids+=($!)
 watcher_up() {
   dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
     string:org.kde.StatusNotifierWatcher 2>/dev/null | grep -q 'boolean true'
