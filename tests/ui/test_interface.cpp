@@ -117,22 +117,20 @@ private slots:
     // light and dark panels; pixmaps for hosts in network byte order.
     void iconArtReadsOnEveryPanel()
     {
+        const QColor light(Qt::white), dark(0x20, 0x20, 0x20);
+        using P = IconArt::Panel;
         for (int size : {16, 22, 44, 96}) {
-            for (auto panel : {IconArt::Panel::Light, IconArt::Panel::Dark, IconArt::Panel::Unknown}) {
+            for (const auto &[panel, background] : {std::pair{P::Light, light}, {P::Dark, dark}, {P::Unknown, light}, {P::Unknown, dark}}) {
                 const QImage image = IconArt::render(0, size, panel);
                 QCOMPARE(image.size(), QSize(size, size));
-                for (const QColor background : {QColor(Qt::white), QColor(0x20, 0x20, 0x20)}) {
-                    if ((panel == IconArt::Panel::Light && background.lightness() < 128) || (panel == IconArt::Panel::Dark && background.lightness() > 128))
-                        continue;
-                    QImage onPanel(size, size, QImage::Format_ARGB32);
-                    onPanel.fill(background);
-                    QPainter(&onPanel).drawImage(0, 0, image);
-                    int most = 0;
-                    for (int y = 0; y < size; ++y)
-                        for (int x = 0; x < size; ++x)
-                            most = qMax(most, qAbs(onPanel.pixelColor(x, y).lightness() - background.lightness()));
-                    QVERIFY2(most > 120, qPrintable(QStringLiteral("size %1 contrast %2").arg(size).arg(most)));
-                }
+                QImage onPanel(size, size, QImage::Format_ARGB32);
+                onPanel.fill(background);
+                QPainter(&onPanel).drawImage(0, 0, image);
+                int most = 0;
+                for (int y = 0; y < size; ++y)
+                    for (int x = 0; x < size; ++x)
+                        most = qMax(most, qAbs(onPanel.pixelColor(x, y).lightness() - background.lightness()));
+                QVERIFY2(most > 120, qPrintable(QStringLiteral("size %1 contrast %2").arg(size).arg(most)));
             }
         }
         QCOMPARE(IconArt::panelFor(QColor(0xed, 0xec, 0xeb)), IconArt::Panel::Light);
@@ -170,16 +168,13 @@ private slots:
         QVERIFY(view.decoyTextField() && view.decoyTextField() != search);
 
         // A second label that matches binds the row; a search field before it stops the binding.
-        MenuItemView two;
-        new QLabel(QStringLiteral("Nothing"), &two);
-        new QLabel(QStringLiteral("About Rivulet"), &two);
-        MenuView::setupActionForItem(&two, {QStringLiteral("About Rivulet")}, {[] {}}, {QStringLiteral("openAboutWindow:")});
-        QVERIFY(two.selectable());
-        MenuItemView blocked;
-        new SearchField(&blocked);
-        new QLabel(QStringLiteral("About Rivulet"), &blocked);
-        MenuView::setupActionForItem(&blocked, {QStringLiteral("About Rivulet")}, {[] {}}, {QStringLiteral("openAboutWindow:")});
-        QVERIFY(!blocked.selectable());
+        for (bool searchFirst : {false, true}) {
+            MenuItemView item;
+            searchFirst ? static_cast<QWidget *>(new SearchField(&item)) : new QLabel(QStringLiteral("Nothing"), &item);
+            new QLabel(QStringLiteral("About Rivulet"), &item);
+            MenuView::setupActionForItem(&item, {QStringLiteral("About Rivulet")}, {[] {}}, {QStringLiteral("openAboutWindow:")});
+            QCOMPARE(item.selectable(), !searchFirst);
+        }
 
         // Highlight: titles turn white, the search row never highlights.
         FakeOpen open;
