@@ -94,65 +94,52 @@ public:
 
     // Lets the browser run for a while, serving requests.
     void idle(int ms) { waitFor(QStringLiteral("false"), ms); }
-
     QJsonObject call(const QString &method, const QJsonObject &params, bool inSession = true)
     {
-        const int id = ++m_lastId;
-        QJsonObject message{{QStringLiteral("id"), id}, {QStringLiteral("method"), method}, {QStringLiteral("params"), params}};
-        if (inSession)
-            message[QStringLiteral("sessionId")] = m_session;
-        send(message);
+        const int id = send(method, params, inSession);
         for (;;) {
             const QJsonObject in = receive();
             if (in.isEmpty())
                 return {};
             if (in[QStringLiteral("id")].toInt() == id)
                 return in[QStringLiteral("result")].toObject();
-            if (in[QStringLiteral("method")] == QLatin1String("Fetch.requestPaused"))
-                answerOutsideRequest(in[QStringLiteral("params")].toObject());
+            if (in[QStringLiteral("method")] != QLatin1String("Fetch.requestPaused"))
+                continue;
+            const QJsonObject paused = in[QStringLiteral("params")].toObject();
+            if (paused[QStringLiteral("resourceType")] == QLatin1String("Document"))
+                outsideRequests << paused[QStringLiteral("request")][QStringLiteral("url")].toString();
+            send(QStringLiteral("Fetch.fulfillRequest"), {{QStringLiteral("requestId"), paused[QStringLiteral("requestId")]},
+                                                          {QStringLiteral("responseCode"), 200},
+                                                          {QStringLiteral("body"), QString::fromLatin1(QByteArray("<title>stand-in</title>").toBase64())}});
         }
     }
 
-    void answerOutsideRequest(const QJsonObject &paused)
+    int send(const QString &method, const QJsonObject &params, bool inSession = true)
     {
-        if (paused[QStringLiteral("resourceType")] == QLatin1String("Document"))
-            outsideRequests << paused[QStringLiteral("request")][QStringLiteral("url")].toString();
-        send({{QStringLiteral("id"), ++m_lastId}, {QStringLiteral("sessionId"), m_session},
-              {QStringLiteral("method"), QStringLiteral("Fetch.fulfillRequest")},
-              {QStringLiteral("params"), QJsonObject{{QStringLiteral("requestId"), paused[QStringLiteral("requestId")]},
-                                                    {QStringLiteral("responseCode"), 200},
-                                                    {QStringLiteral("body"), QString::fromLatin1(QByteArray("<title>stand-in</title>").toBase64())}}}});
-    }
-
-    void send(const QJsonObject &message)
-    {
+        QJsonObject message{{QStringLiteral("id"), ++m_lastId}, {QStringLiteral("method"), method}, {QStringLiteral("params"), params}};
+        if (inSession)
+            message[QStringLiteral("sessionId")] = m_session;
         const QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact) + '\0';
-        for (qsizetype done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(m_out, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n <= 0)
-                return;
-            done += n;
-        }
+        for (qsizetype done = 0, n = 0; done < bytes.size(); done += n)
+            if ((n = ::write(m_out, bytes.constData() + done, size_t(bytes.size() - done))) <= 0)
+                break;
+        return m_lastId;
     }
 
     QJsonObject receive()
     {
-        for (;;) {
-            const qsizetype end = m_buffer.indexOf('\0');
-            if (end >= 0) {
-                const QByteArray one = m_buffer.left(end);
-                m_buffer.remove(0, end + 1);
-                return QJsonDocument::fromJson(one).object();
-            }
+        qsizetype end;
+        while ((end = m_buffer.indexOf('\0')) < 0) {
             pollfd p{m_in, POLLIN, 0};
-            if (::poll(&p, 1, 20000) <= 0)
-                return {};
             char chunk[65536];
-            const ssize_t n = ::read(m_in, chunk, sizeof chunk);
+            const ssize_t n = ::poll(&p, 1, 20000) > 0 ? ::read(m_in, chunk, sizeof chunk) : 0;
             if (n <= 0)
                 return {};
             m_buffer.append(chunk, n);
         }
+        const QByteArray one = m_buffer.left(end);
+        m_buffer.remove(0, end + 1);
+        return QJsonDocument::fromJson(one).object();
     }
 
 private:

@@ -22,10 +22,16 @@ finish() {
   [ "$failed" -eq 0 ]
 }
 visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
+# Starts the program in the background ($pid), its output in $HOME/$1, the rest as its arguments.
+start_app() { local log=$1; shift; "$rivulet" "$@" >"$HOME/$log" 2>&1 & pid=$!; }
+# Sends SIGTERM and checks the program quit cleanly ($1 names the check).
+quit_app() { kill -TERM $pid; wait $pid; local s=$?; check "${1:-quits cleanly} (status $s)" "[ $s -eq 0 ]"; }
 export HOME=$(mktemp -d)
 trap 'rm -rf "$HOME"' EXIT
 export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share RIVULET_MPD_OUTPUT=null
 conf=$XDG_CONFIG_HOME/Rivulet/Rivulet.conf
+# Writes Rivulet.conf: after a first run, with the Key=value lines given.
+settings() { mkdir -p "${conf%/*}"; printf '[General]\nDidFirstLoad=true\n' >"$conf"; printf '%s\n' "$@" >>"$conf"; }
 
 # A stand-in browser that only remembers the addresses it was given, in
 # $HOME/browser.log. It is registered the way xdg-open looks a browser up (a

@@ -5,6 +5,7 @@
 # then works (the key-capture tests hold the details), and the second start.
 # Usage: test_firstrun.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
+shown() { [ -n "$(visible "$1")" ]; }
 
 # Started from a console or a service before any desktop session.
 env -u DISPLAY -u WAYLAND_DISPLAY "$rivulet" >"$HOME/rivulet0.log" 2>&1 &
@@ -14,9 +15,8 @@ kill -TERM $pid
 wait $pid
 check "a start without a display leaves the first-run question for later" '! grep -qs "^DidFirstLoad=true" "$conf"'
 
-"$rivulet" >"$HOME/rivulet.log" 2>&1 &
-pid=$!
-within '[ -n "$(visible "Welcome to Rivulet")" ]' 20
+start_app rivulet.log
+within 'shown "Welcome to Rivulet"' 20
 welcome=$(visible "Welcome to Rivulet")
 check "the first start shows the first-run window" '[ -n "$welcome" ]'
 check "DidFirstLoad is recorded at once" 'grep -qs "^DidFirstLoad=true" "$conf"'
@@ -26,19 +26,19 @@ xdotool key Return
 sleep 0.6
 xdotool key Escape # closes the question as Cancel would: no answer
 sleep 0.6
-check "Escape on the question records no answer" '! grep -qs "^StartAtLogin=" "$conf"'
-check "and opens no preferences window" '[ -z "$(visible "Rivulet Preferences")" ] && [ -n "$(visible "Welcome to Rivulet")" ]'
+check "Escape on the question records no answer and opens no preferences window" \
+  '! grep -qs "^StartAtLogin=" "$conf" && ! shown "Rivulet Preferences" && shown "Welcome to Rivulet"'
 xdotool windowactivate --sync "$welcome" 2>/dev/null
 xdotool key Return
 sleep 0.6
 import -window root "$shots/firstrun-question.png" 2>/dev/null
 xdotool key Return # "Yes" is the default button
-within '[ -n "$(visible "Rivulet Preferences")" ]' 10
+within 'shown "Rivulet Preferences"' 10
 prefs=$(visible "Rivulet Preferences")
 check "answering Yes opens the preferences window" '[ -n "$prefs" ]'
-check "and stores StartAtLogin" 'grep -q "^StartAtLogin=true" "$conf"'
-check "the autostart entry is written at once" '[ -f "$XDG_CONFIG_HOME/autostart/rivulet.desktop" ]'
-check "the first-run window is gone" '[ -z "$(visible "Welcome to Rivulet")" ]'
+check "and stores StartAtLogin and the autostart entry at once" \
+  'grep -q "^StartAtLogin=true" "$conf" && [ -f "$XDG_CONFIG_HOME/autostart/rivulet.desktop" ]'
+check "the first-run window is gone" '! shown "Welcome to Rivulet"'
 import -window root "$shots/preferences.png" 2>/dev/null
 
 # Choose Control+Shift+K by pressing it in the hotkey field.
@@ -48,26 +48,20 @@ sleep 0.3
 xdotool keydown ctrl+shift
 xdotool key k
 xdotool keyup ctrl+shift
-sleep 0.4
-check "the new hotkey is stored packed ($(grep DownloadHotkey "$conf"))" 'grep -q "^DownloadHotkey=6597069766696$" "$conf"'
+check "the new hotkey is stored packed" 'within "grep -q \"^DownloadHotkey=6597069766696$\" \"\$conf\"" 5'
 xdotool key ctrl+shift+k
-check "the new combination opens the drop-down" 'within "[ -n \"\$(visible \"Rivulet menu\")\" ]" 5'
+check "the new combination opens the drop-down" 'within "shown \"Rivulet menu\"" 5'
 xdotool key ctrl+shift+k
-sleep 0.4
+check "and closes it" 'within "! shown \"Rivulet menu\"" 5'
 xdotool key alt+d
 sleep 0.6
-check "the old one no longer does" '[ -z "$(visible "Rivulet menu")" ]'
+check "the old one no longer opens it" '! shown "Rivulet menu"'
+quit_app "quitting with the preferences open works"
 
-kill -TERM $pid
-wait $pid
-check "quitting with the preferences open works" '[ $? -eq 0 ]'
-
-"$rivulet" >"$HOME/rivulet2.log" 2>&1 &
-pid=$!
+start_app rivulet2.log
 sleep 1.5
-check "the second start shows no first-run window" '[ -z "$(visible "Welcome to Rivulet")" ]'
+check "the second start shows no first-run window" '! shown "Welcome to Rivulet"'
 check "and adds the autostart entry for this program" 'grep -qF "Exec=\"$(readlink -f "$rivulet")\"" "$XDG_CONFIG_HOME/autostart/rivulet.desktop"'
 kill -TERM $pid
 wait $pid
-
 finish

@@ -5,8 +5,8 @@
 . "$(dirname "$0")/desktop-test-lib.sh"
 data=$(cd "$(dirname "$0")/../data" && pwd)
 downloads=$HOME/Downloads
-mkdir -p "$downloads" "$XDG_CONFIG_HOME/Rivulet"
-printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
+mkdir -p "$downloads"
+settings DeleteZips=true
 playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
 notifications() { echo $(( $(dunstctl count displayed) + $(dunstctl count waiting) + $(dunstctl count history) )); }
 # A browser writes under a temporary name and renames at the end.
@@ -17,8 +17,7 @@ help=$("$rivulet" --help)
 check "--help names --toggle and no test-only variable" 'grep -q -- "--toggle" <<<"$help" && ! grep -q "RIVULET_TEST\|RIVULET_FORCE\|(tests)" <<<"$help"'
 check "the manual page names --toggle" 'grep -q "toggle" "$(dirname "$0")/../../data/rivulet.1"'
 # Qt's own options are the toolkit's, not refused.
-"$rivulet" -style Fusion >"$HOME/rivulet.log" 2>&1 &
-pid=$!
+start_app rivulet.log -style Fusion
 sleep 1
 work=$(mktemp -d)
 cp "$data/tones/"* "$work/"
@@ -35,14 +34,10 @@ sleep 8 # the settle time passes once more: nothing else may arrive
 check "all nine imported, six distinct tracks in the playlist once ($(entries))" '[ "$(grep -c "^+ Added" "$HOME/rivulet.log")" -eq 9 ] && [ "$(entries)" -eq 6 ] && [ "$(sort "$playlist" | uniq -d | wc -l)" -eq 0 ]'
 check "four notifications: two songs, two archives ($(notifications))" '[ "$(notifications)" -eq 4 ]'
 check "the mostly-music zip went to the Trash" '[ -e "$XDG_DATA_HOME/Trash/files/album.zip" ] && [ ! -e "$downloads/album.zip" ]'
-check "the rar stays, its files kept beside it" '[ -e "$downloads/three-of-five.rar" ] && [ -d "$downloads/three-of-five" ]'
-check "the zip's files were kept beside it" '[ -e "$downloads/album/01 tone.mp3" ]'
-kill -TERM $pid
-wait $pid
-check "quit cleanly" '[ $? -eq 0 ]'
+check "the rar stays; both archives' files are kept beside them" '[ -e "$downloads/three-of-five.rar" ] && [ -d "$downloads/three-of-five" ] && [ -e "$downloads/album/01 tone.mp3" ]'
+quit_app
 
-"$rivulet" >"$HOME/rivulet2.log" 2>&1 &
-pid=$!
+start_app rivulet2.log
 sleep 8
 check "after a restart nothing is imported twice ($(entries))" '[ "$(entries)" -eq 6 ] && ! grep -q "+ Added" "$HOME/rivulet2.log"'
 kill -TERM $pid

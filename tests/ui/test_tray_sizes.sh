@@ -1,13 +1,39 @@
 #!/usr/bin/env bash
-# The icon and the drop-down on trays of other sizes, on a dark panel, at
-# the bottom of the screen and at QT_SCALE_FACTOR=2: one row per tray, each
-# a trayer of its own on the rig's X server (started without a tray).
+# Trays on the rig's X server (started without one), each a trayer of its own.
+# First a panel that comes late and restarts: without a tray the program
+# keeps running and says so; a tray host started afterwards gets the icon,
+# and so does one restarted under it. Then the icon and the drop-down on
+# trays of other sizes, on a dark panel, at the bottom of the screen and at
+# QT_SCALE_FACTOR=2, one row per tray.
 # Usage: test_tray_sizes.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
-mkdir -p "$XDG_CONFIG_HOME/Rivulet"
-printf '[General]\nDidFirstLoad=true\n' >"$conf"
 tray=""
 trap 'kill $tray 2>/dev/null; rm -rf "$HOME"' EXIT
+
+start_app rivulet.log
+root=$(xwininfo -root | awk '/Window id:/ {print $4}')
+# Docked: a shown icon window whose parent is not the root window.
+docked() {
+  for w in $(xdotool search --onlyvisible --name '^Rivulet tray icon$' 2>/dev/null); do
+    [ "$(xwininfo -children -id "$w" | awk '/Parent window id:/ {print $4}')" != "$root" ] && return 0
+  done
+  return 1
+}
+start_tray() { trayer --edge top --align right --widthtype request --height 24 --SetDockType true >/dev/null 2>&1 & tray=$!; }
+check "it logs that no tray is available and keeps running" 'within "grep -q \"No system tray is available\" \"\$HOME/rivulet.log\"" && kill -0 $pid'
+# The welcome names the hotkey and rivulet --toggle instead of the tray.
+within '[ -n "$(visible "Welcome to Rivulet")" ]' && sleep 0.3
+import -window root "$shots/welcome-notray.png" 2>/dev/null
+start_tray
+check "a tray started after it gets the icon" 'within docked'
+import -window root "$shots/late-tray.png" 2>/dev/null
+kill $tray; wait $tray 2>/dev/null
+check "the icon leaves with the tray" 'within "! docked"'
+start_tray
+check "a restarted tray gets the icon again" 'within docked'
+quit_app "and quits cleanly"
+kill $tray; wait $tray 2>/dev/null
+settings
 
 # height edge tint scale
 row() {
@@ -16,8 +42,7 @@ row() {
   trayer --edge "$edge" --align right --widthtype request --height "$height" --SetDockType true --SetPartialStrut true \
     ${tint:+--alpha 0 --tint $tint} --transparent ${tint:+true}${tint:-false} >/dev/null 2>&1 &
   tray=$!
-  ${scale:+env QT_SCALE_FACTOR=$scale} "$rivulet" >"$HOME/rivulet-$name.log" 2>&1 &
-  local pid=$!
+  QT_SCALE_FACTOR=${scale:-1} start_app "rivulet-$name.log"
   within '[ -n "$(visible "Rivulet tray icon")" ]' 20
   local icon=$(visible "Rivulet tray icon")
   sleep 0.6 # the panel's colour is read again after embedding
@@ -34,10 +59,8 @@ row() {
   check "$name: the glyph stands out from the panel (contrast $contrast)" 'awk -v c="$contrast" "BEGIN { exit !(c > 0.4) }"'
 
   xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click 1
-  within '[ -n "$(visible "Rivulet menu")" ]' 10
-  local menu=$(visible "Rivulet menu")
-  check "$name: a click opens the drop-down" '[ -n "$menu" ]'
-  eval "$(xdotool getwindowgeometry --shell "$menu")"
+  check "$name: a click opens the drop-down" 'within "[ -n \"\$(visible \"Rivulet menu\")\" ]" 10'
+  eval "$(xdotool getwindowgeometry --shell "$(visible "Rivulet menu")")"
   local MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
   check "$name: the drop-down ($MX,$MY ${MW}x$MH) is inside the screen" '[ "$MX" -ge 0 ] && [ "$MY" -ge 0 ] && [ $((MX + MW)) -le 1280 ] && [ $((MY + MH)) -le 800 ]'
   check "$name: its right edge meets the icon's ($((MX + MW)) vs $((IX + IW)))" '[ $((MX + MW - IX - IW)) -ge -1 ] && [ $((MX + MW - IX - IW)) -le 1 ]'
@@ -47,9 +70,7 @@ row() {
     check "$name: it stands on the panel's upper edge" '[ $((MY + MH)) -le "$IY" ] && [ $((MY + MH)) -ge $((IY - 2)) ]'
   fi
   import -window root "$shots/dropdown-$name.png" 2>/dev/null
-  kill -TERM $pid
-  wait $pid
-  check "$name: quits cleanly" '[ $? -eq 0 ]'
+  quit_app "$name: quits cleanly"
   kill $tray
   wait $tray 2>/dev/null
 }

@@ -13,6 +13,8 @@
 #include <QTcpSocket>
 
 namespace {
+const char *const kProxyVariables[] = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"};
+
 // A loopback HTTP server that answers every request with one body and
 // remembers what it was asked.
 struct LoopbackFeed {
@@ -25,8 +27,7 @@ struct LoopbackFeed {
         QObject::connect(&server, &QTcpServer::newConnection, [this] {
             QTcpSocket *c = server.nextPendingConnection();
             QObject::connect(c, &QTcpSocket::readyRead, c, [this, c] {
-                const QByteArray request = c->readAll();
-                requests << request;
+                requests << c->readAll();
                 c->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
                          "\r\nConnection: close\r\n\r\n" + body);
                 c->disconnectFromHost();
@@ -35,11 +36,6 @@ struct LoopbackFeed {
     }
     QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(server.serverPort()) + "/releases.json"; }
 };
-
-QLabel *textLabel(QMessageBox *box)
-{
-    return box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
-}
 }
 
 class TestUpdateChecker : public QObject {
@@ -57,28 +53,22 @@ private slots:
         // Every request would go through this proxy.
         LoopbackFeed proxy;
         const QByteArray proxyUrl = "http://127.0.0.1:" + QByteArray::number(proxy.server.serverPort());
-        for (const char *var : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"})
+        for (const char *var : kProxyVariables)
             qputenv(var, proxyUrl);
         qunsetenv("no_proxy");
         QNetworkProxyFactory::setUseSystemConfiguration(true);
 
-        LogCapture log;
         UpdateChecker checker;
         checker.checkForUpdates();
         QTRY_VERIFY(checker.window());
         QMessageBox *box = checker.window();
         // The test program lies in the build folder, as a copy built from source does.
         QCOMPARE(box->text(), UpdateChecker::installedText(QStringLiteral(RIVULET_VERSION), QCoreApplication::applicationFilePath()));
-        QVERIFY(box->text().startsWith(QStringLiteral("This is Rivulet " RIVULET_VERSION ", built from source in ")));
-        QTRY_COMPARE(QApplication::activeWindow(), box);
-        QCOMPARE(box->buttons().size(), 1);
-        QCOMPARE(box->buttons().first()->text(), QStringLiteral("Dismiss"));
         QTest::qWait(1000);
-        QVERIFY(proxy.requests.isEmpty());
-        QCOMPARE(proxy.server.hasPendingConnections(), false);
+        QVERIFY(proxy.requests.isEmpty() && !proxy.server.hasPendingConnections());
         box->buttons().first()->click();
         QTRY_VERIFY(!checker.window());
-        for (const char *var : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"})
+        for (const char *var : kProxyVariables)
             qunsetenv(var);
         QNetworkProxyFactory::setUseSystemConfiguration(false);
     }
@@ -129,6 +119,8 @@ private slots:
                                       << QStringLiteral("Rivulet " RIVULET_VERSION " is the newest version.") << QString();
         QTest::newRow("garbage") << QByteArray("<html>") << QStringLiteral("Could not check for updates: the release feed could not be read.")
                                  << QString();
+        // No server on the port: the reason is given.
+        QTest::newRow("unreachable") << QByteArray() << QStringLiteral("Could not check for updates: ") << QString();
     }
 
     // The configured case, against a feed on loopback.
@@ -140,48 +132,38 @@ private slots:
         LoopbackFeed server;
         server.body = feed;
         qputenv("RIVULET_UPDATE_FEED", server.url());
+        if (feed.isEmpty())
+            server.server.close();
         UpdateChecker checker;
         QSignalSpy shown(&checker, &UpdateChecker::resultShown);
         checker.checkForUpdates();
         QTRY_COMPARE(shown.size(), 1);
-        QCOMPARE(server.requests.size(), 1);
-        QVERIFY(server.requests[0].startsWith("GET /releases.json HTTP/1.1\r\n"));
+        qunsetenv("RIVULET_UPDATE_FEED");
         QMessageBox *box = checker.window();
         QVERIFY(box);
-        QLabel *label = textLabel(box);
-        QVERIFY(label);
-        if (link.isEmpty()) {
+        if (feed.isEmpty()) {
+            const QString said = shown[0][0].toString();
+            QVERIFY2(said.startsWith(text) && said.contains(QStringLiteral("refused"), Qt::CaseInsensitive), qPrintable(said));
+        } else if (link.isEmpty()) {
             QCOMPARE(box->text(), text);
             QCOMPARE(box->textFormat(), Qt::PlainText);
         } else {
             // The address is a link that a click opens in the browser.
             QCOMPARE(box->textFormat(), Qt::RichText);
             QCOMPARE(box->text(), text.toHtmlEscaped() + QStringLiteral("<br><a href=\"%1\">%1</a>").arg(link.toHtmlEscaped()));
-            QVERIFY(label->openExternalLinks());
-            QVERIFY(label->textInteractionFlags() & Qt::LinksAccessibleByMouse);
+            QLabel *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+            QVERIFY(label && label->openExternalLinks() && (label->textInteractionFlags() & Qt::LinksAccessibleByMouse));
             QCOMPARE(shown[0][0].toString(), text + QLatin1Char('\n') + link);
         }
+        if (!feed.isEmpty()) {
+            QCOMPARE(server.requests.size(), 1);
+            QVERIFY(server.requests[0].startsWith("GET /releases.json HTTP/1.1\r\n"));
+        }
+        // It takes the focus, with one button, as every other alert.
         QTRY_COMPARE(QApplication::activeWindow(), box);
+        QCOMPARE(box->buttons().size(), 1);
         QCOMPARE(box->buttons().first()->text(), QStringLiteral("Dismiss"));
         box->close();
-        qunsetenv("RIVULET_UPDATE_FEED");
-    }
-
-    void unreachableFeedIsReported()
-    {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const quint16 port = closed.serverPort();
-        closed.close();
-        qputenv("RIVULET_UPDATE_FEED", "http://127.0.0.1:" + QByteArray::number(port) + "/releases.json");
-        UpdateChecker checker;
-        QSignalSpy shown(&checker, &UpdateChecker::resultShown);
-        checker.checkForUpdates();
-        QTRY_COMPARE(shown.size(), 1);
-        const QString said = shown[0][0].toString(); // with the reason
-        QVERIFY2(said.startsWith(QStringLiteral("Could not check for updates: ")) && said.contains(QStringLiteral("refused"), Qt::CaseInsensitive), qPrintable(said));
-        checker.window()->close();
-        qunsetenv("RIVULET_UPDATE_FEED");
     }
 };
 

@@ -12,9 +12,9 @@ stub_browser
 cat >>"$HOME/browser" <<'STUB'
 foot -T browser sh -c 'cat >"$HOME/browser-keys"' >/dev/null 2>&1 &
 STUB
-mkdir -p "$XDG_CONFIG_HOME/Rivulet" "$HOME/Downloads"
+mkdir -p "$HOME/Downloads"
 location='https://music.example/search/search.html#/s/mediafire/'
-printf '[General]\nDidFirstLoad=true\nSearchLocation="%s"\n' "$location" >"$conf"
+settings "SearchLocation=\"$location\""
 
 read -r DBUS_SESSION_BUS_ADDRESS bus_pid < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
 export DBUS_SESSION_BUS_ADDRESS
@@ -30,21 +30,19 @@ bar {
 }
 CONF
 WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$HOME/sway.conf" >"$HOME/sway.log" 2>&1 &
-sway=$!
-pids+=($sway)
+pids+=($!)
 watcher_up() {
   dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
     string:org.kde.StatusNotifierWatcher 2>/dev/null | grep -q 'boolean true'
 }
-for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/wayland-1" ] && watcher_up && break; sleep 0.1; done
-if ! [ -S "$XDG_RUNTIME_DIR/wayland-1" ] || ! watcher_up; then
+if ! within '[ -S "$XDG_RUNTIME_DIR/wayland-1" ] && watcher_up'; then
   echo "SKIP: sway could not start:"; tail -5 "$HOME/sway.log"
   echo "0 passed, 0 failed"
   exit 0
 fi
 export WAYLAND_DISPLAY=wayland-1 SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock | head -1)
 swaymsg exec "echo \$DISPLAY > $HOME/display" >/dev/null
-for _ in $(seq 30); do [ -s "$HOME/display" ] && break; sleep 0.1; done
+within '[ -s "$HOME/display" ]' 3
 export DISPLAY=$(cat "$HOME/display")
 unset QT_QPA_PLATFORM
 # The headless output has no pointer: a virtual one, driven through a fifo.
@@ -56,18 +54,16 @@ clicks=0
 click() {
   echo "click $1 $2" >&7
   clicks=$((clicks + 1))
-  for _ in $(seq 50); do [ "$(grep -c '^ok' "$HOME/pointer.out")" -gt "$clicks" ] && return 0; sleep 0.1; done
-  return 1
+  within '[ "$(grep -c "^ok" "$HOME/pointer.out")" -gt "$clicks" ]' 5
 }
 
 start=$(date +%s%N)
-RIVULET_TEST_TIMINGS=fast RIVULET_MPD_OUTPUT=null "$rivulet" >"$HOME/rivulet.log" 2>&1 &
-pid=$!
+RIVULET_TEST_TIMINGS=fast start_app rivulet.log
 pids+=($pid)
 item="org.kde.StatusNotifierItem-$pid-1"
 registered() {
-  gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
-    -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -q "$item"
+  gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get \
+    org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -q "StatusNotifierItem-$pid-"
 }
 for _ in $(seq 200); do registered && break; sleep 0.02; done
 shown_ms=$(( ($(date +%s%N) - start) / 1000000 ))
@@ -85,13 +81,7 @@ CX=$((IX + IW / 2)) CY=$((IY + IH / 2))
 
 menu_geometry() { xdotool search --onlyvisible --name "Rivulet menu" getwindowgeometry --shell 2>/dev/null | head -4; }
 # Waits up to 4 s for the drop-down to be shown ($1 = 1) or gone ($1 = 0).
-menu_becomes() {
-  for _ in $(seq 40); do
-    if [ "$1" = 1 ]; then [ -n "$(menu_geometry)" ] && return 0; else [ -z "$(menu_geometry)" ] && return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
+menu_becomes() { if [ "$1" = 1 ]; then within '[ -n "$(menu_geometry)" ]' 4; else within '[ -z "$(menu_geometry)" ]' 4; fi; }
 activate() { gdbus call --session -d "$item" -o /StatusNotifierItem -m org.kde.StatusNotifierItem.Activate "$1" "$2" >/dev/null; }
 activate $CX $CY
 menu_becomes 1
@@ -116,8 +106,7 @@ seen=$(for _ in $(seq 40); do pixmap; sleep 0.1; done | sort -u | wc -l)
 kill $monitor 2>/dev/null
 frames=$(grep -c 'member=NewIcon' "$HOME/newicon.log")
 check "the icon pixmap changes while an import runs ($seen looks polled, $frames new icons announced)" '[ "$seen" -ge 2 ] || [ "$frames" -ge 2 ]'
-for _ in $(seq 50); do [ "$(pixmap)" = "$before" ] && break; sleep 0.1; done
-check "and settles on the closed look" '[ "$(pixmap)" = "$before" ]'
+check "and settles on the closed look" 'within "[ \"\$(pixmap)\" = \"\$before\" ]" 5'
 
 # The sway binding to rivulet --toggle, pressed with wtype.
 wtype -M alt d -m alt
@@ -130,11 +119,11 @@ wtype -k End "blue moon" -k Return
 check "typing a query and Return reach the browser: the search field had the focus" 'browser_got "${location}blue%20moon"'
 grim "$shots/wayland-search.png"
 check "the search closes the drop-down: it does not stay above the browser" 'menu_becomes 0'
-for _ in $(seq 50); do swaymsg -t get_tree | grep -q '"name": "browser"' && [ -e "$HOME/browser-keys" ] && break; sleep 0.1; done
+within 'swaymsg -t get_tree | grep -q "\"name\": \"browser\"" && [ -e "$HOME/browser-keys" ]' 5
 # A new virtual keyboard's first keys may be lost while its keymap is taken: typed again then.
 for _ in 1 2 3; do
   wtype -k Escape "after the search" -k Return
-  for _ in $(seq 50); do grep -q "after the search" "$HOME/browser-keys" && break 2; sleep 0.1; done
+  within 'grep -q "after the search" "$HOME/browser-keys"' 5 && break
 done
 check "Escape and typing then go to the browser window" 'grep -q "after the search" "$HOME/browser-keys"'
 # One keyboard for the hotkey and the keys after it, as a person has one:
@@ -151,7 +140,7 @@ check "the keys went to the drop-down, not to the browser, and searched nothing"
 closed() { menu_becomes 0 || wtype -M alt d -m alt; menu_becomes 0; }
 reopen() { closed && wtype -M alt d -m alt && menu_becomes 1; }
 reopen
-about_is() { for _ in $(seq 40); do [ "$([ -n "$(visible "About Rivulet")" ] && echo true || echo false)" = "$1" ] && return 0; sleep 0.1; done; return 1; }
+about_is() { if [ "$1" = true ]; then within '[ -n "$(visible "About Rivulet")" ]' 4; else within '[ -z "$(visible "About Rivulet")" ]' 4; fi; }
 click $((MX + MW / 2)) $((MY + 47)) # its About row
 check "a click on its own row reaches it: About opens" 'about_is true'
 for _ in 1 2 3; do wtype -k End -k Escape; about_is false && break; done
@@ -175,20 +164,12 @@ check "Alt+D again closes it" 'menu_becomes 0'
 bar=$(gdbus call --session -d org.freedesktop.DBus -o / -m org.freedesktop.DBus.GetConnectionUnixProcessID \
   org.kde.StatusNotifierWatcher | sed -n 's/.*uint32 \([0-9]*\).*/\1/p')
 [ -n "$bar" ] && kill "$bar"
-for _ in $(seq 50); do watcher_up || break; sleep 0.1; done
-check "the bar and its watcher went away" '! watcher_up'
+check "the bar and its watcher went away" 'within "! watcher_up" 5'
 swaymsg reload >/dev/null # sway starts its bar again
-item_back() {
-  gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get \
-    org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -q "StatusNotifierItem-$pid-"
-}
-for _ in $(seq 100); do item_back && break; sleep 0.1; done
-check "a restarted bar shows the icon again" 'item_back'
+check "a restarted bar shows the icon again" 'within registered'
 # wtype's keyboards carry only the keys they type: the hotkey is named all the same.
 check "the hotkey keeps its name under XWayland" '! grep -q "Couldn.t find a translation" "$HOME/rivulet.log"'
 [ "$failed" -eq 0 ] || { grep -v "^Menu Item" "$HOME/rivulet.log" | grep -v "^  \|^SCE\|^Watch\| excl\|^[a-zA-Z]*:" | tail -40; xwininfo -root -tree | grep -i rivulet; }
-kill -TERM $pid
-wait $pid
-check "quits cleanly" '[ $? -eq 0 ]'
+quit_app
 [ -f "$XDG_DATA_HOME/Rivulet/mpd/pid" ] && kill "$(cat "$XDG_DATA_HOME/Rivulet/mpd/pid")" 2>/dev/null
 finish

@@ -2,11 +2,10 @@
 foreach(script tray firstrun newcomer)
   rivulet_rig_test(test_${script} ${CMAKE_CURRENT_LIST_DIR}/test_${script}.sh)
 endforeach()
-rivulet_rig_test(test_notray ${CMAKE_CURRENT_LIST_DIR}/test_notray.sh ENV RIG_NO_TRAY=1)
 # A real Wayland session (headless sway, swaybar as the tray host), run as an
 # unprivileged user; it starts its own session, so not inside the X rig.
 add_test(NAME test_wayland COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wayland-rig.sh $<TARGET_FILE:rivulet> ${CMAKE_BINARY_DIR}/screenshots)
 set_tests_properties(test_wayland PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE)
-# The tray at other sizes, on a dark panel, at the bottom, and at scale 2:
-# rows of one rig, each with a tray of its own.
+# A tray that comes late and restarts, then the tray at other sizes, on a
+# dark panel, at the bottom, and at scale 2: one rig, each tray of its own.
 rivulet_rig_test(test_tray_sizes ${CMAKE_CURRENT_LIST_DIR}/test_tray_sizes.sh ENV RIG_NO_TRAY=1)
