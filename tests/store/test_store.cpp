@@ -249,26 +249,21 @@ private slots:
 
     void foldersThatAreNotCleanAbsolutePathsAreDroppedOnLoad()
     {
-        const QByteArray stored =
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<store format=\"rivulet-store\" version=\"1\">\n"
-            "    <record entity=\"Settings\" id=\"1\" RootDirectory=\"2\" ExclusionsDirectory=\"3\"/>\n"
-            "    <record entity=\"Directory\" id=\"2\" name=\"root\"/>\n"
-            "    <record entity=\"Directory\" id=\"3\" name=\"root\"/>\n"
-            "    <record entity=\"Directory\" id=\"4\" name=\"/\" superdirectory=\"2\"/>\n"
-            "    <record entity=\"Directory\" id=\"5\" name=\"home/u/Downloads\" superdirectory=\"2\"/>\n"
-            "    <record entity=\"Directory\" id=\"6\" name=\"/home/u/../../etc\" superdirectory=\"2\"/>\n"
-            "    <record entity=\"Directory\" id=\"7\" name=\"/home/u/Music/\" superdirectory=\"2\"/>\n"
-            "    <record entity=\"Directory\" id=\"8\" name=\"/home//u\" superdirectory=\"2\"/>\n"
-            "    <record entity=\"Directory\" id=\"9\" name=\"/home/./u\" superdirectory=\"2\"/>\n"
-            "    <record entity=\"Directory\" id=\"10\" name=\"\" superdirectory=\"2\"/>\n"
-            "    <record entity=\"Directory\" id=\"11\" name=\"root\" superdirectory=\"2\"/>\n"
-            "    <record entity=\"Directory\" id=\"12\" name=\"/home/u/Downloads\" superdirectory=\"2\"/>\n"
-            "    <record entity=\"Directory\" id=\"13\" name=\"relative\" superdirectory=\"3\"/>\n"
-            "    <record entity=\"Directory\" id=\"14\" name=\"/home/u/..\" superdirectory=\"6\"/>\n"
-            "    <record entity=\"File\" id=\"15\" name=\"/home/u/../../etc/passwd.mp3\" size=\"1\" directory=\"6\"/>\n"
-            "    <record entity=\"File\" id=\"16\" name=\"/home/u/Downloads/a.mp3\" size=\"1\" directory=\"12\"/>\n"
-            "    <record entity=\"Directory\" id=\"17\" name=\"/tmp/scratch\"/>\n"
-            "</store>\n";
+        QByteArray stored = "<store format=\"rivulet-store\" version=\"1\">\n<record entity=\"Settings\" id=\"1\" RootDirectory=\"2\" ExclusionsDirectory=\"3\"/>\n"
+                            "<record entity=\"Directory\" id=\"2\" name=\"root\"/>\n<record entity=\"Directory\" id=\"3\" name=\"root\"/>\n";
+        int id = 3;
+        auto record = [&](const char *entity, const QByteArray &name, const char *parent) {
+            stored += "<record entity=\"" + QByteArray(entity) + "\" id=\"" + QByteArray::number(++id) + "\" name=\"" + name + '"' + parent + "/>\n";
+        };
+        // Under the watched tree top: only the last is clean; one under the exclusions; one under a dropped folder.
+        for (const char *name : {"/home/u/../../etc", "/", "home/u/Downloads", "/home/u/Music/", "/home//u", "/home/./u", "", "root", "/home/u/Downloads"})
+            record("Directory", name, " superdirectory=\"2\"");
+        record("Directory", "relative", " superdirectory=\"3\"");
+        record("Directory", "/home/u/..", " superdirectory=\"4\"");
+        record("File", "/home/u/../../etc/passwd.mp3", " size=\"1\" directory=\"4\"");
+        record("File", "/home/u/Downloads/a.mp3", " size=\"1\" directory=\"12\"");
+        record("Directory", "/tmp/scratch", "");
+        stored += "</store>\n";
         QVERIFY(writeFile(storePath(), stored));
         {
             OpenStore s(storePath());
