@@ -91,22 +91,17 @@ private slots:
         QCOMPARE(window->last(), Chosen(12, 0x80000)); // Q
     }
 
-    void aClickElsewhereEndsCaptureWithoutAHotkey()
+    // A click elsewhere or Escape ends a capture without a hotkey; the click's press is swallowed.
+    void aClickElsewhereOrEscapeCancelsAndReachesNobody()
     {
         clickOn(window->field);
         clickOn(window->other);
         QVERIFY(!KeyDownApplication::targetTextFieldSelected());
-        QVERIFY(!window->other->hasFocus()); // the press was swallowed
-        QCOMPARE(window->selected.size(), 2);
+        QVERIFY(!window->other->hasFocus());
         // Typing elsewhere is not captured.
         clickOn(window->other);
         xdotool(QStringLiteral("type abc"));
         QTRY_COMPARE(window->other->text(), QStringLiteral("abc"));
-        QCOMPARE(window->selected.size(), 2);
-    }
-
-    void escapeCancelsAndReachesNobody()
-    {
         clickOn(window->field);
         QVERIFY(KeyDownApplication::targetTextFieldSelected());
         xdotool(QStringLiteral("key Escape"));
