@@ -96,21 +96,12 @@ struct LibraryFixture : PrivateMpd {
     {
         return QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(support) + QStringLiteral("/mpd/mpd.conf")}) == 0;
     }
-    // A file in Downloads with the bytes of a test tone (and a tail that makes it unique).
-    QByteArray tone(int n, const QByteArray &name)
+    // A file in Downloads: the bytes of a test tone (with a tail that makes it unique), or junk.
+    QByteArray tone(int n, const QByteArray &name) { return put(name, readAll(QStringLiteral(RIVULET_TEST_DATA "/tones/0%1 tone.mp3").arg(n)) + name); }
+    QByteArray junk(const QByteArray &name) { return put(name, "not music at all"); }
+    QByteArray put(const QByteArray &name, const QByteArray &bytes)
     {
         const QByteArray path = downloads + '/' + name;
-        writeBytes(path, readAll(QStringLiteral(RIVULET_TEST_DATA "/tones/0%1 tone.mp3").arg(n)) + name);
-        return path;
-    }
-    QByteArray junk(const QByteArray &name)
-    {
-        const QByteArray path = downloads + '/' + name;
-        writeBytes(path, "not music at all");
-        return path;
-    }
-    QStringList libraryFiles() const
-    {
-        return QDir(QFile::decodeName(music) + QStringLiteral("/Rivulet")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        return writeBytes(path, bytes) ? path : QByteArray();
     }
 };

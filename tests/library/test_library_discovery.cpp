@@ -32,13 +32,12 @@ private slots:
         LibraryFixture f;
         const QByteArray socket = f.home.bytes(QStringLiteral("run/user-mpd/socket"));
         QVERIFY(QDir().mkpath(QFile::decodeName(socket.left(socket.lastIndexOf('/')))));
-        QVERIFY(f.startUserMpd(how == "socket" ? "bind_to_address \"" + socket + "\"\n" : QByteArray(), how != "socket"));
+        if (how == "env")
+            QVERIFY(f.startNamedUserMpd());
+        else
+            QVERIFY(f.startUserMpd(how == "socket" ? "bind_to_address \"" + socket + "\"\n" : QByteArray(), how != "socket"));
         const QByteArray address = how == "socket" ? socket : f.userAddress();
         QVERIFY(LibraryFixture::answersAt(address));
-        if (how == "env") {
-            qputenv("MPD_HOST", "localhost");
-            qputenv("MPD_PORT", QByteArray::number(f.userPort));
-        }
         f.configure();
         ITunesManager *library = f.library;
         QVERIFY(library->run());
@@ -57,7 +56,6 @@ private slots:
         QVERIFY(f.startNamedUserMpd("connection_timeout \"2\"\n"));
         static qint64 now = 5000;
         ITunesManager::setClock([] { return now; });
-        LogCapture log;
         ITunesManager *library = f.library;
         const QByteArray junk = f.junk("noise.mp3");
         QVERIFY(library->run());
@@ -78,8 +76,6 @@ private slots:
         QVERIFY(idleClientsDropped(f.userAddress()));
         QVERIFY(library->run());
         QVERIFY(library->sendFileToITunes(f.tone(1, "after idle.mp3"), "Rivulet", false, false));
-        QVERIFY(!log.contains(QStringLiteral("MPD answers again")));
-        QVERIFY(!log.contains(QStringLiteral("does not answer")));
     }
 
     // A server over TCP whose configuration is nowhere to be read: the files
