@@ -27,22 +27,10 @@ public:
     Q_INVOKABLE void hotKeyFired() { ++fired; }
 };
 
-void xdotool(const QStringList &args)
+// xdotool, xmodmap and setxkbmap, as a shell line.
+void sh(const QString &command)
 {
-    QProcess::execute(QStringLiteral("xdotool"), args);
-}
-
-void xmodmap(const QStringList &expressions)
-{
-    QStringList args;
-    for (const QString &e : expressions)
-        args << QStringLiteral("-e") << e;
-    QProcess::execute(QStringLiteral("xmodmap"), args);
-}
-
-void setLayout(const QString &layout)
-{
-    QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout});
+    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command});
 }
 
 // Makes another layout group the active one, as a layout switcher does.
@@ -55,9 +43,9 @@ void lockGroup(quint8 group)
     xcb_disconnect(c);
 }
 
-std::optional<QString> text(quint16 keycode, quint64 modifiers)
+QString text(quint16 keycode, quint64 modifiers)
 {
-    return Hotkey::hotkeyWithKeycode(keycode, modifiers).stringValue();
+    return Hotkey::hotkeyWithKeycode(keycode, modifiers).stringValue().value_or(QStringLiteral("(none)"));
 }
 }
 
@@ -65,31 +53,30 @@ class TestHotkeys : public QObject {
     Q_OBJECT
 
 private slots:
+    void init()
+    {
+        const QByteArrayList withoutX = {"packingKeepsEveryBitItPromises", "modifiersAsQtWritesThem", "keypadAndFunctionKeysHaveCodes"};
+        if (QGuiApplication::platformName() != QLatin1String("xcb") && !withoutX.contains(QTest::currentTestFunction()))
+            QSKIP("needs an X server");
+    }
+
     void packingKeepsEveryBitItPromises()
     {
-        QCOMPARE(Hotkey::hotkeyWithKeycode(1, kCommand | kShift).unsignedLongLongValue(), quint64(19791209299969ULL));
-        const Hotkey h = Hotkey::hotkeyWithLongLong(19791209299969ULL);
-        QCOMPARE(h.keycode(), quint16(1));
-        QCOMPARE(h.modifiers(), kCommand | kShift);
-        QCOMPARE(Hotkey::hotkeyWithKeycode(49, kCommand | kOption).unsignedLongLongValue(), quint64(26388279066673ULL));
-        const Hotkey def = Hotkey::hotkeyWithLongLong(8796093022210ULL);
-        QCOMPARE(def.keycode(), quint16(2));
-        QCOMPARE(def.modifiers(), kOption);
-        const Hotkey middle = Hotkey::hotkeyWithLongLong(8796093022210ULL | 0xAB0000);
-        QCOMPARE(middle.keycode(), quint16(2));
-        QCOMPARE(middle.modifiers(), kOption);
+        using Row = std::tuple<quint16, quint64, quint64>; // keycode, modifiers, packed
+        for (const auto &[keycode, modifiers, packed] : {Row{1, kCommand | kShift, 19791209299969ULL}, Row{49, kCommand | kOption, 26388279066673ULL},
+                                                         Row{2, kOption, 8796093022210ULL}, Row{0, 0, 0}, Row{0x100 + 202, 0, 0x100 + 202} /* F24 */}) {
+            QCOMPARE(Hotkey::hotkeyWithKeycode(keycode, modifiers).unsignedLongLongValue(), packed);
+            QCOMPARE(Hotkey::hotkeyWithLongLong(packed).keycode(), keycode);
+            QCOMPARE(Hotkey::hotkeyWithLongLong(packed).modifiers(), modifiers);
+        }
+        // Bits between and beyond the fields are dropped; a keycode keeps its 16 bits.
+        QCOMPARE(Hotkey::hotkeyWithLongLong(8796093022210ULL | 0xAB0000).modifiers(), kOption);
         QCOMPARE(Hotkey::hotkeyWithKeycode(5, (quint64(1) << 41) | kShift).unsignedLongLongValue(), quint64(5) + (kShift << 24));
-        QCOMPARE(Hotkey::hotkeyWithKeycode(0, 0).unsignedLongLongValue(), quint64(0));
-        QCOMPARE(Hotkey::hotkeyWithLongLong(0).modifiers(), quint64(0));
         QCOMPARE(Hotkey::hotkeyWithKeycode(0x1FFFF, 0).keycode(), quint16(0xFFFF));
-        QCOMPARE(Hotkey::hotkeyWithLongLong(0x100 + 202).keycode(), quint16(0x100 + 202)); // F24 read back
     }
 
     void modifiersAsQtWritesThem()
     {
-        QCOMPARE(Hotkey::modifierText(kOption), QStringLiteral("Alt+"));
-        QCOMPARE(Hotkey::modifierText(kCommand), QStringLiteral("Meta+"));
-        QCOMPARE(Hotkey::modifierText(kControl | kShift), QStringLiteral("Ctrl+Shift+"));
         // One fixed order, Qt's own, whatever order the bits come in.
         const QString all = Hotkey::modifierText(kShift | kControl | kCommand | kOption);
         QCOMPARE(all, QKeySequence(Qt::META | Qt::ALT | Qt::CTRL | Qt::SHIFT | Qt::Key_A).toString(QKeySequence::NativeText).chopped(1));
@@ -114,58 +101,35 @@ private slots:
         QVERIFY(!isFunctionKey(2) && !isFunctionKey(53) && !isFunctionKey(83)); // D, Escape, keypad 1
     }
 
-    void displayTextUnderTheCurrentLayout()
+    // The display text under the layout group in use, as a layout switcher changes it.
+    void displayTextUnderTheActiveGroup()
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            QSKIP("needs an X server");
-        setLayout(QStringLiteral("us"));
-        QCOMPARE(text(2, kOption), std::optional<QString>(QStringLiteral("Alt+D")));
-        QCOMPARE(text(40, kControl | kShift), std::optional<QString>(QStringLiteral("Ctrl+Shift+K")));
-        QCOMPARE(text(49, kCommand), std::optional<QString>(QStringLiteral("Meta+Space")));
-        QCOMPARE(text(12, kCommand), std::optional<QString>(QStringLiteral("Meta+Q")));
-        QCOMPARE(text(12, 0), std::optional<QString>(QStringLiteral("Q")));
-        QCOMPARE(text(36, 0), std::optional<QString>(QStringLiteral("Return")));
-        QCOMPARE(text(126, 0), std::optional<QString>(QStringLiteral("Up")));
-        QCOMPARE(text(116, kControl), std::optional<QString>(QStringLiteral("Ctrl+PgUp")));
-        QCOMPARE(text(96, 0), std::optional<QString>(QStringLiteral("F5")));
-        QCOMPARE(text(53, kControl), std::optional<QString>(QStringLiteral("Ctrl+Esc")));
-        // Keypad keys, named by what they type with Num Lock on.
-        QCOMPARE(text(83, kControl), std::optional<QString>(QStringLiteral("Ctrl+Num+1")));
-        QCOMPARE(text(67, kOption), std::optional<QString>(QStringLiteral("Alt+Num+*")));
-        QCOMPARE(text(76, 0), std::optional<QString>(QStringLiteral("Num+Enter")));
-        setLayout(QStringLiteral("de"));
-        // On a German layout the key right of L types ö, and the key left of Backspace is a dead accent.
-        QCOMPARE(text(41, 0), std::optional<QString>(QStringLiteral("ö")));
-        QCOMPARE(text(24, 0), std::nullopt);
-        setLayout(QStringLiteral("us"));
-    }
-
-    void displayTextFollowsTheActiveGroup()
-    {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            QSKIP("needs an X server");
-        setLayout(QStringLiteral("us,de"));
+        sh(QStringLiteral("setxkbmap -layout us,de"));
         lockGroup(0);
         KeyboardLayoutWatcher watcher;
         QSignalSpy changed(&watcher, &KeyboardLayoutWatcher::layoutChanged);
-        // Z and Y swap places between a US and a German layout.
-        QCOMPARE(text(16, kOption), std::optional<QString>(QStringLiteral("Alt+Y")));
-        QCOMPARE(text(6, kOption), std::optional<QString>(QStringLiteral("Alt+Z")));
+        using Row = std::tuple<quint16, quint64, const char *>;
+        for (const auto &[keycode, modifiers, shown] : {Row{2, kOption, "Alt+D"}, Row{40, kControl | kShift, "Ctrl+Shift+K"}, Row{49, kCommand, "Meta+Space"},
+                                                        Row{12, 0, "Q"}, Row{36, 0, "Return"}, Row{126, 0, "Up"}, Row{116, kControl, "Ctrl+PgUp"},
+                                                        Row{96, 0, "F5"}, Row{53, kControl, "Ctrl+Esc"}, Row{6, kOption, "Alt+Z"}, Row{16, kOption, "Alt+Y"},
+                                                        // Keypad keys, named by what they type with Num Lock on.
+                                                        Row{83, kControl, "Ctrl+Num+1"}, Row{67, kOption, "Alt+Num+*"}, Row{76, 0, "Num+Enter"}})
+            QCOMPARE(text(keycode, modifiers), QString::fromUtf8(shown));
         lockGroup(1);
         QTRY_VERIFY(changed.count() >= 1);
-        QCOMPARE(text(6, kOption), std::optional<QString>(QStringLiteral("Alt+Y")));
-        QCOMPARE(text(41, 0), std::optional<QString>(QStringLiteral("ö")));
+        // Z and Y swap places on a German layout, the key right of L types ö, and the key left of Backspace is a dead accent.
+        QCOMPARE(text(6, kOption), QStringLiteral("Alt+Y"));
+        QCOMPARE(text(41, 0), QStringLiteral("ö"));
+        QCOMPARE(text(24, 0), QStringLiteral("(none)"));
         const int seen = int(changed.count());
         lockGroup(0);
         QTRY_VERIFY(changed.count() > seen);
-        QCOMPARE(text(6, kOption), std::optional<QString>(QStringLiteral("Alt+Z")));
-        setLayout(QStringLiteral("us"));
+        QCOMPARE(text(6, kOption), QStringLiteral("Alt+Z"));
+        sh(QStringLiteral("setxkbmap -layout us"));
     }
 
     void centerRegistersGrabsAndFiresOnRelease()
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            QSKIP("needs an X server");
         DDHotKeyCenter center;
         Receiver receiver;
         const quint32 first = DDHotKeyCenter::nextHotKeyID();
@@ -182,9 +146,9 @@ private slots:
         center.unregisterHotKeyWithKeyCode(2, kOption | 0x20);
         QCOMPARE(center.registeredHotKeys().size(), size_t(1));
 
-        xdotool({QStringLiteral("key"), QStringLiteral("alt+d")});
+        sh(QStringLiteral("xdotool key alt+d"));
         QTRY_COMPARE_WITH_TIMEOUT(receiver.fired, 1, 3000);
-        xdotool({QStringLiteral("key"), QStringLiteral("d")});
+        sh(QStringLiteral("xdotool key d"));
         QTest::qWait(300);
         QCOMPARE(receiver.fired, 1); // the bare key is not ours
 
@@ -202,17 +166,11 @@ private slots:
 
         center.unregisterHotKeysWithTarget(&receiver);
         QVERIFY(center.registeredHotKeys().empty());
-        xdotool({QStringLiteral("key"), QStringLiteral("alt+d")});
+        sh(QStringLiteral("xdotool key alt+d"));
         QTest::qWait(300);
         QCOMPARE(receiver.fired, 1);
-        bool threw = false;
-        try {
-            DDHotKey plain;
-            center.unregisterHotKey(&plain);
-        } catch (const std::invalid_argument &e) {
-            threw = QString::fromLatin1(e.what()) == QLatin1String("Invalid hotkey");
-        }
-        QVERIFY(threw);
+        DDHotKey plain;
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, center.unregisterHotKey(&plain));
     }
 
     // Many desktops switch Num Lock on at login; on some it is not Mod2.
@@ -227,20 +185,16 @@ private slots:
 
     void hotkeyFiresWithALockKeyOn()
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            QSKIP("needs an X server");
         QFETCH(QString, lockKey);
         QFETCH(QString, numLockModifier);
-        xmodmap({QStringLiteral("clear mod2"), QStringLiteral("clear mod3"), QStringLiteral("add %1 = Num_Lock").arg(numLockModifier)});
-        xdotool({QStringLiteral("key"), lockKey}); // on
+        sh(QStringLiteral("xmodmap -e 'clear mod2' -e 'clear mod3' -e 'add %1 = Num_Lock'; xdotool key %2").arg(numLockModifier, lockKey)); // on
         const auto restore = qScopeGuard([&] {
-            xdotool({QStringLiteral("key"), lockKey});
-            xmodmap({QStringLiteral("clear mod3"), QStringLiteral("clear mod2"), QStringLiteral("add mod2 = Num_Lock")});
+            sh(QStringLiteral("xdotool key %1; xmodmap -e 'clear mod3' -e 'clear mod2' -e 'add mod2 = Num_Lock'").arg(lockKey));
         });
         DDHotKeyCenter center;
         Receiver receiver;
         QVERIFY(center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
-        xdotool({QStringLiteral("key"), QStringLiteral("alt+d")});
+        sh(QStringLiteral("xdotool key alt+d"));
         QTRY_COMPARE_WITH_TIMEOUT(receiver.fired, 1, 3000);
         center.unregisterHotKeysWithTarget(&receiver);
     }

@@ -7,6 +7,7 @@
 #include "hotkeys/DDHotKeyCenter.h"
 #include "hotkeys/GlobalShortcutsPortal.h"
 #include "app/InstanceService.h"
+#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -34,7 +35,6 @@ public:
     QString session;
     Shortcuts shortcuts;
 
-
 public slots:
     // Not part of the interface: the test presses the shortcut through it.
     void Press(const QString &id) { emit Activated(QDBusObjectPath(session), id, 0, {}); }
@@ -47,8 +47,7 @@ public slots:
     }
     QDBusObjectPath CreateSession(const QVariantMap &options, const QDBusMessage &message)
     {
-        const QString sender = message.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
-        session = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2").arg(sender, options.value(QStringLiteral("session_handle_token")).toString());
+        session = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2").arg(sender(message), options.value(QStringLiteral("session_handle_token")).toString());
         return answer(message, options, {{QStringLiteral("session_handle"), session}});
     }
     QDBusObjectPath BindShortcuts(const QDBusObjectPath &, const QList<QPair<QString, QVariantMap>> &list, const QString &, const QVariantMap &options,
@@ -62,11 +61,11 @@ signals:
     void Activated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp, const QVariantMap &options);
 
 private:
+    static QString sender(const QDBusMessage &message) { return message.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_')); }
     // The answer comes later, as Response on the request's path.
     QDBusObjectPath answer(const QDBusMessage &message, const QVariantMap &options, const QVariantMap &results)
     {
-        const QString sender = message.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
-        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, options.value(QStringLiteral("handle_token")).toString());
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender(message), options.value(QStringLiteral("handle_token")).toString());
         QMetaObject::invokeMethod(this, [this, path, results] {
             QDBusMessage response = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
             response << uint(0) << results;
@@ -97,10 +96,9 @@ struct RunningPortal {
     }
     QVariant call(const QString &method, const QVariantList &args = {})
     {
-        QDBusMessage m = QDBusMessage::createMethodCall(QString::fromLatin1(GlobalShortcutsPortal::kService), QString::fromLatin1(GlobalShortcutsPortal::kPath),
-                                                        QString::fromLatin1(GlobalShortcutsPortal::kInterface), method);
-        m.setArguments(args);
-        return bus.call(m).arguments().value(0);
+        QDBusInterface portal(QString::fromLatin1(GlobalShortcutsPortal::kService), QString::fromLatin1(GlobalShortcutsPortal::kPath),
+                              QString::fromLatin1(GlobalShortcutsPortal::kInterface), bus);
+        return portal.callWithArgumentList(QDBus::Block, method, args).arguments().value(0);
     }
     void press(const QString &id) { call(QStringLiteral("Press"), {id}); }
 };
@@ -124,19 +122,17 @@ class TestPortal : public QObject {
     Q_OBJECT
 
 private slots:
-    // Keys by their keysym names, under the layout in use (here the
-    // default layout of a session without X: XKB_DEFAULT_LAYOUT).
+    // Keys by their keysym names, under the layout in use (here the default
+    // layout of a session without X: XKB_DEFAULT_LAYOUT). ALT+d, CTRL+Return
+    // and F5 are bound and checked below.
     void triggersInThePortalsNotation_data()
     {
         QTest::addColumn<QString>("layout");
         QTest::addColumn<int>("virtualKey");
         QTest::addColumn<quint64>("modifiers");
         QTest::addColumn<QString>("trigger");
-        QTest::newRow("Alt+D") << "us" << 2 << quint64(0x80000) << "ALT+d";
         QTest::newRow("Ctrl+Shift+K") << "us" << 40 << quint64(0x40000 | 0x20000) << "CTRL+SHIFT+k";
         QTest::newRow("Meta+Space") << "us" << 49 << quint64(0x100000) << "LOGO+space";
-        QTest::newRow("Ctrl+Return") << "us" << 36 << quint64(0x40000) << "CTRL+Return";
-        QTest::newRow("F5") << "us" << 96 << quint64(0) << "F5";
         QTest::newRow("Alt+=") << "us" << 24 << quint64(0x80000) << "ALT+equal";
         QTest::newRow("Cyrillic") << "ru" << 2 << quint64(0x80000) << "ALT+Cyrillic_ve";
     }
@@ -189,23 +185,25 @@ private slots:
         QCOMPARE(receiver.count, 2);
     }
 
-    // The program in a Wayland session with the portal: it says so, and the
-    // portal's Activated opens and closes the drop-down.
+    // The program in a Wayland session: without the portal it has only the
+    // command; with it, it says so and the portal's Activated opens and closes the drop-down.
     void programUsesThePortalInAWaylandSession()
     {
         PrivateBus bus;
         QVERIFY(bus.ok());
-        RunningPortal running(bus);
         TempHome home;
         QDir().mkpath(home.path(QStringLiteral(".config/Rivulet")));
         QVERIFY(writeFile(home.prefsPath(), "[General]\nDidFirstLoad=true\n"));
         QProcess program;
+        QVERIFY(startInWayland(program, bus, QStringLiteral("Hotkey path: command only; bind rivulet --toggle")));
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        RunningPortal running(bus);
         QVERIFY(startInWayland(program, bus, QStringLiteral("Hotkey path: GlobalShortcuts portal (preferred trigger ALT+d)")));
         auto isOpen = [&] {
-            QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(InstanceService::kServiceName), QString::fromLatin1(InstanceService::kObjectPath),
-                                                               QString::fromLatin1(InstanceService::kInterface), QStringLiteral("IsOpen"));
-            const QDBusMessage reply = bus.connection().call(call);
-            return reply.arguments().value(0).toBool();
+            QDBusInterface instance(QString::fromLatin1(InstanceService::kServiceName), QString::fromLatin1(InstanceService::kObjectPath),
+                                    QString::fromLatin1(InstanceService::kInterface), bus.connection());
+            return instance.call(QStringLiteral("IsOpen")).arguments().value(0).toBool();
         };
         QVERIFY(!isOpen());
         running.press(QString::fromLatin1(GlobalShortcutsPortal::kShortcutId));
@@ -214,18 +212,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!isOpen(), 5000);
         program.terminate();
         QVERIFY(program.waitForFinished(10000));
-    }
-
-    // Without the portal a Wayland session has only the command.
-    void withoutThePortalOnlyTheCommand()
-    {
-        PrivateBus bus;
-        QVERIFY(bus.ok());
-        TempHome home;
-        QProcess program;
-        QVERIFY(startInWayland(program, bus, QStringLiteral("Hotkey path: command only; bind rivulet --toggle")));
-        program.terminate();
-        program.waitForFinished(10000);
     }
 };
 

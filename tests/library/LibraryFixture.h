@@ -8,6 +8,7 @@
 #include <QThread>
 
 struct LibraryFixture : PrivateMpd {
+    ITunesManager *library = ITunesManager::sharedManager();
     QByteArray music = home.bytes(QStringLiteral("Music"));
     QByteArray downloads = home.bytes(QStringLiteral("Downloads"));
 
@@ -48,8 +49,16 @@ struct LibraryFixture : PrivateMpd {
         if (withPort)
             conf += "bind_to_address \"localhost\"\nport \"" + QByteArray::number(userPort) + "\"\n";
         writeBytes(userConf, conf + extra);
-        if (QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(userConf)}) != 0)
+        return QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(userConf)}) == 0;
+    }
+    // The user's MPD as above, named by MPD_HOST and MPD_PORT (a silent one is never replaced), answering.
+    bool startNamedUserMpd(const QByteArray &extra = {})
+    {
+        if (!startUserMpd(extra) || !answersAt(userAddress()))
             return false;
+        qputenv("MPD_HOST", "localhost");
+        qputenv("MPD_PORT", QByteArray::number(userPort));
+        configure();
         return true;
     }
     // Waits until a server answers at address.
@@ -65,11 +74,9 @@ struct LibraryFixture : PrivateMpd {
     {
         const QByteArray path = downloads + '/' + name;
         QProcess ffmpeg;
-        ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-                                                QStringLiteral("-i"), QStringLiteral("sine=frequency=440:duration=%1").arg(seconds),
-                                                QStringLiteral("-metadata"), QStringLiteral("title=") + QString::fromUtf8(title),
-                                                QStringLiteral("-metadata"), QStringLiteral("artist=Rivulet Fixtures"),
-                                                QStringLiteral("-metadata"), QStringLiteral("album=Test Tones"), QFile::decodeName(path)});
+        ffmpeg.start(QStringLiteral("ffmpeg"), QStringLiteral("-v error -f lavfi -i sine=frequency=440:duration=%1 -metadata album=Test").arg(seconds).split(QLatin1Char(' '))
+                                                   << QStringLiteral("-metadata") << QStringLiteral("title=") + QString::fromUtf8(title)
+                                                   << QStringLiteral("-metadata") << QStringLiteral("artist=Rivulet Fixtures") << QFile::decodeName(path));
         ffmpeg.setStandardInputFile(QProcess::nullDevice());
         return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0 ? path : QByteArray();
     }
@@ -83,27 +90,18 @@ struct LibraryFixture : PrivateMpd {
         c.defaultPort = 0;
         return c;
     }
-    void configure() { ITunesManager::sharedManager()->configure(config()); }
+    void configure() { library->configure(config()); }
     // Starts the private MPD again from the configuration the program wrote.
     bool startMpd()
     {
         return QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(support) + QStringLiteral("/mpd/mpd.conf")}) == 0;
     }
-    // A file in Downloads with the bytes of a test tone (and a tail that makes it unique).
-    QByteArray tone(int n, const QByteArray &name)
+    // A file in Downloads: the bytes of a test tone (with a tail that makes it unique), or junk.
+    QByteArray tone(int n, const QByteArray &name) { return put(name, readAll(QStringLiteral(RIVULET_TEST_DATA "/tones/0%1 tone.mp3").arg(n)) + name); }
+    QByteArray junk(const QByteArray &name) { return put(name, "not music at all"); }
+    QByteArray put(const QByteArray &name, const QByteArray &bytes)
     {
         const QByteArray path = downloads + '/' + name;
-        writeBytes(path, readAll(QStringLiteral(RIVULET_TEST_DATA "/tones/0%1 tone.mp3").arg(n)) + name);
-        return path;
-    }
-    QByteArray junk(const QByteArray &name)
-    {
-        const QByteArray path = downloads + '/' + name;
-        writeBytes(path, "not music at all");
-        return path;
-    }
-    QStringList libraryFiles() const
-    {
-        return QDir(QFile::decodeName(music) + QStringLiteral("/Rivulet")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        return writeBytes(path, bytes) ? path : QByteArray();
     }
 };

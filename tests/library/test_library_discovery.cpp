@@ -1,7 +1,7 @@
 // The user's own MPD, found as MPD clients find it, on TCP and on a socket
-// its configuration names: the music folder comes from that configuration,
-// no second server is started, and connections it closed while idle are
-// never taken for a silent server.
+// its configuration names: the music folder comes from that configuration (or
+// the setting), no second server is started, and connections it closed while
+// idle are never taken for a silent server.
 #include "LibraryFixture.h"
 #include <poll.h>
 
@@ -25,6 +25,8 @@ private slots:
         QTest::newRow("mpd.conf port") << QByteArray("conf");
         QTest::newRow("MPD_HOST and MPD_PORT") << QByteArray("env");
         QTest::newRow("mpd.conf socket in a run folder") << QByteArray("socket");
+        // Over TCP with its configuration nowhere to be read: the file waits, untried, until "MPD's music folder" is set.
+        QTest::newRow("music folder unknown") << QByteArray("unknown");
     }
     void usersOwnServerIsUsed()
     {
@@ -32,23 +34,37 @@ private slots:
         LibraryFixture f;
         const QByteArray socket = f.home.bytes(QStringLiteral("run/user-mpd/socket"));
         QVERIFY(QDir().mkpath(QFile::decodeName(socket.left(socket.lastIndexOf('/')))));
-        QVERIFY(f.startUserMpd(how == "socket" ? "bind_to_address \"" + socket + "\"\n" : QByteArray(), how != "socket"));
+        if (how == "env" || how == "unknown")
+            QVERIFY(f.startNamedUserMpd());
+        else
+            QVERIFY(f.startUserMpd(how == "socket" ? "bind_to_address \"" + socket + "\"\n" : QByteArray(), how != "socket"));
         const QByteArray address = how == "socket" ? socket : f.userAddress();
         QVERIFY(LibraryFixture::answersAt(address));
-        if (how == "env") {
-            qputenv("MPD_HOST", "localhost");
-            qputenv("MPD_PORT", QByteArray::number(f.userPort));
-        }
         f.configure();
-        LogCapture log;
-        ITunesManager *library = ITunesManager::sharedManager();
+        ITunesManager *library = f.library;
+        const QByteArray song = f.tone(1, "mine.mp3");
+        if (how == "unknown") {
+            const QByteArray elsewhere = f.home.bytes(QStringLiteral("elsewhere.conf"));
+            QVERIFY(::rename(f.userConf.constData(), elsewhere.constData()) == 0);
+            f.userConf = elsewhere;
+            f.configure();
+            LogCapture log;
+            QVERIFY(library->run());
+            QCOMPARE(library->sendFileToITunes(song, "Rivulet", false, false), std::nullopt);
+            library->retryLater(song);
+            QVERIFY(library->musicFolderNeeded());
+            QVERIFY(log.contains(QStringLiteral("set \"MPD's music folder\" in the preferences")));
+            QVERIFY(log.contains(QStringLiteral("(try 1 of 5)"))); // no try spent
+            MpdLauncherConfig config = f.config();
+            config.musicFolderSetting = [music = f.music] { return music; };
+            library->configure(config);
+        }
         QVERIFY(library->run());
-        QVERIFY(library->sendFileToITunes(f.tone(1, "mine.mp3"), "Rivulet", false, false));
+        QVERIFY(library->sendFileToITunes(song, "Rivulet", false, false));
         MpdClient users({address});
         QCOMPARE(users.playlistContents("Rivulet"), std::optional(QList<QByteArray>{"Rivulet/mine.mp3"}));
         QVERIFY(QFile::exists(QFile::decodeName(f.music) + QStringLiteral("/Rivulet/mine.mp3")));
-        QVERIFY(!log.contains(QStringLiteral("Starting the music library")));
-        QVERIFY(!QFile::exists(QFile::decodeName(f.socket())));
+        QVERIFY(!QFile::exists(QFile::decodeName(f.socket()))); // no server of ours
         QVERIFY(!library->musicFolderNeeded());
     }
 
@@ -56,15 +72,10 @@ private slots:
     void closedIdleConnectionsKeepTheBackOff()
     {
         LibraryFixture f;
-        QVERIFY(f.startUserMpd("connection_timeout \"2\"\n"));
-        QVERIFY(LibraryFixture::answersAt(f.userAddress()));
-        qputenv("MPD_HOST", "localhost"); // named: a silent server is never replaced
-        qputenv("MPD_PORT", QByteArray::number(f.userPort));
-        f.configure();
+        QVERIFY(f.startNamedUserMpd("connection_timeout \"2\"\n"));
         static qint64 now = 5000;
         ITunesManager::setClock([] { return now; });
-        LogCapture log;
-        ITunesManager *library = ITunesManager::sharedManager();
+        ITunesManager *library = f.library;
         const QByteArray junk = f.junk("noise.mp3");
         QVERIFY(library->run());
         QCOMPARE(library->sendFileToITunes(junk, "Rivulet", false, false), std::nullopt);
@@ -84,41 +95,6 @@ private slots:
         QVERIFY(idleClientsDropped(f.userAddress()));
         QVERIFY(library->run());
         QVERIFY(library->sendFileToITunes(f.tone(1, "after idle.mp3"), "Rivulet", false, false));
-        QVERIFY(!log.contains(QStringLiteral("MPD answers again")));
-        QVERIFY(!log.contains(QStringLiteral("does not answer")));
-    }
-
-    // A server over TCP whose configuration is nowhere to be read: the files
-    // wait, untried, until "MPD's music folder" is set.
-    void unknownMusicFolderWaitsForTheSetting()
-    {
-        LibraryFixture f;
-        QVERIFY(f.startUserMpd());
-        QVERIFY(LibraryFixture::answersAt(f.userAddress()));
-        const QByteArray elsewhere = f.home.bytes(QStringLiteral("elsewhere.conf"));
-        QVERIFY(::rename(f.userConf.constData(), elsewhere.constData()) == 0);
-        f.userConf = elsewhere;
-        qputenv("MPD_HOST", "localhost");
-        qputenv("MPD_PORT", QByteArray::number(f.userPort));
-        f.configure();
-        LogCapture log;
-        ITunesManager *library = ITunesManager::sharedManager();
-        const QByteArray song = f.tone(1, "waiting.mp3");
-        QVERIFY(library->run());
-        QCOMPARE(library->sendFileToITunes(song, "Rivulet", false, false), std::nullopt);
-        library->retryLater(song);
-        QVERIFY(library->musicFolderNeeded());
-        QVERIFY(log.contains(QStringLiteral("set \"MPD's music folder\" in the preferences")));
-        QVERIFY(log.contains(QStringLiteral("(try 1 of 5)"))); // no try spent
-
-        MpdLauncherConfig config = f.config();
-        const QByteArray music = f.music;
-        config.musicFolderSetting = [music] { return music; };
-        ITunesManager::sharedManager()->configure(config);
-        QVERIFY(library->sendFileToITunes(song, "Rivulet", false, false));
-        QVERIFY(!library->musicFolderNeeded());
-        MpdClient users({f.userAddress()});
-        QCOMPARE(users.playlistContents("Rivulet"), std::optional(QList<QByteArray>{"Rivulet/waiting.mp3"}));
     }
 
     void configurationFiles()

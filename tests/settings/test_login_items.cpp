@@ -10,29 +10,41 @@
 namespace {
 const QString kApp = QStringLiteral("/opt/Rivulet Player/bin/rivulet");
 
-QString entry(const QString &exec, const QString &extra = QString())
+const QString kQuotedApp = QStringLiteral("\"/opt/Rivulet Player/bin/rivulet\"");
+
+QByteArray entry(const QString &exec, const QString &extra = QString())
 {
-    return QStringLiteral("[Desktop Entry]\nType=Application\nName=Other\nExec=%1\n%2").arg(exec, extra);
+    return QStringLiteral("[Desktop Entry]\nType=Application\nName=Other\nExec=%1\n%2").arg(exec, extra).toUtf8();
+}
+
+// The autostart folder of a private HOME, made; the file name inside it when given.
+QString autostart(const QString &name = QString())
+{
+    QDir().mkpath(LoginItems::autostartFolder());
+    return LoginItems::autostartFolder() + (name.isEmpty() ? QString() : QLatin1Char('/') + name);
+}
+
+bool makeProgram(const QString &path, const QByteArray &script)
+{
+    return QDir().mkpath(QFileInfo(path).path()) && writeFile(path, script)
+           && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 }
 
 class TestLoginItems : public QObject {
     Q_OBJECT
+    LogCapture log; // keeps the program's lines out of the test output
 
 private slots:
     void onOffOnLeavesOthersAlone()
     {
         TempHome home;
-        const QString folder = LoginItems::autostartFolder();
-        QCOMPARE(folder, home.path(QStringLiteral(".config/autostart")));
-        QDir().mkpath(folder);
-        const QByteArray other = entry(QStringLiteral("/usr/bin/other --daemon")).toUtf8();
-        QVERIFY(writeFile(folder + QStringLiteral("/other.desktop"), other));
+        QCOMPARE(autostart(), home.path(QStringLiteral(".config/autostart")));
+        const QByteArray other = entry(QStringLiteral("/usr/bin/other --daemon"));
+        QVERIFY(writeFile(autostart(QStringLiteral("other.desktop")), other));
         // A file named like ours that belongs to another program.
-        const QByteArray squatter = entry(QStringLiteral("/usr/bin/imposter")).toUtf8();
-        QVERIFY(writeFile(folder + QStringLiteral("/rivulet.desktop"), squatter));
-
-        LogCapture log;
+        const QByteArray squatter = entry(QStringLiteral("/usr/bin/imposter"));
+        QVERIFY(writeFile(autostart(QStringLiteral("rivulet.desktop")), squatter));
         // On, on again, off, off again, on: one entry of ours at most.
         for (const auto &[on, entries] : std::initializer_list<std::pair<bool, int>>{{true, 3}, {true, 3}, {false, 2}, {false, 2}, {true, 3}}) {
             LoginItems::runAppOnUserLogin(on, kApp);
@@ -42,26 +54,20 @@ private slots:
             QCOMPARE(ours != items.end(), on);
             QVERIFY(!on || ours->hide);
         }
-        QCOMPARE(readAll(folder + QStringLiteral("/other.desktop")), other);
-        QCOMPARE(readAll(folder + QStringLiteral("/rivulet.desktop")), squatter);
+        QCOMPARE(readAll(autostart(QStringLiteral("other.desktop"))), other);
+        QCOMPARE(readAll(autostart(QStringLiteral("rivulet.desktop"))), squatter);
     }
 
     void equalEntriesGoTogetherDifferentOnesStay()
     {
         TempHome home;
-        const QString folder = LoginItems::autostartFolder();
-        QDir().mkpath(folder);
-        const QString exec = QStringLiteral("\"/opt/Rivulet Player/bin/rivulet\"");
-        QVERIFY(writeFile(folder + QStringLiteral("/a.desktop"), entry(exec, QStringLiteral("X-Rivulet-Hide=true\n")).toUtf8()));
-        QVERIFY(writeFile(folder + QStringLiteral("/b.desktop"), entry(exec, QStringLiteral("X-Rivulet-Hide=true\n")).toUtf8()));
-        QVERIFY(writeFile(folder + QStringLiteral("/c.desktop"), entry(exec).toUtf8()));
-        LogCapture log;
+        for (const char *name : {"a", "b", "c"})
+            QVERIFY(writeFile(autostart(QLatin1String(name) + QStringLiteral(".desktop")), entry(kQuotedApp, *name == 'c' ? QString() : QStringLiteral("X-Rivulet-Hide=true\n"))));
         // The last match (c, not hidden) is removed, and only what equals it.
         LoginItems::runAppOnUserLogin(false, kApp);
-        QVERIFY(QFile::exists(folder + QStringLiteral("/a.desktop")) && QFile::exists(folder + QStringLiteral("/b.desktop")));
-        QVERIFY(!QFile::exists(folder + QStringLiteral("/c.desktop")));
+        QCOMPARE(QDir(autostart()).entryList(QDir::Files), (QStringList{QStringLiteral("a.desktop"), QStringLiteral("b.desktop")}));
         LoginItems::runAppOnUserLogin(false, kApp);
-        QVERIFY(!QFile::exists(folder + QStringLiteral("/a.desktop")) && !QFile::exists(folder + QStringLiteral("/b.desktop")));
+        QVERIFY(QDir(autostart()).isEmpty());
     }
 
     void switchedOffEntriesCountAsOffAndComeBackOn_data()
@@ -74,16 +80,11 @@ private slots:
     {
         QFETCH(QString, switchedOff);
         TempHome home;
-        const QString folder = LoginItems::autostartFolder();
-        QDir().mkpath(folder);
-        const QString file = folder + QStringLiteral("/rivulet.desktop");
+        const QString file = autostart(QStringLiteral("rivulet.desktop"));
         // What a desktop's settings leave when the user switches the entry off there.
-        const QString exec = QStringLiteral("\"/opt/Rivulet Player/bin/rivulet\"");
-        QVERIFY(writeFile(file, entry(exec, QStringLiteral("X-Rivulet-Hide=true\n%1\nX-GNOME-Autostart-Delay=5\n").arg(switchedOff)).toUtf8()));
+        QVERIFY(writeFile(file, entry(kQuotedApp, QStringLiteral("X-Rivulet-Hide=true\n%1\nX-GNOME-Autostart-Delay=5\n").arg(switchedOff))));
         QCOMPARE(LoginItems::list().size(), 1);
         QVERIFY(!LoginItems::list()[0].enabled);
-
-        LogCapture log;
         LoginItems::runAppOnUserLogin(false, kApp); // off already: nothing to do
         QVERIFY(QFile::exists(file));
 
@@ -113,15 +114,11 @@ private slots:
         TempHome home;
         const QString bin = home.path(QStringLiteral("bin"));
         const QString program = (onPath ? bin : home.path(QStringLiteral("build"))) + QStringLiteral("/rivulet");
-        QVERIFY(QDir().mkpath(QFileInfo(program).path()));
-        QVERIFY(writeFile(program, "#!/bin/sh\n"));
-        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(makeProgram(program, "#!/bin/sh\n"));
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(bin) + ':' + path);
-        const QString folder = LoginItems::autostartFolder();
-        QDir().mkpath(folder);
-        const QString file = folder + QStringLiteral("/my-rivulet.desktop");
-        QVERIFY(writeFile(file, entry(QStringLiteral("rivulet")).toUtf8()));
+        const QString file = autostart(QStringLiteral("my-rivulet.desktop"));
+        QVERIFY(writeFile(file, entry(QStringLiteral("rivulet"))));
         LoginItems::runAppOnUserLogin(true, program);
         QCOMPARE(LoginItems::list().size(), 1);
         LoginItems::runAppOnUserLogin(false, program);
@@ -129,25 +126,20 @@ private slots:
         const QList<LoginItem> items = LoginItems::list();
         QCOMPARE(items.size(), 1);
         QVERIFY(!items[0].enabled);
-        QVERIFY(readAll(file).startsWith(entry(QStringLiteral("rivulet")).section(QLatin1Char('\n'), 0, 0).toUtf8()));
+        QCOMPARE(readAll(file), entry(QStringLiteral("rivulet")).replace("]\n", "]\nHidden=true\n")); // kept, only switched off
     }
 
-    // The program's path holds what the two levels of desktop-entry escaping
-    // deal with (spaces, quote, backquote, dollar, backslash, percent); GLib's launcher (the one GNOME's session starts autostart
-    // entries with) must start it from the written entry.
+    // The program's path holds what both levels of desktop-entry escaping deal with; GLib's
+    // launcher (the one GNOME's session starts autostart entries with) starts it from the entry.
     void writtenEntryStartsTheProgram()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("gio")).isEmpty())
             QFAIL("gio is not installed (scripts/packages.d/prefs.list)");
         TempHome home;
-        const QString dir = home.path(QStringLiteral("Apps 100%u %% \"q\" `t` $HOME \\b"));
-        QVERIFY(QDir().mkpath(dir));
-        const QString program = dir + QStringLiteral("/rivulet %f $x");
+        const QString program = home.path(QStringLiteral("Apps 100%u %% \"q\" `t` $HOME \\b/rivulet %f $x"));
         const QString marker = home.path(QStringLiteral("started"));
-        QVERIFY(writeFile(program, "#!/bin/sh\necho \"$#\" >\"$RIVULET_TEST_MARKER\"\n"));
-        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(makeProgram(program, "#!/bin/sh\necho \"$#\" >\"$RIVULET_TEST_MARKER\"\n"));
         qputenv("RIVULET_TEST_MARKER", QFile::encodeName(marker));
-
         LoginItems::runAppOnUserLogin(true, program);
         const QList<LoginItem> items = LoginItems::list();
         QCOMPARE(items.size(), 1);

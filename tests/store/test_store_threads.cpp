@@ -8,22 +8,35 @@
 #include "store/StoreFile.h"
 #include <thread>
 
+namespace {
+Directory *newDirectory(ManagedObjectContext *ctx, const QByteArray &name, Directory *parent = nullptr)
+{
+    auto *d = ctx->insertNew<Directory>();
+    d->setName(name);
+    if (parent)
+        parent->addSubdirectoriesObject(d);
+    return d;
+}
+
+// A store in a temporary folder with its tree top.
+struct Rig {
+    QTemporaryDir tmp;
+    QString path = tmp.path() + QStringLiteral("/storedata");
+    OpenStore s{path};
+    ManagedObjectContext *ctx = s.context.get();
+    Directory *root = newDirectory(ctx, "root");
+};
+}
+
 class TestStoreThreads : public QObject {
     Q_OBJECT
 
 private slots:
     void twoThreadsShareOneStore()
     {
-        QTemporaryDir tmp;
-        const QString path = tmp.path() + QStringLiteral("/storedata");
-        OpenStore s(path);
-        QVERIFY(s.ok());
-        ManagedObjectContext *ctx = s.context.get();
-        auto *root = ctx->insertNew<Directory>();
-        root->setName("root");
-        auto *watched = ctx->insertNew<Directory>();
-        watched->setName("/home/u/Downloads");
-        root->addSubdirectoriesObject(watched);
+        Rig rig;
+        auto [ctx, root, path] = std::tuple(rig.ctx, rig.root, rig.path);
+        auto *watched = newDirectory(ctx, "/home/u/Downloads", root);
 
         std::atomic<bool> stop{false};
         std::thread watcher([&] {
@@ -44,9 +57,7 @@ private slots:
         StoreError e;
         int round = 0;
         while (!stop) {
-            auto *extra = ctx->insertNew<Directory>();
-            extra->setName("/home/u/Extra" + QByteArray::number(round));
-            root->addSubdirectoriesObject(extra);
+            newDirectory(ctx, "/home/u/Extra" + QByteArray::number(round), root);
             size_t files = 0;
             for (Directory *d : root->sortedSubdirectories())
                 files += d->files().size();
@@ -68,12 +79,8 @@ private slots:
     // changes it, and the next save leaves those changes on disk.
     void storeIsFreeWhileASaveSyncs()
     {
-        QTemporaryDir tmp;
-        const QString path = tmp.path() + QStringLiteral("/storedata");
-        OpenStore s(path);
-        ManagedObjectContext *ctx = s.context.get();
-        auto *root = ctx->insertNew<Directory>();
-        root->setName("root");
+        Rig rig;
+        auto [ctx, root, path] = std::tuple(rig.ctx, rig.root, rig.path);
         static std::atomic<bool> syncing, released;
         syncing = false;
         released = false;
@@ -90,9 +97,7 @@ private slots:
         std::atomic<bool> took{false};
         std::thread other([&] {
             auto lock = ctx->lock();
-            auto *d = ctx->insertNew<Directory>();
-            d->setName("/home/u/Downloads");
-            root->addSubdirectoriesObject(d);
+            newDirectory(ctx, "/home/u/Downloads", root);
             took = true;
         });
         const bool tookWhileSyncing = QTest::qWaitFor([&] { return took.load(); }, 5000);
@@ -111,29 +116,17 @@ private slots:
     // thread deletes those folders and saves: every saved store must load.
     void recordsAddedUnderFoldersBeingDeleted()
     {
-        QTemporaryDir tmp;
-        const QString path = tmp.path() + QStringLiteral("/storedata");
-        OpenStore s(path);
-        QVERIFY(s.ok());
-        ManagedObjectContext *ctx = s.context.get();
-        auto *root = ctx->insertNew<Directory>();
-        root->setName("root");
+        Rig rig;
+        auto [ctx, root, path] = std::tuple(rig.ctx, rig.root, rig.path);
         std::vector<Directory *> folders;
-        for (int i = 0; i < 200; ++i) {
-            auto *d = ctx->insertNew<Directory>();
-            d->setName("/home/u/Downloads/" + QByteArray::number(i));
-            root->addSubdirectoriesObject(d);
-            folders.push_back(d);
-        }
+        for (int i = 0; i < 200; ++i)
+            folders.push_back(newDirectory(ctx, "/home/u/Downloads/" + QByteArray::number(i), root));
         std::atomic<int> deleted{0};
         std::thread watcher([&] {
             for (size_t i = 0; i < folders.size(); ++i) {
                 while (deleted.load() < int(i) / 2) // stay close behind the deletions
                     std::this_thread::yield();
-                Directory *found = folders[i];
-                auto *sub = ctx->insertNew<Directory>();
-                sub->setName(found->name() + "/album");
-                found->addSubdirectoriesObject(sub);
+                auto *sub = newDirectory(ctx, folders[i]->name() + "/album", folders[i]);
                 auto *f = ctx->insertNew<File>();
                 f->setName(sub->name() + "/a.mp3");
                 sub->addFilesObject(f);
@@ -175,13 +168,9 @@ private slots:
         for (int t = 0; t < 2; ++t) {
             paths << tmp.path() + QStringLiteral("/storedata%1").arg(t);
             OpenStore s(paths.last());
-            auto *root = s.context->insertNew<Directory>();
-            root->setName("root");
-            for (int i = 0; i < 2000; ++i) {
-                auto *d = s.context->insertNew<Directory>();
-                d->setName("/home/u/" + QByteArray::number(t) + "/" + QByteArray::number(i));
-                root->addSubdirectoriesObject(d);
-            }
+            auto *root = newDirectory(s.context.get(), "root");
+            for (int i = 0; i < 2000; ++i)
+                newDirectory(s.context.get(), "/home/u/" + QByteArray::number(t) + "/" + QByteArray::number(i), root);
             StoreError e;
             QVERIFY(s.context->save(&e));
         }
