@@ -259,7 +259,7 @@ void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
         excludeDirectoryByScanTime(dir, depth);
 }
 
-// At each start: a record whose file is gone says nothing any more. A folder
+// At a start: a record whose file is gone says nothing any more. A folder
 // not found where its record says (renamed or deleted while Rivulet was
 // stopped) keeps its file records until the start's replay has looked for it
 // by inode. A waiting file in a folder that cannot be looked for (its record
@@ -268,12 +268,15 @@ void DirectoryDiffer::excludeDirectoryByScanTimeAtPath(const QByteArray &path)
 void DirectoryDiffer::forgetVanishedRecords()
 {
     ManagedObjectContext *ctx = managedObjectContext();
-    // Only the first start of a run: at a restart while running, a rename
-    // may not have been followed yet and its files only look gone.
-    if (!ctx || m_startedOnce.exchange(true))
+    if (!ctx)
         return;
+    // Files are forgotten only at the first start of a run: at a restart
+    // while running, a rename may not have been followed yet and its files
+    // only look gone. Folders are looked for at every start.
+    const bool firstStart = !m_startedOnce.exchange(true);
     auto storeLock = ctx->lock();
-    m_vanishedWaiting.clear();
+    if (firstStart)
+        m_vanishedWaiting.clear();
     m_vanishedFolders.clear();
     for (Directory *root : roots()) {
         struct stat st;
@@ -292,7 +295,7 @@ void DirectoryDiffer::forgetVanishedRecords()
                 m_vanishedFolders << VanishedFolder{root->name(), d->name(), d->inode()};
                 continue;
             }
-            if (!inVanished)
+            if (!inVanished && firstStart)
                 forgetGoneFiles(d, root->name());
         }
     }

@@ -161,14 +161,14 @@ private slots:
         QCOMPARE(f.delegate.files().first(), QFile::encodeName(root + QStringLiteral("/Renamed/song.mp3")));
     }
 
-    // Music imported, then its folder renamed: while the program was stopped,
-    // before the rename's event came (the folder's last change still being
+    // Music imported, then its folder renamed: while the program was stopped
+    // or its watcher restarted, before the rename's event came (the folder's last change still being
     // gathered), or while the import itself ran (it turns the differ's event
     // loop as a tool's wait does). It stays imported, also after a restart.
     void importedFileInRenamedFolderStaysImported_data()
     {
         QTest::addColumn<QString>("when");
-        for (const char *when : {"while stopped", "before its event", "during its import"})
+        for (const char *when : {"while stopped", "while the watcher restarts", "before its event", "during its import"})
             QTest::newRow(when) << QString::fromLatin1(when);
     }
     void importedFileInRenamedFolderStaysImported()
@@ -194,6 +194,12 @@ private slots:
             // A change in the folder whose event comes after the rename.
             QVERIFY(writeFile(root + QStringLiteral("/Sub/notes.txt"), "n"));
             QVERIFY(rename());
+        } else if (when == "while the watcher restarts") {
+            // What a change of the watched folders does, in the same run.
+            f.differ->stopWatching();
+            QTRY_VERIFY_WITH_TIMEOUT(!f.differ->watching(), 5000);
+            QVERIFY(rename());
+            f.startAndWait(f.delegate.ids().last());
         } else {
             f.differ.reset(); // returns once the hand-over and its save are done
             const quint64 lastId = f.delegate.ids().last();
