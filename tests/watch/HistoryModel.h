@@ -26,6 +26,7 @@ struct Version {
     bool watched = false, nonEmpty = false;
     bool old = false; // there before its folder was first watched: never to be imported
     int movedFrom = -1; // the version it was before its folder was renamed: the same download
+    bool movedIn = false; // came with an album folder moved into a watched folder
     QList<qint64> handed;
 };
 
@@ -88,6 +89,13 @@ public:
 
     void addDowntime(qint64 from, qint64 to) { m_downtimes << qMakePair(from, to); }
     void noteKill(qint64 t) { m_kills << t; }
+    // The watcher ended (killed or quit): events it had not yet handled are lost.
+    void noteStop(qint64 t) { m_stops << t; }
+    void beginMovedIn(const QByteArray &path, const QByteArray &content, qint64 t)
+    {
+        begin(path, content, t);
+        m_versions.last().movedIn = true;
+    }
     void noteDifferRestart(qint64 t) { m_differRestarts << t; }
     void problem(const QString &p) { m_problems << p; }
     void finish(qint64 t)
@@ -259,6 +267,17 @@ private:
             window -= qMax<qint64>(0, qMin(d.second, v.end) - qMax(d.first, v.begin));
         for (qint64 r : m_differRestarts)
             window -= r >= v.begin && r <= v.end ? 500 : 0;
+        // An album folder moved in just before the watcher ended, its event
+        // not yet handled, looks at the next start like a folder that was
+        // always there if its parent was scanned after its files were written.
+        // Renames of its folder since do not change that.
+        const Version *origin = &v;
+        while (origin->movedFrom >= 0)
+            origin = &m_versions[origin->movedFrom];
+        const qint64 late = qint64(timings().latencySeconds * 1000) + 1000 + (m_polling ? 1200 : 0);
+        for (qint64 s : m_stops)
+            if (origin->movedIn && s >= origin->begin && s <= origin->begin + late)
+                return false;
         return window >= mustWindowMs();
     }
 
@@ -303,7 +322,7 @@ private:
     QHash<QByteArray, int> m_current;
     QHash<QByteArray, QList<qint64>> m_pieces;
     QList<QPair<qint64, qint64>> m_downtimes;
-    QList<qint64> m_kills, m_differRestarts;
+    QList<qint64> m_kills, m_stops, m_differRestarts;
     QStringList m_problems;
     int m_handOvers = 0;
 };

@@ -133,6 +133,7 @@ private:
         m_downSince = nowMs();
         if (sig == SIGKILL)
             m_model.noteKill(m_downSince);
+        m_model.noteStop(m_downSince);
         signalChild(sig);
         m_child->waitForFinished(30000);
         if (sig == SIGTERM && (m_child->exitStatus() != QProcess::NormalExit || m_child->exitCode() != 0))
@@ -288,7 +289,7 @@ private:
             const QByteArray dest = parent + "/Album " + QByteArray::number(++m_counter);
             ::rename(staged.constData(), dest.constData());
             for (const auto &s : songs)
-                m_model.begin(dest + '/' + s.first, s.second, nowMs());
+                m_model.beginMovedIn(dest + '/' + s.first, s.second, nowMs());
             m_folders << dest;
             break;
         }
