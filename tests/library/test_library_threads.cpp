@@ -31,8 +31,12 @@ private slots:
 
         std::atomic<bool> imported{false};
         TrackId slowId;
+        qint64 importMs = 0;
         std::thread import([&] {
+            QElapsedTimer took;
+            took.start();
             slowId = library->sendFileToITunes(f.tone(2, "slow.mp3"), "Rivulet", false, false);
+            importMs = took.elapsed();
             imported = true;
         });
         QThread::msleep(300);
@@ -56,7 +60,9 @@ private slots:
         import.join();
         // Answered while the import still waited: no figure of this machine's speed decides.
         QVERIFY2(overlapped, "the click waited for the import");
-        QVERIFY(slowId);
+        // On a busy machine the big update may outlast the import's 10 s wait:
+        // the import then gives up (and is retried later), as it should.
+        QVERIFY2(slowId || importMs >= 9500, qPrintable(QStringLiteral("no id after %1 ms").arg(importMs)));
         QCOMPARE(nowPlaying, QByteArray("Rivulet/earlier.mp3"));
     }
 
