@@ -280,7 +280,7 @@ void DirectoryDiffer::forgetVanishedRecords()
     m_vanishedFolders.clear();
     for (Directory *root : roots()) {
         struct stat st;
-        if (root->isDeleted() || ::lstat(root->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        if (root->isDeleted() || ::stat(root->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode))
             continue;
         std::vector<Directory *> pending{root};
         while (!pending.empty()) {

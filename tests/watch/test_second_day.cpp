@@ -170,12 +170,17 @@ private slots:
         QTest::addColumn<QString>("when");
         for (const char *when : {"while stopped", "while the watcher restarts", "before its event", "during its import"})
             QTest::newRow(when) << QString::fromLatin1(when);
+        QTest::newRow("while stopped, watched through a link") << QStringLiteral("while stopped");
     }
     void importedFileInRenamedFolderStaysImported()
     {
         QFETCH(QString, when);
         DifferFixture f;
         const QString root = f.base + QStringLiteral("/Downloads");
+        if (QByteArray(QTest::currentDataTag()).contains("link")) {
+            QVERIFY(QDir().mkpath(f.base + QStringLiteral("/disk/Real")));
+            QVERIFY(QFile::link(f.base + QStringLiteral("/disk/Real"), root));
+        }
         const auto rename = [&] { return QDir().rename(root + QStringLiteral("/Sub"), root + QStringLiteral("/Renamed")); };
         DirectoryDiffer::Timings slowEvents = DifferFixture::fast();
         slowEvents.latencySeconds = 2.0;
