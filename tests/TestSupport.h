@@ -56,13 +56,7 @@ public:
         return m_lines;
     }
     int count(const QString &line) const { return int(lines().count(line)); }
-    bool contains(const QString &needle) const
-    {
-        for (const QString &l : lines())
-            if (l.contains(needle))
-                return true;
-        return false;
-    }
+    bool contains(const QString &needle) const { return !lines().filter(needle).isEmpty(); }
     void clear()
     {
         QMutexLocker lock(&m_mutex);
