@@ -1,10 +1,9 @@
 // The kernel side of watching on real folders: a root given as a symbolic
 // link, a real queue overflow, a folder renamed over an empty one, a root
-// whose file system is unmounted, a synchronous flush, and no inotify at all.
+// whose file system is unmounted, and no inotify at all.
 #include "TestSupport.h"
 #include "watch/InotifyBackend.h"
 #include "watch/SCEvent.h"
-#include "watch/SCEvents.h"
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/mount.h>
@@ -43,11 +42,6 @@ bool put(const QByteArray &path)
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     return fd >= 0 && ::write(fd, "x", 1) == 1 && ::close(fd) == 0;
 }
-
-struct EventRecorder : SCEventListenerProtocol {
-    QList<QByteArray> paths;
-    void pathWatcherEventOccurred(SCEvents *, const SCEvent &event) override { paths << event.eventPath(); }
-};
 }
 
 class TestInotifyBackend : public QObject {
@@ -142,21 +136,6 @@ private slots:
         w.changes.clear();
         QVERIFY(put(root + "/after.mp3"));
         QTRY_VERIFY_WITH_TIMEOUT(w.has(root), 3000);
-    }
-
-    void synchronousFlushReadsTheKernelQueueFirst()
-    {
-        const QByteArray root = folder("flush");
-        EventRecorder rec;
-        SCEvents *events = SCEvents::sharedPathWatcher();
-        events->setDelegate(&rec);
-        events->setNotificationLatency(5);
-        QVERIFY(events->startWatchingPaths({root}));
-        QVERIFY(put(root + "/song.mp3"));
-        QVERIFY(events->flushEventStreamSync());
-        QCOMPARE(rec.paths, QList<QByteArray>{root});
-        events->stopWatchingPaths();
-        events->setDelegate(nullptr);
     }
 
     void polledRootsWorkWithoutInotify()
