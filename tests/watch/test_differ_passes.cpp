@@ -24,13 +24,6 @@ void turnEventLoopFor(int ms)
         loop.exec();
     }
 }
-
-void appendBytes(const QString &path, int n)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::Append));
-    f.write(QByteArray(n, 'y'));
-}
 }
 
 class TestDifferPasses : public QObject {
@@ -105,7 +98,8 @@ private slots:
             // b.mp3 is written again for a second while a.mp3 is handed over,
             // then the loop turns long enough for a scan to see its last size.
             for (int i = 0; i < 10; ++i) {
-                appendBytes(root + QStringLiteral("/b.mp3"), 100);
+                QFile b(root + QStringLiteral("/b.mp3"));
+                QVERIFY(b.open(QIODevice::Append) && b.write(QByteArray(100, 'y')) == 100);
                 lastWriteOfB = clock.elapsed();
                 turnEventLoopFor(100);
             }

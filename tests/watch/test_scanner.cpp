@@ -98,15 +98,14 @@ private slots:
 
     void archiveScanHandsOverDepthsZeroToThree()
     {
-        QString path = folder;
         QList<QByteArray> expected;
-        for (int depth = 0; depth <= 4; ++depth) {
-            QVERIFY(writeFile(path + QStringLiteral("/t%1.mp3").arg(depth), "x"));
-            if (depth <= 3)
-                expected << QFile::encodeName(path + QStringLiteral("/t%1.mp3").arg(depth));
-            path += QStringLiteral("/d%1").arg(depth + 1);
-            QDir().mkpath(path);
+        QString path = folder;
+        for (int depth = 0; depth <= 4; path += QStringLiteral("/d%1").arg(++depth)) {
+            const QString song = path + QStringLiteral("/t%1.mp3").arg(depth);
+            QVERIFY(QDir().mkpath(path) && writeFile(song, "x"));
+            expected << QFile::encodeName(song);
         }
+        expected.removeLast(); // depth 4 is beyond the limit
         put("notes.txt", "x");
         put("cover.jpg", "x");
         // A link out of the folder is never followed nor handed over.
