@@ -147,11 +147,9 @@ private slots:
     void replayIsSavedOnce()
     {
         DifferFixture f;
-        const QString root = f.base + QStringLiteral("/Downloads");
         for (int i = 0; i < 10; ++i)
-            QDir().mkpath(root + QStringLiteral("/f%1").arg(i));
-        f.open({root}, {}, DifferFixture::fast());
-        f.startAndWait(1);
+            QDir().mkpath(f.base + QStringLiteral("/Downloads/f%1").arg(i));
+        startOnDownloads(f, DifferFixture::fast(), 1);
         QThread::msleep(800);
         QCOMPARE(f.delegate.ids().size(), 1);
         QCOMPARE(f.differ->stats().saves, 1);
