@@ -50,24 +50,10 @@ public:
         Log::setSink(nullptr);
         Log::setEcho(true);
     }
-    QStringList lines() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_lines;
-    }
+    QStringList lines() const { QMutexLocker lock(&m_mutex); return m_lines; }
     int count(const QString &line) const { return int(lines().count(line)); }
-    bool contains(const QString &needle) const
-    {
-        for (const QString &l : lines())
-            if (l.contains(needle))
-                return true;
-        return false;
-    }
-    void clear()
-    {
-        QMutexLocker lock(&m_mutex);
-        m_lines.clear();
-    }
+    bool contains(const QString &needle) const { return !lines().filter(needle).isEmpty(); }
+    void clear() { QMutexLocker lock(&m_mutex); m_lines.clear(); }
 
 private:
     mutable QMutex m_mutex;

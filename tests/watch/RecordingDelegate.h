@@ -9,23 +9,14 @@ class RecordingDelegate : public DirectoryDifferDelegate {
 public:
     void directoryDifferFileAddedOrUpdated(DirectoryDiffer *differ, const QByteArray &path) override
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_files << path;
-        }
+        std::unique_lock lock(m_mutex);
+        m_files << path;
+        lock.unlock();
         if (onFile)
             onFile(differ, path);
     }
-    void directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 id) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_ids << id;
-    }
-    void directoryDifferIdle(DirectoryDiffer *differ) override
-    {
-        if (onIdle)
-            onIdle(differ);
-    }
+    void directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 id) override { std::lock_guard lock(m_mutex); m_ids << id; }
+    void directoryDifferIdle(DirectoryDiffer *differ) override { if (onIdle) onIdle(differ); }
     void startIconAnimation() override {}
     void stopIconAnimation() override {}
 

@@ -2,7 +2,7 @@
 // runner turns the differ's event loop while it waits, so scans and timers
 // run inside a hand-over. One pass chain, no pass inside a hand-over, newer
 // dates win, and saves come once per batch of events.
-#include "DifferFixture.h"
+#include "StartedDiffer.h"
 #include "store/File.h"
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -24,35 +24,27 @@ void turnEventLoopFor(int ms)
         loop.exec();
     }
 }
-
-void appendBytes(const QString &path, int n)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::Append));
-    f.write(QByteArray(n, 'y'));
-}
 }
 
 class TestDifferPasses : public QObject {
     Q_OBJECT
 
 private slots:
-    // After many restarts there is still one chain of passes, and no pass runs
-    // inside a hand-over; an archive is handed over once.
+    // After many restarts, half of them back to back, the differ ends up
+    // watching with one chain of passes, and no pass runs inside a hand-over;
+    // an archive is handed over once.
     void restartsLeaveOnePassChain()
     {
         DifferFixture f;
-        const QString root = f.base + QStringLiteral("/Downloads");
-        DirectoryDiffer::Timings t = DifferFixture::fast();
-        f.open({root}, {}, t);
         f.delegate.onFile = [](DirectoryDiffer *, const QByteArray &) { turnEventLoopFor(1500); };
-        f.startAndWait();
+        const QString root = startOnDownloads(f);
         for (int i = 0; i < 20; ++i) {
             f.differ->stopWatching();
             f.differ->startWatchingWithLastSCEvent(0);
-            QThread::msleep(30);
+            QThread::msleep(i % 2 * 60);
         }
         QThread::msleep(1000);
+        QVERIFY(f.differ->watching());
         const int before = f.differ->stats().passes;
         QThread::msleep(2000);
         const int passes = f.differ->stats().passes - before;
@@ -70,10 +62,9 @@ private slots:
     void scanDuringHandOverDoesNotRequeue()
     {
         DifferFixture f;
-        const QString root = f.base + QStringLiteral("/Downloads");
-        f.open({root}, {}, DifferFixture::fast());
         LogCapture log;
         bool first = true;
+        QString root;
         f.delegate.onFile = [&](DirectoryDiffer *, const QByteArray &path) {
             if (first && path.endsWith("/a.zip")) {
                 first = false;
@@ -81,7 +72,7 @@ private slots:
                 turnEventLoopFor(1500);
             }
         };
-        f.startAndWait();
+        root = startOnDownloads(f);
         QVERIFY(writeFile(root + QStringLiteral("/a.zip"), "zip"));
         QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 5000);
         QThread::msleep(3000);
@@ -95,9 +86,6 @@ private slots:
     {
         DifferFixture f;
         const QString root = f.base + QStringLiteral("/Downloads");
-        DirectoryDiffer::Timings t = DifferFixture::fast();
-        t.settleSeconds = 2.0;
-        f.open({root}, {}, t);
         std::atomic<qint64> lastWriteOfB{0};
         QElapsedTimer clock;
         clock.start();
@@ -110,13 +98,16 @@ private slots:
             // b.mp3 is written again for a second while a.mp3 is handed over,
             // then the loop turns long enough for a scan to see its last size.
             for (int i = 0; i < 10; ++i) {
-                appendBytes(root + QStringLiteral("/b.mp3"), 100);
+                QFile b(root + QStringLiteral("/b.mp3"));
+                QVERIFY(b.open(QIODevice::Append) && b.write(QByteArray(100, 'y')) == 100);
                 lastWriteOfB = clock.elapsed();
                 turnEventLoopFor(100);
             }
             turnEventLoopFor(600);
         };
-        f.startAndWait();
+        DirectoryDiffer::Timings t = DifferFixture::fast();
+        t.settleSeconds = 2.0;
+        startOnDownloads(f, t);
         const int saves = f.differ->stats().saves;
         QVERIFY(writeFile(root + QStringLiteral("/a.mp3"), "a"));
         QTRY_VERIFY_WITH_TIMEOUT(f.differ->stats().saves > saves, 20000); // a.mp3 is queued first
@@ -134,11 +125,9 @@ private slots:
     void sameSizeRewritesKeepAFileUnsettled()
     {
         DifferFixture f;
-        const QString root = f.base + QStringLiteral("/Downloads");
         DirectoryDiffer::Timings t = DifferFixture::fast();
         t.latencySeconds = 2.0;
-        f.open({root}, {}, t);
-        f.startAndWait();
+        const QString root = startOnDownloads(f, t);
         const QByteArray path = QFile::encodeName(root + QStringLiteral("/fixed.mp3"));
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         QVERIFY(fd >= 0);
@@ -158,47 +147,41 @@ private slots:
     void replayIsSavedOnce()
     {
         DifferFixture f;
-        const QString root = f.base + QStringLiteral("/Downloads");
         for (int i = 0; i < 10; ++i)
-            QDir().mkpath(root + QStringLiteral("/f%1").arg(i));
-        f.open({root}, {}, DifferFixture::fast());
-        f.startAndWait(1);
+            QDir().mkpath(f.base + QStringLiteral("/Downloads/f%1").arg(i));
+        startOnDownloads(f, DifferFixture::fast(), 1);
         QThread::msleep(800);
         QCOMPARE(f.delegate.ids().size(), 1);
         QCOMPARE(f.differ->stats().saves, 1);
     }
 
-    // A file dated hours ahead is handed over once and hides no later file.
+    // A file dated hours ahead is handed over once and hides no later file,
+    // also after a restart from the saved store.
     void futureDatedFileHidesNothing()
     {
         DifferFixture f;
-        const QString root = f.base + QStringLiteral("/Downloads");
-        f.open({root}, {}, DifferFixture::fast());
-        f.startAndWait();
+        const QString root = startOnDownloads(f);
         const QByteArray ahead = QFile::encodeName(root + QStringLiteral("/ahead.mp3"));
-        QVERIFY(writeFile(QFile::decodeName(ahead), "from the east"));
-        struct timespec times[2];
-        clock_gettime(CLOCK_REALTIME, &times[0]);
-        times[0].tv_sec += 10 * 3600;
-        times[1] = times[0];
+        QVERIFY(writeFile(root + QStringLiteral("/ahead.mp3"), "from the east"));
+        const timespec t{::time(nullptr) + 10 * 3600, 0}, times[2] = {t, t};
         QVERIFY(::utimensat(AT_FDCWD, ahead.constData(), times, 0) == 0);
         QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 5000);
         QThread::msleep(1000);
-        QVERIFY(writeFile(root + QStringLiteral("/later.mp3"), "saved now"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 2, 5000);
-        QVERIFY(writeFile(root + QStringLiteral("/third.mp3"), "saved now"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 3, 5000);
+        QList<QByteArray> expected{ahead};
+        for (const char *name : {"/later.mp3", "/third.mp3"}) {
+            QVERIFY(writeFile(root + QLatin1String(name), "saved now"));
+            expected << QFile::encodeName(root) + name;
+            QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), expected.size(), 5000);
+        }
         QThread::msleep(1500);
-        QCOMPARE(f.delegate.files(), (QList<QByteArray>{ahead, QFile::encodeName(root) + "/later.mp3", QFile::encodeName(root) + "/third.mp3"}));
+        QCOMPARE(f.delegate.files(), expected);
         // The folder's scan date never moves past the time of the scan.
         QVERIFY(*f.top->subdirectories()[0]->lastScanTime() <= dateNow());
-        // After a restart from the saved store, the file dated ahead is not handed over again.
         const quint64 lastId = f.delegate.ids().last();
         f.differ.reset();
         f.store.reset();
         f.delegate.clear();
-        f.open({root}, {}, DifferFixture::fast());
-        f.startAndWait(lastId);
+        startOnDownloads(f, DifferFixture::fast(), lastId);
         QVERIFY(writeFile(root + QStringLiteral("/fourth.mp3"), "saved now"));
         QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 5000);
         QThread::msleep(1500);

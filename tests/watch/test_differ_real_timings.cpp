@@ -1,7 +1,7 @@
 // The differ with the program's own timings (3 s latency, 5 s settle, 1 s
 // passes): a file that stops changing is handed over once it has settled
 // (about 5 to 12 s later; how much later is the machine's, measured in bench/).
-#include "DifferFixture.h"
+#include "StartedDiffer.h"
 #include <QElapsedTimer>
 
 class TestDifferRealTimings : public QObject {
@@ -11,9 +11,7 @@ private slots:
     void settledFileIsHandedOverOnceAfterSettling()
     {
         DifferFixture f;
-        const QString root = f.base + QStringLiteral("/Downloads");
-        f.open({root}, {}, DirectoryDiffer::Timings());
-        f.startAndWait();
+        const QString root = startOnDownloads(f, DirectoryDiffer::Timings());
         QFile out(root + QStringLiteral("/album track.m4a"));
         QVERIFY(out.open(QIODevice::WriteOnly));
         for (int i = 0; i < 30; ++i) { // written for 3 seconds
