@@ -61,8 +61,10 @@ void DirectoryDiffer::scanUnpackedFolder(Directory *dir, int currentDepth, Date 
     const auto all = listDirectory(dir->name(), keepAll);
     if (numFiles)
         *numFiles += countEntries(all, fileTester);
+    // Only regular files count, as music and as files: a link or a folder
+    // named like music would otherwise push the share past one.
     if (numMusicFiles)
-        *numMusicFiles += countEntries(all, musicFileTester);
+        *numMusicFiles += countEntries(all, [](const DirectoryEntry &e) -> int { return fileTester(e) && musicFileTester(e); });
     std::vector<DirectoryEntry> entries;
     for (const DirectoryEntry &e : all)
         if (musicFileOrDirectoryTester(e))
