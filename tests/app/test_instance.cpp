@@ -65,41 +65,46 @@ private slots:
         QVERIFY(kind == "file"_L1 ? readAll(lockPath) == "my thesis" : !lock.problem().isEmpty());
     }
 
-    // Without HOME the data folder is in the shared temporary folder: only a
-    // folder of this account's own, 0700, is used; one made there is 0700.
-    // A lock that cannot be taken stops the start too: two copies would import the same files.
-    void startInTheSharedTemporaryFolderOrWithoutTheLock_data()
+    // The data folder names every download: a new one is made 0700, one an
+    // earlier version left open is tightened. Without HOME it is in the shared
+    // temporary folder: only a folder of this account's own, 0700, is used.
+    // A lock that cannot be taken stops the start: two copies would import the same files.
+    void dataFolderIsPrivateAndLocked_data()
     {
         QTest::addColumn<QString>("planted");
         QTest::addColumn<QString>("refusal");
         const QString notOwn = u"not a folder of this account's own with mode 0700"_s;
-        QTest::newRow("none yet") << QString() << QString();
-        QTest::newRow("own, 0755") << u"open"_s << notOwn;
-        QTest::newRow("another account's") << u"other"_s << notOwn;
-        QTest::newRow("link to own folder") << u"link"_s << notOwn;
-        QTest::newRow("a folder as the lock, with HOME") << u"lock"_s << u"cannot make sure it runs only once"_s;
+        QTest::newRow("new") << u"home"_s << QString();
+        QTest::newRow("left open by an earlier version") << u"home, open"_s << QString();
+        QTest::newRow("a folder as the lock") << u"home, lock"_s << u"cannot make sure it runs only once"_s;
+        QTest::newRow("no HOME: none yet") << QString() << QString();
+        QTest::newRow("no HOME: own, 0755") << u"open"_s << notOwn;
+        QTest::newRow("no HOME: another account's") << u"other"_s << notOwn;
+        QTest::newRow("no HOME: link to own folder") << u"link"_s << notOwn;
     }
-    void startInTheSharedTemporaryFolderOrWithoutTheLock()
+    void dataFolderIsPrivateAndLocked()
     {
         QFETCH(QString, planted);
         QFETCH(QString, refusal);
         TempHome home;
-        const QString tmp = home.path(u"tmp"_s), folder = tmp + u"/Rivulet"_s;
+        const bool withHome = planted.startsWith("home"_L1);
+        const QString tmp = home.path(u"tmp"_s), folder = withHome ? home.supportDir() : tmp + u"/Rivulet"_s;
         QVERIFY(QDir().mkpath(tmp));
         if (planted == "link"_L1) {
             QVERIFY(QDir().mkpath(home.supportDir()) && ::chmod(QFile::encodeName(home.supportDir()).constData(), 0700) == 0);
             QVERIFY(QFile::link(home.supportDir(), folder));
-        } else if (planted == "lock"_L1) {
-            QVERIFY(QDir().mkpath(home.supportDir() + u"/instance.lock"_s));
-        } else if (!planted.isEmpty()) {
+        } else if (planted.endsWith("lock"_L1)) {
+            QVERIFY(QDir().mkpath(folder + u"/instance.lock"_s));
+        } else if (planted.endsWith("open"_L1) || planted == "other"_L1) {
             QVERIFY(QDir().mkpath(folder) && ::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+            QVERIFY(writeFile(folder + u"/storedata"_s, "<store/>") && ::chmod(QFile::encodeName(folder + u"/storedata"_s).constData(), 0644) == 0);
             if (planted == "other"_L1 && ::geteuid() != 0)
                 QSKIP("giving a folder to another account needs root");
             QVERIFY(planted != "other"_L1 || ::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
         }
         QProcessEnvironment env = session();
         for (const QString &name : {u"HOME"_s, u"XDG_DATA_HOME"_s, u"XDG_CONFIG_HOME"_s})
-            env.remove(planted == "lock"_L1 ? QString() : name);
+            env.remove(withHome ? QString() : name);
         env.insert(u"TMPDIR"_s, tmp);
         Program start(kNoTray, env);
         if (!refusal.isEmpty()) {
@@ -107,29 +112,8 @@ private slots:
             QVERIFY2(start.output().contains(refusal), qPrintable(start.output()));
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(folder, start), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(folder, start) && QFileInfo::exists(folder + u"/storedata"_s), 10000);
         QCOMPARE(modeOf(folder), mode_t(0700));
-    }
-
-    // The data folder names every download: a new one is made 0700, one an
-    // earlier version left open is tightened, and so is the store in it.
-    void dataFolderIsPrivate_data()
-    {
-        QTest::addColumn<bool>("earlierVersion");
-        QTest::newRow("new") << false;
-        QTest::newRow("left open by an earlier version") << true;
-    }
-    void dataFolderIsPrivate()
-    {
-        QFETCH(bool, earlierVersion);
-        TempHome home;
-        if (earlierVersion) {
-            QVERIFY(QDir().mkpath(home.supportDir()) && writeFile(home.storePath(), "<store/>"));
-            QVERIFY(::chmod(QFile::encodeName(home.supportDir()).constData(), 0755) == 0 && ::chmod(QFile::encodeName(home.storePath()).constData(), 0644) == 0);
-        }
-        Program first(kNoTray, session());
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), first) && QFileInfo::exists(home.storePath()), 10000);
-        QCOMPARE(modeOf(home.supportDir()), mode_t(0700));
     }
 
     // Without a bus a second start says who runs and exits 0; killing the
