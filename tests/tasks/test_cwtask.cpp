@@ -10,18 +10,13 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+// Bounds are written with designated initializers: the fields left out keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
 QString sh(const QString &script, int *status, const CWTask::Bounds &bounds = {})
 {
     return CWTask::performSynchronousTask(u"/bin/sh"_s, {u"-c"_s, script}, bounds, status);
-}
-
-CWTask::Bounds in(const QByteArray &dir)
-{
-    CWTask::Bounds bounds;
-    bounds.workingDirectory = dir;
-    return bounds;
 }
 
 struct Recorder : CWTaskDelegate {
@@ -73,9 +68,8 @@ private slots:
     void noFileGrowsPastTheLimit()
     {
         QTemporaryDir dir;
-        CWTask::Bounds bounds = in(QFile::encodeName(dir.path()));
-        bounds.fileSizeLimit = 100000;
         int status = 0;
+        const CWTask::Bounds bounds{.workingDirectory = QFile::encodeName(dir.path()), .fileSizeLimit = 100000};
         sh(u"head -c 1000000 /dev/zero >big; exit 0"_s, &status, bounds);
         QVERIFY(QFileInfo(dir.filePath(u"big"_s)).size() <= 100000);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no core file beside it
@@ -86,8 +80,7 @@ private slots:
     void theCheckAndTheTimeLimitEndTheGroup()
     {
         QTemporaryDir dir;
-        CWTask::Bounds bounds = in(QFile::encodeName(dir.path()));
-        bounds.keepGoing = [&] { return !QFile::exists(dir.filePath(u"stop"_s)); };
+        const CWTask::Bounds bounds{.workingDirectory = QFile::encodeName(dir.path()), .keepGoing = [&] { return !QFile::exists(dir.filePath(u"stop"_s)); }};
         int status = 0;
         sh(u"touch stop; sleep 30 & echo $! >child; wait"_s, &status, bounds);
         QCOMPARE(status, 128 + 15);
@@ -95,9 +88,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(sleeper > 0 && ::kill(sleeper, 0) != 0, 10000);
         sh(u"trap '' TERM; touch stop; while :; do :; done"_s, &status, bounds);
         QCOMPARE(status, 128 + 9);
-        bounds = in(QFile::encodeName(dir.path()));
-        bounds.timeLimitMs = 300;
-        sh(u"sleep 30 & wait"_s, &status, bounds);
+        sh(u"sleep 30 & wait"_s, &status, {.workingDirectory = QFile::encodeName(dir.path()), .timeLimitMs = 300});
         QCOMPARE(status, 128 + 15);
     }
 
@@ -107,9 +98,9 @@ private slots:
         const QByteArray odd = QFile::encodeName(dir.path()) + "/caf\xe9 \xff";
         QVERIFY(::mkdir(odd.constData(), 0700) == 0);
         int status = -1;
-        sh(u"echo here >file"_s, &status, in(odd));
+        sh(u"echo here >file"_s, &status, {.workingDirectory = odd});
         QVERIFY(status == 0 && ::access((odd + "/file").constData(), F_OK) == 0);
-        sh(u"echo never >file"_s, &status, in(odd + "/missing"));
+        sh(u"echo never >file"_s, &status, {.workingDirectory = odd + "/missing"});
         QCOMPARE(status, 126);
     }
 
