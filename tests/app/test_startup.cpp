@@ -3,15 +3,13 @@
 // second, and the reports when the store cannot be opened or saved.
 #include "TestSupport.h"
 #include "app/Rivulet_AppDelegate.h"
-#include "settings/LoginItems.h"
 #include "settings/Settings.h"
-#include "ui/StartupWindow.h"
 #include "store/Directory.h"
 #include "store/File.h"
 #include "store/ManagedObjectContext.h"
 #include <QApplication>
+#include <QAbstractButton>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -181,22 +179,6 @@ private slots:
         seen = answerDialogs({u"OK"_s, u"Quit anyway"_s});
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
         QCOMPARE(seen->size(), 2);
-    }
-
-    // "Yes" to the first-run question writes the autostart entry at once:
-    // logging out before the next start still starts Rivulet at login.
-    void firstRunYesStartsAtLoginAtOnce()
-    {
-        TempHome home;
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
-        auto *startup = qobject_cast<StartupWindow *>(app.startupWC());
-        QVERIFY(startup && LoginItems::list().isEmpty());
-        auto seen = answerDialogs({u"Yes"_s});
-        startup->findChild<QPushButton *>()->click();
-        QTRY_COMPARE(seen->size(), 1);
-        QTRY_COMPARE(LoginItems::list().size(), 1);
-        QCOMPARE(LoginItems::list()[0].path, QCoreApplication::applicationFilePath());
     }
 };
 
