@@ -8,7 +8,7 @@
 
 struct Program {
     QProcess process;
-    QByteArray seen;
+    QByteArray seen; // its output so far
 
     explicit Program(const QStringList &args, QProcessEnvironment env = QProcessEnvironment::systemEnvironment())
     {
@@ -38,14 +38,7 @@ struct Program {
                 break;
         return seen.contains(needle);
     }
-    // Ends by itself within ms with the exit code.
-    bool exits(int code, int ms = 10000)
-    {
-        return process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == code;
-    }
-    // Sent the signal, ends cleanly within ms.
-    bool endsOn(int signal, int ms = 120000)
-    {
-        return pid() > 0 && ::kill(pid_t(pid()), signal) == 0 && exits(0, ms); // kill(0, ...) would signal the whole group
-    }
+    // Ends by itself within ms with the exit code; sent the signal, ends cleanly.
+    bool exits(int code, int ms = 10000) { return process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == code; }
+    bool endsOn(int signal, int ms = 120000) { return pid() > 0 && ::kill(pid_t(pid()), signal) == 0 && exits(0, ms); } // not kill(0): the whole group
 };
