@@ -22,7 +22,7 @@ struct ImportFixture : PrivateMpd {
     QString downloads = home.path(QStringLiteral("Downloads"));
 
     ImportFixture() { QDir().mkpath(downloads); }
-    ~ImportFixture() { app.reset(); }
+    ~ImportFixture() { app.reset(); } // before the mutex and list its notifications reach
 
     void start()
     {
@@ -30,10 +30,8 @@ struct ImportFixture : PrivateMpd {
         app->setDifferTimings(DirectoryDiffer::Timings::fast());
         app->awakeFromNib();
         QObject::connect(app->notificationService(), &NotificationService::posted, app->notificationService(),
-                         [this](uint id, const QString &, const QString &body) {
-                             std::lock_guard lock(mutex);
-                             shown << Shown{id, body};
-                         }, Qt::DirectConnection);
+                         [this](uint id, const QString &, const QString &body) { std::lock_guard lock(mutex); shown << Shown{id, body}; },
+                         Qt::DirectConnection);
         QTRY_VERIFY_WITH_TIMEOUT(app->directoryDiffer()->watching(), 5000);
         QThread::msleep(200);
     }
@@ -50,17 +48,13 @@ struct ImportFixture : PrivateMpd {
     {
         const QString part = downloads + QStringLiteral("/.") + name + QStringLiteral(".part");
         QFile::remove(part);
-        QVERIFY(QFile::copy(from, part));
-        QVERIFY(QFile::rename(part, downloads + QLatin1Char('/') + name));
+        QVERIFY(QFile::copy(from, part) && QFile::rename(part, downloads + QLatin1Char('/') + name));
     }
 
     QString trashed(const QString &name) const { return home.path(QStringLiteral(".local/share/Trash/files/")) + name; }
 };
 
-inline QString testData(const QString &rel)
-{
-    return QStringLiteral(RIVULET_TEST_DATA "/") + rel;
-}
+inline QString testData(const QString &rel) { return QStringLiteral(RIVULET_TEST_DATA "/") + rel; }
 
 // Runs zip with the given arguments in a folder.
 inline bool makeZip(const QString &folder, const QStringList &args)
@@ -74,14 +68,11 @@ inline bool makeZip(const QString &folder, const QStringList &args)
 // Plays a notification's default action in the notification daemon, as a click does.
 inline bool clickLatestNotification()
 {
-    // The daemon shows a notification a moment after Notify answered; an action
-    // sent before that reaches nothing.
-    for (int i = 0; i < 100; ++i) {
+    // The daemon shows a notification a moment after Notify answered; an action sent before that reaches nothing.
+    (void)QTest::qWaitFor([] {
         QProcess count;
         count.start(QStringLiteral("dunstctl"), {QStringLiteral("count"), QStringLiteral("displayed")});
-        if (count.waitForFinished(3000) && count.readAllStandardOutput().trimmed().toInt() > 0)
-            break;
-        QThread::msleep(50);
-    }
+        return count.waitForFinished(3000) && count.readAllStandardOutput().trimmed().toInt() > 0;
+    }, 20000);
     return QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("action"), QStringLiteral("0")}) == 0;
 }

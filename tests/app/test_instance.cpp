@@ -1,54 +1,38 @@
 // One Rivulet per data folder: real processes of the program, a real
 // session bus (a private dbus-daemon) or none at all.
-#include "TestSupport.h"
+#include "Program.h"
 #include "support/PrivateBus.h"
 #include "app/InstanceLock.h"
 #include "app/InstanceService.h"
-#include <QProcess>
 #include <QSignalSpy>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-// Starts the program with the test's HOME and the given bus address.
-struct Program {
-    QProcess process;
-    Program(const QString &busAddress, const QStringList &args, const QProcessEnvironment &base = QProcessEnvironment::systemEnvironment())
-    {
-        QProcessEnvironment env = base;
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
-        env.insert(QStringLiteral("RIVULET_MPD_OUTPUT"), QStringLiteral("null"));
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(RIVULET_BINARY), args);
-        process.waitForStarted();
-    }
-    ~Program()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(10000))
-                process.kill();
-        }
-    }
-    QString output() { return QString::fromUtf8(process.readAll()); }
-    // A start that must refuse: its exit code and what it printed.
-    QString refusal()
-    {
-        return process.waitForFinished(10000) && process.exitCode() == 1 ? output() : QStringLiteral("did not refuse");
-    }
-};
+const QStringList kNoTray{u"--no-tray"_s};
 
-const QString kNoBus = QStringLiteral("unix:path=/nonexistent/bus");
-
-// The first start holds the lock once the file names its pid.
-bool holdsLock(const TempHome &home, qint64 pid)
+// The system's environment with the given session bus (by default none) and no display.
+QProcessEnvironment session(const QString &bus = u"unix:path=/nonexistent/bus"_s)
 {
-    QFile f(home.supportDir() + QStringLiteral("/instance.lock"));
-    return f.open(QIODevice::ReadOnly) && f.readAll().trimmed().toLongLong() == pid;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus);
+    env.remove(u"DISPLAY"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    return env;
+}
+
+// The program holds the lock once the file names its pid.
+bool holdsLock(const QString &folder, const Program &program)
+{
+    return readAll(folder + u"/instance.lock"_s).trimmed().toLongLong() == program.pid() && program.process.state() == QProcess::Running;
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
 }
 
@@ -63,112 +47,73 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<InstanceLock::Result>("result");
-        QTest::newRow("folder") << QStringLiteral("folder") << InstanceLock::Result::Failed;
-        QTest::newRow("link to a document") << QStringLiteral("link") << InstanceLock::Result::Failed;
-        QTest::newRow("file of other contents") << QStringLiteral("file") << InstanceLock::Result::Acquired;
+        QTest::newRow("folder") << u"folder"_s << InstanceLock::Result::Failed;
+        QTest::newRow("link to a document") << u"link"_s << InstanceLock::Result::Failed;
+        QTest::newRow("file of other contents") << u"file"_s << InstanceLock::Result::Acquired;
     }
     void lockTouchesOnlyItsOwnFile()
     {
         QFETCH(QString, kind);
         QFETCH(InstanceLock::Result, result);
         TempHome home;
-        const QString lockPath = home.path(QStringLiteral("instance.lock"));
-        const QString document = home.path(QStringLiteral("thesis.odt"));
+        const QString lockPath = home.path(u"instance.lock"_s), document = home.path(u"thesis.odt"_s);
         QVERIFY(writeFile(document, "my thesis"));
-        if (kind == QLatin1String("folder"))
-            QVERIFY(QDir().mkdir(lockPath));
-        else if (kind == QLatin1String("link"))
-            QVERIFY(QFile::link(document, lockPath));
-        else
-            QVERIFY(QFile::copy(document, lockPath));
+        QVERIFY(kind == "folder"_L1 ? QDir().mkdir(lockPath) : kind == "link"_L1 ? QFile::link(document, lockPath) : QFile::copy(document, lockPath));
         InstanceLock lock;
         QCOMPARE(lock.acquire(QFile::encodeName(home.home)), result);
         QCOMPARE(readAll(document), QByteArray("my thesis"));
-        if (kind == QLatin1String("file"))
-            QCOMPARE(readAll(lockPath), QByteArray("my thesis"));
-        else
-            QVERIFY(!lock.problem().isEmpty());
-    }
-
-    // A lock that cannot be taken stops the start with a clear message: two
-    // copies would import the same files.
-    void startWithoutTheLockRefuses()
-    {
-        TempHome home;
-        QVERIFY(QDir().mkpath(home.supportDir() + QStringLiteral("/instance.lock")));
-        Program start(kNoBus, {QStringLiteral("--no-tray")});
-        QVERIFY2(start.refusal().contains(QStringLiteral("cannot make sure it runs only once")), "refused, saying why");
-    }
-
-    // Without HOME the data folder is in the shared temporary folder: only a
-    // folder of this account's own, 0700, is used; one made there is 0700.
-    void dataFolderInTheSharedTemporaryFolder_data()
-    {
-        QTest::addColumn<QString>("planted");
-        QTest::addColumn<bool>("used");
-        QTest::newRow("none yet") << QString() << true;
-        QTest::newRow("own, 0755") << QStringLiteral("open") << false;
-        QTest::newRow("another account's") << QStringLiteral("other") << false;
-        QTest::newRow("link to own folder") << QStringLiteral("link") << false;
-    }
-    void dataFolderInTheSharedTemporaryFolder()
-    {
-        QFETCH(QString, planted);
-        QFETCH(bool, used);
-        TempHome home;
-        const QString tmp = home.path(QStringLiteral("tmp"));
-        const QString folder = tmp + QStringLiteral("/Rivulet");
-        QVERIFY(QDir().mkpath(tmp));
-        if (planted == QLatin1String("link")) {
-            QVERIFY(QDir().mkpath(home.supportDir()));
-            QVERIFY(QFile::setPermissions(home.supportDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-            QVERIFY(QFile::link(home.supportDir(), folder));
-        } else if (!planted.isEmpty()) {
-            QVERIFY(QDir().mkpath(folder));
-            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
-            if (planted == QLatin1String("other") && ::geteuid() != 0)
-                QSKIP("giving a folder to another account needs root");
-            if (planted == QLatin1String("other"))
-                QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
-        }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
-            env.remove(QString::fromLatin1(name));
-        env.insert(QStringLiteral("TMPDIR"), tmp);
-        Program start(kNoBus, {QStringLiteral("--no-tray")}, env);
-        if (!used) {
-            QVERIFY2(start.refusal().contains(QStringLiteral("not a folder of this account's own with mode 0700")), "refused");
-            return;
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder + QStringLiteral("/instance.lock")), 10000);
-        struct stat st;
-        QVERIFY(::stat(QFile::encodeName(folder).constData(), &st) == 0);
-        QCOMPARE(st.st_mode & 0777, mode_t(0700));
+        QVERIFY(kind == "file"_L1 ? readAll(lockPath) == "my thesis" : !lock.problem().isEmpty());
     }
 
     // The data folder names every download: a new one is made 0700, one an
-    // earlier version left open is tightened, and so is the store in it.
-    void dataFolderIsPrivate_data()
+    // earlier version left open is tightened. Without HOME it is in the shared
+    // temporary folder: only a folder of this account's own, 0700, is used.
+    // A lock that cannot be taken stops the start: two copies would import the same files.
+    void dataFolderIsPrivateAndLocked_data()
     {
-        QTest::addColumn<bool>("earlierVersion");
-        QTest::newRow("new") << false;
-        QTest::newRow("left open by an earlier version") << true;
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<QString>("refusal");
+        const QString notOwn = u"not a folder of this account's own with mode 0700"_s;
+        QTest::newRow("new") << u"home"_s << QString();
+        QTest::newRow("left open by an earlier version") << u"home, open"_s << QString();
+        QTest::newRow("a folder as the lock") << u"home, lock"_s << u"cannot make sure it runs only once"_s;
+        QTest::newRow("no HOME: none yet") << QString() << QString();
+        QTest::newRow("no HOME: own, 0755") << u"open"_s << notOwn;
+        QTest::newRow("no HOME: another account's") << u"other"_s << notOwn;
+        QTest::newRow("no HOME: link to own folder") << u"link"_s << notOwn;
     }
-    void dataFolderIsPrivate()
+    void dataFolderIsPrivateAndLocked()
     {
-        QFETCH(bool, earlierVersion);
+        QFETCH(QString, planted);
+        QFETCH(QString, refusal);
         TempHome home;
-        const QString store = home.storePath();
-        if (earlierVersion) {
-            QVERIFY(QDir().mkpath(home.supportDir()) && writeFile(store, "<store/>"));
-            QVERIFY(::chmod(QFile::encodeName(home.supportDir()).constData(), 0755) == 0 && ::chmod(QFile::encodeName(store).constData(), 0644) == 0);
+        const bool withHome = planted.startsWith("home"_L1);
+        const QString tmp = home.path(u"tmp"_s), folder = withHome ? home.supportDir() : tmp + u"/Rivulet"_s;
+        QVERIFY(QDir().mkpath(tmp));
+        if (planted == "link"_L1) {
+            QVERIFY(QDir().mkpath(home.supportDir()) && ::chmod(QFile::encodeName(home.supportDir()).constData(), 0700) == 0);
+            QVERIFY(QFile::link(home.supportDir(), folder));
+        } else if (planted.endsWith("lock"_L1)) {
+            QVERIFY(QDir().mkpath(folder + u"/instance.lock"_s));
+        } else if (planted.endsWith("open"_L1) || planted == "other"_L1) {
+            QVERIFY(QDir().mkpath(folder) && ::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+            QVERIFY(writeFile(folder + u"/storedata"_s, "<store/>") && ::chmod(QFile::encodeName(folder + u"/storedata"_s).constData(), 0644) == 0);
+            if (planted == "other"_L1 && ::geteuid() != 0)
+                QSKIP("giving a folder to another account needs root");
+            QVERIFY(planted != "other"_L1 || ::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
         }
-        Program first(kNoBus, {QStringLiteral("--no-tray")});
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home, first.process.processId()), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(store), 10000);
-        struct stat st;
-        QVERIFY(::stat(QFile::encodeName(home.supportDir()).constData(), &st) == 0);
-        QCOMPARE(st.st_mode & 0777, mode_t(0700));
+        QProcessEnvironment env = session();
+        for (const QString &name : {u"HOME"_s, u"XDG_DATA_HOME"_s, u"XDG_CONFIG_HOME"_s})
+            env.remove(withHome ? QString() : name);
+        env.insert(u"TMPDIR"_s, tmp);
+        Program start(kNoTray, env);
+        if (!refusal.isEmpty()) {
+            QVERIFY(start.exits(1));
+            QVERIFY2(start.output().contains(refusal), qPrintable(start.output()));
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(folder, start) && QFileInfo::exists(folder + u"/storedata"_s), 10000);
+        QCOMPARE(modeOf(folder), mode_t(0700));
     }
 
     // Without a bus a second start says who runs and exits 0; killing the
@@ -176,21 +121,16 @@ private slots:
     void secondStartWithoutBusSaysWhoRuns()
     {
         TempHome home;
-        Program first(kNoBus, {QStringLiteral("--no-tray")});
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home, first.process.processId()), 10000);
-        Program second(kNoBus, {QStringLiteral("--no-tray")});
-        QVERIFY(second.process.waitForFinished(10000));
-        QCOMPARE(second.process.exitCode(), 0);
-        QVERIFY2(second.output().contains(QStringLiteral("Rivulet already runs (process %1)").arg(first.process.processId())),
-                 "the second start names the running one");
-        QVERIFY(first.process.state() == QProcess::Running);
-
-        QVERIFY(first.process.processId() > 0); // kill(0, ...) would signal the whole process group
-        ::kill(pid_t(first.process.processId()), SIGKILL);
-        first.process.waitForFinished(5000);
-        Program third(kNoBus, {QStringLiteral("--no-tray")});
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home, third.process.processId()), 10000);
-        QVERIFY(third.process.state() == QProcess::Running);
+        auto first = std::make_unique<Program>(kNoTray, session());
+        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), *first), 10000);
+        Program second(kNoTray, session());
+        QVERIFY(second.exits(0));
+        QVERIFY2(second.output().contains(u"Rivulet already runs (process %1)"_s.arg(first->pid())), "the second start names the running one");
+        QVERIFY(holdsLock(home.supportDir(), *first));
+        QVERIFY(first->pid() > 0 && ::kill(pid_t(first->pid()), SIGKILL) == 0);
+        first.reset();
+        Program third(kNoTray, session());
+        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), third), 10000);
     }
 
     // With a bus, a second start and --toggle hand their request to the
@@ -200,21 +140,15 @@ private slots:
         PrivateBus bus;
         QVERIFY(bus.ok());
         TempHome home;
-        Program first(bus.address, {QStringLiteral("--no-tray")});
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home, first.process.processId()), 10000);
-        QString firstLog;
-        Program second(bus.address, {QStringLiteral("--no-tray")});
-        QVERIFY(second.process.waitForFinished(10000));
-        QCOMPARE(second.process.exitCode(), 0);
-        QVERIFY2(second.output().contains(QStringLiteral("Rivulet already runs (process %1); its drop-down was opened").arg(first.process.processId())),
-                 "the terminal is told what happened");
-        QTRY_VERIFY_WITH_TIMEOUT((firstLog += first.output()).contains(QStringLiteral("A second start asked to open the drop-down")), 5000);
-
-        Program toggle(bus.address, {QStringLiteral("--toggle")});
-        QVERIFY(toggle.process.waitForFinished(10000));
-        QCOMPARE(toggle.process.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT((firstLog += first.output()).contains(QStringLiteral("Toggle requested over the session bus")), 5000);
-        QCOMPARE(firstLog.count(QStringLiteral("Rivulet already runs")), 0);
+        Program first(kNoTray, session(bus.address));
+        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), first), 10000);
+        Program second(kNoTray, session(bus.address));
+        QVERIFY(second.exits(0));
+        QVERIFY2(second.output().contains(u"Rivulet already runs (process %1); its drop-down was opened"_s.arg(first.pid())), "the terminal is told");
+        QVERIFY(first.waitFor("A second start asked to open the drop-down", 5000));
+        QVERIFY(Program({u"--toggle"_s}, session(bus.address)).exits(0));
+        QVERIFY(first.waitFor("Toggle requested over the session bus", 5000));
+        QVERIFY(!first.output().contains(u"Rivulet already runs"_s));
     }
 
     // Another data folder's Rivulet may hold the name: a start whose lock is
@@ -229,10 +163,9 @@ private slots:
         QSignalSpy toggles(&service, &InstanceService::toggleRequested);
         using H = InstanceService::HandOver;
         // The bus daemon answers who holds the name: no call reaches the service.
-        const H result = InstanceService::handOver(connection, InstanceService::Request::Toggle, getpid() + 1, 100);
-        QCOMPARE(result, H::OtherInstance);
+        QCOMPARE(InstanceService::handOver(connection, InstanceService::Request::Toggle, getpid() + 1, 100), H::OtherInstance);
         QCOMPARE(toggles.size(), 0);
-        QCOMPARE(InstanceService::handOver(QDBusConnection(QStringLiteral("none")), InstanceService::Request::Open, 0, 100), H::NoBus);
+        QCOMPARE(InstanceService::handOver(QDBusConnection(u"none"_s), InstanceService::Request::Open, 0, 100), H::NoBus);
     }
 };
 

@@ -3,32 +3,18 @@
 // second, and the reports when the store cannot be opened or saved.
 #include "TestSupport.h"
 #include "app/Rivulet_AppDelegate.h"
-#include "settings/LoginItems.h"
 #include "settings/Settings.h"
-#include "ui/StartupWindow.h"
 #include "store/Directory.h"
 #include "store/File.h"
 #include "store/ManagedObjectContext.h"
 #include <QApplication>
+#include <QAbstractButton>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QSettings>
 #include <QTimer>
 
-namespace {
-QStringList settingsLines(const QStringList &dirs)
-{
-    QStringList lines{QStringLiteral("Log Settings"), QStringLiteral("Directories:")};
-    for (const QString &d : dirs)
-        lines << QStringLiteral("  ") + d;
-    lines << QStringLiteral("startAtLogin:0") << QStringLiteral("unzipFiles:1") << QStringLiteral("deleteFiles:0")
-          << QStringLiteral("deleteArchiveContents:0") << QStringLiteral("deleteZips:0") << QStringLiteral("playSongs:0")
-          << QStringLiteral("ifStopped:1") << QStringLiteral("didFirstLoad:0") << QStringLiteral("useDownloadHotkey:1")
-          << QStringLiteral("downloadHotkey:8796093022210") << QStringLiteral("growlNotifications:1")
-          << QStringLiteral("searchLocation:") + QString::fromLatin1(kDefaultSearchLocation);
-    return lines;
-}
+using namespace Qt::StringLiterals;
 
+namespace {
 QList<QByteArray> childNames(Directory *root)
 {
     QList<QByteArray> names;
@@ -37,9 +23,10 @@ QList<QByteArray> childNames(Directory *root)
     return names;
 }
 
-// Clicks the button with the given text on the next modal dialogs, in order.
-void answerDialogs(QStringList buttons, QStringList *seen)
+// Clicks the button with the given text on the next modal dialogs, in order; returns their texts.
+std::shared_ptr<QStringList> answerDialogs(QStringList buttons)
 {
+    auto seen = std::make_shared<QStringList>();
     auto *timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, timer, [timer, buttons, seen]() mutable {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -54,6 +41,7 @@ void answerDialogs(QStringList buttons, QStringList *seen)
             timer->deleteLater();
     });
     timer->start(20);
+    return seen;
 }
 }
 
@@ -66,78 +54,70 @@ private slots:
     {
         QTest::addColumn<QByteArray>("userDirs");
         QTest::addColumn<QStringList>("watched");
-        QTest::newRow("user-dirs.dirs") << QByteArray("# made by a test\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n")
-                                        << QStringList{QStringLiteral("Fetched"), QStringLiteral("Mail Downloads")};
-        QTest::newRow("no downloads folder") << QByteArray() << QStringList{QStringLiteral("Mail Downloads")};
+        QTest::newRow("user-dirs.dirs") << QByteArray("# made by a test\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n") << QStringList{u"Fetched"_s, u"Mail Downloads"_s};
+        QTest::newRow("no downloads folder") << QByteArray() << QStringList{u"Mail Downloads"_s};
     }
     void firstStartBuildsStoreAndRecord()
     {
         QFETCH(QByteArray, userDirs);
         QFETCH(QStringList, watched);
         TempHome home;
-        QDir().mkpath(home.path(QStringLiteral(".config")));
-        QVERIFY(userDirs.isEmpty() || writeFile(home.path(QStringLiteral(".config/user-dirs.dirs")), userDirs));
+        QDir().mkpath(home.path(u".config"_s));
+        QVERIFY(userDirs.isEmpty() || writeFile(home.path(u".config/user-dirs.dirs"_s), userDirs));
         LogCapture log;
         Rivulet_AppDelegate app(false);
         app.awakeFromNib();
-
         QVERIFY(QFileInfo(home.storePath()).isFile());
-        QStringList dirs;
+        ManagedObjectContext *ctx = app.managedObjectContext();
+        QCOMPARE(ctx->fetchAll(u"Settings"_s).size(), size_t(1));
+        Directory *root = Settings::rootDirectory(), *exclusions = Settings::exclusionsDirectory();
+        QVERIFY(root && exclusions && root != exclusions && root->name() == "root" && exclusions->name() == "root");
         QList<QByteArray> paths;
         for (const QString &name : watched)
-            dirs << home.path(name), paths << home.bytes(name);
-        const QStringList expected = settingsLines(dirs);
-        QCOMPARE(log.lines().mid(0, expected.size()), expected);
-        ManagedObjectContext *ctx = app.managedObjectContext();
-        QCOMPARE(ctx->fetchAll(QStringLiteral("Settings")).size(), size_t(1));
-        Directory *root = Settings::rootDirectory();
-        Directory *exclusions = Settings::exclusionsDirectory();
-        QVERIFY(root && exclusions && root != exclusions);
-        QCOMPARE(root->name(), QByteArray("root"));
-        QCOMPARE(exclusions->name(), QByteArray("root"));
+            paths << home.bytes(name);
         QCOMPARE(childNames(root), paths);
         for (Directory *d : root->subdirectories())
             QVERIFY(d->lastScanTime().has_value());
         QCOMPARE(childNames(exclusions), QList<QByteArray>{QFile::encodeName(home.supportDir())});
         QVERIFY(!exclusions->subdirectories()[0]->lastScanTime());
         QVERIFY(!ctx->hasChanges());
-
         // A start that cannot show the first-run question leaves it for one that can: nothing is written.
-        QCOMPARE(Settings::didFirstLoad(), false);
-        QVERIFY(!QFile::exists(home.prefsPath()));
+        QVERIFY(!Settings::didFirstLoad() && !QFile::exists(home.prefsPath()));
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
     }
 
+    // The first run ends by the session manager's quit, which takes handleQuit's path (as for SIGTERM): the store is saved.
     void secondStartFindsTheSameRecords()
     {
         TempHome home;
-        QDir().mkpath(home.path(QStringLiteral("Downloads")));
+        QDir().mkpath(home.path(u"Downloads"_s));
         // The record's file is there from the start: the watcher's look for
         // gone files at its start must not take the record away.
-        QVERIFY(writeFile(home.path(QStringLiteral("Downloads/song.mp3")), "x"));
+        QVERIFY(writeFile(home.path(u"Downloads/song.mp3"_s), "x"));
         const Date when = dateFromNanos(1700000000123456789LL);
+        LogCapture log;
         {
-            LogCapture log;
             Rivulet_AppDelegate app(false);
             app.awakeFromNib();
             Directory *downloads = Settings::rootDirectory()->subdirectories()[0];
-            QCOMPARE(downloads->name(), home.bytes(QStringLiteral("Downloads")));
+            QCOMPARE(downloads->name(), home.bytes(u"Downloads"_s));
             downloads->setFilenames(QList<QByteArray>{"song.mp3"});
             auto *file = app.managedObjectContext()->insertNew<File>();
             file->setName(downloads->name() + "/song.mp3");
             file->setModified(when);
             downloads->addFilesObject(file);
-            QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
+            bool terminated = false;
+            connect(&app, &Rivulet_AppDelegate::terminated, this, [&] { terminated = true; });
+            QVERIFY(!app.quitForSessionManager() && terminated && !app.managedObjectContext()->hasChanges());
         }
         // A watched folder that is not there (a disk not mounted) keeps its
         // records as they are: the watcher does not touch them meanwhile.
-        QVERIFY(QDir(home.path(QStringLiteral("Downloads"))).removeRecursively());
-        LogCapture log;
+        QVERIFY(QDir(home.path(u"Downloads"_s)).removeRecursively());
         Rivulet_AppDelegate app(false);
         app.awakeFromNib();
         ManagedObjectContext *ctx = app.managedObjectContext();
-        QCOMPARE(ctx->fetchAll(QStringLiteral("Settings")).size(), size_t(1));
-        QCOMPARE(ctx->fetchAll(QStringLiteral("Directory")).size(), size_t(5));
+        QCOMPARE(ctx->fetchAll(u"Settings"_s).size(), size_t(1));
+        QCOMPARE(ctx->fetchAll(u"Directory"_s).size(), size_t(5));
         Directory *downloads = Settings::rootDirectory()->subdirectories()[0];
         QVERIFY(!downloads->filenames());
         QCOMPARE(downloads->files().size(), size_t(1));
@@ -160,8 +140,8 @@ private slots:
         QDir().mkpath(home.supportDir());
         const QByteArray store("<?xml version=\"1.0\"?>\n<store format=\"rivulet-store\" version=\"1\">\n<record entity=\"Dire");
         // Else a plain file where the data folder should be: nothing can be created below it.
-        QVERIFY(corrupt ? writeFile(home.storePath(), store) : QDir(home.path(QStringLiteral(".local"))).removeRecursively()
-                                                                   && writeFile(home.path(QStringLiteral(".local")), "in the way"));
+        QVERIFY(corrupt ? writeFile(home.storePath(), store)
+                        : QDir(home.path(u".local"_s)).removeRecursively() && writeFile(home.path(u".local"_s), "in the way"));
         LogCapture log;
         QList<StoreError> shown;
         Rivulet_AppDelegate app(false);
@@ -171,13 +151,10 @@ private slots:
         if (corrupt)
             QCOMPARE(shown[0].code, 259);
         else
-            QVERIFY(shown[0].description.startsWith(QStringLiteral("Failed to create App Support directory ") + home.supportDir() + QStringLiteral(" : ")));
-        QCOMPARE(shown[1].domain, QStringLiteral("YOUR_ERROR_DOMAIN"));
-        QCOMPARE(shown[1].code, 9999);
-        QCOMPARE(shown[1].description, QStringLiteral("Failed to initialize the store"));
-        QCOMPARE(shown[1].failureReason, QStringLiteral("There was an error building up the data file."));
-        QVERIFY(!app.hasManagedObjectContext());
-        QCOMPARE(Settings::rootDirectory(), nullptr);
+            QVERIFY(shown[0].description.startsWith(u"Failed to create App Support directory "_s + home.supportDir() + u" : "_s));
+        QCOMPARE(QStringList({shown[1].domain, QString::number(shown[1].code), shown[1].description, shown[1].failureReason}),
+                 QStringList({u"YOUR_ERROR_DOMAIN"_s, u"9999"_s, u"Failed to initialize the store"_s, u"There was an error building up the data file."_s}));
+        QVERIFY(!app.hasManagedObjectContext() && !Settings::rootDirectory());
         QCOMPARE(Settings::unzipFiles(), true);
         Settings::setDeleteFiles(true);
         QCOMPARE(Settings::deleteFiles(), true);
@@ -193,53 +170,15 @@ private slots:
         app.awakeFromNib();
         Settings::rootDirectory()->subdirectories()[0]->setLastScanTime(dateNow());
         // Replace the support folder by a file: the save cannot write there.
-        QVERIFY(QDir(home.supportDir()).removeRecursively());
-        QVERIFY(writeFile(home.supportDir(), "in the way"));
-
-        QStringList seen;
-        answerDialogs({QStringLiteral("OK"), QStringLiteral("Cancel")}, &seen);
+        QVERIFY(QDir(home.supportDir()).removeRecursively() && writeFile(home.supportDir(), "in the way"));
+        auto seen = answerDialogs({u"OK"_s, u"Cancel"_s});
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateCancel);
-        QCOMPARE(seen.size(), 2);
-        QVERIFY(seen[0].contains(QStringLiteral("couldn't be saved")));
-        QCOMPARE(seen[1], QStringLiteral("Could not save changes while quitting.  Quit anyway?"));
-
-        seen.clear();
-        answerDialogs({QStringLiteral("OK"), QStringLiteral("Quit anyway")}, &seen);
+        QCOMPARE(seen->size(), 2);
+        QVERIFY(seen->at(0).contains(u"couldn't be saved"_s));
+        QCOMPARE(seen->at(1), u"Could not save changes while quitting.  Quit anyway?"_s);
+        seen = answerDialogs({u"OK"_s, u"Quit anyway"_s});
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
-        QCOMPARE(seen.size(), 2);
-    }
-
-    // "Yes" to the first-run question writes the autostart entry at once:
-    // logging out before the next start still starts Rivulet at login.
-    void firstRunYesStartsAtLoginAtOnce()
-    {
-        TempHome home;
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
-        auto *startup = qobject_cast<StartupWindow *>(app.startupWC());
-        QVERIFY(startup);
-        QVERIFY(LoginItems::list().isEmpty());
-        QStringList seen;
-        answerDialogs({QStringLiteral("Yes")}, &seen);
-        startup->findChild<QPushButton *>()->click();
-        QTRY_COMPARE(seen.size(), 1);
-        QTRY_COMPARE(LoginItems::list().size(), 1);
-        QCOMPARE(LoginItems::list()[0].path, QCoreApplication::applicationFilePath());
-    }
-
-    // The session manager's quit takes handleQuit's path: the store is saved
-    // and the program ends, as for SIGTERM.
-    void sessionManagerQuitGoesThroughHandleQuit()
-    {
-        TempHome home;
-        Rivulet_AppDelegate app(false);
-        app.awakeFromNib();
-        bool terminated = false;
-        connect(&app, &Rivulet_AppDelegate::terminated, this, [&] { terminated = true; });
-        app.managedObjectContext()->markChanged();
-        QVERIFY(!app.quitForSessionManager());
-        QVERIFY(terminated);
-        QVERIFY(!app.managedObjectContext()->hasChanges());
+        QCOMPARE(seen->size(), 2);
     }
 };
 

@@ -2,9 +2,8 @@
 """Writes crafted downloads for the hostile-download suite into a folder.
 
 Usage: make_hostile.py <out folder> <music file>
-Every archive is built entry by entry, so it can hold what an ordinary
-archiver would refuse: names made of dots, links, fifos, devices, dates in
-the future, names in old code pages.
+Every archive is built entry by entry, so it can hold what an ordinary archiver
+would refuse: names made of dots, links, fifos, devices, future dates, old code pages.
 """
 import io
 import os
@@ -15,8 +14,9 @@ import zipfile
 
 out, tone_path = sys.argv[1], sys.argv[2]
 tone = open(tone_path, 'rb').read()
+HOME = os.environ['HOME']
 FUTURE = (2031, 1, 1, 0, 0, 0)
-FUTURE_TS = time.mktime((2031, 1, 1, 0, 0, 0, 0, 0, -1))
+FUTURE_TS = time.mktime(FUTURE + (0, 0, -1))
 
 
 def music(salt):
@@ -24,87 +24,55 @@ def music(salt):
 
 
 class RawNameInfo(zipfile.ZipInfo):
-    """An entry whose name is written as the given bytes, without the UTF-8
-    flag, as zips made on old Windows systems have them (CP437, latin-1)."""
+    """An entry named by raw bytes without the UTF-8 flag, as zips from old Windows systems (CP437, latin-1)."""
     raw = None
 
     def _encodeFilenameFlags(self):
-        if self.raw is None:
-            return super()._encodeFilenameFlags()
-        return self.raw, self.flag_bits & ~0x800
+        return super()._encodeFilenameFlags() if self.raw is None else (self.raw, self.flag_bits & ~0x800)
 
 
-def zentry(z, name, data, date=FUTURE, mode=0o644, raw_name=None):
-    info = RawNameInfo(raw_name.decode('cp437') if raw_name else name, date_time=date)
-    info.raw = raw_name
-    info.external_attr = mode << 16
-    info.create_system = 3
-    info.compress_type = z.compression
-    z.writestr(info, data)
+def zipped(name, *entries):
+    """A zip of (name, data[, mode[, raw name]]) entries, all future-dated; written to out/name, or returned for None."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, 'w') as z:
+        for entry_name, data, mode, raw in (e + (0o644, None)[len(e) - 2:] for e in entries):
+            info = RawNameInfo(raw.decode('cp437') if raw else entry_name, date_time=FUTURE)
+            info.raw, info.external_attr, info.create_system = raw, mode << 16, 3
+            z.writestr(info, data)
+    if name is None:
+        return buffer.getvalue()
+    open(os.path.join(out.encode(), name.encode()), 'wb').write(buffer.getvalue())
 
 
-def tentry(t, name, kind=tarfile.REGTYPE, data=b'', link='', mtime=FUTURE_TS):
-    info = tarfile.TarInfo(name)
-    info.type = kind
-    info.mtime = mtime
-    info.mode = 0o755 if kind == tarfile.DIRTYPE else 0o644
-    info.linkname = link
-    if kind == tarfile.CHRTYPE:
-        info.devmajor, info.devminor = 1, 5  # /dev/zero
-    info.size = len(data) if kind == tarfile.REGTYPE else 0
-    t.addfile(info, io.BytesIO(data) if kind == tarfile.REGTYPE else None)
+# 1. A zip named "...zip" (a stem only of dots) with dot files and one song: its keep folder must never be the folder above.
+zipped('...zip', ('01 dots.mp3', music('dots')), ('.bashrc', b'echo owned-by-archive\n'),
+       ('.config/autostart/evil.desktop', b'[Desktop Entry]\nExec=sh -c owned\n'))
 
+# 2. The climbing chain: music.zip holds a future-dated "...zip" that holds a "..zip",
+# each unpacking one level higher if its keep folder were its stem.
+inner = zipped(None, ('02 inner.mp3', music('inner')), ('.bashrc', b'echo owned-by-chain\n'), ('.profile', b'echo owned-by-chain\n'))
+middle = zipped(None, ('03 middle.mp3', music('middle')), ('..zip', inner))
+zipped('music.zip', ('04 outer.mp3', music('outer')), ('notes.txt', b'liner notes\n'), ('...zip', middle))
 
-def path(name):
-    return os.path.join(out.encode(), name if isinstance(name, bytes) else name.encode())
-
-
-# 1. A zip named "...zip" (its stem is made only of dots) with dot files and one
-# song: its keep folder must never be the folder above.
-with zipfile.ZipFile(open(path('...zip'), 'wb'), 'w') as z:
-    zentry(z, '01 dots.mp3', music('dots'))
-    zentry(z, '.bashrc', b'echo owned-by-archive\n')
-    zentry(z, '.config/autostart/evil.desktop', b'[Desktop Entry]\nExec=sh -c owned\n')
-
-# 2. The climbing chain: music.zip holds a future-dated "..zip" that holds
-# another, each unpacking one level higher if its keep folder were its stem.
-inner = io.BytesIO()
-with zipfile.ZipFile(inner, 'w') as z:
-    zentry(z, '02 inner.mp3', music('inner'))
-    zentry(z, '.bashrc', b'echo owned-by-chain\n')
-    zentry(z, '.profile', b'echo owned-by-chain\n')
-middle = io.BytesIO()
-with zipfile.ZipFile(middle, 'w') as z:
-    zentry(z, '03 middle.mp3', music('middle'))
-    zentry(z, '..zip', inner.getvalue())
-with zipfile.ZipFile(open(path('music.zip'), 'wb'), 'w') as z:
-    zentry(z, '04 outer.mp3', music('outer'))
-    zentry(z, 'notes.txt', b'liner notes\n')
-    zentry(z, '...zip', middle.getvalue())
-
-# 3. A tar named .rar (unar unpacks it) with a future-dated link named like
-# music to the user's private key, a fifo, a link to the fifo, a device and a
-# link to /dev/zero, and a hard link to the key.
-with tarfile.open(fileobj=open(path('evil.rar'), 'wb'), mode='w', format=tarfile.GNU_FORMAT) as t:
-    tentry(t, 'album', tarfile.DIRTYPE)
-    tentry(t, 'album/05 real.mp3', data=music('real'))
-    tentry(t, 'album/cover.mp3', tarfile.SYMTYPE, link='../../../.ssh/id_test')
-    tentry(t, 'album/abs.mp3', tarfile.SYMTYPE, link=os.environ['HOME'] + '/.ssh/id_test')
-    tentry(t, 'album/hard.mp3', tarfile.LNKTYPE, link=os.environ['HOME'] + '/.ssh/id_test')
-    tentry(t, 'album/pipe.mp3', tarfile.FIFOTYPE)
-    tentry(t, 'album/tofifo.mp3', tarfile.SYMTYPE, link='pipe.mp3')
-    tentry(t, 'album/zero.mp3', tarfile.SYMTYPE, link='/dev/zero')
-    tentry(t, 'album/dev.mp3', tarfile.CHRTYPE)
+# 3. A tar named .rar (unar unpacks it) with future-dated links named like music to the user's
+# private key (relative, absolute, hard), a fifo, a link to it, a device and a link to /dev/zero.
+with tarfile.open(os.path.join(out, 'evil.rar'), mode='w', format=tarfile.GNU_FORMAT) as t:
+    for name, kind, link, data in (('album', tarfile.DIRTYPE, '', b''), ('album/05 real.mp3', tarfile.REGTYPE, '', music('real')),
+                                   ('album/cover.mp3', tarfile.SYMTYPE, '../../../.ssh/id_test', b''),
+                                   ('album/abs.mp3', tarfile.SYMTYPE, HOME + '/.ssh/id_test', b''),
+                                   ('album/hard.mp3', tarfile.LNKTYPE, HOME + '/.ssh/id_test', b''),
+                                   ('album/pipe.mp3', tarfile.FIFOTYPE, '', b''), ('album/tofifo.mp3', tarfile.SYMTYPE, 'pipe.mp3', b''),
+                                   ('album/zero.mp3', tarfile.SYMTYPE, '/dev/zero', b''), ('album/dev.mp3', tarfile.CHRTYPE, '', b'')):
+        info = tarfile.TarInfo(name)
+        info.type, info.linkname, info.mtime, info.size = kind, link, FUTURE_TS, len(data)
+        info.mode = 0o755 if kind == tarfile.DIRTYPE else 0o644
+        info.devmajor, info.devminor = (1, 5) if kind == tarfile.CHRTYPE else (0, 0)  # /dev/zero
+        t.addfile(info, io.BytesIO(data) if kind == tarfile.REGTYPE else None)
 
 # 4. The same links in a zip (unzip restores symbolic links).
-with zipfile.ZipFile(open(path('links.zip'), 'wb'), 'w') as z:
-    zentry(z, '06 real.mp3', music('real6'))
-    zentry(z, 'key.mp3', os.environ['HOME'].encode() + b'/.ssh/id_test', mode=0o120777)
-    zentry(z, 'zero.mp3', b'/dev/zero', mode=0o120777)
-
+zipped('links.zip', ('06 real.mp3', music('real6')), ('key.mp3', HOME.encode() + b'/.ssh/id_test', 0o120777),
+       ('zero.mp3', b'/dev/zero', 0o120777))
 
 # 5. Names that are not UTF-8: entries in CP437/latin-1 bytes.
-with zipfile.ZipFile(open(path('cp437.zip'), 'wb'), 'w') as z:
-    zentry(z, 'x', music('cafe'), raw_name=b'07 caf\x82.mp3')
-    zentry(z, 'x', b'caf\x82 notes\n', raw_name=b'caf\x82.txt')
-    zentry(z, 'x', b'latin notes\n', raw_name=b'd\xe9j\xe0.txt')
+zipped('cp437.zip', ('x', music('cafe'), 0o644, b'07 caf\x82.mp3'), ('x', b'caf\x82 notes\n', 0o644, b'caf\x82.txt'),
+       ('x', b'latin notes\n', 0o644, b'd\xe9j\xe0.txt'))

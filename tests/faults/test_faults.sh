@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Faults a user's machine can throw at the whole program, each repeatable and
-# bounded in time, each printed as one line: the fault, what was checked, the
-# result. Downloads re-created, MPD stopped and big files written slowly are
-# the watcher's and the import's own tests (watch/test_differ, app/test_import).
+# Faults a user's machine can throw at the whole program, each repeatable, bounded in time and
+# printed as one line. Downloads re-created, MPD stopped and big files written slowly are the
+# watcher's and the import's own tests (watch/test_differ, app/test_import).
 # Usage: test_faults.sh <rivulet>
 . "$(dirname "$0")/../ui/desktop-test-lib.sh"
 export RIVULET_TEST_TIMINGS=fast
@@ -13,12 +12,9 @@ tone=$(dirname "$0")/../data/tones/01\ tone.mp3
 playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
 fault() { report FAULT "$@"; }
 # Writes a distinct music file the way a browser does: a hidden part file, renamed at the end.
-drop() {
-  local name=$1 salt=$2
-  { cat "$tone"; printf '%s' "$salt"; } >"$downloads/.part"
-  mv "$downloads/.part" "$downloads/$name"
-}
+drop() { { cat "$tone"; printf '%s' "$2"; } >"$downloads/.part" && mv "$downloads/.part" "$downloads/$1"; }
 start() { "$rivulet" --no-tray >>"$HOME/rivulet.log" 2>&1 & pid=$!; sleep 0.5; }
+stop() { kill -TERM $pid; wait $pid; }
 settle() { within '[ -z "$(find "$downloads" -maxdepth 1 -name "*.mp3" -print -quit)" ]' "$1"; } # no music left in Downloads
 in_playlist() { grep -cxF "Rivulet/$1" "$playlist" 2>/dev/null; }
 
@@ -27,9 +23,7 @@ written=()
 for round in $(seq 30); do
   start
   for k in 1 2; do
-    name="round $round-$k.mp3"
-    drop "$name" "$round-$k"
-    written+=("$name")
+    drop "round $round-$k.mp3" "$round-$k" && written+=("round $round-$k.mp3")
     sleep 0.$((RANDOM % 5))
   done
   sleep 0.$((RANDOM % 9))
@@ -38,8 +32,7 @@ for round in $(seq 30); do
 done
 start
 settle 30
-lost=0
-repeated=0
+lost=0 repeated=0
 for name in "${written[@]}"; do
   n=$(in_playlist "$name")
   [ "${n:-0}" -ge 1 ] || lost=$((lost + 1)) # imported, even when it was waiting at the kill
@@ -48,19 +41,16 @@ done
 fault "kill -9 during a stream of 60 files (30 rounds)" "every file imported ($lost not), none twice ($repeated), store loads" \
   '[ $lost -eq 0 ] && [ $repeated -eq 0 ] && ! grep -q "Failed to initialize the store" "$HOME/rivulet.log"'
 
-kill -TERM $pid
-wait $pid
+stop
 
 # 2. No notification daemon on the session bus.
 # A session bus whose attempts to start a daemon on demand fail too.
 read -r bus buspid < <(env -u DISPLAY XDG_DATA_DIRS=/nonexistent dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
-DBUS_SESSION_BUS_ADDRESS=$bus "$rivulet" --no-tray >"$HOME/nodbus.log" 2>&1 &
-pid=$!
+DBUS_SESSION_BUS_ADDRESS=$bus "$rivulet" --no-tray >"$HOME/nodbus.log" 2>&1 & pid=$!
 sleep 0.5
 drop "no daemon.mp3" nodaemon
 settle 15
-kill -TERM $pid
-wait $pid
+stop
 kill "$buspid"
 fault "no notification daemon" "the file is imported, one line says why nothing is shown" \
   '[ "$(in_playlist "no daemon.mp3")" = 1 ] && [ "$(grep -c "No notification service answers" "$HOME/nodbus.log")" = 1 ]'
@@ -74,14 +64,12 @@ if command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; then
   chmod 000 "$locked"
   chown -R nobody:nogroup "$HOME"
   chmod 000 "$locked"
-  setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$HOME" "$rivulet" --no-tray >"$HOME/nobody.log" 2>&1 &
-  pid=$!
+  setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$HOME" "$rivulet" --no-tray >"$HOME/nobody.log" 2>&1 & pid=$!
   sleep 1
   setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c "cat '$tone' >'$downloads/.part' && printf x >>'$downloads/.part' && mv '$downloads/.part' '$downloads/readable.mp3'"
   fault "a folder the user cannot read" "the program keeps running and imports the rest" \
     'within "grep -q \"+ Added $downloads/readable.mp3\" \"\$HOME/nobody.log\"" 15 && kill -0 $pid'
-  kill -TERM $pid
-  wait $pid
+  stop
   chmod 755 "$locked"
   chown -R root:root "$HOME"
 fi

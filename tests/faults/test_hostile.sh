@@ -1,18 +1,15 @@
 #!/usr/bin/env bash
-# Hostile downloads: crafted archives dropped into Downloads of the running
-# program (real unzip, unar, MPD), and ordinary ones where they really arrive
-# (natural order, a library that refuses them). After each, the user's files outside
-# Downloads must be byte for byte what they were and nothing private may reach
-# the music library. Everything runs under a desktop's ordinary limits: 1024
-# open files, root's power over file modes given up, and (as root) Downloads
-# on a 64 MB file system of its own. Bounds on unpacking, read-only folders,
-# keep-folder clashes, broken archives and names that are not text are
-# checked by the program's own tests (app/test_archive_safety, app/test_import).
+# Hostile downloads: crafted archives dropped into Downloads of the running program (real
+# unzip, unar, MPD), and ordinary ones where they really arrive (natural order, a library
+# that refuses them). After each, the user's files outside Downloads must be byte for byte
+# what they were and nothing private may reach the music library. All under a desktop's
+# limits: 1024 open files, root's power over file modes given up, and (as root) Downloads on
+# a 64 MB file system of its own. Unpacking bounds, read-only folders, keep-folder clashes,
+# broken archives and names that are not text: app/test_archive_safety, app/test_import.
 # Usage: test_hostile.sh <rivulet>
 . "$(dirname "$0")/../ui/desktop-test-lib.sh"
 export RIVULET_TEST_TIMINGS=fast
-# A program that follows a link to /dev/zero must not fill the machine: no
-# file written here or by the program may pass 200 MB.
+# A program that follows a link to /dev/zero must not fill the machine: no file may pass 200 MB.
 ulimit -f $((200 * 1024))
 here=$(cd "$(dirname "$0")" && pwd)
 downloads=$HOME/Downloads
@@ -31,12 +28,9 @@ crafted=$(mktemp -d)
 python3 "$here/make_hostile.py" "$crafted" "$tone" || { echo "could not make the crafted downloads"; exit 1; }
 
 # What the user owns outside Downloads.
-printf 'export PATH=/usr/bin\n' >"$HOME/.bashrc"
-printf 'umask 022\n' >"$HOME/.profile"
 mkdir -p "$HOME/.ssh" "$HOME/.config/autostart" "$HOME/Documents"
-printf 'PRIVATE KEY %s\n' "$RANDOM$RANDOM" >"$HOME/.ssh/id_test"
-chmod 600 "$HOME/.ssh/id_test"
-printf 'dear user\n' >"$HOME/Documents/letter.txt"
+printf 'export PATH=/usr/bin\n' >"$HOME/.bashrc" && printf 'umask 022\n' >"$HOME/.profile" && printf 'dear user\n' >"$HOME/Documents/letter.txt"
+printf 'PRIVATE KEY %s\n' "$RANDOM$RANDOM" >"$HOME/.ssh/id_test" && chmod 600 "$HOME/.ssh/id_test"
 mkdir -p "$XDG_DATA_HOME" "$library" "$HOME/.cache/rivulet" # the program's own folders, made before the snapshot
 key_sum=$(sha256sum <"$HOME/.ssh/id_test" | cut -d' ' -f1)
 # Every path under HOME but Downloads and the program's own folders, with its type and content.
@@ -50,29 +44,21 @@ snapshot() {
 }
 before=$(snapshot)
 intact() {
-  local now
-  now=$(snapshot)
-  [ "$now" = "$before" ] && return 0
-  diff <(echo "$before") <(echo "$now") | sed 's/^/  changed outside Downloads: /' >&2
-  return 1
+  local now; now=$(snapshot)
+  [ "$now" = "$before" ] || { diff <(echo "$before") <(echo "$now") | sed 's/^/  changed outside Downloads: /' >&2; return 1; }
 }
-# No copy of the private key anywhere in the library, and nothing there readable by others that was not before.
-no_key_in_library() {
-  [ -d "$library" ] || return 0
-  ! find "$library" -type f -exec sha256sum {} + 2>/dev/null | grep -q "$key_sum"
-}
+# No copy of the private key anywhere in the library.
+no_key_in_library() { [ ! -d "$library" ] || ! find "$library" -type f -exec sha256sum {} + 2>/dev/null | grep -q "$key_sum"; }
 hostile() { report HOSTILE "$@"; }
+handled() { grep -c "Fraction of scanned\|Error unpacking\|not unpacking\|Preferences say not" "$log" 2>/dev/null; }
 # Drops a crafted file the way a browser does, and waits until the program has dealt with it.
 drop() { # crafted name, [name in Downloads]
-  local name=${2:-$1} n
-  n=$(grep -c "Fraction of scanned\|Error unpacking\|not unpacking\|Preferences say not" "$log" 2>/dev/null)
-  cp -- "$crafted/$1" "$downloads/.part" && mv -- "$downloads/.part" "$downloads/$name"
-  for _ in $(seq 120); do
-    [ "$(grep -c "Fraction of scanned\|Error unpacking\|not unpacking\|Preferences say not" "$log" 2>/dev/null)" -gt "$n" ] && break
-    sleep 0.25
-  done
+  local n; n=$(handled)
+  cp -- "$crafted/$1" "$downloads/.part" && mv -- "$downloads/.part" "$downloads/${2:-$1}"
+  within '[ "$(handled)" -gt "$n" ]' 30
   sleep 2.5 # whatever the import moved settles and is looked at by the watcher
 }
+config() { printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n%s' "${1:-}" >"$conf"; }
 start() { "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 & pid=$!; sleep 0.7; }
 stop() { kill -TERM $pid; wait $pid; }
 playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
@@ -85,7 +71,7 @@ links_stay_inside() {
 }
 scratch_gone() { [ -z "$(find "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" -path '*unpack*' -print -quit 2>/dev/null)" ]; }
 
-printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
+config
 start
 
 drop '...zip'
@@ -123,14 +109,14 @@ stop
 
 # A library that refuses every file (its music folder cannot be made).
 mv "$HOME/Music" "$HOME/Music.real" && echo "in the way" >"$HOME/Music"
-printf '[General]\nDidFirstLoad=true\nDeleteZips=true\nDeleteArchiveContents=true\n' >"$conf"
+config $'DeleteArchiveContents=true\n'
 start
 drop refused.zip
 hostile "a library that refuses all four songs of a 4/5 music zip (DeleteZips, DeleteArchiveContents on)" "the archive stays in Downloads, unchanged" \
   'cmp -s "$downloads/refused.zip" "$crafted/refused.zip"'
 stop
 rm "$HOME/Music" && mv "$HOME/Music.real" "$HOME/Music"
-printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n' >"$conf"
+config
 
 # Entry names in an old code page, as unzip hands them over.
 start
