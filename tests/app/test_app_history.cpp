@@ -94,9 +94,11 @@ public:
         start();
         QElapsedTimer waited;
         waited.start();
+        // The monitor's output is read only while this waits for it.
         while (waited.elapsed() < 120000 && !(missing().isEmpty() && notYetInPlaylist().isEmpty()))
-            QThread::msleep(250);
-        QThread::msleep(3000); // time for a wrong second import to show
+            m_monitor.waitForReadyRead(250);
+        for (waited.restart(); waited.elapsed() < 20000;) // time for a wrong second import to show
+            m_monitor.waitForReadyRead(250);
         stop(SIGTERM);
         m_monitor.kill();
         m_monitor.waitForFinished(5000);
