@@ -151,7 +151,8 @@ private slots:
         if (corrupt)
             QCOMPARE(shown[0].code, 259);
         else
-            QVERIFY(shown[0].description.startsWith(u"Failed to create App Support directory "_s + home.supportDir() + u" : "_s));
+            QVERIFY2(shown[0].description.startsWith(u"Failed to create App Support directory "_s + home.supportDir() + u" : "_s),
+                     qPrintable(shown[0].description));
         QCOMPARE(QStringList({shown[1].domain, QString::number(shown[1].code), shown[1].description, shown[1].failureReason}),
                  QStringList({u"YOUR_ERROR_DOMAIN"_s, u"9999"_s, u"Failed to initialize the store"_s, u"There was an error building up the data file."_s}));
         QVERIFY(!app.hasManagedObjectContext() && !Settings::rootDirectory());
