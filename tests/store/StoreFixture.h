@@ -3,6 +3,7 @@
 #include "app/RivuletModel.h"
 #include "store/ManagedObjectContext.h"
 #include "store/ManagedObjectModel.h"
+#include "store/Directory.h"
 #include "store/PersistentStoreCoordinator.h"
 #include <memory>
 
@@ -25,3 +26,13 @@ struct OpenStore {
     }
     bool ok() const { return context != nullptr; }
 };
+
+// A folder record named name, under parent when one is given.
+inline Directory *newDirectory(ManagedObjectContext *ctx, const QByteArray &name, Directory *parent = nullptr)
+{
+    auto *d = ctx->insertNew<Directory>();
+    d->setName(name);
+    if (parent)
+        parent->addSubdirectoriesObject(d);
+    return d;
+}

@@ -39,15 +39,6 @@ QList<QByteArray> names(const std::vector<Directory *> &dirs)
     return result;
 }
 
-Directory *newDirectory(ManagedObjectContext *ctx, const QByteArray &name, Directory *parent = nullptr)
-{
-    auto *d = ctx->insertNew<Directory>();
-    d->setName(name);
-    if (parent)
-        parent->addSubdirectoriesObject(d);
-    return d;
-}
-
 Settings *settingsOf(const OpenStore &s) { return static_cast<Settings *>(s.context->fetchAll(QStringLiteral("Settings")).at(0)); }
 
 const Date kWhen = dateFromNanos(1796544254580315066LL);

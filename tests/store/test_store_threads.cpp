@@ -9,15 +9,6 @@
 #include <thread>
 
 namespace {
-Directory *newDirectory(ManagedObjectContext *ctx, const QByteArray &name, Directory *parent = nullptr)
-{
-    auto *d = ctx->insertNew<Directory>();
-    d->setName(name);
-    if (parent)
-        parent->addSubdirectoriesObject(d);
-    return d;
-}
-
 // A store in a temporary folder with its tree top.
 struct Rig {
     QTemporaryDir tmp;
