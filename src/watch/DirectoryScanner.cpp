@@ -21,6 +21,20 @@ int countEntries(const std::vector<DirectoryEntry> &entries, EntryFilter filter)
 }
 
 int keepAll(const DirectoryEntry &) { return 1; }
+
+// Visits top and every folder record below it, parents before their children.
+template <typename Visit>
+void forEachFolderBelow(Directory *top, Visit visit)
+{
+    std::vector<Directory *> pending{top};
+    while (!pending.empty()) {
+        Directory *d = pending.back();
+        pending.pop_back();
+        const auto subs = d->subdirectories();
+        pending.insert(pending.end(), subs.begin(), subs.end());
+        visit(d);
+    }
+}
 }
 
 QString DirectoryDiffer::loggingPadForDepth(int depth)
@@ -284,22 +298,15 @@ void DirectoryDiffer::forgetVanishedRecords()
         struct stat st;
         if (root->isDeleted() || ::stat(root->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode))
             continue;
-        std::vector<Directory *> pending{root};
-        while (!pending.empty()) {
-            Directory *d = pending.back();
-            pending.pop_back();
-            const auto subs = d->subdirectories();
-            pending.insert(pending.end(), subs.begin(), subs.end());
+        forEachFolderBelow(root, [&](Directory *d) {
             const bool inVanished = std::any_of(m_vanishedFolders.cbegin(), m_vanishedFolders.cend(),
                                                 [d](const VanishedFolder &v) { return pathIsInside(d->name(), v.path); });
             if (d != root && d->inode() && !inVanished
-                && (::stat(d->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode) || quint64(st.st_ino) != d->inode())) {
+                && (::stat(d->name().constData(), &st) != 0 || !S_ISDIR(st.st_mode) || quint64(st.st_ino) != d->inode()))
                 m_vanishedFolders << VanishedFolder{root->name(), d->name(), d->inode()};
-                continue;
-            }
-            if (!inVanished && firstStart)
+            else if (!inVanished && firstStart)
                 forgetGoneFiles(d, root->name());
-        }
+        });
     }
 }
 
@@ -338,14 +345,7 @@ void DirectoryDiffer::forgetUnfoundFolders()
 
 void DirectoryDiffer::forgetGoneFilesBelow(Directory *dir)
 {
-    std::vector<Directory *> pending{dir};
-    while (!pending.empty()) {
-        Directory *d = pending.back();
-        pending.pop_back();
-        const auto subs = d->subdirectories();
-        pending.insert(pending.end(), subs.begin(), subs.end());
-        forgetGoneFiles(d, QByteArray());
-    }
+    forEachFolderBelow(dir, [this](Directory *d) { forgetGoneFiles(d, QByteArray()); });
 }
 
 // A folder renamed while Rivulet was stopped is found again by its inode
