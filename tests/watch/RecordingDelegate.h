@@ -20,8 +20,11 @@ public:
     void startIconAnimation() override {}
     void stopIconAnimation() override {}
 
-    QList<QByteArray> files() const { std::lock_guard lock(m_mutex); return m_files; }
-    QList<quint64> ids() const { std::lock_guard lock(m_mutex); return m_ids; }
+    // Copies of their own: a shared list would be grown by the differ's thread
+    // while this one lets go of its copy, with Qt's sharing unseen by the
+    // thread checker.
+    QList<QByteArray> files() const { std::lock_guard lock(m_mutex); return {m_files.cbegin(), m_files.cend()}; }
+    QList<quint64> ids() const { std::lock_guard lock(m_mutex); return {m_ids.cbegin(), m_ids.cend()}; }
     void clear() { std::lock_guard lock(m_mutex); m_files.clear(); m_ids.clear(); }
     std::function<void(DirectoryDiffer *, const QByteArray &)> onFile;
     std::function<void(DirectoryDiffer *)> onIdle;
