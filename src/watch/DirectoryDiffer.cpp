@@ -210,6 +210,10 @@ void DirectoryDiffer::stopSCEvents()
     if (!m_watching)
         return;
     Log::f("Directory Differ: stopSCEvents");
+    // Changes gathered but not yet handled are scanned first: a download
+    // renamed into place just before a quit (its date before the folder's
+    // last scan) is then remembered as waiting, and offered at the next start.
+    SCEvents::sharedPathWatcher()->flushEventStreamSync();
     SCEvents::sharedPathWatcher()->stopWatchingPaths();
     m_watching = false;
     // The pass chain ends here; the next start begins the only new one. Waiting

@@ -218,6 +218,28 @@ private slots:
         QCOMPARE(f.delegate.files().size(), 2);
     }
 
+    // A download finished by a rename (a browser's .part file) just before a
+    // quit, its event not yet handled: dated before the folder's last scan,
+    // it is still offered at the next start.
+    void fileRenamedIntoPlaceJustBeforeAQuitIsTakenAtTheNextStart()
+    {
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        DirectoryDiffer::Timings slowEvents = DifferFixture::fast();
+        slowEvents.latencySeconds = 2.0;
+        f.open({root}, {}, slowEvents);
+        f.startAndWait();
+        QVERIFY(writeFile(root + QStringLiteral("/song.mp3.part"), "song"));
+        QVERIFY(writeFile(root + QStringLiteral("/first.mp3"), "x")); // the folder is scanned after the part was written
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 15000);
+        QVERIFY(QFile::rename(root + QStringLiteral("/song.mp3.part"), root + QStringLiteral("/song.mp3")));
+        f.differ.reset(); // the quit, long before the rename's event would come
+        f.open({root}, {}, slowEvents);
+        f.startAndWait(f.delegate.ids().last());
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 2, 15000);
+        QCOMPARE(f.delegate.files().last(), QFile::encodeName(root + QStringLiteral("/song.mp3")));
+    }
+
     // A long run hands over many files: their records are freed as it goes,
     // not kept until the program ends.
     void recordsOfHandedOverFilesAreFreedWhileRunning()
