@@ -191,6 +191,8 @@ private:
                 continue;
             }
             const QByteArray piece = content(200 + pick(3000));
+            // An in-place rewrite ends the old content at its first write, not when it was planned.
+            m_model.touch(w.writing, nowMs());
             if (w.kind == Writer::InPlace) {
                 QByteArray block = piece.left(qMin(qsizetype(w.size), piece.size()));
                 const int fd = ::open(w.writing.constData(), O_WRONLY | O_CLOEXEC);
@@ -253,7 +255,6 @@ private:
                 break;
             w.writing = w.target;
             w.size = int(st.st_size);
-            m_model.touch(w.target, nowMs());
             m_writers << w;
             break;
         }
