@@ -8,6 +8,7 @@ QByteArray Directory::name() const { LOCK_STORE; return m_name; }
 std::optional<Date> Directory::lastScanTime() const { LOCK_STORE; return m_lastScanTime; }
 quint64 Directory::inode() const { LOCK_STORE; return m_inode; }
 std::optional<QList<QByteArray>> Directory::filenames() const { LOCK_STORE; return m_filenames; }
+std::optional<QList<QByteArray>> Directory::recentNames() const { LOCK_STORE; return m_recentNames; }
 Directory *Directory::superdirectory() const { LOCK_STORE; return m_superdirectory; }
 std::vector<File *> Directory::files() const { LOCK_STORE; return m_files; }
 std::vector<Directory *> Directory::subdirectories() const { LOCK_STORE; return m_subdirectories; }
@@ -40,6 +41,15 @@ void Directory::setInode(quint64 inode)
     if (m_inode == inode)
         return;
     m_inode = inode;
+    markChanged();
+}
+
+void Directory::setRecentNames(const QList<QByteArray> &names)
+{
+    LOCK_STORE;
+    if (m_recentNames == names)
+        return;
+    m_recentNames = names;
     markChanged();
 }
 
@@ -184,6 +194,9 @@ void Directory::writeRecord(RecordWriter &out, const IdOf &idOf) const
     out.date("lastScanTime", m_lastScanTime);
     if (m_inode)
         out.number("inode", m_inode);
+    // File names never hold a '/': it parts them.
+    if (m_recentNames)
+        out.bytes("recent", m_recentNames->join('/'));
     if (m_superdirectory)
         out.number("superdirectory", idOf(m_superdirectory));
 }
@@ -197,6 +210,14 @@ bool Directory::readRecord(const RecordFields &fields, const ObjectFor &objectFo
     if (fields.value("inode") && !fields.number("inode", &m_inode)) {
         *reason = QStringLiteral("a Directory record has a malformed field");
         return false;
+    }
+    if (fields.value("recent") || fields.value("recent64")) {
+        QByteArray joined;
+        if (!fields.bytes("recent", &joined)) {
+            *reason = QStringLiteral("a Directory record has a malformed field");
+            return false;
+        }
+        m_recentNames = joined.isEmpty() ? QList<QByteArray>() : joined.split('/');
     }
     if (fields.value("superdirectory")) {
         qulonglong parentId = 0;

@@ -27,6 +27,12 @@ public:
     // Rivulet was not running.
     quint64 inode() const;
     void setInode(quint64 inode);
+    // The names its latest scan saw dated within the scan's uncertainty, kept
+    // with the store; none in stores written before they were kept. At the
+    // next start a name dated that close to the scan but not among them came
+    // after it: a download renamed into place just before the program ended.
+    std::optional<QList<QByteArray>> recentNames() const;
+    void setRecentNames(const QList<QByteArray> &names);
     // Not persisted: none until the folder has been scanned in this run.
     std::optional<QList<QByteArray>> filenames() const;
     void setFilenames(const std::optional<QList<QByteArray>> &names);
@@ -91,6 +97,7 @@ private:
     std::optional<Date> m_lastScanTime;
     quint64 m_inode = 0;
     std::optional<QList<QByteArray>> m_filenames;
+    std::optional<QList<QByteArray>> m_recentNames;
     std::optional<std::optional<Date>> m_scanTimeAtRunStart;
     Directory *m_superdirectory = nullptr;
     // Insertion order is the sets' enumeration order; the hashes find by name.

@@ -109,7 +109,7 @@ private:
     void setupSCEventsWithLastSCEvent(quint64 lastSCEvent);
     void stopSCEvents();
     void scanUnpackedFolder(Directory *dir, int currentDepth, Date date, int *numFiles, int *numMusicFiles);
-    bool scanWatchedFolder(Directory *dir, const QString &pad, Date *scanDate, QList<QByteArray> *seen);
+    bool scanWatchedFolder(Directory *dir, const QString &pad, Date scanTime, Date *scanDate, QList<QByteArray> *seen);
     void processQueue();
     QList<FileQueueEntry> passOverQueue(const QList<FileQueueEntry> &taken, bool *hurry, bool *handedOver);
     void scheduleQueuePass(double seconds);

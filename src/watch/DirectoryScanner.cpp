@@ -59,7 +59,7 @@ void DirectoryDiffer::scanDirectory(Directory *dir, int currentDepth, bool scann
     QList<QByteArray> seen;
     if (scanningArchive)
         scanUnpackedFolder(dir, currentDepth, date, numFiles, numMusicFiles);
-    else if (!scanWatchedFolder(dir, pad, &scanDate, &seen))
+    else if (!scanWatchedFolder(dir, pad, scanTime, &scanDate, &seen))
         return;
     if (scanDate > scanTime)
         scanDate = scanTime;
@@ -106,7 +106,7 @@ void DirectoryDiffer::scanUnpackedFolder(Directory *dir, int currentDepth, Date 
 
 // A watched folder: each music file or archive is judged against the
 // folder's last scan and its record. False when the folder left the tree.
-bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date *scanDate, QList<QByteArray> *seen)
+bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date scanTime, Date *scanDate, QList<QByteArray> *seen)
 {
     const QByteArray folder = dir->name();
     // Only regular files are ever handed over: never a link, fifo or device with a music name.
@@ -148,6 +148,7 @@ bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date
     dir->setInode(folderStat.st_ino);
     const std::optional<Date> lastScan = dir->lastScanTime();
     const std::optional<QList<QByteArray>> earlier = dir->filenames();
+    const std::optional<QList<QByteArray>> recentAtLastScan = dir->recentNames();
     if (!earlier)
         dir->noteFirstScanOfRun();
     const auto uncertainty = std::chrono::nanoseconds(qint64(m_timings.uncertaintySeconds * 1e9));
@@ -210,8 +211,13 @@ bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date
         }
         if (*mtime <= *lastScan - uncertainty)
             continue;
-        if (!earlier) {
+        if (!earlier && (!recentAtLastScan || recentAtLastScan->contains(e.name))) {
             note("%@    %@ has mtime within uncertainty time of last scan, but we haven't scanned here before on this run, not adding", pad, e.name);
+            continue;
+        }
+        if (!earlier) {
+            note("%@    %@ has mtime within uncertainty time of last scan, but came after it, before Rivulet last ended, adding", pad, e.name);
+            queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
             continue;
         }
         if (earlier->contains(e.name)) {
@@ -221,6 +227,12 @@ bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date
         note("%@    %@ has mtime within uncertainty time of last scan, and not in dir's list of filenames, adding", pad, e.name);
         queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
     }
+    *scanDate = std::min(*scanDate, scanTime);
+    QList<QByteArray> recent;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (stats[i].mtime && *stats[i].mtime > *scanDate - uncertainty)
+            recent << entries[i].name;
+    dir->setRecentNames(recent);
     return true;
 }
 

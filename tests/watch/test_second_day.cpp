@@ -4,6 +4,7 @@
 // a subfolder as at the top; a folder moved in while it runs is taken whole.
 #include "DifferFixture.h"
 #include "store/File.h"
+#include "support/Bytes.h"
 #include <QSet>
 #include <algorithm>
 #include <sys/stat.h>
@@ -221,8 +222,15 @@ private slots:
     // A download finished by a rename (a browser's .part file) just before a
     // quit, its event not yet handled: dated before the folder's last scan,
     // it is still offered at the next start.
+    void fileRenamedIntoPlaceJustBeforeAQuitIsTakenAtTheNextStart_data()
+    {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("quit") << false;
+        QTest::newRow("kill -9") << true; // the store as it was on disk, nothing saved at the end
+    }
     void fileRenamedIntoPlaceJustBeforeAQuitIsTakenAtTheNextStart()
     {
+        QFETCH(bool, killed);
         DifferFixture f;
         const QString root = f.base + QStringLiteral("/Downloads");
         DirectoryDiffer::Timings slowEvents = DifferFixture::fast();
@@ -233,7 +241,10 @@ private slots:
         QVERIFY(writeFile(root + QStringLiteral("/first.mp3"), "x")); // the folder is scanned after the part was written
         QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 15000);
         QVERIFY(QFile::rename(root + QStringLiteral("/song.mp3.part"), root + QStringLiteral("/song.mp3")));
+        const QByteArray onDisk = readBytes(QFile::encodeName(f.storePath));
         f.differ.reset(); // the quit, long before the rename's event would come
+        if (killed)
+            QVERIFY(writeBytes(QFile::encodeName(f.storePath), onDisk));
         f.open({root}, {}, slowEvents);
         f.startAndWait(f.delegate.ids().last());
         QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 2, 15000);
