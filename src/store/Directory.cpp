@@ -44,9 +44,17 @@ void Directory::setInode(quint64 inode)
     markChanged();
 }
 
-void Directory::setRecentNames(const QList<QByteArray> &names)
+std::optional<Directory::Stamp> Directory::recentStamp(const QByteArray &name) const
 {
     LOCK_STORE;
+    const auto it = m_recentStamps.constFind(name);
+    return it == m_recentStamps.cend() ? std::nullopt : std::optional(*it);
+}
+
+void Directory::setRecentNames(const QList<QByteArray> &names, const QHash<QByteArray, Stamp> &stamps)
+{
+    LOCK_STORE;
+    m_recentStamps = stamps;
     if (m_recentNames == names)
         return;
     m_recentNames = names;

@@ -32,7 +32,16 @@ public:
     // next start a name dated that close to the scan but not among them came
     // after it: a download renamed into place just before the program ended.
     std::optional<QList<QByteArray>> recentNames() const;
-    void setRecentNames(const QList<QByteArray> &names);
+    // With each name's size and date as the scan saw it (not persisted): a
+    // file written again just after the scan can carry a date before it
+    // (file dates come from a coarse clock), and only these tell it changed.
+    struct Stamp {
+        quint64 size = 0;
+        std::optional<Date> mtime;
+        bool operator==(const Stamp &) const = default;
+    };
+    void setRecentNames(const QList<QByteArray> &names, const QHash<QByteArray, Stamp> &stamps = {});
+    std::optional<Stamp> recentStamp(const QByteArray &name) const;
     // Not persisted: none until the folder has been scanned in this run.
     std::optional<QList<QByteArray>> filenames() const;
     void setFilenames(const std::optional<QList<QByteArray>> &names);
@@ -98,6 +107,7 @@ private:
     quint64 m_inode = 0;
     std::optional<QList<QByteArray>> m_filenames;
     std::optional<QList<QByteArray>> m_recentNames;
+    QHash<QByteArray, Stamp> m_recentStamps;
     std::optional<std::optional<Date>> m_scanTimeAtRunStart;
     Directory *m_superdirectory = nullptr;
     // Insertion order is the sets' enumeration order; the hashes find by name.

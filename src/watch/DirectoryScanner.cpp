@@ -185,8 +185,14 @@ bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date
             continue;
         if (known) {
             if (isHandedOverDatedAhead(known)) {
-                // Its date has passed: the folder's scan date covers it now.
+                // Its date has passed: the folder's scan date covers it now,
+                // unless it was written again since its hand-over.
+                const bool rewritten = known->size() != size || known->modified() != mtime;
                 dir->deleteFileNamed(e.name, false);
+                if (rewritten) {
+                    note("%@    %@ was written again since it was handed over, adding to queue", pad, e.name);
+                    queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
+                }
                 continue;
             }
             if (known->size() == 0) {
@@ -220,6 +226,12 @@ bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date
             queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
             continue;
         }
+        if (const std::optional<Directory::Stamp> before = dir->recentStamp(e.name);
+            before && *before != Directory::Stamp{size, mtime} && !queued) {
+            note("%@    %@ has mtime within uncertainty time of last scan, but changed since, adding", pad, e.name);
+            queueFile(dir->addFileNamed(e.name, false, size), size, mtime);
+            continue;
+        }
         if (earlier->contains(e.name)) {
             note("%@    %@ has mtime within uncertainty time of last scan, but has been processed already, not adding", pad, e.name);
             continue;
@@ -229,10 +241,13 @@ bool DirectoryDiffer::scanWatchedFolder(Directory *dir, const QString &pad, Date
     }
     *scanDate = std::min(*scanDate, scanTime);
     QList<QByteArray> recent;
+    QHash<QByteArray, Directory::Stamp> stamps;
     for (size_t i = 0; i < entries.size(); ++i)
-        if (stats[i].mtime && *stats[i].mtime > *scanDate - uncertainty)
+        if (stats[i].mtime && *stats[i].mtime > *scanDate - uncertainty) {
             recent << entries[i].name;
-    dir->setRecentNames(recent);
+            stamps.insert(entries[i].name, {stats[i].size, stats[i].mtime});
+        }
+    dir->setRecentNames(recent, stamps);
     return true;
 }
 

@@ -251,6 +251,41 @@ private slots:
         QCOMPARE(f.delegate.files().last(), QFile::encodeName(root + QStringLiteral("/song.mp3")));
     }
 
+    // File dates come from the kernel's coarse clock: a file written again just
+    // after a scan can be dated before that scan. Known by its changed size and
+    // date, it is new content all the same.
+    void rewriteDatedBeforeTheLastScanIsHandedOver_data()
+    {
+        QTest::addColumn<int>("hoursAhead");
+        QTest::newRow("recent file") << 0;
+        QTest::newRow("file dated ahead") << 5; // its record outlives the hand-over
+    }
+    void rewriteDatedBeforeTheLastScanIsHandedOver()
+    {
+        QFETCH(int, hoursAhead);
+        DifferFixture f;
+        const QString root = f.base + QStringLiteral("/Downloads");
+        f.open({root}, {}, DifferFixture::fast());
+        f.startAndWait();
+        const QString song = root + QStringLiteral("/song.mp3");
+        QVERIFY(writeFile(song, "first"));
+        QFile first(song);
+        QVERIFY(first.open(QIODevice::ReadWrite) && first.setFileTime(QDateTime::currentDateTime().addSecs(3600 * hoursAhead), QFileDevice::FileModificationTime));
+        first.close();
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 1, 15000);
+        QVERIFY(writeFile(root + QStringLiteral("/other.mp3"), "x")); // a scan of the folder, after the hand-over
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 2, 15000);
+        const std::optional<Date> lastScan = f.top->subdirectories().front()->lastScanTime();
+        QVERIFY(lastScan);
+        QVERIFY(writeFile(song, "written again"));
+        QFile again(song);
+        const QDateTime beforeScan = QDateTime::fromMSecsSinceEpoch(qint64(dateToNanos(*lastScan) / 1000000) - 2);
+        QVERIFY(again.open(QIODevice::ReadWrite) && again.setFileTime(beforeScan, QFileDevice::FileModificationTime));
+        again.close();
+        QTRY_COMPARE_WITH_TIMEOUT(f.delegate.files().size(), 3, 15000);
+        QCOMPARE(f.delegate.files().last(), QFile::encodeName(song));
+    }
+
     // A long run hands over many files: their records are freed as it goes,
     // not kept until the program ends.
     void recordsOfHandedOverFilesAreFreedWhileRunning()
