@@ -9,3 +9,5 @@ set_tests_properties(test_wayland PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE)
 # A tray that comes late and restarts, then the tray at other sizes, on a
 # dark panel, at the bottom, and at scale 2: one rig, each tray of its own.
 rivulet_rig_test(test_tray_sizes ${CMAKE_CURRENT_LIST_DIR}/test_tray_sizes.sh ENV RIG_NO_TRAY=1)
+# It grabs its hotkeys on the shared X server: alone, as the hotkeys tests.
+set_tests_properties(test_preferences PROPERTIES RUN_SERIAL TRUE)
