@@ -102,7 +102,7 @@ private slots:
     }
 
     // The display text under the layout group in use, as a layout switcher changes it.
-    void displayTextUnderTheActiveGroup()
+    void displayTextFollowsTheActiveGroup()
     {
         sh(QStringLiteral("setxkbmap -layout us,de"));
         lockGroup(0);
