@@ -40,8 +40,7 @@ quit_app
 start_app rivulet2.log
 sleep 8
 check "after a restart nothing is imported twice ($(entries))" '[ "$(entries)" -eq 6 ] && ! grep -q "+ Added" "$HOME/rivulet2.log"'
-kill -TERM $pid
-wait $pid
+kill -TERM $pid; wait $pid
 kill "$(cat "$XDG_DATA_HOME/Rivulet/mpd/pid")" 2>/dev/null
 rm -rf "$work"
 finish
