@@ -3,6 +3,7 @@
 // display text as Linux desktops write shortcuts, under real keyboard
 // layouts and the layout group in use.
 #include "TestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "hotkeys/DDHotKeyCenter.h"
 #include "hotkeys/Hotkey.h"
 #include "hotkeys/KeyboardLayoutWatcher.h"
@@ -200,13 +201,5 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    // The display text and the grabs need the real X server, not the offscreen one.
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    TestHotkeys test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIVULET_X_TEST_MAIN(TestHotkeys, QApplication)
 #include "test_hotkeys.moc"

@@ -1,6 +1,7 @@
 // Choosing the hotkey by pressing it: real key and mouse events from
 // xdotool through the application's one event hook, on the X server.
 #include "TestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "hotkeys/KeyDownApplication.h"
 #include <QKeyEvent>
 #include <QProcess>
@@ -137,12 +138,5 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    KeyDownApplication app(argc, argv);
-    TestKeyCapture test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIVULET_X_TEST_MAIN(TestKeyCapture, KeyDownApplication)
 #include "test_key_capture.moc"

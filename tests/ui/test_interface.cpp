@@ -277,28 +277,6 @@ private slots:
         QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("moon")));
     }
 
-    // The hotkey opens with the search field focused and its text selected,
-    // Down moves from the field into the rows, and the hotkey closes again
-    // (the clicks and keys on the drop-down: test_tray.sh).
-    void hotkeyOpensAtTheSearchField()
-    {
-        StartedApp started(true);
-        Rivulet_AppDelegate &app = *started.app;
-        StatusItem *item = app.statusItem();
-        QTRY_VERIFY(item->iconView());
-        SearchField *field = app.searchField();
-        field->setText(QStringLiteral("last query"));
-        app.rivuletHotKeyPressed();
-        QVERIFY(item->open());
-        QCOMPARE(item->menuWindow()->focusWidget(), field);
-        QCOMPARE(field->selectedText(), QStringLiteral("last query"));
-        QTest::keyClick(field, Qt::Key_Down);
-        QVERIFY(item->menuView()->menuItems()[1]->highlighted());
-        QCOMPARE(item->menuWindow()->focusWidget(), item->decoyTextField());
-        app.rivuletHotKeyPressed();
-        QVERIFY(!item->open());
-    }
-
     void windowsOpenOneAtATime()
     {
         StartedApp started(true);

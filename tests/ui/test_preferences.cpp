@@ -317,13 +317,5 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    // On the rig's X server when there is one, so the hotkey is really grabbed.
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    TestPreferences test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIVULET_X_TEST_MAIN(TestPreferences, QApplication)
 #include "test_preferences.moc"

@@ -103,13 +103,5 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    // On the rig's X server when there is one, so the placement is the real one.
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    TestPreferencesLook test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIVULET_X_TEST_MAIN(TestPreferencesLook, QApplication)
 #include "test_preferences_look.moc"
