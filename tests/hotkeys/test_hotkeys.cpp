@@ -1,7 +1,5 @@
-// The hotkey value, the hotkey center on the real X server (key grabs,
-// releases sent with xdotool, a grab held by another client) and the
-// display text as Linux desktops write shortcuts, under real keyboard
-// layouts and the layout group in use.
+// The hotkey value, the hotkey center's grabs on the real X server (keys sent
+// with xdotool), and the display text under real layouts and layout groups.
 #include "TestSupport.h"
 #include "ui/UiTestSupport.h"
 #include "hotkeys/DDHotKeyCenter.h"
@@ -29,10 +27,7 @@ public:
 };
 
 // xdotool, xmodmap and setxkbmap, as a shell line.
-void sh(const QString &command)
-{
-    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command});
-}
+void sh(const QString &command) { QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command}); }
 
 // Makes another layout group the active one, as a layout switcher does.
 void lockGroup(quint8 group)
@@ -44,10 +39,7 @@ void lockGroup(quint8 group)
     xcb_disconnect(c);
 }
 
-QString text(quint16 keycode, quint64 modifiers)
-{
-    return Hotkey::hotkeyWithKeycode(keycode, modifiers).stringValue().value_or(QStringLiteral("(none)"));
-}
+QString text(quint16 keycode, quint64 modifiers) { return Hotkey::hotkeyWithKeycode(keycode, modifiers).stringValue().value_or(QStringLiteral("(none)")); }
 }
 
 class TestHotkeys : public QObject {
@@ -137,8 +129,7 @@ private slots:
         // Option-D, as stored by default; the same again is refused.
         QVERIFY(center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
-        QCOMPARE(center.registeredHotKeys().size(), size_t(1));
-        QCOMPARE(center.registeredHotKeys()[0]->hotKeyID(), first);
+        QVERIFY(center.registeredHotKeys().size() == 1 && center.registeredHotKeys()[0]->hotKeyID() == first);
         // An extra device-dependent bit is another combination for the center
         // but the same grab for X: it is refused as taken, and the first stays.
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption | 0x20, &receiver, "hotKeyFired", QVariant()));

@@ -1,5 +1,4 @@
-// The drop-down, the icon animation, the window slot, the welcome and the
-// default search, with real widgets (offscreen).
+// The drop-down, the icon, the window slot, the welcome and the default search (offscreen).
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "support/StartedApp.h"

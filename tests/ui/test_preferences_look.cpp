@@ -1,8 +1,5 @@
-// How the windows look and sit on the screen: opened by the controller they
-// fit the available area of their screen and are centred in it, at any
-// scale (QT_SCALE_FACTOR is set by the runs in prefs.cmake); the preferences
-// window follows the application palette, a dark Fusion one included.
-// Screenshots go to $RIVULET_SCREENSHOTS.
+// How the windows sit on the screen at any scale (QT_SCALE_FACTOR, set by
+// the runs in tests.cmake) and follow the palette; screenshots to $RIVULET_SCREENSHOTS.
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "support/StartedApp.h"
@@ -32,10 +29,7 @@ class TestPreferencesLook : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    }
+    void initTestCase() { QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion"))); }
 
     void windowsFitTheirScreenCentred()
     {

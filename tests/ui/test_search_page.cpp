@@ -1,8 +1,5 @@
-// The music search: the address made from the query ("%s" takes it, other
-// locations get it appended; only http and https addresses reach the
-// browser), Return in the real controller, the loopback server that answers
-// only GET and HEAD of the page and its assets on 127.0.0.1, and the page,
-// opened by a real headless Chromium, that offers the query to the music sites.
+// The music search: the address made from the query, Return in the real
+// controller, the loopback server of the page, and the page in a real Chromium.
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "HeadlessChromium.h"
