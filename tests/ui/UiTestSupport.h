@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 // Dismisses the alerts shown while it lives, remembering "text|informative text".
 struct AlertCatcher {
     QStringList seen;

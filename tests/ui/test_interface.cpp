@@ -103,7 +103,7 @@ private slots:
         const auto restore = qScopeGuard([saved = QApplication::palette()] { QApplication::setPalette(saved); });
         QApplication::setPalette(darkPalette());
         MenuView view;
-        view.build({QString(), QStringLiteral("About Rivulet")}, new SearchField);
+        view.build({QString(), u"About Rivulet"_s}, new SearchField);
         view.awakeFromNib({});
         view.resize(260, 80);
         const QImage shot = view.grab().toImage();
@@ -128,7 +128,7 @@ private slots:
                 for (int y = 0; y < size; ++y)
                     for (int x = 0; x < size; ++x)
                         most = qMax(most, qAbs(onPanel.pixelColor(x, y).lightness() - background.lightness()));
-                QVERIFY2(most > 120, qPrintable(QStringLiteral("size %1 contrast %2").arg(size).arg(most)));
+                QVERIFY2(most > 120, qPrintable(u"size %1 contrast %2"_s.arg(size).arg(most)));
             }
         }
         QCOMPARE(IconArt::panelFor(QColor(0xed, 0xec, 0xeb)), IconArt::Panel::Light);
@@ -146,13 +146,11 @@ private slots:
     {
         MenuView view;
         auto *search = new SearchField;
-        view.build({QString(), QStringLiteral("About Rivulet"), QStringLiteral("Check for Updates…"), QStringLiteral("About"),
-                    QStringLiteral("Quit Rivulet")},
-                   search);
+        view.build({QString(), u"About Rivulet"_s, u"Check for Updates…"_s, u"About"_s, u"Quit Rivulet"_s}, search);
         QStringList ran;
         MenuActions actions;
-        actions.handleQuit = [&] { ran << QStringLiteral("quit"); };
-        actions.checkForUpdates = [&] { ran << QStringLiteral("updates"); };
+        actions.handleQuit = [&] { ran << u"quit"_s; };
+        actions.checkForUpdates = [&] { ran << u"updates"_s; };
         view.awakeFromNib(actions);
         const auto rows = view.menuItems();
         QCOMPARE(rows.size(), 5);
@@ -162,9 +160,9 @@ private slots:
         // A second label that matches binds the row; a search field before it stops the binding.
         for (bool searchFirst : {false, true}) {
             MenuItemView item;
-            searchFirst ? static_cast<QWidget *>(new SearchField(&item)) : new QLabel(QStringLiteral("Nothing"), &item);
-            new QLabel(QStringLiteral("About Rivulet"), &item);
-            MenuView::setupActionForItem(&item, {QStringLiteral("About Rivulet")}, {[] {}}, {QStringLiteral("openAboutWindow:")});
+            searchFirst ? static_cast<QWidget *>(new SearchField(&item)) : new QLabel(u"Nothing"_s, &item);
+            new QLabel(u"About Rivulet"_s, &item);
+            MenuView::setupActionForItem(&item, {u"About Rivulet"_s}, {[] {}}, {u"openAboutWindow:"_s});
             QCOMPARE(item.selectable(), !searchFirst);
         }
 
@@ -188,7 +186,7 @@ private slots:
         open.isOpen = true;
         view.mouseEntered(rows[2]);
         view.mouseUp(1);
-        QVERIFY(!open.isOpen && ran == QStringList{QStringLiteral("updates")});
+        QVERIFY(!open.isOpen && ran == QStringList{u"updates"_s});
         open.isOpen = true;
         view.unhighlightAll();
         rows[3]->setHighlighted(true); // highlighted by other means, not selectable
@@ -230,11 +228,10 @@ private slots:
     void welcomeSaysWhereToFindRivulet()
     {
         StartupWindow welcome(nullptr);
-        QVERIFY(welcome.introduction().contains(QStringLiteral("in the tray")));
-        welcome.setTrayPresent(false, QStringLiteral("Alt+D"));
+        QVERIFY(welcome.introduction().contains(u"in the tray"_s));
+        welcome.setTrayPresent(false, u"Alt+D"_s);
         const QString text = welcome.introduction();
-        QVERIFY2(text.contains(QStringLiteral("Alt+D")) && text.contains(QStringLiteral("rivulet --toggle")) && !text.contains(QStringLiteral("in the tray")),
-                 qPrintable(text));
+        QVERIFY2(text.contains(u"Alt+D"_s) && text.contains(u"rivulet --toggle"_s) && !text.contains(u"in the tray"_s), qPrintable(text));
     }
 
     // The default search opens this run's own page (at a port the kernel
@@ -248,40 +245,40 @@ private slots:
         SearchField *field = nullptr;
         QTRY_VERIFY((field = app.searchField())); // once the interface is built
         OpenedUrls browser; // the desktop's hand-over, caught (test_tray.sh: the real xdg-open path)
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
-        for (const QString &query : {QStringLiteral("blue moon & co"), QString(), QStringLiteral("  ")}) {
+        QDesktopServices::setUrlHandler(u"http"_s, &browser, "open");
+        for (const QString &query : {u"blue moon & co"_s, QString(), u"  "_s}) {
             field->setText(query);
-            app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
+            app.controlTextViewDoCommandBySelector(field, u"insertNewline:"_s);
         }
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QDesktopServices::unsetUrlHandler(u"http"_s);
         QCOMPARE(browser.urls.size(), 1);
         const QUrl page = browser.urls.first();
         QVERIFY(page.port() > 0 && page.port() != QUrl(QString::fromLatin1(kDefaultSearchLocation)).port());
         QCOMPARE(page.toString(QUrl::FullyEncoded),
-                 SearchPageServer::running()->pageUrl().toString(QUrl::FullyEncoded) + QStringLiteral("#/s/mediafire/blue%20moon%20&%20co"));
+                 SearchPageServer::running()->pageUrl().toString(QUrl::FullyEncoded) + u"#/s/mediafire/blue%20moon%20&%20co"_s);
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, quint16(page.port()));
         socket.write(QByteArray("GET ") + SearchPageServer::kPagePath + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(page.port()) + "\r\n\r\n");
         QTRY_VERIFY_WITH_TIMEOUT(socket.canReadLine(), 10000); // the server runs on this thread's event loop
         QCOMPARE(socket.readLine(), QByteArray("HTTP/1.1 200 OK\r\n"));
-        QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("moon")));
+        QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(u"moon"_s));
     }
 
     void windowsOpenOneAtATime()
     {
         StartedApp started(true);
         Rivulet_AppDelegate &app = *started.app;
-        QVERIFY(app.validateMenuItem(QStringLiteral("handleQuit:")));
+        QVERIFY(app.validateMenuItem(u"handleQuit:"_s));
         app.openPreferencesWindow();
         QWidget *prefs = app.preferencesWC();
         QVERIFY(prefs->isVisible() && app.modalWindow() == prefs);
-        QVERIFY(!app.validateMenuItem(QStringLiteral("handleQuit:")) && app.validateMenuItem(QStringLiteral("openAboutWindow:")));
+        QVERIFY(!app.validateMenuItem(u"handleQuit:"_s) && app.validateMenuItem(u"openAboutWindow:"_s));
         app.openAboutWindow();
         QVERIFY(!prefs->isVisible() && app.aboutWC()->isVisible());
-        QCOMPARE(app.aboutWC()->findChild<QLabel *>(QStringLiteral("versionLabel"))->text(), QStringLiteral("v" RIVULET_VERSION));
+        QCOMPARE(app.aboutWC()->findChild<QLabel *>(u"versionLabel"_s)->text(), QStringLiteral("v" RIVULET_VERSION));
         // Closing the About window empties the slot: Quit is allowed again.
         app.aboutWC()->close();
-        QVERIFY(!app.modalWindow() && app.validateMenuItem(QStringLiteral("handleQuit:")));
+        QVERIFY(!app.modalWindow() && app.validateMenuItem(u"handleQuit:"_s));
     }
 };
 

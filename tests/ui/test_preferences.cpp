@@ -20,7 +20,7 @@
 #include <QSettings>
 
 namespace {
-const QString kOutsideHome = QStringLiteral("Sorry, you can't add this directory|Rivulet only works for folders contained in your home directory.");
+const QString kOutsideHome = u"Sorry, you can't add this directory|Rivulet only works for folders contained in your home directory."_s;
 
 QVariant stored(const QString &key)
 {
@@ -60,7 +60,7 @@ private slots:
     void freshInstallationStates()
     {
         TempHome home;
-        QDir().mkpath(home.path(QStringLiteral("Downloads")));
+        QDir().mkpath(home.path(u"Downloads"_s));
         Settings::setDidFirstLoad(true);
         Rivulet_AppDelegate app(true);
         app.awakeFromNib();
@@ -75,8 +75,8 @@ private slots:
         // The archive label is drawn in the palette's disabled colour.
         QVERIFY(!w->deleteArchiveContentsText->isEnabled() && w->downloadHotkeyTextField->isEnabled() && !w->searchLocationTextField->isEnabled());
         QCOMPARE(w->versionTextField->text(), QStringLiteral("v" RIVULET_VERSION));
-        QCOMPARE(rows(w), (QStringList{QStringLiteral("Downloads"), QStringLiteral("Mail Downloads")}));
-        QCOMPARE(rows(w, 1), (QStringList{QStringLiteral("~/Downloads"), QStringLiteral("~/Mail Downloads")}));
+        QCOMPARE(rows(w), (QStringList{u"Downloads"_s, u"Mail Downloads"_s}));
+        QCOMPARE(rows(w, 1), (QStringList{u"~/Downloads"_s, u"~/Mail Downloads"_s}));
         QVERIFY(!w->rmDirButton->isEnabled()); // nothing selected
     }
 
@@ -111,7 +111,7 @@ private slots:
         QTest::qWait(100);
         QVERIFY(alerts.seen.isEmpty());
         w->ifStoppedCheckbox->click();
-        QTRY_COMPARE(alerts.seen, QStringList{QStringLiteral("Informational Notice|") + PreferencesWindow::kPlaySongsNotice});
+        QTRY_COMPARE(alerts.seen, QStringList{u"Informational Notice|"_s + PreferencesWindow::kPlaySongsNotice});
         w->playSongsCheckbox->click();
         QTRY_VERIFY(alerts.seen.size() == 2 && !on("PlaySongs"));
 
@@ -124,20 +124,20 @@ private slots:
         Settings::setMpdMusicFolder("/srv/music");
         w->setUI();
         QVERIFY(!w->musicFolderTextField->isHidden());
-        w->musicFolderTextField->setText(QStringLiteral("relative/music"));
+        w->musicFolderTextField->setText(u"relative/music"_s);
         emit w->musicFolderTextField->editingFinished();
         QCOMPARE(Settings::mpdMusicFolder(), QByteArray("/srv/music"));
 
         w->searchLocationCheckbox->click();
         QVERIFY(w->searchLocationTextField->isEnabled());
-        const QString mine = QStringLiteral("http://127.0.0.1:9/find?q=");
+        const QString mine = u"http://127.0.0.1:9/find?q="_s;
         w->setSearchLocationString(mine);
-        QCOMPARE(stored(QStringLiteral("SearchLocation")).toString(), mine);
+        QCOMPARE(stored(u"SearchLocation"_s).toString(), mine);
         // An address that is not a web address is refused with a reason and not stored.
-        w->setSearchLocationString(QStringLiteral("file:///etc/passwd?"));
+        w->setSearchLocationString(u"file:///etc/passwd?"_s);
         QTRY_COMPARE(alerts.seen.size(), 3);
-        QVERIFY(alerts.seen.last().startsWith(QStringLiteral("The search address cannot be used.|")));
-        QCOMPARE(stored(QStringLiteral("SearchLocation")).toString(), mine);
+        QVERIFY(alerts.seen.last().startsWith(u"The search address cannot be used.|"_s));
+        QCOMPARE(stored(u"SearchLocation"_s).toString(), mine);
         w->searchLocationCheckbox->click(); // off: back to the default
         QCOMPARE(Settings::searchLocation(), QString::fromLatin1(kDefaultSearchLocation));
     }
@@ -153,17 +153,17 @@ private slots:
             QDir().mkpath(home.path(name));
             w->openPanelDidEnd({home.path(name) + end}, true);
         };
-        const QByteArray music = home.bytes(QStringLiteral("Music Inbox"));
-        add(QStringLiteral("Music Inbox"), QStringLiteral("/")); // stored clean
-        add(QStringLiteral("a/Downloads"));
-        add(QStringLiteral("b/Downloads"));
+        const QByteArray music = home.bytes(u"Music Inbox"_s);
+        add(u"Music Inbox"_s, u"/"_s); // stored clean
+        add(u"a/Downloads"_s);
+        add(u"b/Downloads"_s);
         // Folders of one name are told apart by their paths.
-        QCOMPARE(rows(w), (QStringList{QStringLiteral("Mail Downloads"), QStringLiteral("Music Inbox"), QStringLiteral("Downloads"), QStringLiteral("Downloads")}));
-        QCOMPARE(rows(w, 1), (QStringList{QStringLiteral("~/Mail Downloads"), QStringLiteral("~/Music Inbox"), QStringLiteral("~/a/Downloads"), QStringLiteral("~/b/Downloads")}));
+        QCOMPARE(rows(w), (QStringList{u"Mail Downloads"_s, u"Music Inbox"_s, u"Downloads"_s, u"Downloads"_s}));
+        QCOMPARE(rows(w, 1), (QStringList{u"~/Mail Downloads"_s, u"~/Music Inbox"_s, u"~/a/Downloads"_s, u"~/b/Downloads"_s}));
         QTRY_VERIFY(watched(app).contains(music));
 
         // Outside home, and a sibling whose name only starts like home's, are refused.
-        for (const QString &outside : {QStringLiteral("/tmp"), home.home + QStringLiteral("-other"), home.home + QStringLiteral("/../x")})
+        for (const QString &outside : {u"/tmp"_s, home.home + u"-other"_s, home.home + u"/../x"_s})
             w->openPanelDidEnd({outside}, true);
         QTRY_COMPARE(alerts.seen.size(), 3);
         QCOMPARE(alerts.seen[0], kOutsideHome);
@@ -178,7 +178,7 @@ private slots:
         selectOnly(w, {1, 2}, 3);
         QVERIFY(w->rmDirButton->isEnabled());
         w->rmDirClicked();
-        QCOMPARE(rows(w, 1), (QStringList{QStringLiteral("~/Mail Downloads"), QStringLiteral("~/b/Downloads")}));
+        QCOMPARE(rows(w, 1), (QStringList{u"~/Mail Downloads"_s, u"~/b/Downloads"_s}));
         QVERIFY(!app.managedObjectContext()->hasChanges()); // stored at once, not only at quit
         QTRY_VERIFY(!watched(app).contains(music));
         QTRY_VERIFY(app.directoryDiffer()->watching());
@@ -189,7 +189,7 @@ private slots:
     void aNestedFolderStartsFromNow()
     {
         StartedApp started;
-        const QString nested = started.home.path(QStringLiteral("Mail Downloads/Albums"));
+        const QString nested = started.home.path(u"Mail Downloads/Albums"_s);
         QDir().mkpath(nested);
         const auto before = dateNow();
         started.app->preferencesWC()->openPanelDidEnd({nested}, true);
@@ -205,20 +205,20 @@ private slots:
         w->addDirClicked();
         auto *chooser = w->findChild<FolderChooser *>();
         QTRY_VERIFY(chooser && chooser->isVisible());
-        QCOMPARE(chooser->windowTitle(), QStringLiteral("Choose a Folder to Watch"));
+        QCOMPARE(chooser->windowTitle(), u"Choose a Folder to Watch"_s);
         QCOMPARE(chooser->directory().absolutePath(), started.home.home); // not the working folder
         {
             AlertCatcher alerts;
-            chooser->setDirectory(QStringLiteral("/tmp"));
+            chooser->setDirectory(u"/tmp"_s);
             chooser->accept();
             QTRY_COMPARE(alerts.seen, QStringList{kOutsideHome});
         }
-        QVERIFY(chooser->isVisible() && chooser->directory().absolutePath() == QStringLiteral("/tmp")); // still open, where the user was
-        const QString inbox = started.home.path(QStringLiteral("Inbox"));
+        QVERIFY(chooser->isVisible() && chooser->directory().absolutePath() == u"/tmp"_s); // still open, where the user was
+        const QString inbox = started.home.path(u"Inbox"_s);
         QDir().mkpath(inbox);
         chooser->setDirectory(inbox);
         chooser->accept();
-        QTRY_VERIFY(rows(w).contains(QStringLiteral("Inbox")));
+        QTRY_VERIFY(rows(w).contains(u"Inbox"_s));
         w->close();
     }
 
@@ -236,7 +236,7 @@ private slots:
             }
             window->show();
             const auto buttons = window->findChildren<QPushButton *>();
-            const auto close = std::find_if(buttons.begin(), buttons.end(), [](QPushButton *b) { return b->text().remove(QLatin1Char('&')) == QLatin1String("Close"); });
+            const auto close = std::find_if(buttons.begin(), buttons.end(), [](QPushButton *b) { return b->text().remove(QLatin1Char('&')) == "Close"_L1; });
             QVERIFY(close != buttons.end());
             (*close)->click();
             QVERIFY(!window->isVisible());
@@ -263,7 +263,7 @@ private slots:
             const auto *button = qobject_cast<QAbstractButton *>(c);
             QVERIFY2(!(button && !button->text().isEmpty() ? button->text() : c->accessibleName()).isEmpty(), c->metaObject()->className());
         }
-        QCOMPARE(w->windowTitle(), QStringLiteral("Rivulet Preferences"));
+        QCOMPARE(w->windowTitle(), u"Rivulet Preferences"_s);
         w->close();
     }
 
@@ -285,11 +285,11 @@ private slots:
             QCOMPARE(w->hotkeySelected(key, modifiers), taken);
             QCOMPARE(Settings::downloadHotkey(), taken ? key + (modifiers << 24) : altD);
             if (!taken)
-                QVERIFY(stored(QStringLiteral("DownloadHotkey")).isNull() && w->downloadHotkeyTextField->text() == PreferencesWindow::kModifierNeeded);
+                QVERIFY(stored(u"DownloadHotkey"_s).isNull() && w->downloadHotkeyTextField->text() == PreferencesWindow::kModifierNeeded);
         }
         // Control+Shift+K (virtual key 40).
         w->hotkeySelected(40, 0x40000 | 0x20000);
-        QCOMPARE(stored(QStringLiteral("DownloadHotkey")).toULongLong(), quint64(40) + (quint64(0x60000) << 24));
+        QCOMPARE(stored(u"DownloadHotkey"_s).toULongLong(), quint64(40) + (quint64(0x60000) << 24));
         QVERIFY(registered(40, 0x60000) && !registered(2, 0x80000) && !registered(96, 0));
         w->useDownloadHotkeyCheckbox->click();
         QVERIFY(DDHotKeyCenter().registeredHotKeys().empty());

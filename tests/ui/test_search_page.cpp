@@ -21,8 +21,8 @@ public slots:
 };
 
 namespace {
-const QString kQuery = QStringLiteral("blue moon & co/é");
-const QString kValue = QStringLiteral("blue%20moon%20%26%20co%2F%C3%A9"); // the query as one escaped value
+const QString kQuery = u"blue moon & co/é"_s;
+const QString kValue = u"blue%20moon%20%26%20co%2F%C3%A9"_s; // the query as one escaped value
 
 // One raw request; the status line of the answer once the server closes. The
 // waits keep this thread's event loop turning, where a server may run.
@@ -81,12 +81,12 @@ private slots:
         };
         row("no %s: appended, reserved kept", "http://127.0.0.1:47231/search/search.html#/s/mediafire/", kQuery,
             "http://127.0.0.1:47231/search/search.html#/s/mediafire/blue%20moon%20&%20co/%C3%A9");
-        row("no trailing slash: glued", "https://example.org/find?q=", QStringLiteral("a b"), "https://example.org/find?q=a%20b");
+        row("no trailing slash: glued", "https://example.org/find?q=", u"a b"_s, "https://example.org/find?q=a%20b");
         row("%s: one whole value", "https://example.org/find?q=%s&type=music", kQuery,
             "https://example.org/find?q=blue%20moon%20%26%20co%2F%C3%A9&type=music");
-        row("%s in the path", "https://example.org/tag/%s/", QStringLiteral("a=b?"), "https://example.org/tag/a%3Db%3F/");
-        row("every %s", "https://example.org/?a=%s&b=%s", QStringLiteral("x y"), "https://example.org/?a=x%20y&b=x%20y");
-        row("a query holding %s stays a query", "https://example.org/?q=%s", QStringLiteral("%s"), "https://example.org/?q=%25s");
+        row("%s in the path", "https://example.org/tag/%s/", u"a=b?"_s, "https://example.org/tag/a%3Db%3F/");
+        row("every %s", "https://example.org/?a=%s&b=%s", u"x y"_s, "https://example.org/?a=x%20y&b=x%20y");
+        row("a query holding %s stays a query", "https://example.org/?q=%s", u"%s"_s, "https://example.org/?q=%25s");
         row("empty query at %s", "https://example.org/?q=%s", QString(), "https://example.org/?q=");
     }
     void addressForQuery()
@@ -126,11 +126,11 @@ private slots:
         QTest::addColumn<QString>("location");
         QTest::addColumn<QString>("atPage");
         QTest::addColumn<QString>("notServed");
-        const QString page = QStringLiteral("http://127.0.0.1:40001/search/search.html");
-        QTest::newRow("the default") << QString::fromLatin1(kDefaultSearchLocation) << page + QStringLiteral("#/s/mediafire/") << QString();
-        QTest::newRow("an earlier version's") << QStringLiteral("http://127.0.0.1:47231/search/search.html#/s/mediafire/")
-                                              << page + QStringLiteral("#/s/mediafire/") << QString();
-        QTest::newRow("no fragment") << QStringLiteral("http://127.0.0.1:47231/search/search.html") << page << QString();
+        const QString page = u"http://127.0.0.1:40001/search/search.html"_s;
+        QTest::newRow("the default") << QString::fromLatin1(kDefaultSearchLocation) << page + u"#/s/mediafire/"_s << QString();
+        QTest::newRow("an earlier version's") << u"http://127.0.0.1:47231/search/search.html#/s/mediafire/"_s
+                                              << page + u"#/s/mediafire/"_s << QString();
+        QTest::newRow("no fragment") << u"http://127.0.0.1:47231/search/search.html"_s << page << QString();
         for (const char *other : {"http://127.0.0.1:47232/search/search.html#/s/mediafire/", "https://127.0.0.1:47231/search/search.html",
                                   "http://localhost:47231/search/search.html", "http://127.0.0.1:47231/search/search.html?q=",
                                   "https://example.org/?q=%s"})
@@ -139,7 +139,7 @@ private slots:
     void builtInPageIsThisRunsPage()
     {
         QFETCH(QString, location);
-        QTEST(SearchAddress::onThisRunsPage(location, QUrl(QStringLiteral("http://127.0.0.1:40001/search/search.html"))), "atPage");
+        QTEST(SearchAddress::onThisRunsPage(location, QUrl(u"http://127.0.0.1:40001/search/search.html"_s)), "atPage");
         QTEST(SearchAddress::onThisRunsPage(location, QUrl()), "notServed");
     }
 
@@ -153,22 +153,22 @@ private slots:
         SearchField *field = nullptr;
         QTRY_VERIFY((field = app.searchField())); // once the interface is built
         OpenedUrls opened;
-        const QStringList schemes{QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("file"), QStringLiteral("ftp")};
+        const QStringList schemes{u"http"_s, u"https"_s, u"file"_s, u"ftp"_s};
         for (const QString &scheme : schemes)
             QDesktopServices::setUrlHandler(scheme, &opened, "open");
         AlertCatcher alerts;
-        field->setText(QStringLiteral("blue moon & co"));
-        Settings::setSearchLocation(QStringLiteral("https://example.org/search?q=%s&kind=music"));
-        app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
+        field->setText(u"blue moon & co"_s);
+        Settings::setSearchLocation(u"https://example.org/search?q=%s&kind=music"_s);
+        app.controlTextViewDoCommandBySelector(field, u"insertNewline:"_s);
         QCOMPARE(opened.urls.size(), 1);
-        QCOMPARE(opened.urls[0].toString(QUrl::FullyEncoded), QStringLiteral("https://example.org/search?q=blue%20moon%20%26%20co&kind=music"));
+        QCOMPARE(opened.urls[0].toString(QUrl::FullyEncoded), u"https://example.org/search?q=blue%20moon%20%26%20co&kind=music"_s);
         QVERIFY(alerts.seen.isEmpty());
-        for (const QString &location : {QStringLiteral("file:///etc/"), QStringLiteral("ftp://example.org/%s"), QStringLiteral("not a url %s")}) {
+        for (const QString &location : {u"file:///etc/"_s, u"ftp://example.org/%s"_s, u"not a url %s"_s}) {
             Settings::setSearchLocation(location);
-            app.controlTextViewDoCommandBySelector(field, QStringLiteral("insertNewline:"));
+            app.controlTextViewDoCommandBySelector(field, u"insertNewline:"_s);
             QCOMPARE(opened.urls.size(), 1);
             QTRY_COMPARE(alerts.seen.size(), 1);
-            QVERIFY2(alerts.seen.takeFirst().startsWith(QStringLiteral("The music search cannot be opened.|“") + location), qPrintable(location));
+            QVERIFY2(alerts.seen.takeFirst().startsWith(u"The music search cannot be opened.|“"_s + location), qPrintable(location));
         }
         for (const QString &scheme : schemes)
             QDesktopServices::unsetUrlHandler(scheme);
@@ -215,7 +215,7 @@ private slots:
         QCOMPARE(get(s.port, "/search/search.html"), QByteArray("HTTP/1.1 200 OK"));
 
         // Nothing answers on the other interfaces, 127.0.0.2 included.
-        QList<QHostAddress> others{QHostAddress(QHostAddress::LocalHostIPv6), QHostAddress(QStringLiteral("127.0.0.2"))};
+        QList<QHostAddress> others{QHostAddress(QHostAddress::LocalHostIPv6), QHostAddress(u"127.0.0.2"_s)};
         for (const QHostAddress &a : QNetworkInterface::allAddresses())
             if (!a.isLoopback())
                 others << a;
@@ -232,49 +232,49 @@ private slots:
         QVERIFY2(!chromiumPath().isEmpty(), "chromium is not installed (scripts/packages.d/defaults.list)");
         ServerThread s;
         QVERIFY(s.port);
-        const QString location = s.server->pageUrl().toString() + QStringLiteral("#/s/mediafire/");
+        const QString location = s.server->pageUrl().toString() + u"#/s/mediafire/"_s;
         DevToolsBrowser browser;
         QVERIFY(browser.ready());
         const auto choiceShown = [&](const char *also) {
-            return browser.waitFor(QStringLiteral("%1 && document.readyState === 'complete' && !document.getElementById('choice').hidden").arg(QLatin1String(also)));
+            return browser.waitFor(u"%1 && document.readyState === 'complete' && !document.getElementById('choice').hidden"_s.arg(QLatin1String(also)));
         };
         browser.navigate(QUrl(SearchAddress::forQuery(location, kQuery), QUrl::StrictMode).toString(QUrl::FullyEncoded));
         QVERIFY(choiceShown("!!document.querySelector('#sites a') && document.getElementById('remembered').hidden"));
-        QCOMPARE(browser.evaluate(QStringLiteral("document.getElementById('query').value")).toString(), kQuery); // decoded
-        const QString hrefs = QStringLiteral("[...document.querySelectorAll('#sites a[data-site]')].map(a => a.getAttribute('href')).join(' ')");
+        QCOMPARE(browser.evaluate(u"document.getElementById('query').value"_s).toString(), kQuery); // decoded
+        const QString hrefs = u"[...document.querySelectorAll('#sites a[data-site]')].map(a => a.getAttribute('href')).join(' ')"_s;
         QCOMPARE(browser.evaluate(hrefs).toString(),
-                 QStringList({QStringLiteral("https://bandcamp.com/search?q=") + kValue,
-                              QStringLiteral("https://musicbrainz.org/search?type=recording&method=indexed&query=") + kValue,
-                              QStringLiteral("https://www.jamendo.com/search?q=") + kValue,
-                              QStringLiteral("https://archive.org/search?query=") + kValue + QStringLiteral("&and%5B%5D=mediatype%3A%22audio%22"),
-                              QStringLiteral("https://www.youtube.com/results?search_query=") + kValue})
+                 QStringList({u"https://bandcamp.com/search?q="_s + kValue,
+                              u"https://musicbrainz.org/search?type=recording&method=indexed&query="_s + kValue,
+                              u"https://www.jamendo.com/search?q="_s + kValue,
+                              u"https://archive.org/search?query="_s + kValue + u"&and%5B%5D=mediatype%3A%22audio%22"_s,
+                              u"https://www.youtube.com/results?search_query="_s + kValue})
                      .join(QLatin1Char(' ')));
-        browser.evaluate(QStringLiteral("document.querySelector('a[data-site=jamendo]').click()"));
-        QVERIFY(browser.waitFor(QStringLiteral("location.host === 'www.jamendo.com'")));
-        QCOMPARE(browser.outsideRequests, QStringList{QStringLiteral("https://www.jamendo.com/search?q=") + kValue});
+        browser.evaluate(u"document.querySelector('a[data-site=jamendo]').click()"_s);
+        QVERIFY(browser.waitFor(u"location.host === 'www.jamendo.com'"_s));
+        QCOMPARE(browser.outsideRequests, QStringList{u"https://www.jamendo.com/search?q="_s + kValue});
 
         // Back: the choice again, not a second trip to the site.
-        browser.evaluate(QStringLiteral("history.back()"));
+        browser.evaluate(u"history.back()"_s);
         QVERIFY(choiceShown("location.host.startsWith('127.0.0.1')"));
         browser.idle(500);
         QCOMPARE(browser.outsideRequests.size(), 1);
-        QCOMPARE(browser.evaluate(QStringLiteral("document.getElementById('remembered-site').textContent")).toString(), QStringLiteral("Jamendo"));
+        QCOMPARE(browser.evaluate(u"document.getElementById('remembered-site').textContent"_s).toString(), u"Jamendo"_s);
 
         // The next search goes there directly.
-        browser.navigate(location + QStringLiteral("second%20song"));
-        QVERIFY(browser.waitFor(QStringLiteral("location.host === 'www.jamendo.com'")));
-        QCOMPARE(browser.outsideRequests.last(), QStringLiteral("https://www.jamendo.com/search?q=second%20song"));
+        browser.navigate(location + u"second%20song"_s);
+        QVERIFY(browser.waitFor(u"location.host === 'www.jamendo.com'"_s));
+        QCOMPARE(browser.outsideRequests.last(), u"https://www.jamendo.com/search?q=second%20song"_s);
 
         // Back, then "Ask me each time": the next search shows the choice.
-        browser.evaluate(QStringLiteral("history.back()"));
+        browser.evaluate(u"history.back()"_s);
         QVERIFY(choiceShown("location.host.startsWith('127.0.0.1')"));
-        browser.evaluate(QStringLiteral("document.getElementById('forget').click()"));
-        QVERIFY(browser.evaluate(QStringLiteral("localStorage.getItem('rivulet.search.site') === null")).toBool());
-        browser.navigate(location + QStringLiteral("third"));
+        browser.evaluate(u"document.getElementById('forget').click()"_s);
+        QVERIFY(browser.evaluate(u"localStorage.getItem('rivulet.search.site') === null"_s).toBool());
+        browser.navigate(location + u"third"_s);
         QVERIFY(choiceShown("location.hash.endsWith('third')"));
         browser.idle(500);
         QCOMPARE(browser.outsideRequests.size(), 2);
-        QCOMPARE(browser.evaluate(QStringLiteral("document.getElementById('query').value")).toString(), QStringLiteral("third"));
+        QCOMPARE(browser.evaluate(u"document.getElementById('query').value"_s).toString(), u"third"_s);
     }
 };
 
