@@ -1,8 +1,7 @@
-// The hotkey value, the hotkey center on the real X server (key grabs,
-// releases sent with xdotool, a grab held by another client) and the
-// display text as Linux desktops write shortcuts, under real keyboard
-// layouts and the layout group in use.
+// The hotkey value, the hotkey center's grabs on the real X server (keys sent
+// with xdotool), and the display text under real layouts and layout groups.
 #include "TestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "hotkeys/DDHotKeyCenter.h"
 #include "hotkeys/Hotkey.h"
 #include "hotkeys/KeyboardLayoutWatcher.h"
@@ -28,10 +27,7 @@ public:
 };
 
 // xdotool, xmodmap and setxkbmap, as a shell line.
-void sh(const QString &command)
-{
-    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command});
-}
+void sh(const QString &command) { QProcess::execute(u"sh"_s, {u"-c"_s, command}); }
 
 // Makes another layout group the active one, as a layout switcher does.
 void lockGroup(quint8 group)
@@ -43,10 +39,7 @@ void lockGroup(quint8 group)
     xcb_disconnect(c);
 }
 
-QString text(quint16 keycode, quint64 modifiers)
-{
-    return Hotkey::hotkeyWithKeycode(keycode, modifiers).stringValue().value_or(QStringLiteral("(none)"));
-}
+QString text(quint16 keycode, quint64 modifiers) { return Hotkey::hotkeyWithKeycode(keycode, modifiers).stringValue().value_or(u"(none)"_s); }
 }
 
 class TestHotkeys : public QObject {
@@ -56,7 +49,7 @@ private slots:
     void init()
     {
         const QByteArrayList withoutX = {"packingKeepsEveryBitItPromises", "modifiersAsQtWritesThem", "keypadAndFunctionKeysHaveCodes"};
-        if (QGuiApplication::platformName() != QLatin1String("xcb") && !withoutX.contains(QTest::currentTestFunction()))
+        if (QGuiApplication::platformName() != "xcb"_L1 && !withoutX.contains(QTest::currentTestFunction()))
             QSKIP("needs an X server");
     }
 
@@ -80,7 +73,7 @@ private slots:
         // One fixed order, Qt's own, whatever order the bits come in.
         const QString all = Hotkey::modifierText(kShift | kControl | kCommand | kOption);
         QCOMPARE(all, QKeySequence(Qt::META | Qt::ALT | Qt::CTRL | Qt::SHIFT | Qt::Key_A).toString(QKeySequence::NativeText).chopped(1));
-        QCOMPARE(Hotkey::modifierText(0, true), QStringLiteral("Num+"));
+        QCOMPARE(Hotkey::modifierText(0, true), u"Num+"_s);
         // Caps Lock and the device-dependent bits are no modifiers here.
         QCOMPARE(Hotkey::modifierText(0x10000 | 0x102), QString());
         QCOMPARE(dd_translateModifierFlags(0x1E0000), quint32(0x1B00));
@@ -102,9 +95,9 @@ private slots:
     }
 
     // The display text under the layout group in use, as a layout switcher changes it.
-    void displayTextUnderTheActiveGroup()
+    void displayTextFollowsTheActiveGroup()
     {
-        sh(QStringLiteral("setxkbmap -layout us,de"));
+        sh(u"setxkbmap -layout us,de"_s);
         lockGroup(0);
         KeyboardLayoutWatcher watcher;
         QSignalSpy changed(&watcher, &KeyboardLayoutWatcher::layoutChanged);
@@ -118,14 +111,14 @@ private slots:
         lockGroup(1);
         QTRY_VERIFY(changed.count() >= 1);
         // Z and Y swap places on a German layout, the key right of L types ö, and the key left of Backspace is a dead accent.
-        QCOMPARE(text(6, kOption), QStringLiteral("Alt+Y"));
-        QCOMPARE(text(41, 0), QStringLiteral("ö"));
-        QCOMPARE(text(24, 0), QStringLiteral("(none)"));
+        QCOMPARE(text(6, kOption), u"Alt+Y"_s);
+        QCOMPARE(text(41, 0), u"ö"_s);
+        QCOMPARE(text(24, 0), u"(none)"_s);
         const int seen = int(changed.count());
         lockGroup(0);
         QTRY_VERIFY(changed.count() > seen);
-        QCOMPARE(text(6, kOption), QStringLiteral("Alt+Z"));
-        sh(QStringLiteral("setxkbmap -layout us"));
+        QCOMPARE(text(6, kOption), u"Alt+Z"_s);
+        sh(u"setxkbmap -layout us"_s);
     }
 
     void centerRegistersGrabsAndFiresOnRelease()
@@ -136,8 +129,7 @@ private slots:
         // Option-D, as stored by default; the same again is refused.
         QVERIFY(center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
-        QCOMPARE(center.registeredHotKeys().size(), size_t(1));
-        QCOMPARE(center.registeredHotKeys()[0]->hotKeyID(), first);
+        QVERIFY(center.registeredHotKeys().size() == 1 && center.registeredHotKeys()[0]->hotKeyID() == first);
         // An extra device-dependent bit is another combination for the center
         // but the same grab for X: it is refused as taken, and the first stays.
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption | 0x20, &receiver, "hotKeyFired", QVariant()));
@@ -146,9 +138,9 @@ private slots:
         center.unregisterHotKeyWithKeyCode(2, kOption | 0x20);
         QCOMPARE(center.registeredHotKeys().size(), size_t(1));
 
-        sh(QStringLiteral("xdotool key alt+d"));
+        sh(u"xdotool key alt+d"_s);
         QTRY_COMPARE_WITH_TIMEOUT(receiver.fired, 1, 3000);
-        sh(QStringLiteral("xdotool key d"));
+        sh(u"xdotool key d"_s);
         QTest::qWait(300);
         QCOMPARE(receiver.fired, 1); // the bare key is not ours
 
@@ -166,7 +158,7 @@ private slots:
 
         center.unregisterHotKeysWithTarget(&receiver);
         QVERIFY(center.registeredHotKeys().empty());
-        sh(QStringLiteral("xdotool key alt+d"));
+        sh(u"xdotool key alt+d"_s);
         QTest::qWait(300);
         QCOMPARE(receiver.fired, 1);
         DDHotKey plain;
@@ -178,35 +170,27 @@ private slots:
     {
         QTest::addColumn<QString>("lockKey");
         QTest::addColumn<QString>("numLockModifier");
-        QTest::newRow("Caps Lock") << QStringLiteral("Caps_Lock") << QStringLiteral("mod2");
-        QTest::newRow("Num Lock") << QStringLiteral("Num_Lock") << QStringLiteral("mod2");
-        QTest::newRow("Num Lock on Mod3") << QStringLiteral("Num_Lock") << QStringLiteral("mod3");
+        QTest::newRow("Caps Lock") << u"Caps_Lock"_s << u"mod2"_s;
+        QTest::newRow("Num Lock") << u"Num_Lock"_s << u"mod2"_s;
+        QTest::newRow("Num Lock on Mod3") << u"Num_Lock"_s << u"mod3"_s;
     }
 
     void hotkeyFiresWithALockKeyOn()
     {
         QFETCH(QString, lockKey);
         QFETCH(QString, numLockModifier);
-        sh(QStringLiteral("xmodmap -e 'clear mod2' -e 'clear mod3' -e 'add %1 = Num_Lock'; xdotool key %2").arg(numLockModifier, lockKey)); // on
+        sh(u"xmodmap -e 'clear mod2' -e 'clear mod3' -e 'add %1 = Num_Lock'; xdotool key %2"_s.arg(numLockModifier, lockKey)); // on
         const auto restore = qScopeGuard([&] {
-            sh(QStringLiteral("xdotool key %1; xmodmap -e 'clear mod3' -e 'clear mod2' -e 'add mod2 = Num_Lock'").arg(lockKey));
+            sh(u"xdotool key %1; xmodmap -e 'clear mod3' -e 'clear mod2' -e 'add mod2 = Num_Lock'"_s.arg(lockKey));
         });
         DDHotKeyCenter center;
         Receiver receiver;
         QVERIFY(center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
-        sh(QStringLiteral("xdotool key alt+d"));
+        sh(u"xdotool key alt+d"_s);
         QTRY_COMPARE_WITH_TIMEOUT(receiver.fired, 1, 3000);
         center.unregisterHotKeysWithTarget(&receiver);
     }
 };
 
-int main(int argc, char **argv)
-{
-    // The display text and the grabs need the real X server, not the offscreen one.
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    TestHotkeys test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIVULET_X_TEST_MAIN(TestHotkeys, QApplication)
 #include "test_hotkeys.moc"

@@ -3,17 +3,18 @@
 // double, a stand-in written from the published interface, on a real
 // (private) session bus. The program under test is the real one.
 #include "TestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "support/PrivateBus.h"
 #include "hotkeys/DDHotKeyCenter.h"
 #include "hotkeys/GlobalShortcutsPortal.h"
 #include "app/InstanceService.h"
+#include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QSignalSpy>
 
 using Shortcuts = QList<QPair<QString, QVariantMap>>;
 
@@ -41,14 +42,14 @@ public slots:
     QStringList BoundShortcuts()
     {
         QStringList out;
-        for (const auto &s : std::as_const(shortcuts))
-            out << s.first + QLatin1Char('=') + s.second.value(QStringLiteral("preferred_trigger")).toString();
+        for (const auto &[id, options] : std::as_const(shortcuts))
+            out << id + QLatin1Char('=') + options.value(u"preferred_trigger"_s).toString();
         return out;
     }
     QDBusObjectPath CreateSession(const QVariantMap &options, const QDBusMessage &message)
     {
-        session = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2").arg(sender(message), options.value(QStringLiteral("session_handle_token")).toString());
-        return answer(message, options, {{QStringLiteral("session_handle"), session}});
+        session = u"/org/freedesktop/portal/desktop/session/%1/%2"_s.arg(sender(message), options.value(u"session_handle_token"_s).toString());
+        return answer(message, options, {{u"session_handle"_s, session}});
     }
     QDBusObjectPath BindShortcuts(const QDBusObjectPath &, const QList<QPair<QString, QVariantMap>> &list, const QString &, const QVariantMap &options,
                                   const QDBusMessage &message)
@@ -65,9 +66,9 @@ private:
     // The answer comes later, as Response on the request's path.
     QDBusObjectPath answer(const QDBusMessage &message, const QVariantMap &options, const QVariantMap &results)
     {
-        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender(message), options.value(QStringLiteral("handle_token")).toString());
+        const QString path = u"/org/freedesktop/portal/desktop/request/%1/%2"_s.arg(sender(message), options.value(u"handle_token"_s).toString());
         QMetaObject::invokeMethod(this, [this, path, results] {
-            QDBusMessage response = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+            QDBusMessage response = QDBusMessage::createSignal(path, u"org.freedesktop.portal.Request"_s, u"Response"_s);
             response << uint(0) << results;
             m_bus.send(response);
         }, Qt::QueuedConnection);
@@ -84,9 +85,9 @@ struct RunningPortal {
     explicit RunningPortal(const PrivateBus &privateBus) : bus(privateBus.connection())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), privateBus.address);
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, privateBus.address);
         process.setProcessEnvironment(env);
-        process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--stand-in-portal")});
+        process.start(QCoreApplication::applicationFilePath(), {u"--stand-in-portal"_s});
         QTRY_VERIFY_WITH_TIMEOUT(GlobalShortcutsPortal::offered(bus), 5000);
     }
     ~RunningPortal()
@@ -100,23 +101,8 @@ struct RunningPortal {
                               QString::fromLatin1(GlobalShortcutsPortal::kInterface), bus);
         return portal.callWithArgumentList(QDBus::Block, method, args).arguments().value(0);
     }
-    void press(const QString &id) { call(QStringLiteral("Press"), {id}); }
+    void press(const QString &id) { call(u"Press"_s, {id}); }
 };
-
-// The real program in a Wayland session (no X) on the private bus; true once its log holds the line.
-bool startInWayland(QProcess &program, const PrivateBus &bus, const QString &line)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address);
-    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-test-none"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.remove(QStringLiteral("DISPLAY"));
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QStringLiteral(RIVULET_BINARY), {});
-    QString log;
-    return QTest::qWaitFor([&] { return (log += QString::fromUtf8(program.readAll())).contains(line); }, 20000);
-}
 
 class TestPortal : public QObject {
     Q_OBJECT
@@ -153,7 +139,6 @@ private slots:
     {
         PrivateBus bus;
         QVERIFY(bus.ok());
-        RunningPortal running(bus);
         // The process's session bus is this private one: nothing here used another before.
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address.toUtf8());
         qputenv("WAYLAND_DISPLAY", "wayland-test-none");
@@ -162,21 +147,24 @@ private slots:
             DDHotKeyCenter::setService(nullptr);
         });
         DDHotKeyCenter::setService(nullptr);
+        QCOMPARE(DDHotKeyCenter::path(), DDHotKeyCenter::Path::CommandOnly); // no portal yet: only rivulet --toggle
+        RunningPortal running(bus);
+        DDHotKeyCenter::setService(nullptr);
         QCOMPARE(DDHotKeyCenter::path(), DDHotKeyCenter::Path::Portal);
         DDHotKeyCenter center;
         Fired receiver;
         const QString id = QString::fromLatin1(GlobalShortcutsPortal::kShortcutId);
-        auto bound = [&] { return running.call(QStringLiteral("BoundShortcuts")).toStringList(); };
+        auto bound = [&] { return running.call(u"BoundShortcuts"_s).toStringList(); };
         QVERIFY(center.registerHotKeyWithKeyCode(36, 0x40000, &receiver, "fired", QVariant()));
-        QTRY_COMPARE(bound(), QStringList{id + QStringLiteral("=CTRL+Return")});
-        running.press(QStringLiteral("something-else"));
+        QTRY_COMPARE(bound(), QStringList{id + u"=CTRL+Return"_s});
+        running.press(u"something-else"_s);
         running.press(id);
         QTRY_COMPARE(receiver.count, 1);
         QTest::qWait(200);
         QCOMPARE(receiver.count, 1); // only our shortcut, once
         center.unregisterHotKeyWithKeyCode(36, 0x40000);
         QVERIFY(center.registerHotKeyWithKeyCode(96, 0, &receiver, "fired", QVariant()));
-        QTRY_COMPARE(bound(), QStringList{id + QStringLiteral("=F5")});
+        QTRY_COMPARE(bound(), QStringList{id + u"=F5"_s});
         running.press(id);
         QTRY_COMPARE(receiver.count, 2);
         center.unregisterHotKeysWithTarget(&receiver);
@@ -185,30 +173,37 @@ private slots:
         QCOMPARE(receiver.count, 2);
     }
 
-    // The program in a Wayland session: without the portal it has only the
-    // command; with it, it says so and the portal's Activated opens and closes the drop-down.
+    // The program in a Wayland session (no X) binds its hotkey, Alt+D, through
+    // the portal, whose Activated opens and closes the drop-down.
     void programUsesThePortalInAWaylandSession()
     {
         PrivateBus bus;
         QVERIFY(bus.ok());
         TempHome home;
-        QDir().mkpath(home.path(QStringLiteral(".config/Rivulet")));
+        QDir().mkpath(home.path(u".config/Rivulet"_s));
         QVERIFY(writeFile(home.prefsPath(), "[General]\nDidFirstLoad=true\n"));
-        QProcess program;
-        QVERIFY(startInWayland(program, bus, QStringLiteral("Hotkey path: command only; bind rivulet --toggle")));
-        program.terminate();
-        QVERIFY(program.waitForFinished(10000));
         RunningPortal running(bus);
-        QVERIFY(startInWayland(program, bus, QStringLiteral("Hotkey path: GlobalShortcuts portal (preferred trigger ALT+d)")));
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address);
+        env.insert(u"WAYLAND_DISPLAY"_s, u"wayland-test-none"_s);
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        env.remove(u"DISPLAY"_s);
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(QStringLiteral(RIVULET_BINARY), {});
+        const QString id = QString::fromLatin1(GlobalShortcutsPortal::kShortcutId);
+        QTRY_COMPARE_WITH_TIMEOUT(running.call(u"BoundShortcuts"_s).toStringList(), QStringList{id + u"=ALT+d"_s}, 20000);
         auto isOpen = [&] {
             QDBusInterface instance(QString::fromLatin1(InstanceService::kServiceName), QString::fromLatin1(InstanceService::kObjectPath),
                                     QString::fromLatin1(InstanceService::kInterface), bus.connection());
-            return instance.call(QStringLiteral("IsOpen")).arguments().value(0).toBool();
+            return instance.call(u"IsOpen"_s).arguments().value(0).toBool();
         };
+        QTRY_VERIFY_WITH_TIMEOUT(bus.connection().interface()->isServiceRegistered(QString::fromLatin1(InstanceService::kServiceName)), 20000);
         QVERIFY(!isOpen());
-        running.press(QString::fromLatin1(GlobalShortcutsPortal::kShortcutId));
+        running.press(id);
         QTRY_VERIFY_WITH_TIMEOUT(isOpen(), 5000);
-        running.press(QString::fromLatin1(GlobalShortcutsPortal::kShortcutId));
+        running.press(id);
         QTRY_VERIFY_WITH_TIMEOUT(!isOpen(), 5000);
         program.terminate();
         QVERIFY(program.waitForFinished(10000));

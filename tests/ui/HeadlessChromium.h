@@ -1,7 +1,7 @@
 #pragma once
 // Debian's headless Chromium for testing web pages: a small DevTools client
 // over --remote-debugging-pipe (NUL-separated JSON on file descriptors 3 and
-// 4) that can evaluate script and answer requests to other sites with a
+// 4) that can evaluate script and answers requests to other sites with a
 // stand-in page, since the tests have no internet.
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,10 +15,9 @@
 #include <poll.h>
 #include <unistd.h>
 
-inline QString chromiumPath()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("chromium"));
-}
+using namespace Qt::StringLiterals;
+
+inline QString chromiumPath() { return QStandardPaths::findExecutable(u"chromium"_s); }
 
 class DevToolsBrowser {
 public:
@@ -27,36 +26,28 @@ public:
         int toBrowser[2], fromBrowser[2];
         if (pipe2(toBrowser, O_CLOEXEC) || pipe2(fromBrowser, O_CLOEXEC))
             return;
-        // Keep the child's ends clear of 3 and 4, where they are put.
-        for (int *fd : {&toBrowser[0], &fromBrowser[1]}) {
+        for (int *fd : {&toBrowser[0], &fromBrowser[1]}) { // the child's ends clear of 3 and 4, where they are put
             const int high = fcntl(*fd, F_DUPFD_CLOEXEC, 10);
             ::close(*fd);
             *fd = high;
         }
-        m_process.setChildProcessModifier([toBrowser, fromBrowser] {
-            dup2(toBrowser[0], 3);
-            dup2(fromBrowser[1], 4);
-        });
+        m_process.setChildProcessModifier([toBrowser, fromBrowser] { dup2(toBrowser[0], 3), dup2(fromBrowser[1], 4); });
         m_process.setStandardErrorFile(QProcess::nullDevice());
         // --no-sandbox: the tests run as root, where Chromium refuses its sandbox.
-        m_process.start(chromiumPath(), {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
-                                         QStringLiteral("--no-first-run"), QStringLiteral("--user-data-dir=") + m_profile.path(),
-                                         QStringLiteral("--remote-debugging-pipe"), QStringLiteral("about:blank")});
+        m_process.start(chromiumPath(), {u"--headless"_s, u"--no-sandbox"_s, u"--disable-gpu"_s, u"--no-first-run"_s,
+                                         u"--user-data-dir="_s + m_profile.path(), u"--remote-debugging-pipe"_s, u"about:blank"_s});
         ::close(toBrowser[0]);
         ::close(fromBrowser[1]);
         m_out = toBrowser[1];
         m_in = fromBrowser[0];
         if (!m_process.waitForStarted())
             return;
-        const QJsonArray targets = call(QStringLiteral("Target.getTargets"), {}, false)[QStringLiteral("targetInfos")].toArray();
-        for (const QJsonValue &t : targets)
-            if (t[QStringLiteral("type")] == QLatin1String("page")) {
-                m_session = call(QStringLiteral("Target.attachToTarget"),
-                                 {{QStringLiteral("targetId"), t[QStringLiteral("targetId")]}, {QStringLiteral("flatten"), true}}, false)
-                                [QStringLiteral("sessionId")].toString();
+        for (const QJsonValue &t : call(u"Target.getTargets"_s, {}, false)["targetInfos"_L1].toArray())
+            if (t["type"_L1] == "page"_L1) {
+                m_session = call(u"Target.attachToTarget"_s, {{"targetId"_L1, t["targetId"_L1]}, {"flatten"_L1, true}}, false)["sessionId"_L1].toString();
                 break;
             }
-        call(QStringLiteral("Fetch.enable"), {{QStringLiteral("patterns"), QJsonArray{QJsonObject{{QStringLiteral("urlPattern"), QStringLiteral("https://*")}}}}});
+        call(u"Fetch.enable"_s, {{"patterns"_L1, QJsonArray{QJsonObject{{"urlPattern"_L1, u"https://*"_s}}}}});
     }
     ~DevToolsBrowser()
     {
@@ -66,66 +57,55 @@ public:
         m_process.waitForFinished();
     }
     bool ready() const { return !m_session.isEmpty(); }
-    // The https pages the browser went to; every https request is answered
-    // with a stand-in page.
+    // The https pages the browser went to; every https request is answered with a stand-in page.
     QStringList outsideRequests;
 
-    void navigate(const QString &url) { call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}); }
-
+    void navigate(const QString &url) { call(u"Page.navigate"_s, {{"url"_L1, url}}); }
     QJsonValue evaluate(const QString &script)
     {
-        const QJsonObject r = call(QStringLiteral("Runtime.evaluate"),
-                                   {{QStringLiteral("expression"), script}, {QStringLiteral("returnByValue"), true}});
-        return r[QStringLiteral("result")][QStringLiteral("value")];
+        return call(u"Runtime.evaluate"_s, {{"expression"_L1, script}, {"returnByValue"_L1, true}})["result"_L1]["value"_L1];
     }
-
     // Waits (serving requests meanwhile) until the script yields true.
     bool waitFor(const QString &script, int timeoutMs = 10000)
     {
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < timeoutMs) {
+        for (; clock.elapsed() < timeoutMs; QThread::msleep(50))
             if (evaluate(script).toBool())
                 return true;
-            QThread::msleep(50);
-        }
         return false;
     }
-
     // Lets the browser run for a while, serving requests.
-    void idle(int ms) { waitFor(QStringLiteral("false"), ms); }
+    void idle(int ms) { waitFor(u"false"_s, ms); }
+
+private:
     QJsonObject call(const QString &method, const QJsonObject &params, bool inSession = true)
     {
         const int id = send(method, params, inSession);
-        for (;;) {
-            const QJsonObject in = receive();
-            if (in.isEmpty())
-                return {};
-            if (in[QStringLiteral("id")].toInt() == id)
-                return in[QStringLiteral("result")].toObject();
-            if (in[QStringLiteral("method")] != QLatin1String("Fetch.requestPaused"))
+        for (QJsonObject in; !(in = receive()).isEmpty();) {
+            if (in["id"_L1].toInt() == id)
+                return in["result"_L1].toObject();
+            if (in["method"_L1] != "Fetch.requestPaused"_L1)
                 continue;
-            const QJsonObject paused = in[QStringLiteral("params")].toObject();
-            if (paused[QStringLiteral("resourceType")] == QLatin1String("Document"))
-                outsideRequests << paused[QStringLiteral("request")][QStringLiteral("url")].toString();
-            send(QStringLiteral("Fetch.fulfillRequest"), {{QStringLiteral("requestId"), paused[QStringLiteral("requestId")]},
-                                                          {QStringLiteral("responseCode"), 200},
-                                                          {QStringLiteral("body"), QString::fromLatin1(QByteArray("<title>stand-in</title>").toBase64())}});
+            const QJsonObject paused = in["params"_L1].toObject();
+            if (paused["resourceType"_L1] == "Document"_L1)
+                outsideRequests << paused["request"_L1]["url"_L1].toString();
+            send(u"Fetch.fulfillRequest"_s, {{"requestId"_L1, paused["requestId"_L1]}, {"responseCode"_L1, 200},
+                                            {"body"_L1, QString::fromLatin1(QByteArray("<title>stand-in</title>").toBase64())}});
         }
+        return {};
     }
-
     int send(const QString &method, const QJsonObject &params, bool inSession = true)
     {
-        QJsonObject message{{QStringLiteral("id"), ++m_lastId}, {QStringLiteral("method"), method}, {QStringLiteral("params"), params}};
+        QJsonObject message{{"id"_L1, ++m_lastId}, {"method"_L1, method}, {"params"_L1, params}};
         if (inSession)
-            message[QStringLiteral("sessionId")] = m_session;
+            message["sessionId"_L1] = m_session;
         const QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact) + '\0';
         for (qsizetype done = 0, n = 0; done < bytes.size(); done += n)
             if ((n = ::write(m_out, bytes.constData() + done, size_t(bytes.size() - done))) <= 0)
                 break;
         return m_lastId;
     }
-
     QJsonObject receive()
     {
         qsizetype end;
@@ -142,7 +122,6 @@ public:
         return QJsonDocument::fromJson(one).object();
     }
 
-private:
     QTemporaryDir m_profile;
     QProcess m_process;
     int m_out = -1, m_in = -1, m_lastId = 0;

@@ -1,10 +1,12 @@
 #pragma once
-// Shared by the widget tests: an alert catcher and a dark palette.
+// Shared by the widget tests: an alert catcher, a dark palette, a main on X.
 #include <QApplication>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
 #include <QTimer>
+
+using namespace Qt::StringLiterals;
 
 // Dismisses the alerts shown while it lives, remembering "text|informative text".
 struct AlertCatcher {
@@ -36,3 +38,15 @@ inline QPalette darkPalette()
     p.setColor(QPalette::PlaceholderText, dim);
     return p;
 }
+
+// A test program on the rig's X server when there is one (real key grabs and
+// window placement), with App as its application class.
+#define RIVULET_X_TEST_MAIN(Test, App) \
+    int main(int argc, char **argv) \
+    { \
+        if (!qEnvironmentVariableIsEmpty("DISPLAY")) \
+            qputenv("QT_QPA_PLATFORM", "xcb"); \
+        App app(argc, argv); \
+        Test test; \
+        return QTest::qExec(&test, argc, argv); \
+    }

@@ -11,8 +11,7 @@ shown() { [ -n "$(visible "$1")" ]; }
 env -u DISPLAY -u WAYLAND_DISPLAY "$rivulet" >"$HOME/rivulet0.log" 2>&1 &
 pid=$!
 sleep 1.5
-kill -TERM $pid
-wait $pid
+kill -TERM $pid; wait $pid
 check "a start without a display leaves the first-run question for later" '! grep -qs "^DidFirstLoad=true" "$conf"'
 
 start_app rivulet.log
@@ -22,15 +21,11 @@ check "the first start shows the first-run window" '[ -n "$welcome" ]'
 check "DidFirstLoad is recorded at once" 'grep -qs "^DidFirstLoad=true" "$conf"'
 import -window root "$shots/firstrun.png" 2>/dev/null
 xdotool windowactivate --sync "$welcome" 2>/dev/null
-xdotool key Return
-sleep 0.6
-xdotool key Escape # closes the question as Cancel would: no answer
-sleep 0.6
+xdotool key Return sleep 0.6 key Escape sleep 0.6 # Escape closes the question as Cancel would: no answer
 check "Escape on the question records no answer and opens no preferences window" \
   '! grep -qs "^StartAtLogin=" "$conf" && ! shown "Rivulet Preferences" && shown "Welcome to Rivulet"'
 xdotool windowactivate --sync "$welcome" 2>/dev/null
-xdotool key Return
-sleep 0.6
+xdotool key Return sleep 0.6
 import -window root "$shots/firstrun-question.png" 2>/dev/null
 xdotool key Return # "Yes" is the default button
 within 'shown "Rivulet Preferences"' 10
@@ -43,18 +38,13 @@ import -window root "$shots/preferences.png" 2>/dev/null
 
 # Choose Control+Shift+K by pressing it in the hotkey field.
 eval "$(xdotool getwindowgeometry --shell "$prefs")"
-xdotool mousemove --window "$prefs" 340 $((HEIGHT - 101)) click 1
-sleep 0.3
-xdotool keydown ctrl+shift
-xdotool key k
-xdotool keyup ctrl+shift
+xdotool mousemove --window "$prefs" 340 $((HEIGHT - 101)) click 1 sleep 0.3 keydown ctrl+shift key k keyup ctrl+shift
 check "the new hotkey is stored packed" 'within "grep -q \"^DownloadHotkey=6597069766696$\" \"\$conf\"" 5'
 xdotool key ctrl+shift+k
 check "the new combination opens the drop-down" 'within "shown \"Rivulet menu\"" 5'
 xdotool key ctrl+shift+k
 check "and closes it" 'within "! shown \"Rivulet menu\"" 5'
-xdotool key alt+d
-sleep 0.6
+xdotool key alt+d sleep 0.6
 check "the old one no longer opens it" '! shown "Rivulet menu"'
 quit_app "quitting with the preferences open works"
 
@@ -62,6 +52,5 @@ start_app rivulet2.log
 sleep 1.5
 check "the second start shows no first-run window" '! shown "Welcome to Rivulet"'
 check "and adds the autostart entry for this program" 'grep -qF "Exec=\"$(readlink -f "$rivulet")\"" "$XDG_CONFIG_HOME/autostart/rivulet.desktop"'
-kill -TERM $pid
-wait $pid
+kill -TERM $pid; wait $pid
 finish

@@ -1,5 +1,4 @@
-// The drop-down, the icon animation, the window slot and the welcome,
-// with real widgets (offscreen).
+// The drop-down, the icon, the window slot, the welcome and the default search (offscreen).
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "support/StartedApp.h"
@@ -13,11 +12,22 @@
 #include "ui/StatusNotifierItem.h"
 #include "ui/MenuView.h"
 #include "ui/SearchField.h"
+#include "ui/SearchPageServer.h"
 #include "ui/StartupWindow.h"
 #include "ui/StatusItem.h"
 #include <QApplication>
+#include <QDesktopServices>
+#include <QTcpSocket>
 #include <QLabel>
 #include <QPainter>
+
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
 
 namespace {
 struct FakeOpen : MenuViewDelegate {
@@ -49,7 +59,8 @@ private slots:
         }
     }
 
-    // Placement: under a top panel, above a bottom one, inside the work area.
+    // Placement: under a top panel, above a bottom one, inside the work area;
+    // from a host's activation point the panel is guessed from the icon being centred in it.
     void dropDownPlacement_data()
     {
         QTest::addColumn<QRect>("icon");
@@ -67,6 +78,9 @@ private slots:
         QTest::newRow("far left is clamped") << QRect(10, 1, 22, 22) << QRect(0, 0, 1280, 24) << screen << QRect(0, 24, 260, 120) << false;
         QTest::newRow("second screen below") << QRect(2500, 801, 22, 22) << QRect(1280, 800, 1280, 24) << QRect(1280, 800, 1280, 800)
                                              << QRect(2262, 824, 260, 120) << false;
+        // An activation point as the icon's centre (x, y) and an empty panel; 11 px from the edge: a 22 px panel.
+        QTest::newRow("point at the top") << QRect(1270, 11, 0, 0) << QRect() << screen << QRect(1020, 22, 260, 120) << false;
+        QTest::newRow("point at the bottom") << QRect(600, 788, 0, 0) << QRect() << screen << QRect(351, 657, 260, 120) << true;
     }
 
     void dropDownPlacement()
@@ -75,42 +89,26 @@ private slots:
         QFETCH(QRect, panel);
         QFETCH(QRect, work);
         const QRect screen = work.top() >= 800 ? QRect(1280, 800, 1280, 800) : QRect(0, 0, 1280, 800);
+        if (panel.isNull())
+            anchorForPoint(icon.topLeft(), screen, &icon, &panel);
         const MenuPlacement p = placeMenu(icon, panel, QSize(260, 120), screen, work);
         QTEST(p.frame, "expected");
         QTEST(p.above, "above");
-    }
-
-    // A host's activation point: the panel is guessed from the icon being
-    // centred in it.
-    void activationPointsAnchorThePanel()
-    {
-        QRect icon, panel;
-        anchorForPoint(QPoint(1270, 11), QRect(0, 0, 1280, 800), &icon, &panel);
-        QCOMPARE(panel.bottom() + 1, 22);
-        QCOMPARE(placeMenu(icon, panel, QSize(260, 120), QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800)).frame, QRect(1020, 22, 260, 120));
-        anchorForPoint(QPoint(600, 788), QRect(0, 0, 1280, 800), &icon, &panel);
-        const MenuPlacement below = placeMenu(icon, panel, QSize(260, 120), QRect(0, 0, 1280, 800), QRect(0, 0, 1280, 800));
-        QVERIFY(below.above);
-        QCOMPARE(below.frame.bottom() + 1, 777); // 11 px from the bottom: a 22 px panel
     }
 
     // The panel and its titles take the palette's colours: a dark theme
     // gives a dark panel with light titles, not white with black.
     void dropDownFollowsADarkPalette()
     {
-        const QPalette saved = QApplication::palette();
+        const auto restore = qScopeGuard([saved = QApplication::palette()] { QApplication::setPalette(saved); });
         QApplication::setPalette(darkPalette());
-        {
-            MenuView view;
-            view.build({QString(), QStringLiteral("About Rivulet")}, new SearchField);
-            view.awakeFromNib({});
-            view.resize(260, 80);
-            const QImage shot = view.grab().toImage();
-            const QColor panel = shot.pixelColor(130, shot.height() - 4);
-            QVERIFY2(panel.lightness() < 80, qPrintable(panel.name()));
-            QVERIFY(titleColour(view.menuItems()[1]).lightness() > 200);
-        }
-        QApplication::setPalette(saved);
+        MenuView view;
+        view.build({QString(), u"About Rivulet"_s}, new SearchField);
+        view.awakeFromNib({});
+        view.resize(260, 80);
+        const QImage shot = view.grab().toImage();
+        const QColor panel = shot.pixelColor(130, shot.height() - 4);
+        QVERIFY2(panel.lightness() < 80 && titleColour(view.menuItems()[1]).lightness() > 200, qPrintable(panel.name()));
     }
 
     // The icon drawn at any size: square, and its closed look readable on
@@ -130,7 +128,7 @@ private slots:
                 for (int y = 0; y < size; ++y)
                     for (int x = 0; x < size; ++x)
                         most = qMax(most, qAbs(onPanel.pixelColor(x, y).lightness() - background.lightness()));
-                QVERIFY2(most > 120, qPrintable(QStringLiteral("size %1 contrast %2").arg(size).arg(most)));
+                QVERIFY2(most > 120, qPrintable(u"size %1 contrast %2"_s.arg(size).arg(most)));
             }
         }
         QCOMPARE(IconArt::panelFor(QColor(0xed, 0xec, 0xeb)), IconArt::Panel::Light);
@@ -148,44 +146,35 @@ private slots:
     {
         MenuView view;
         auto *search = new SearchField;
-        view.build({QString(), QStringLiteral("About Rivulet"), QStringLiteral("Check for Updates…"), QStringLiteral("About"),
-                    QStringLiteral("Quit Rivulet")},
-                   search);
+        view.build({QString(), u"About Rivulet"_s, u"Check for Updates…"_s, u"About"_s, u"Quit Rivulet"_s}, search);
         QStringList ran;
         MenuActions actions;
-        actions.handleQuit = [&] { ran << QStringLiteral("quit"); };
-        actions.openPreferencesWindow = [&] { ran << QStringLiteral("prefs"); };
-        actions.checkForUpdates = [&] { ran << QStringLiteral("updates"); };
-        actions.openAboutWindow = [&] { ran << QStringLiteral("about"); };
+        actions.handleQuit = [&] { ran << u"quit"_s; };
+        actions.checkForUpdates = [&] { ran << u"updates"_s; };
         view.awakeFromNib(actions);
         const auto rows = view.menuItems();
         QCOMPARE(rows.size(), 5);
-        QVERIFY(!rows[0]->selectable());
-        QCOMPARE(rows[1]->actionName(), QStringLiteral("openAboutWindow:"));
-        QCOMPARE(rows[2]->actionName(), QStringLiteral("checkForUpdates:"));
-        QVERIFY(!rows[3]->selectable()); // "About" alone is a label
-        QCOMPARE(view.searchField(), search);
-        QVERIFY(view.decoyTextField() && view.decoyTextField() != search);
+        QVERIFY(!rows[0]->selectable() && rows[1]->selectable() && !rows[3]->selectable()); // "About" alone is a label
+        QVERIFY(view.searchField() == search && view.decoyTextField() && view.decoyTextField() != search);
 
         // A second label that matches binds the row; a search field before it stops the binding.
         for (bool searchFirst : {false, true}) {
             MenuItemView item;
-            searchFirst ? static_cast<QWidget *>(new SearchField(&item)) : new QLabel(QStringLiteral("Nothing"), &item);
-            new QLabel(QStringLiteral("About Rivulet"), &item);
-            MenuView::setupActionForItem(&item, {QStringLiteral("About Rivulet")}, {[] {}}, {QStringLiteral("openAboutWindow:")});
+            searchFirst ? static_cast<QWidget *>(new SearchField(&item)) : new QLabel(u"Nothing"_s, &item);
+            new QLabel(u"About Rivulet"_s, &item);
+            MenuView::setupActionForItem(&item, {u"About Rivulet"_s}, {[] {}}, {u"openAboutWindow:"_s});
             QCOMPARE(item.selectable(), !searchFirst);
         }
 
         // Highlight: titles turn white, the search row never highlights.
         FakeOpen open;
         view.setDelegate(&open);
-        view.mouseEntered(rows[0]);
-        QVERIFY(!rows[0]->highlighted());
-        view.mouseEntered(rows[3]);
-        QVERIFY(!rows[3]->highlighted());
+        for (int label : {0, 3}) {
+            view.mouseEntered(rows[label]);
+            QVERIFY(!rows[label]->highlighted());
+        }
         view.mouseEntered(rows[1]);
-        QVERIFY(rows[1]->highlighted());
-        QCOMPARE(titleColour(rows[1]), QColor(Qt::white));
+        QVERIFY(rows[1]->highlighted() && titleColour(rows[1]) == QColor(Qt::white));
         view.mouseExited(rows[1]);
         QCOMPARE(titleColour(rows[1]), QColor(Qt::black));
 
@@ -197,14 +186,12 @@ private slots:
         open.isOpen = true;
         view.mouseEntered(rows[2]);
         view.mouseUp(1);
-        QVERIFY(!open.isOpen);
-        QCOMPARE(ran, QStringList{QStringLiteral("updates")});
+        QVERIFY(!open.isOpen && ran == QStringList{u"updates"_s});
         open.isOpen = true;
         view.unhighlightAll();
         rows[3]->setHighlighted(true); // highlighted by other means, not selectable
         view.mouseUp(1);
-        QVERIFY(open.isOpen);
-        QCOMPARE(ran.size(), 1);
+        QVERIFY(open.isOpen && ran.size() == 1);
         view.unhighlightAll();
         QVERIFY(!rows[3]->highlighted());
     }
@@ -241,54 +228,57 @@ private slots:
     void welcomeSaysWhereToFindRivulet()
     {
         StartupWindow welcome(nullptr);
-        QVERIFY(welcome.introduction().contains(QStringLiteral("in the tray")));
-        welcome.setTrayPresent(false, QStringLiteral("Alt+D"));
+        QVERIFY(welcome.introduction().contains(u"in the tray"_s));
+        welcome.setTrayPresent(false, u"Alt+D"_s);
         const QString text = welcome.introduction();
-        QVERIFY2(text.contains(QStringLiteral("Alt+D")) && text.contains(QStringLiteral("rivulet --toggle")) && !text.contains(QStringLiteral("in the tray")),
-                 qPrintable(text));
+        QVERIFY2(text.contains(u"Alt+D"_s) && text.contains(u"rivulet --toggle"_s) && !text.contains(u"in the tray"_s), qPrintable(text));
     }
 
-    // The hotkey opens with the search field focused and its text selected,
-    // Down moves from the field into the rows, and the hotkey closes again
-    // (the clicks and keys on the drop-down: test_tray.sh).
-    void hotkeyOpensAtTheSearchField()
+    // The default search opens this run's own page (at a port the kernel
+    // picked, and served), the query escaped; no query text reaches the log,
+    // and an empty search opens nothing.
+    void searchOpensThisRunsPageAndLogsNoQuery()
     {
+        LogCapture log;
         StartedApp started(true);
         Rivulet_AppDelegate &app = *started.app;
-        StatusItem *item = app.statusItem();
-        QTRY_VERIFY(item->iconView());
-        SearchField *field = app.searchField();
-        field->setText(QStringLiteral("last query"));
-        app.rivuletHotKeyPressed();
-        QVERIFY(item->open());
-        QCOMPARE(item->menuWindow()->focusWidget(), field);
-        QCOMPARE(field->selectedText(), QStringLiteral("last query"));
-        QTest::keyClick(field, Qt::Key_Down);
-        QVERIFY(item->menuView()->menuItems()[1]->highlighted());
-        QCOMPARE(item->menuWindow()->focusWidget(), item->decoyTextField());
-        app.rivuletHotKeyPressed();
-        QVERIFY(!item->open());
+        SearchField *field = nullptr;
+        QTRY_VERIFY((field = app.searchField())); // once the interface is built
+        OpenedUrls browser; // the desktop's hand-over, caught (test_tray.sh: the real xdg-open path)
+        QDesktopServices::setUrlHandler(u"http"_s, &browser, "open");
+        for (const QString &query : {u"blue moon & co"_s, QString(), u"  "_s}) {
+            field->setText(query);
+            app.controlTextViewDoCommandBySelector(field, u"insertNewline:"_s);
+        }
+        QDesktopServices::unsetUrlHandler(u"http"_s);
+        QCOMPARE(browser.urls.size(), 1);
+        const QUrl page = browser.urls.first();
+        QVERIFY(page.port() > 0 && page.port() != QUrl(QString::fromLatin1(kDefaultSearchLocation)).port());
+        QCOMPARE(page.toString(QUrl::FullyEncoded),
+                 SearchPageServer::running()->pageUrl().toString(QUrl::FullyEncoded) + u"#/s/mediafire/blue%20moon%20&%20co"_s);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(page.port()));
+        socket.write(QByteArray("GET ") + SearchPageServer::kPagePath + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(page.port()) + "\r\n\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(socket.canReadLine(), 10000); // the server runs on this thread's event loop
+        QCOMPARE(socket.readLine(), QByteArray("HTTP/1.1 200 OK\r\n"));
+        QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(u"moon"_s));
     }
 
     void windowsOpenOneAtATime()
     {
         StartedApp started(true);
         Rivulet_AppDelegate &app = *started.app;
-        QVERIFY(app.validateMenuItem(QStringLiteral("handleQuit:")));
+        QVERIFY(app.validateMenuItem(u"handleQuit:"_s));
         app.openPreferencesWindow();
         QWidget *prefs = app.preferencesWC();
-        QVERIFY(prefs->isVisible());
-        QCOMPARE(app.modalWindow(), prefs);
-        QVERIFY(!app.validateMenuItem(QStringLiteral("handleQuit:")));
-        QVERIFY(app.validateMenuItem(QStringLiteral("openAboutWindow:")));
+        QVERIFY(prefs->isVisible() && app.modalWindow() == prefs);
+        QVERIFY(!app.validateMenuItem(u"handleQuit:"_s) && app.validateMenuItem(u"openAboutWindow:"_s));
         app.openAboutWindow();
-        QVERIFY(!prefs->isVisible());
-        QVERIFY(app.aboutWC()->isVisible());
-        QCOMPARE(app.aboutWC()->findChild<QLabel *>(QStringLiteral("versionLabel"))->text(), QStringLiteral("v" RIVULET_VERSION));
+        QVERIFY(!prefs->isVisible() && app.aboutWC()->isVisible());
+        QCOMPARE(app.aboutWC()->findChild<QLabel *>(u"versionLabel"_s)->text(), QStringLiteral("v" RIVULET_VERSION));
         // Closing the About window empties the slot: Quit is allowed again.
         app.aboutWC()->close();
-        QCOMPARE(app.modalWindow(), nullptr);
-        QVERIFY(app.validateMenuItem(QStringLiteral("handleQuit:")));
+        QVERIFY(!app.modalWindow() && app.validateMenuItem(u"handleQuit:"_s));
     }
 };
 

@@ -1,12 +1,10 @@
-// The preferences window with real widgets (offscreen): the states of a
-// fresh installation, the checkbox rules written at once, watched folders
-// added (a nested one starting from now) and the selected ones removed with
-// the watcher following, the folder chooser, a new hotkey stored (a bare key
-// refused), and the ways to close the windows, by keyboard included.
+// The preferences window with real widgets: its settings written at once,
+// watched folders added and removed, the hotkey, and the keyboard paths.
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "support/StartedApp.h"
 #include "app/Rivulet_AppDelegate.h"
+#include "hotkeys/DDHotKeyCenter.h"
 #include "settings/Settings.h"
 #include "store/Directory.h"
 #include "store/ManagedObjectContext.h"
@@ -22,7 +20,7 @@
 #include <QSettings>
 
 namespace {
-const QString kOutsideHome = QStringLiteral("Sorry, you can't add this directory|Rivulet only works for folders contained in your home directory.");
+const QString kOutsideHome = u"Sorry, you can't add this directory|Rivulet only works for folders contained in your home directory."_s;
 
 QVariant stored(const QString &key)
 {
@@ -62,7 +60,7 @@ private slots:
     void freshInstallationStates()
     {
         TempHome home;
-        QDir().mkpath(home.path(QStringLiteral("Downloads")));
+        QDir().mkpath(home.path(u"Downloads"_s));
         Settings::setDidFirstLoad(true);
         Rivulet_AppDelegate app(true);
         app.awakeFromNib();
@@ -77,8 +75,8 @@ private slots:
         // The archive label is drawn in the palette's disabled colour.
         QVERIFY(!w->deleteArchiveContentsText->isEnabled() && w->downloadHotkeyTextField->isEnabled() && !w->searchLocationTextField->isEnabled());
         QCOMPARE(w->versionTextField->text(), QStringLiteral("v" RIVULET_VERSION));
-        QCOMPARE(rows(w), (QStringList{QStringLiteral("Downloads"), QStringLiteral("Mail Downloads")}));
-        QCOMPARE(rows(w, 1), (QStringList{QStringLiteral("~/Downloads"), QStringLiteral("~/Mail Downloads")}));
+        QCOMPARE(rows(w), (QStringList{u"Downloads"_s, u"Mail Downloads"_s}));
+        QCOMPARE(rows(w, 1), (QStringList{u"~/Downloads"_s, u"~/Mail Downloads"_s}));
         QVERIFY(!w->rmDirButton->isEnabled()); // nothing selected
     }
 
@@ -104,8 +102,7 @@ private slots:
 
         w->deleteZipsCheckbox->click();
         w->unzipFilesCheckbox->click();
-        QVERIFY(!on("UnzipFiles") && on("DeleteZips"));
-        QVERIFY(!w->deleteZipsCheckbox->isEnabled() && w->deleteZipsCheckbox->isChecked());
+        QVERIFY(!on("UnzipFiles") && on("DeleteZips") && !w->deleteZipsCheckbox->isEnabled() && w->deleteZipsCheckbox->isChecked());
 
         // The notice comes when play-only-if-stopped is turned on, or playing off.
         w->playSongsCheckbox->click();
@@ -114,42 +111,35 @@ private slots:
         QTest::qWait(100);
         QVERIFY(alerts.seen.isEmpty());
         w->ifStoppedCheckbox->click();
-        QTRY_COMPARE(alerts.seen, QStringList{QStringLiteral("Informational Notice|") + PreferencesWindow::kPlaySongsNotice});
-        // It names where the browsers of this platform keep that choice.
-        const QString &notice = PreferencesWindow::kPlaySongsNotice;
-        QVERIFY(notice.contains(QStringLiteral("Firefox")) && notice.contains(QStringLiteral("Chromium")) && !notice.contains(QStringLiteral("Safari")));
+        QTRY_COMPARE(alerts.seen, QStringList{u"Informational Notice|"_s + PreferencesWindow::kPlaySongsNotice});
         w->playSongsCheckbox->click();
-        QTRY_COMPARE(alerts.seen.size(), 2);
-        QVERIFY(!on("PlaySongs"));
+        QTRY_VERIFY(alerts.seen.size() == 2 && !on("PlaySongs"));
 
         // More formats reach the watcher at once; MPD's music folder is asked for only when unknown.
         QVERIFY(!musicFileTester({"a.flac", kEntryTypeFile}));
         w->moreFormatsCheckbox->click();
         QVERIFY(on("ImportMoreFormats") && musicFileTester({"a.flac", kEntryTypeFile}));
         w->moreFormatsCheckbox->click();
-        QVERIFY(!musicFileTester({"a.flac", kEntryTypeFile}));
-        QVERIFY(w->musicFolderTextField->isHidden());
+        QVERIFY(!musicFileTester({"a.flac", kEntryTypeFile}) && w->musicFolderTextField->isHidden());
         Settings::setMpdMusicFolder("/srv/music");
         w->setUI();
         QVERIFY(!w->musicFolderTextField->isHidden());
-        w->musicFolderTextField->setText(QStringLiteral("relative/music"));
+        w->musicFolderTextField->setText(u"relative/music"_s);
         emit w->musicFolderTextField->editingFinished();
         QCOMPARE(Settings::mpdMusicFolder(), QByteArray("/srv/music"));
 
         w->searchLocationCheckbox->click();
         QVERIFY(w->searchLocationTextField->isEnabled());
-        const QString mine = QStringLiteral("http://127.0.0.1:9/find?q=");
+        const QString mine = u"http://127.0.0.1:9/find?q="_s;
         w->setSearchLocationString(mine);
-        QCOMPARE(stored(QStringLiteral("SearchLocation")).toString(), mine);
+        QCOMPARE(stored(u"SearchLocation"_s).toString(), mine);
         // An address that is not a web address is refused with a reason and not stored.
-        w->setSearchLocationString(QStringLiteral("file:///etc/passwd?"));
+        w->setSearchLocationString(u"file:///etc/passwd?"_s);
         QTRY_COMPARE(alerts.seen.size(), 3);
-        QVERIFY(alerts.seen.last().startsWith(QStringLiteral("The search address cannot be used.|")));
-        QCOMPARE(stored(QStringLiteral("SearchLocation")).toString(), mine);
-        w->searchLocationCheckbox->click();
+        QVERIFY(alerts.seen.last().startsWith(u"The search address cannot be used.|"_s));
+        QCOMPARE(stored(u"SearchLocation"_s).toString(), mine);
+        w->searchLocationCheckbox->click(); // off: back to the default
         QCOMPARE(Settings::searchLocation(), QString::fromLatin1(kDefaultSearchLocation));
-        w->setUI();
-        QVERIFY(!w->searchLocationCheckbox->isChecked());
     }
 
     void foldersAreAddedInsideHomeAndRemoved()
@@ -163,18 +153,17 @@ private slots:
             QDir().mkpath(home.path(name));
             w->openPanelDidEnd({home.path(name) + end}, true);
         };
-        const QByteArray music = home.bytes(QStringLiteral("Music Inbox"));
-        add(QStringLiteral("Music Inbox"), QStringLiteral("/")); // stored clean
-        add(QStringLiteral("a/Downloads"));
-        add(QStringLiteral("b/Downloads"));
+        const QByteArray music = home.bytes(u"Music Inbox"_s);
+        add(u"Music Inbox"_s, u"/"_s); // stored clean
+        add(u"a/Downloads"_s);
+        add(u"b/Downloads"_s);
         // Folders of one name are told apart by their paths.
-        QCOMPARE(rows(w), (QStringList{QStringLiteral("Mail Downloads"), QStringLiteral("Music Inbox"), QStringLiteral("Downloads"), QStringLiteral("Downloads")}));
-        QCOMPARE(rows(w, 1), (QStringList{QStringLiteral("~/Mail Downloads"), QStringLiteral("~/Music Inbox"), QStringLiteral("~/a/Downloads"), QStringLiteral("~/b/Downloads")}));
+        QCOMPARE(rows(w), (QStringList{u"Mail Downloads"_s, u"Music Inbox"_s, u"Downloads"_s, u"Downloads"_s}));
+        QCOMPARE(rows(w, 1), (QStringList{u"~/Mail Downloads"_s, u"~/Music Inbox"_s, u"~/a/Downloads"_s, u"~/b/Downloads"_s}));
         QTRY_VERIFY(watched(app).contains(music));
-        QVERIFY(Settings::rootDirectory()->findSubdirectory(music)->lastScanTime().has_value());
 
         // Outside home, and a sibling whose name only starts like home's, are refused.
-        for (const QString &outside : {QStringLiteral("/tmp"), home.home + QStringLiteral("-other"), home.home + QStringLiteral("/../x")})
+        for (const QString &outside : {u"/tmp"_s, home.home + u"-other"_s, home.home + u"/../x"_s})
             w->openPanelDidEnd({outside}, true);
         QTRY_COMPARE(alerts.seen.size(), 3);
         QCOMPARE(alerts.seen[0], kOutsideHome);
@@ -189,17 +178,22 @@ private slots:
         selectOnly(w, {1, 2}, 3);
         QVERIFY(w->rmDirButton->isEnabled());
         w->rmDirClicked();
-        QCOMPARE(rows(w, 1), (QStringList{QStringLiteral("~/Mail Downloads"), QStringLiteral("~/b/Downloads")}));
+        QCOMPARE(rows(w, 1), (QStringList{u"~/Mail Downloads"_s, u"~/b/Downloads"_s}));
         QVERIFY(!app.managedObjectContext()->hasChanges()); // stored at once, not only at quit
         QTRY_VERIFY(!watched(app).contains(music));
         QTRY_VERIFY(app.directoryDiffer()->watching());
+    }
 
-        // A folder inside a watched one, already holding the user's music,
-        // starts from now: nothing already in it counts as new.
-        const QByteArray nested = home.bytes(QStringLiteral("Mail Downloads/Albums"));
+    // A folder inside a watched one, already holding the user's music,
+    // starts from now: nothing already in it counts as new.
+    void aNestedFolderStartsFromNow()
+    {
+        StartedApp started;
+        const QString nested = started.home.path(u"Mail Downloads/Albums"_s);
+        QDir().mkpath(nested);
         const auto before = dateNow();
-        add(QStringLiteral("Mail Downloads/Albums"));
-        Directory *added = Settings::rootDirectory()->findSubdirectoryNamed(nested, true);
+        started.app->preferencesWC()->openPanelDidEnd({nested}, true);
+        Directory *added = Settings::rootDirectory()->findSubdirectoryNamed(QFile::encodeName(nested), true);
         QVERIFY(added && added->lastScanTime().has_value() && *added->lastScanTime() >= before);
     }
 
@@ -210,23 +204,21 @@ private slots:
         w->show();
         w->addDirClicked();
         auto *chooser = w->findChild<FolderChooser *>();
-        QVERIFY(chooser);
-        QTRY_VERIFY(chooser->isVisible());
-        QCOMPARE(chooser->windowTitle(), QStringLiteral("Choose a Folder to Watch"));
+        QTRY_VERIFY(chooser && chooser->isVisible());
+        QCOMPARE(chooser->windowTitle(), u"Choose a Folder to Watch"_s);
         QCOMPARE(chooser->directory().absolutePath(), started.home.home); // not the working folder
         {
             AlertCatcher alerts;
-            chooser->setDirectory(QStringLiteral("/tmp"));
+            chooser->setDirectory(u"/tmp"_s);
             chooser->accept();
             QTRY_COMPARE(alerts.seen, QStringList{kOutsideHome});
         }
-        QVERIFY(chooser->isVisible()); // still open, where the user was
-        QCOMPARE(chooser->directory().absolutePath(), QStringLiteral("/tmp"));
-        const QString inbox = started.home.path(QStringLiteral("Inbox"));
+        QVERIFY(chooser->isVisible() && chooser->directory().absolutePath() == u"/tmp"_s); // still open, where the user was
+        const QString inbox = started.home.path(u"Inbox"_s);
         QDir().mkpath(inbox);
         chooser->setDirectory(inbox);
         chooser->accept();
-        QTRY_VERIFY(rows(w).contains(QStringLiteral("Inbox")));
+        QTRY_VERIFY(rows(w).contains(u"Inbox"_s));
         w->close();
     }
 
@@ -243,12 +235,10 @@ private slots:
                 QTRY_VERIFY2(!window->isVisible(), qPrintable(window->objectName() + QLatin1Char(' ') + keys.toString()));
             }
             window->show();
-            QPushButton *close = nullptr;
-            for (QPushButton *b : window->findChildren<QPushButton *>())
-                if (b->text().remove(QLatin1Char('&')) == QLatin1String("Close"))
-                    close = b;
-            QVERIFY(close);
-            close->click();
+            const auto buttons = window->findChildren<QPushButton *>();
+            const auto close = std::find_if(buttons.begin(), buttons.end(), [](QPushButton *b) { return b->text().remove(QLatin1Char('&')) == "Close"_L1; });
+            QVERIFY(close != buttons.end());
+            (*close)->click();
             QVERIFY(!window->isVisible());
         }
     }
@@ -273,17 +263,18 @@ private slots:
             const auto *button = qobject_cast<QAbstractButton *>(c);
             QVERIFY2(!(button && !button->text().isEmpty() ? button->text() : c->accessibleName()).isEmpty(), c->metaObject()->className());
         }
-        QCOMPARE(w->windowTitle(), QStringLiteral("Rivulet Preferences"));
+        QCOMPARE(w->windowTitle(), u"Rivulet Preferences"_s);
         w->close();
     }
 
-    // A new hotkey is stored and registered at once (only stored while the
-    // option is off); it needs a modifier, except F1 to F24.
+    // A new hotkey is stored and registered at once in place of the old one
+    // (only stored while the option is off); it needs a modifier, except F1 to F24.
     void hotkeysAreStoredAndRegistered()
     {
         StartedApp started;
         PreferencesWindow *w = started.app->preferencesWC();
-        LogCapture log;
+        const auto registered = [](quint16 key, quint64 modifiers) { return DDHotKeyCenter().hasRegisteredHotKeyWithKeyCode(key, modifiers); };
+        QVERIFY(registered(2, 0x80000)); // Alt+D, the default
         const quint64 altD = Settings::downloadHotkey();
         struct Case { quint16 key; quint64 modifiers; bool taken; };
         for (const auto &[key, modifiers, taken] : {Case{40, 0, false},                // K alone would be taken from every program
@@ -294,22 +285,21 @@ private slots:
             QCOMPARE(w->hotkeySelected(key, modifiers), taken);
             QCOMPARE(Settings::downloadHotkey(), taken ? key + (modifiers << 24) : altD);
             if (!taken)
-                QVERIFY(stored(QStringLiteral("DownloadHotkey")).isNull() && w->downloadHotkeyTextField->text() == PreferencesWindow::kModifierNeeded);
+                QVERIFY(stored(u"DownloadHotkey"_s).isNull() && w->downloadHotkeyTextField->text() == PreferencesWindow::kModifierNeeded);
         }
-        QVERIFY(log.contains(QStringLiteral("Unregister hotkey with keycode:2 modifierFlags:524288")));
         // Control+Shift+K (virtual key 40).
         w->hotkeySelected(40, 0x40000 | 0x20000);
-        QCOMPARE(stored(QStringLiteral("DownloadHotkey")).toULongLong(), quint64(40) + (quint64(0x60000) << 24));
-        QVERIFY(log.contains(QStringLiteral("Register hotkey with keycode:40 modifierFlags:393216")));
+        QCOMPARE(stored(u"DownloadHotkey"_s).toULongLong(), quint64(40) + (quint64(0x60000) << 24));
+        QVERIFY(registered(40, 0x60000) && !registered(2, 0x80000) && !registered(96, 0));
         w->useDownloadHotkeyCheckbox->click();
-        log.clear();
+        QVERIFY(DDHotKeyCenter().registeredHotKeys().empty());
         w->hotkeySelected(12, 0x100000);
-        QVERIFY(!log.contains(QStringLiteral("Register hotkey")));
+        QVERIFY(DDHotKeyCenter().registeredHotKeys().empty());
         QCOMPARE(Settings::downloadHotkey(), quint64(12) + (quint64(0x100000) << 24));
         w->useDownloadHotkeyCheckbox->click();
-        QVERIFY(log.contains(QStringLiteral("Register hotkey with keycode:12 modifierFlags:1048576")));
+        QVERIFY(registered(12, 0x100000) && DDHotKeyCenter().registeredHotKeys().size() == 1);
     }
 };
 
-QTEST_MAIN(TestPreferences)
+RIVULET_X_TEST_MAIN(TestPreferences, QApplication)
 #include "test_preferences.moc"

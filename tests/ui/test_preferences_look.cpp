@@ -1,8 +1,5 @@
-// How the windows look and sit on the screen: opened by the controller they
-// fit the available area of their screen and are centred in it, at any
-// scale (QT_SCALE_FACTOR is set by the runs in prefs.cmake); the preferences
-// window follows the application palette, a dark Fusion one included.
-// Screenshots go to $RIVULET_SCREENSHOTS.
+// How the windows sit on the screen at any scale (QT_SCALE_FACTOR, set by
+// the runs in tests.cmake) and follow the palette; screenshots to $RIVULET_SCREENSHOTS.
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "support/StartedApp.h"
@@ -19,10 +16,10 @@
 namespace {
 void screenshot(QWidget *w, const QString &name)
 {
-    const QString folder = qEnvironmentVariable("RIVULET_SCREENSHOTS", QDir::tempPath() + QStringLiteral("/rivulet-screenshots"));
-    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).replace(QLatin1Char('.'), QLatin1Char('_'));
+    const QString folder = qEnvironmentVariable("RIVULET_SCREENSHOTS", QDir::tempPath() + u"/rivulet-screenshots"_s);
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", u"1"_s).replace(QLatin1Char('.'), QLatin1Char('_'));
     QDir().mkpath(folder);
-    const QString file = folder + QStringLiteral("/%1-scale%2.png").arg(name, scale);
+    const QString file = folder + u"/%1-scale%2.png"_s.arg(name, scale);
     QVERIFY(w->grab().save(file));
     qInfo("screenshot: %s", qPrintable(file));
 }
@@ -32,10 +29,7 @@ class TestPreferencesLook : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    }
+    void initTestCase() { QApplication::setStyle(QStyleFactory::create(u"Fusion"_s)); }
 
     void windowsFitTheirScreenCentred()
     {
@@ -55,19 +49,19 @@ private slots:
                 return where;
             };
             QTRY_COMPARE_WITH_TIMEOUT(misplaced(), QString(), 10000);
-            screenshot(w, w->objectName() + QStringLiteral("-placed"));
+            screenshot(w, w->objectName() + u"-placed"_s);
             w->close();
         }
         // Where the content does not fit it scrolls instead of leaving the
         // screen (checked above); up to scale 1.5 on 1280x800 nothing scrolls.
-        if (qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble() <= 1.5) {
+        if (qEnvironmentVariable("QT_SCALE_FACTOR", u"1"_s).toDouble() <= 1.5) {
             PreferencesWindow *prefs = app.preferencesWC();
             auto *scroll = prefs->findChild<QScrollArea *>();
             app.openWindowForController(prefs, false);
             QVERIFY(QTest::qWaitForWindowExposed(prefs));
             QTRY_COMPARE(scroll->verticalScrollBar()->maximum(), 0);
             QCOMPARE(scroll->horizontalScrollBar()->maximum(), 0);
-            screenshot(prefs, QStringLiteral("PreferencesWindow-whole"));
+            screenshot(prefs, u"PreferencesWindow-whole"_s);
             prefs->close();
         }
     }
@@ -97,19 +91,11 @@ private slots:
                  palette.color(QPalette::Disabled, QPalette::WindowText));
         QVERIFY(!w->deleteArchiveContentsText->isEnabled());
         QCOMPARE(w->startAtLoginCheckbox->palette().color(QPalette::WindowText), palette.color(QPalette::WindowText));
-        screenshot(w, dark ? QStringLiteral("preferences-dark") : QStringLiteral("preferences-light"));
+        screenshot(w, dark ? u"preferences-dark"_s : u"preferences-light"_s);
         w->close();
         QApplication::setPalette(QApplication::style()->standardPalette());
     }
 };
 
-int main(int argc, char **argv)
-{
-    // On the rig's X server when there is one, so the placement is the real one.
-    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    TestPreferencesLook test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIVULET_X_TEST_MAIN(TestPreferencesLook, QApplication)
 #include "test_preferences_look.moc"

@@ -4,8 +4,7 @@
 . "$(dirname "$0")/desktop-test-lib.sh"
 mkdir -p "$HOME/Downloads"
 stub_browser
-# Not the first run (the first-run window has a test of its own), and a
-# search location of our own, so the check does not depend on the default.
+# Not the first run, and a search location of our own, not the default.
 location='https://music.example/search/search.html#/s/mediafire/'
 settings "SearchLocation=\"$location\""
 
@@ -31,8 +30,7 @@ click_icon() { xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click "$@" 1;
 click_icon
 opened "a click opens the drop-down"
 eval "$(xdotool getwindowgeometry --shell "$(visible "Rivulet menu")")"
-MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
-# Its place beside the icon: the rows of test_tray_sizes.sh.
+MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT # its place beside the icon: test_tray_sizes.sh
 import -window root "$shots/dropdown.png" 2>/dev/null
 xdotool type --delay 20 "abc"
 xdotool key Return
@@ -50,17 +48,11 @@ xdotool key Escape
 closed "Escape closes the drop-down"
 
 # Press on the icon, drag onto "About Rivulet" (highlighted under the pointer), release after the click interval.
-xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) mousedown 1
-sleep 0.3
-xdotool mousemove $((MX + 60)) $((MY + 48))
-sleep 0.3
-xdotool mousemove $((MX + 62)) $((MY + 50))
-sleep 0.4
+xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) mousedown 1 sleep 0.3 mousemove $((MX + 60)) $((MY + 48)) sleep 0.3 mousemove $((MX + 62)) $((MY + 50)) sleep 0.4
 import -window root "$shots/dropdown-highlight.png" 2>/dev/null
 xdotool mouseup 1
 check "press, drag onto About and release opens the About window" 'within "[ -n \"\$(visible \"About Rivulet\")\" ]" 5'
 closed "and closes the drop-down"
-import -window root "$shots/about.png" 2>/dev/null
 
 # Another application takes the focus: the drop-down closes.
 click_icon
@@ -73,15 +65,12 @@ closed "switching to another application closes it"
 
 # The hotkey (Alt+D by default) opens the drop-down with the search field
 # focused while another application has the focus; pressing it again closes it.
-: >"$HOME/browser.log"
 xdotool windowfocus --sync "$win" 2>/dev/null
 xdotool key alt+d
 opened "the hotkey opens the drop-down"
-# The last query is selected: typing replaces it.
-xdotool type --delay 20 "hotkey"
+xdotool type --delay 20 "hotkey" # the last query is selected: typing replaces it
 xdotool key Return
-check "typing goes into the search field" 'browser_got "${location}hotkey"'
-closed "and the search closes it"
+check "typing goes into the search field, and the search closes it" 'browser_got "${location}hotkey" && within "! menu_visible" 5'
 xdotool key alt+d
 opened "the hotkey opens it again"
 sleep 0.3
@@ -91,9 +80,7 @@ kill $other 2>/dev/null
 
 # A click elsewhere closes the drop-down; clicks on the icon or inside it do not count.
 click_icon
-xdotool mousemove $((MX + 150)) $((MY + MH - 4)) click 1
-xdotool mousemove 300 500 click 4 click 5
-sleep 0.4
+xdotool mousemove $((MX + 150)) $((MY + MH - 4)) click 1 mousemove 300 500 click 4 click 5 sleep 0.4
 check "a click inside the drop-down or the wheel turned elsewhere leaves it open" 'menu_visible'
 xdotool mousemove 300 500 click 1
 closed "a click elsewhere closes it"
@@ -109,7 +96,6 @@ xdotool key Return
 check "Down, Up and Return on a row run it: the preferences open" 'within "[ -n \"\$(visible \"Rivulet Preferences\")\" ]" 5'
 closed "and the drop-down closes"
 quit_app "SIGTERM quits cleanly"
-[ "$failed" -eq 0 ] || tail -60 "$HOME/rivulet.log"
 check "and the store was saved" '[ -s "$XDG_DATA_HOME/Rivulet/storedata" ]'
 
 # With the hotkey switched off, nothing is registered.
@@ -118,7 +104,7 @@ start_app rivulet2.log
 within '[ -n "$(visible "Rivulet tray icon")" ]' 10
 xdotool key alt+d
 sleep 0.5
-check "with the hotkey off the key does not open the drop-down" '! menu_visible && ! grep -q "Register hotkey" "$HOME/rivulet2.log"'
+check "with the hotkey off the key does not open the drop-down" '! menu_visible'
 kill -TERM $pid
 wait $pid
 finish

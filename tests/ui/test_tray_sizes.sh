@@ -64,15 +64,11 @@ row() {
   local MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
   check "$name: the drop-down ($MX,$MY ${MW}x$MH) is inside the screen" '[ "$MX" -ge 0 ] && [ "$MY" -ge 0 ] && [ $((MX + MW)) -le 1280 ] && [ $((MY + MH)) -le 800 ]'
   check "$name: its right edge meets the icon's ($((MX + MW)) vs $((IX + IW)))" '[ $((MX + MW - IX - IW)) -ge -1 ] && [ $((MX + MW - IX - IW)) -le 1 ]'
-  if [ "$edge" = top ]; then
-    check "$name: it touches the panel's lower edge" '[ "$MY" -ge $((IY + IH)) ] && [ "$MY" -le $((IY + IH + 2)) ]'
-  else
-    check "$name: it stands on the panel's upper edge" '[ $((MY + MH)) -le "$IY" ] && [ $((MY + MH)) -ge $((IY - 2)) ]'
-  fi
+  [ "$edge" = top ] && check "$name: it touches the panel's lower edge" '[ "$MY" -ge $((IY + IH)) ] && [ "$MY" -le $((IY + IH + 2)) ]'
+  [ "$edge" = bottom ] && check "$name: it stands on the panel's upper edge" '[ $((MY + MH)) -le "$IY" ] && [ $((MY + MH)) -ge $((IY - 2)) ]'
   import -window root "$shots/dropdown-$name.png" 2>/dev/null
   quit_app "$name: quits cleanly"
-  kill $tray
-  wait $tray 2>/dev/null
+  kill $tray; wait $tray 2>/dev/null
 }
 
 row 16 top "" ""
