@@ -1,15 +1,18 @@
 // Start-up and quitting of the application controller in a private HOME: the
-// store and settings record made at the first start, found again at the
-// second, and the reports when the store cannot be opened or saved.
+// store made at the first start, found again at the second, the reports when
+// it cannot be opened or saved, the first-run question and the session's quit.
 #include "TestSupport.h"
 #include "app/Rivulet_AppDelegate.h"
+#include "settings/LoginItems.h"
 #include "settings/Settings.h"
+#include "ui/StartupWindow.h"
 #include "store/Directory.h"
 #include "store/File.h"
 #include "store/ManagedObjectContext.h"
 #include <QApplication>
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -86,7 +89,6 @@ private slots:
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
     }
 
-    // The first run ends by the session manager's quit, which takes handleQuit's path (as for SIGTERM): the store is saved.
     void secondStartFindsTheSameRecords()
     {
         TempHome home;
@@ -106,9 +108,7 @@ private slots:
             file->setName(downloads->name() + "/song.mp3");
             file->setModified(when);
             downloads->addFilesObject(file);
-            bool terminated = false;
-            connect(&app, &Rivulet_AppDelegate::terminated, this, [&] { terminated = true; });
-            QVERIFY(!app.quitForSessionManager() && terminated && !app.managedObjectContext()->hasChanges());
+            QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
         }
         // A watched folder that is not there (a disk not mounted) keeps its
         // records as they are: the watcher does not touch them meanwhile.
@@ -180,6 +180,33 @@ private slots:
         seen = answerDialogs({u"OK"_s, u"Quit anyway"_s});
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
         QCOMPARE(seen->size(), 2);
+    }
+
+    // The session manager's quit takes handleQuit's path (as for SIGTERM): the store is saved and the program ends.
+    void sessionManagerQuitGoesThroughHandleQuit()
+    {
+        TempHome home;
+        Rivulet_AppDelegate app(false);
+        app.awakeFromNib();
+        bool terminated = false;
+        connect(&app, &Rivulet_AppDelegate::terminated, this, [&] { terminated = true; });
+        app.managedObjectContext()->markChanged();
+        QVERIFY(!app.quitForSessionManager() && terminated && !app.managedObjectContext()->hasChanges());
+    }
+
+    // "Yes" to the first-run question writes the autostart entry at once: logging out before the next start still starts Rivulet.
+    void firstRunYesStartsAtLoginAtOnce()
+    {
+        TempHome home;
+        Rivulet_AppDelegate app(true);
+        app.awakeFromNib();
+        auto *startup = qobject_cast<StartupWindow *>(app.startupWC());
+        QVERIFY(startup && LoginItems::list().isEmpty());
+        auto seen = answerDialogs({u"Yes"_s});
+        startup->findChild<QPushButton *>()->click();
+        QTRY_COMPARE(seen->size(), 1);
+        QTRY_COMPARE(LoginItems::list().size(), 1);
+        QCOMPARE(LoginItems::list()[0].path, QCoreApplication::applicationFilePath());
     }
 };
 
