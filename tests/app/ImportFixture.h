@@ -6,6 +6,7 @@
 #include "support/PrivateMpd.h"
 #include <QProcess>
 #include <QThread>
+#include <mpd/client.h>
 #include <memory>
 #include <mutex>
 
@@ -63,6 +64,13 @@ inline bool makeZip(const QString &folder, const QStringList &args)
     zip.setWorkingDirectory(folder);
     zip.start(QStringLiteral("zip"), args);
     return zip.waitForFinished(10000) && zip.exitCode() == 0;
+}
+
+// The one-second test tones keep playing, so a play can be seen.
+inline bool repeatCurrentSong(const QByteArray &socket)
+{
+    std::unique_ptr<mpd_connection, void (*)(mpd_connection *)> c(mpd_connection_new(socket.constData(), 0, 10000), mpd_connection_free);
+    return c && mpd_run_repeat(c.get(), true) && mpd_run_single(c.get(), true);
 }
 
 // Plays a notification's default action in the notification daemon, as a click does.
