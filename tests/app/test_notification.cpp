@@ -85,6 +85,7 @@ private slots:
         QByteArray sent;
         // It says NameLost once it has become a monitor.
         QTRY_VERIFY_WITH_TIMEOUT((sent += monitor.readAllStandardOutput()).contains("NameLost"), kWait);
+        TempHome home; // the icon is written below it
         NotificationService service;
         const QString body = u"Rivulet added 01 a & <b>.mp3 to MPD.\nClick here to play it."_s;
         QVERIFY(service.notifyWithTitle(u"t"_s, body, u"addedFile"_s, u"rivulet"_s, 0, false, QVariant()) > 0);
