@@ -10,16 +10,11 @@
 #include <memory>
 #include <mutex>
 
-struct Shown {
-    uint id;
-    QString body;
-};
-
 struct ImportFixture : PrivateMpd {
     std::unique_ptr<LogCapture> log = std::make_unique<LogCapture>();
     std::unique_ptr<Rivulet_AppDelegate> app;
     std::mutex mutex;
-    QList<Shown> shown;
+    QStringList shown; // the bodies of the notifications posted
     QString downloads = home.path(QStringLiteral("Downloads"));
 
     ImportFixture() { QDir().mkpath(downloads); }
@@ -31,17 +26,13 @@ struct ImportFixture : PrivateMpd {
         app->setDifferTimings(DirectoryDiffer::Timings::fast());
         app->awakeFromNib();
         QObject::connect(app->notificationService(), &NotificationService::posted, app->notificationService(),
-                         [this](uint id, const QString &, const QString &body) { std::lock_guard lock(mutex); shown << Shown{id, body}; },
+                         [this](uint, const QString &, const QString &body) { std::lock_guard lock(mutex); shown << body; },
                          Qt::DirectConnection);
         QTRY_VERIFY_WITH_TIMEOUT(app->directoryDiffer()->watching(), 5000);
         QThread::msleep(200);
     }
 
-    QList<Shown> notifications()
-    {
-        std::lock_guard lock(mutex);
-        return shown;
-    }
+    QStringList notifications() { std::lock_guard lock(mutex); return shown; }
 
     // Copies a test file into the Downloads folder the way a browser does:
     // a temporary name renamed at the end.

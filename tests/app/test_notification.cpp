@@ -112,7 +112,7 @@ private slots:
         f.start();
         f.drop(work.filePath(u"album.zip"_s), u"album.zip"_s);
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
-        QCOMPARE(f.notifications()[0].body,
+        QCOMPARE(f.notifications()[0],
                  u"Rivulet added the contents of album.zip to MPD:\n\n"_s + names.mid(0, 9).join(u'\n') + u"\nand 2 more\n\nClick here to play."_s);
         QVERIFY(f.playing().isEmpty() && repeatCurrentSong(f.socket()));
         QVERIFY(clickLatestNotification());
