@@ -2,6 +2,7 @@
 // on a session bus of this test's own, so no other test closes or clicks its
 // notifications and it can be restarted.
 #include "ImportFixture.h"
+#include "support/PrivateBus.h"
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
@@ -12,16 +13,14 @@ const int kWait = 45000; // generous: a loaded machine starts MPD slowly
 
 // A session bus and a notification daemon started by this test.
 struct Desktop {
-    QProcess bus, daemon;
+    PrivateBus bus;
+    QProcess daemon;
     QTemporaryDir dir;
 
     bool start()
     {
-        bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
-        if (!bus.waitForReadyRead(kWait))
-            return false;
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
-        return writeFile(dir.filePath(u"dunstrc"_s), "[global]\n    markup = full\n    format = \"<b>%s</b>\\n%b\"\n") && startDaemon();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address.toUtf8());
+        return bus.ok() && writeFile(dir.filePath(u"dunstrc"_s), "[global]\n    markup = full\n    format = \"<b>%s</b>\\n%b\"\n") && startDaemon();
     }
     // dunst by default; notification-daemon sends every click to every
     // program on the bus, as GNOME Shell's and Xfce's daemons do.
@@ -37,7 +36,7 @@ struct Desktop {
         return daemon.waitForFinished(kWait) && QTest::qWaitFor([] { return !registered(); }, kWait) && startDaemon(program);
     }
     static bool registered() { return QDBusConnection::sessionBus().interface()->isServiceRegistered(u"org.freedesktop.Notifications"_s); }
-    ~Desktop() { daemon.kill(), bus.kill(), daemon.waitForFinished(), bus.waitForFinished(); }
+    ~Desktop() { daemon.kill(), daemon.waitForFinished(); }
 };
 
 // Clicks the one bubble notification-daemon shows, and waits until it is gone.
