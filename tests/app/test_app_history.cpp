@@ -87,7 +87,7 @@ public:
         QElapsedTimer waited;
         waited.start();
         // The monitor's output is read only while this waits for it.
-        while (waited.elapsed() < 120000 && !(missing().isEmpty() && notYetInPlaylist().isEmpty()))
+        while (waited.elapsed() < 120000 && !owed().isEmpty())
             m_monitor.waitForReadyRead(250);
         for (waited.restart(); waited.elapsed() < 20000;) // time for a wrong second import to show
             m_monitor.waitForReadyRead(250);
@@ -155,36 +155,27 @@ private:
         return m_counts;
     }
 
-    QStringList missing()
+    // What the day still owes: downloads not announced, tracks not in the playlist, old music in it.
+    QStringList owed()
     {
         QStringList out;
         for (const QString &e : std::as_const(m_expected))
             if (!announced().value(e))
-                out << e;
-        return out;
-    }
-
-    QStringList notYetInPlaylist()
-    {
+                out << u"never announced: "_s + e;
         // MPD keeps the stored playlist as a file; read there, it needs no running MPD.
         const QList<QByteArray> list = readAll(m_home.supportDir() + u"/mpd/playlists/Rivulet.m3u"_s).split('\n');
-        QStringList out;
         for (const QString &w : m_tracks + m_expected.filter(u".mp3"_s))
             if (std::none_of(list.begin(), list.end(), [&w](const QByteArray &uri) { return uri.endsWith('/' + QFile::encodeName(w)); }))
-                out << w;
+                out << u"not in the playlist: "_s + w;
         for (const QByteArray &uri : list)
             if (uri.contains("/old-"))
-                out << u"(old music in the playlist) "_s + QString::fromUtf8(uri);
+                out << u"old music in the playlist: "_s + QString::fromUtf8(uri);
         return out;
     }
 
     QString check()
     {
-        QStringList problems = m_failures;
-        for (const QString &m : missing())
-            problems << u"never announced: "_s + m;
-        for (const QString &m : notYetInPlaylist())
-            problems << u"not in the playlist: "_s + m;
+        QStringList problems = m_failures + owed();
         const QHash<QString, int> &counts = announced();
         for (auto it = counts.begin(); it != counts.end(); ++it) {
             if (it.key().startsWith("old-"_L1))
