@@ -6,19 +6,15 @@
 #include "support/PrivateMpd.h"
 #include <QProcess>
 #include <QThread>
+#include <mpd/client.h>
 #include <memory>
 #include <mutex>
-
-struct Shown {
-    uint id;
-    QString body;
-};
 
 struct ImportFixture : PrivateMpd {
     std::unique_ptr<LogCapture> log = std::make_unique<LogCapture>();
     std::unique_ptr<Rivulet_AppDelegate> app;
     std::mutex mutex;
-    QList<Shown> shown;
+    QStringList shown; // the bodies of the notifications posted
     QString downloads = home.path(QStringLiteral("Downloads"));
 
     ImportFixture() { QDir().mkpath(downloads); }
@@ -30,17 +26,13 @@ struct ImportFixture : PrivateMpd {
         app->setDifferTimings(DirectoryDiffer::Timings::fast());
         app->awakeFromNib();
         QObject::connect(app->notificationService(), &NotificationService::posted, app->notificationService(),
-                         [this](uint id, const QString &, const QString &body) { std::lock_guard lock(mutex); shown << Shown{id, body}; },
+                         [this](uint, const QString &, const QString &body) { std::lock_guard lock(mutex); shown << body; },
                          Qt::DirectConnection);
         QTRY_VERIFY_WITH_TIMEOUT(app->directoryDiffer()->watching(), 5000);
         QThread::msleep(200);
     }
 
-    QList<Shown> notifications()
-    {
-        std::lock_guard lock(mutex);
-        return shown;
-    }
+    QStringList notifications() { std::lock_guard lock(mutex); return shown; }
 
     // Copies a test file into the Downloads folder the way a browser does:
     // a temporary name renamed at the end.
@@ -63,6 +55,13 @@ inline bool makeZip(const QString &folder, const QStringList &args)
     zip.setWorkingDirectory(folder);
     zip.start(QStringLiteral("zip"), args);
     return zip.waitForFinished(10000) && zip.exitCode() == 0;
+}
+
+// The one-second test tones keep playing, so a play can be seen.
+inline bool repeatCurrentSong(const QByteArray &socket)
+{
+    std::unique_ptr<mpd_connection, void (*)(mpd_connection *)> c(mpd_connection_new(socket.constData(), 0, 10000), mpd_connection_free);
+    return c && mpd_run_repeat(c.get(), true) && mpd_run_single(c.get(), true);
 }
 
 // Plays a notification's default action in the notification daemon, as a click does.

@@ -1,5 +1,4 @@
-// One Rivulet per data folder: real processes of the program, a real
-// session bus (a private dbus-daemon) or none at all.
+// One Rivulet per data folder: real processes of the program, a private session bus or none.
 #include "Program.h"
 #include "support/PrivateBus.h"
 #include "app/InstanceLock.h"
@@ -40,9 +39,8 @@ class TestInstance : public QObject {
     Q_OBJECT
 
 private slots:
-    // What sits in the lock's place and is not its file is never written to
-    // and never locked through: a folder, a link to a document; a file of
-    // other contents is locked but kept as it is.
+    // A folder or a link to a document in the lock's place is never written to nor locked through;
+    // a file of other contents is locked but kept as it is.
     void lockTouchesOnlyItsOwnFile_data()
     {
         QTest::addColumn<QString>("kind");
@@ -69,7 +67,7 @@ private slots:
     // earlier version left open is tightened. Without HOME it is in the shared
     // temporary folder: only a folder of this account's own, 0700, is used.
     // A lock that cannot be taken stops the start: two copies would import the same files.
-    void dataFolderIsPrivateAndLocked_data()
+    void dataFolderIsPrivate_data()
     {
         QTest::addColumn<QString>("planted");
         QTest::addColumn<QString>("refusal");
@@ -82,7 +80,7 @@ private slots:
         QTest::newRow("no HOME: another account's") << u"other"_s << notOwn;
         QTest::newRow("no HOME: link to own folder") << u"link"_s << notOwn;
     }
-    void dataFolderIsPrivateAndLocked()
+    void dataFolderIsPrivate()
     {
         QFETCH(QString, planted);
         QFETCH(QString, refusal);
@@ -116,8 +114,7 @@ private slots:
         QCOMPARE(modeOf(folder), mode_t(0700));
     }
 
-    // Without a bus a second start says who runs and exits 0; killing the
-    // holder (a crash) leaves no stale lock.
+    // Without a bus a second start says who runs and exits 0; a killed holder (a crash) leaves no stale lock.
     void secondStartWithoutBusSaysWhoRuns()
     {
         TempHome home;
@@ -133,8 +130,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), third), 10000);
     }
 
-    // With a bus, a second start and --toggle hand their request to the
-    // running one and exit 0 at once.
+    // With a bus, a second start and --toggle hand their request to the running one and exit 0 at once.
     void secondStartHandsOverOnTheBus()
     {
         PrivateBus bus;
@@ -151,8 +147,7 @@ private slots:
         QVERIFY(!first.output().contains(u"Rivulet already runs"_s));
     }
 
-    // Another data folder's Rivulet may hold the name: a start whose lock is
-    // held by someone else is not handed to it.
+    // Another data folder's Rivulet may hold the name: a start whose lock another holds is not handed to it.
     void handOverChecksTheHolder()
     {
         PrivateBus bus;

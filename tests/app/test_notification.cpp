@@ -1,12 +1,10 @@
-// What the notification server itself received and what its clicks do: a
-// real notification daemon (dunst) on a session bus of this test's own, so no
-// other test closes or clicks its notifications and it can be restarted; read
-// back through its history and a bus monitor, with a real private MPD.
+// What the notification server receives and what its clicks do: a real daemon
+// on a session bus of this test's own, so no other test closes or clicks its
+// notifications and it can be restarted.
 #include "ImportFixture.h"
-#include "settings/Settings.h"
+#include "support/PrivateBus.h"
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <mpd/client.h>
 
 using namespace Qt::StringLiterals;
 
@@ -15,16 +13,14 @@ const int kWait = 45000; // generous: a loaded machine starts MPD slowly
 
 // A session bus and a notification daemon started by this test.
 struct Desktop {
-    QProcess bus, daemon;
+    PrivateBus bus;
+    QProcess daemon;
     QTemporaryDir dir;
 
     bool start()
     {
-        bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
-        if (!bus.waitForReadyRead(kWait))
-            return false;
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
-        return writeFile(dir.filePath(u"dunstrc"_s), "[global]\n    markup = full\n    format = \"<b>%s</b>\\n%b\"\n") && startDaemon();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address.toUtf8());
+        return bus.ok() && writeFile(dir.filePath(u"dunstrc"_s), "[global]\n    markup = full\n    format = \"<b>%s</b>\\n%b\"\n") && startDaemon();
     }
     // dunst by default; notification-daemon sends every click to every
     // program on the bus, as GNOME Shell's and Xfce's daemons do.
@@ -40,19 +36,8 @@ struct Desktop {
         return daemon.waitForFinished(kWait) && QTest::qWaitFor([] { return !registered(); }, kWait) && startDaemon(program);
     }
     static bool registered() { return QDBusConnection::sessionBus().interface()->isServiceRegistered(u"org.freedesktop.Notifications"_s); }
-    ~Desktop()
-    {
-        for (QProcess *p : {&daemon, &bus})
-            p->terminate(), p->waitForFinished(5000);
-    }
+    ~Desktop() { daemon.kill(), daemon.waitForFinished(); }
 };
-
-// The short test tone keeps playing, so it can be seen.
-bool repeatCurrentSong(const QByteArray &socket)
-{
-    std::unique_ptr<mpd_connection, void (*)(mpd_connection *)> c(mpd_connection_new(socket.constData(), 0, kWait), mpd_connection_free);
-    return c && mpd_run_repeat(c.get(), true) && mpd_run_single(c.get(), true);
-}
 
 // Clicks the one bubble notification-daemon shows, and waits until it is gone.
 bool clickBubble()
@@ -92,16 +77,30 @@ private slots:
     void init() { QProcess::execute(u"dunstctl"_s, {u"close-all"_s}); }
 
     // What the server receives: escaped text, the icon and the desktop entry.
-    // A big archive names its first files and how many more; a click plays its first track.
-    void albumNotificationIsShownAndItsClickPlaysTheFirstTrack()
+    void serverReceivesEscapedTextTheIconAndTheDesktopEntry()
     {
         QProcess monitor;
         monitor.start(u"dbus-monitor"_s, {u"--session"_s, u"interface='org.freedesktop.Notifications',member='Notify'"_s});
         QByteArray sent;
         // It says NameLost once it has become a monitor.
         QTRY_VERIFY_WITH_TIMEOUT((sent += monitor.readAllStandardOutput()).contains("NameLost"), kWait);
+        TempHome home; // the icon is written below it
+        NotificationService service;
+        const QString body = u"Rivulet added 01 a & <b>.mp3 to MPD.\nClick here to play it."_s;
+        QVERIFY(service.notifyWithTitle(u"t"_s, body, u"addedFile"_s, u"rivulet"_s, 0, false, QVariant()) > 0);
+        QTRY_VERIFY_WITH_TIMEOUT((sent += monitor.readAllStandardOutput()).contains("x-rivulet-name"), kWait);
+        monitor.kill();
+        const QByteArray text = sent.simplified();
+        QVERIFY2(text.contains("string \"" + body.toHtmlEscaped().toUtf8().simplified() + '"'), text);
+        QVERIFY(text.contains("string \"desktop-entry\" variant string \"rivulet\""));
+        const QByteArray image = text.mid(text.indexOf("string \"image-path\" variant string \"file://") + 43).split('"').value(0);
+        QVERIFY2(!image.isEmpty() && QFile::exists(QFile::decodeName(QByteArray::fromPercentEncoding(image))), image);
+    }
+
+    // A big archive names its first files and how many more; a click plays its first track.
+    void albumNotificationClickPlaysItsFirstTrack()
+    {
         ImportFixture f;
-        Settings::setPlaySongs(false);
         QTemporaryDir work;
         QStringList names{u"01 a & <b>.mp3"_s};
         for (int i = 2; i <= 11; ++i)
@@ -112,19 +111,11 @@ private slots:
         f.start();
         f.drop(work.filePath(u"album.zip"_s), u"album.zip"_s);
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
-        QVERIFY(f.playing().isEmpty());
-        QVERIFY(repeatCurrentSong(f.socket()));
+        QCOMPARE(f.notifications()[0],
+                 u"Rivulet added the contents of album.zip to MPD:\n\n"_s + names.mid(0, 9).join(u'\n') + u"\nand 2 more\n\nClick here to play."_s);
+        QVERIFY(f.playing().isEmpty() && repeatCurrentSong(f.socket()));
         QVERIFY(clickLatestNotification());
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/01 a & <b>.mp3"), kWait);
-        QTRY_VERIFY_WITH_TIMEOUT((sent += monitor.readAllStandardOutput()).contains("image-path"), kWait);
-        const QByteArray text = sent.simplified();
-        const QString body = u"Rivulet added the contents of album.zip to MPD:\n\n"_s + names.mid(0, 9).join(u'\n') + u"\nand 2 more\n\nClick here to play."_s;
-        QVERIFY2(text.contains("member=Notify string \"Rivulet\" uint32 0 ") && text.contains("string \"" + body.toHtmlEscaped().toUtf8().simplified() + '"'), text);
-        QVERIFY(text.contains("string \"desktop-entry\" variant string \"rivulet\""));
-        const QByteArray image = text.mid(text.indexOf("string \"image-path\" variant string \"file://") + 43).split('"').value(0);
-        QVERIFY2(!image.isEmpty() && QFile::exists(QFile::decodeName(QByteArray::fromPercentEncoding(image))), image);
-        monitor.terminate();
-        monitor.waitForFinished(kWait);
     }
 
     // After the daemon restarts, its ids start again at 1: a click on another

@@ -1,25 +1,29 @@
 // Start-up and quitting of the application controller in a private HOME: the
-// store and settings record made at the first start, found again at the
-// second, and the reports when the store cannot be opened or saved.
+// store made at the first start, found again at the second, the reports when
+// it cannot be opened or saved, the first-run question and the session's quit.
 #include "TestSupport.h"
 #include "app/Rivulet_AppDelegate.h"
+#include "settings/LoginItems.h"
 #include "settings/Settings.h"
+#include "ui/StartupWindow.h"
 #include "store/Directory.h"
 #include "store/File.h"
 #include "store/ManagedObjectContext.h"
 #include <QApplication>
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-QList<QByteArray> childNames(Directory *root)
+// The folders below a root record, with the home folder written as ~.
+QStringList childNames(Directory *root, const TempHome &home)
 {
-    QList<QByteArray> names;
+    QStringList names;
     for (Directory *d : root->subdirectories())
-        names << d->name();
+        names << QFile::decodeName(d->name()).replace(home.home, u"~"_s);
     return names;
 }
 
@@ -54,8 +58,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("userDirs");
         QTest::addColumn<QStringList>("watched");
-        QTest::newRow("user-dirs.dirs") << QByteArray("# made by a test\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n") << QStringList{u"Fetched"_s, u"Mail Downloads"_s};
-        QTest::newRow("no downloads folder") << QByteArray() << QStringList{u"Mail Downloads"_s};
+        QTest::newRow("user-dirs.dirs") << QByteArray("# made by a test\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n") << QStringList{u"~/Fetched"_s, u"~/Mail Downloads"_s};
+        QTest::newRow("no downloads folder") << QByteArray() << QStringList{u"~/Mail Downloads"_s};
     }
     void firstStartBuildsStoreAndRecord()
     {
@@ -72,13 +76,10 @@ private slots:
         QCOMPARE(ctx->fetchAll(u"Settings"_s).size(), size_t(1));
         Directory *root = Settings::rootDirectory(), *exclusions = Settings::exclusionsDirectory();
         QVERIFY(root && exclusions && root != exclusions && root->name() == "root" && exclusions->name() == "root");
-        QList<QByteArray> paths;
-        for (const QString &name : watched)
-            paths << home.bytes(name);
-        QCOMPARE(childNames(root), paths);
+        QCOMPARE(childNames(root, home), watched);
         for (Directory *d : root->subdirectories())
             QVERIFY(d->lastScanTime().has_value());
-        QCOMPARE(childNames(exclusions), QList<QByteArray>{QFile::encodeName(home.supportDir())});
+        QCOMPARE(childNames(exclusions, home), QStringList{u"~/.local/share/Rivulet"_s});
         QVERIFY(!exclusions->subdirectories()[0]->lastScanTime());
         QVERIFY(!ctx->hasChanges());
         // A start that cannot show the first-run question leaves it for one that can: nothing is written.
@@ -86,7 +87,6 @@ private slots:
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
     }
 
-    // The first run ends by the session manager's quit, which takes handleQuit's path (as for SIGTERM): the store is saved.
     void secondStartFindsTheSameRecords()
     {
         TempHome home;
@@ -106,9 +106,7 @@ private slots:
             file->setName(downloads->name() + "/song.mp3");
             file->setModified(when);
             downloads->addFilesObject(file);
-            bool terminated = false;
-            connect(&app, &Rivulet_AppDelegate::terminated, this, [&] { terminated = true; });
-            QVERIFY(!app.quitForSessionManager() && terminated && !app.managedObjectContext()->hasChanges());
+            QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
         }
         // A watched folder that is not there (a disk not mounted) keeps its
         // records as they are: the watcher does not touch them meanwhile.
@@ -180,6 +178,33 @@ private slots:
         seen = answerDialogs({u"OK"_s, u"Quit anyway"_s});
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
         QCOMPARE(seen->size(), 2);
+    }
+
+    // The session manager's quit takes handleQuit's path (as for SIGTERM): the store is saved and the program ends.
+    void sessionManagerQuitGoesThroughHandleQuit()
+    {
+        TempHome home;
+        Rivulet_AppDelegate app(false);
+        app.awakeFromNib();
+        bool terminated = false;
+        connect(&app, &Rivulet_AppDelegate::terminated, this, [&] { terminated = true; });
+        app.managedObjectContext()->markChanged();
+        QVERIFY(!app.quitForSessionManager() && terminated && !app.managedObjectContext()->hasChanges());
+    }
+
+    // "Yes" to the first-run question writes the autostart entry at once: logging out before the next start still starts Rivulet.
+    void firstRunYesStartsAtLoginAtOnce()
+    {
+        TempHome home;
+        Rivulet_AppDelegate app(true);
+        app.awakeFromNib();
+        auto *startup = qobject_cast<StartupWindow *>(app.startupWC());
+        QVERIFY(startup && LoginItems::list().isEmpty());
+        auto seen = answerDialogs({u"Yes"_s});
+        startup->findChild<QPushButton *>()->click();
+        QTRY_COMPARE(seen->size(), 1);
+        QTRY_COMPARE(LoginItems::list().size(), 1);
+        QCOMPARE(LoginItems::list()[0].path, QCoreApplication::applicationFilePath());
     }
 };
 

@@ -5,12 +5,7 @@ Usage: make_hostile.py <out folder> <music file>
 Every archive is built entry by entry, so it can hold what an ordinary archiver
 would refuse: names made of dots, links, fifos, devices, future dates, old code pages.
 """
-import io
-import os
-import sys
-import tarfile
-import time
-import zipfile
+import io, os, sys, tarfile, time, zipfile
 
 out, tone_path = sys.argv[1], sys.argv[2]
 tone = open(tone_path, 'rb').read()
@@ -18,10 +13,7 @@ HOME = os.environ['HOME']
 FUTURE = (2031, 1, 1, 0, 0, 0)
 FUTURE_TS = time.mktime(FUTURE + (0, 0, -1))
 
-
-def music(salt):
-    return tone + salt.encode()
-
+def music(salt): return tone + salt.encode()
 
 class RawNameInfo(zipfile.ZipInfo):
     """An entry named by raw bytes without the UTF-8 flag, as zips from old Windows systems (CP437, latin-1)."""
@@ -29,7 +21,6 @@ class RawNameInfo(zipfile.ZipInfo):
 
     def _encodeFilenameFlags(self):
         return super()._encodeFilenameFlags() if self.raw is None else (self.raw, self.flag_bits & ~0x800)
-
 
 def zipped(name, *entries):
     """A zip of (name, data[, mode[, raw name]]) entries, all future-dated; written to out/name, or returned for None."""
@@ -42,7 +33,6 @@ def zipped(name, *entries):
     if name is None:
         return buffer.getvalue()
     open(os.path.join(out.encode(), name.encode()), 'wb').write(buffer.getvalue())
-
 
 # 1. A zip named "...zip" (a stem only of dots) with dot files and one song: its keep folder must never be the folder above.
 zipped('...zip', ('01 dots.mp3', music('dots')), ('.bashrc', b'echo owned-by-archive\n'),
