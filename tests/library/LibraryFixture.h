@@ -32,7 +32,8 @@ struct LibraryFixture : PrivateMpd {
 
     // The user's own MPD, started as a user does, from ~/.config/mpd/mpd.conf
     // on a port the kernel picked (or none); extra lines go into that file.
-    bool startUserMpd(const QByteArray &extra = {}, bool withPort = true)
+    // Named by MPD_HOST and MPD_PORT when asked, and then answering.
+    bool startUserMpd(const QByteArray &extra = {}, bool withPort = true, bool named = false)
     {
         QTcpServer probe;
         if (!probe.listen(QHostAddress::LocalHost, 0))
@@ -46,16 +47,13 @@ struct LibraryFixture : PrivateMpd {
         const QByteArray port = "bind_to_address \"localhost\"\nport \"" + QByteArray::number(userPort) + "\"\n";
         writeBytes(userConf, "music_directory \"~/Music\"\nplaylist_directory \"~/.config/mpd/playlists\"\ndb_file \"~/.config/mpd/database\"\n"
                              "pid_file \"~/.config/mpd/pid\"\naudio_output {\n  type \"null\"\n  name \"null\"\n}\n" + (withPort ? port : QByteArray()) + extra);
-        return QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(userConf)}) == 0;
-    }
-    // The user's MPD as above, named by MPD_HOST and MPD_PORT, answering.
-    bool startNamedUserMpd(const QByteArray &extra = {})
-    {
-        if (!startUserMpd(extra) || !answersAt(userAddress()))
+        if (QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(userConf)}) != 0 || (named && !answersAt(userAddress())))
             return false;
-        qputenv("MPD_HOST", "localhost");
-        qputenv("MPD_PORT", QByteArray::number(userPort));
-        configure();
+        if (named) {
+            qputenv("MPD_HOST", "localhost");
+            qputenv("MPD_PORT", QByteArray::number(userPort));
+            configure();
+        }
         return true;
     }
     QByteArray userAddress() const { return "localhost:" + QByteArray::number(userPort); }

@@ -34,10 +34,7 @@ private slots:
         LibraryFixture f;
         const QByteArray socket = f.home.bytes(QStringLiteral("run/user-mpd/socket"));
         QVERIFY(QDir().mkpath(QFile::decodeName(socket.left(socket.lastIndexOf('/')))));
-        if (how == "env" || how == "unknown")
-            QVERIFY(f.startNamedUserMpd());
-        else
-            QVERIFY(f.startUserMpd(how == "socket" ? "bind_to_address \"" + socket + "\"\n" : QByteArray(), how != "socket"));
+        QVERIFY(f.startUserMpd(how == "socket" ? "bind_to_address \"" + socket + "\"\n" : QByteArray(), how != "socket", how == "env" || how == "unknown"));
         const QByteArray address = how == "socket" ? socket : f.userAddress();
         QVERIFY(LibraryFixture::answersAt(address));
         f.configure();
@@ -69,7 +66,7 @@ private slots:
     void closedIdleConnectionsKeepTheBackOff()
     {
         LibraryFixture f;
-        QVERIFY(f.startNamedUserMpd("connection_timeout \"2\"\n"));
+        QVERIFY(f.startUserMpd("connection_timeout \"2\"\n", true, true));
         static qint64 now = 5000;
         ITunesManager::setClock([] { return now; });
         const QByteArray junk = f.junk("noise.mp3");
