@@ -12,15 +12,16 @@
 
 // Points HOME and the XDG folders into a new temporary folder.
 class TempHome {
+    QTemporaryDir m_dir; // removed with its contents
+
 public:
+    QString home = m_dir.path() + QStringLiteral("/home");
     TempHome()
     {
-        m_dir.setAutoRemove(true);
-        home = m_dir.path() + QStringLiteral("/home");
         QDir().mkpath(home);
         qputenv("HOME", QFile::encodeName(home));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
+        qputenv("XDG_CONFIG_HOME", bytes(QStringLiteral(".config")));
+        qputenv("XDG_DATA_HOME", bytes(QStringLiteral(".local/share")));
         qunsetenv("XDG_DOWNLOAD_DIR");
     }
     QString path(const QString &rel) const { return home + QLatin1Char('/') + rel; }
@@ -28,22 +29,15 @@ public:
     QString supportDir() const { return path(QStringLiteral(".local/share/Rivulet")); }
     QString storePath() const { return supportDir() + QStringLiteral("/storedata"); }
     QString prefsPath() const { return path(QStringLiteral(".config/Rivulet/Rivulet.conf")); }
-    QString home;
-
-private:
-    QTemporaryDir m_dir;
 };
 
-// Collects log lines while it lives.
+// Collects log lines while it lives (echoed as well when RIVULET_TEST_ECHO is set).
 class LogCapture {
 public:
-    explicit LogCapture(bool echo = false)
+    LogCapture()
     {
-        Log::setEcho(echo || qEnvironmentVariableIsSet("RIVULET_TEST_ECHO"));
-        Log::setSink([this](const QString &line) {
-            QMutexLocker lock(&m_mutex);
-            m_lines << line;
-        });
+        Log::setEcho(qEnvironmentVariableIsSet("RIVULET_TEST_ECHO"));
+        Log::setSink([this](const QString &line) { QMutexLocker lock(&m_mutex); m_lines << line; });
     }
     ~LogCapture()
     {

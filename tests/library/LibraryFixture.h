@@ -11,6 +11,8 @@ struct LibraryFixture : PrivateMpd {
     ITunesManager *library = ITunesManager::sharedManager();
     QByteArray music = home.bytes(QStringLiteral("Music"));
     QByteArray downloads = home.bytes(QStringLiteral("Downloads"));
+    QByteArray userConf; // the user's own MPD, when started
+    int userPort = 0;
 
     LibraryFixture()
     {
@@ -29,10 +31,9 @@ struct LibraryFixture : PrivateMpd {
     }
 
     // The user's own MPD, started as a user does, from ~/.config/mpd/mpd.conf
-    // on a port the kernel picked; extra lines go into that file.
-    QByteArray userConf;
-    int userPort = 0;
-    bool startUserMpd(const QByteArray &extra = {}, bool withPort = true)
+    // on a port the kernel picked (or none); extra lines go into that file.
+    // Named by MPD_HOST and MPD_PORT when asked, and then answering.
+    bool startUserMpd(const QByteArray &extra = {}, bool withPort = true, bool named = false)
     {
         QTcpServer probe;
         if (!probe.listen(QHostAddress::LocalHost, 0))
@@ -43,25 +44,19 @@ struct LibraryFixture : PrivateMpd {
         QDir().mkpath(QFile::decodeName(dir + "/playlists"));
         QDir().mkpath(QFile::decodeName(music));
         userConf = dir + "/mpd.conf";
-        QByteArray conf = "music_directory \"~/Music\"\nplaylist_directory \"~/.config/mpd/playlists\"\n"
-                          "db_file \"~/.config/mpd/database\"\npid_file \"~/.config/mpd/pid\"\n"
-                          "audio_output {\n  type \"null\"\n  name \"null\"\n}\n";
-        if (withPort)
-            conf += "bind_to_address \"localhost\"\nport \"" + QByteArray::number(userPort) + "\"\n";
-        writeBytes(userConf, conf + extra);
-        return QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(userConf)}) == 0;
-    }
-    // The user's MPD as above, named by MPD_HOST and MPD_PORT (a silent one is never replaced), answering.
-    bool startNamedUserMpd(const QByteArray &extra = {})
-    {
-        if (!startUserMpd(extra) || !answersAt(userAddress()))
+        const QByteArray port = "bind_to_address \"localhost\"\nport \"" + QByteArray::number(userPort) + "\"\n";
+        writeBytes(userConf, "music_directory \"~/Music\"\nplaylist_directory \"~/.config/mpd/playlists\"\ndb_file \"~/.config/mpd/database\"\n"
+                             "pid_file \"~/.config/mpd/pid\"\naudio_output {\n  type \"null\"\n  name \"null\"\n}\n" + (withPort ? port : QByteArray()) + extra);
+        if (QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(userConf)}) != 0 || (named && !answersAt(userAddress())))
             return false;
-        qputenv("MPD_HOST", "localhost");
-        qputenv("MPD_PORT", QByteArray::number(userPort));
-        configure();
+        if (named) {
+            qputenv("MPD_HOST", "localhost");
+            qputenv("MPD_PORT", QByteArray::number(userPort));
+            configure();
+        }
         return true;
     }
-    // Waits until a server answers at address.
+    QByteArray userAddress() const { return "localhost:" + QByteArray::number(userPort); }
     static bool answersAt(const QByteArray &address)
     {
         MpdClient mpd({address});
@@ -69,18 +64,6 @@ struct LibraryFixture : PrivateMpd {
             QThread::msleep(50);
         return mpd.connect();
     }
-    // A tone of seconds made by ffmpeg in the given format, with its title tag.
-    QByteArray madeTone(const QByteArray &name, const QByteArray &title, int seconds = 1)
-    {
-        const QByteArray path = downloads + '/' + name;
-        QProcess ffmpeg;
-        ffmpeg.start(QStringLiteral("ffmpeg"), QStringLiteral("-v error -f lavfi -i sine=frequency=440:duration=%1 -metadata album=Test").arg(seconds).split(QLatin1Char(' '))
-                                                   << QStringLiteral("-metadata") << QStringLiteral("title=") + QString::fromUtf8(title)
-                                                   << QStringLiteral("-metadata") << QStringLiteral("artist=Rivulet Fixtures") << QFile::decodeName(path));
-        ffmpeg.setStandardInputFile(QProcess::nullDevice());
-        return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0 ? path : QByteArray();
-    }
-    QByteArray userAddress() const { return "localhost:" + QByteArray::number(userPort); }
     // No system MPD of this machine and no fixed port is ever looked at.
     MpdLauncherConfig config() const
     {
@@ -92,16 +75,19 @@ struct LibraryFixture : PrivateMpd {
     }
     void configure() { library->configure(config()); }
     // Starts the private MPD again from the configuration the program wrote.
-    bool startMpd()
-    {
-        return QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(support) + QStringLiteral("/mpd/mpd.conf")}) == 0;
-    }
+    bool startMpd() { return QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(support) + QStringLiteral("/mpd/mpd.conf")}) == 0; }
     // A file in Downloads: the bytes of a test tone (with a tail that makes it unique), or junk.
     QByteArray tone(int n, const QByteArray &name) { return put(name, readAll(QStringLiteral(RIVULET_TEST_DATA "/tones/0%1 tone.mp3").arg(n)) + name); }
     QByteArray junk(const QByteArray &name) { return put(name, "not music at all"); }
-    QByteArray put(const QByteArray &name, const QByteArray &bytes)
+    QByteArray put(const QByteArray &name, const QByteArray &bytes) { return writeBytes(downloads + '/' + name, bytes) ? downloads + '/' + name : QByteArray(); }
+    // A tone of seconds made by ffmpeg in the format of the name's extension, with its title tag.
+    QByteArray madeTone(const QByteArray &name, const QByteArray &title, int seconds = 1)
     {
-        const QByteArray path = downloads + '/' + name;
-        return writeBytes(path, bytes) ? path : QByteArray();
+        QProcess ffmpeg;
+        ffmpeg.setStandardInputFile(QProcess::nullDevice());
+        ffmpeg.start(QStringLiteral("ffmpeg"), QStringLiteral("-v error -f lavfi -i sine=frequency=440:duration=%1 -metadata album=Test -metadata").arg(seconds).split(QLatin1Char(' '))
+                                                   << QStringLiteral("title=") + QString::fromUtf8(title) << QStringLiteral("-metadata")
+                                                   << QStringLiteral("artist=Rivulet Fixtures") << QFile::decodeName(downloads + '/' + name));
+        return ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0 ? downloads + '/' + name : QByteArray();
     }
 };

@@ -5,18 +5,18 @@
 #include "LibraryFixture.h"
 #include <poll.h>
 
+namespace {
+// Waits until the server has closed an idle client (connection_timeout).
+bool idleClientsDropped(const QByteArray &address)
+{
+    MpdClient idle({address});
+    pollfd closed = {idle.connect() ? idle.fd() : -1, POLLIN, 0};
+    return closed.fd >= 0 && ::poll(&closed, 1, 20000) == 1;
+}
+}
+
 class TestLibraryDiscovery : public QObject {
     Q_OBJECT
-
-    // Waits until the server has closed an idle client (connection_timeout).
-    static bool idleClientsDropped(const QByteArray &address)
-    {
-        MpdClient idle({address});
-        if (!idle.connect())
-            return false;
-        pollfd closed = {idle.fd(), POLLIN, 0};
-        return ::poll(&closed, 1, 20000) == 1;
-    }
 
 private slots:
     void usersOwnServerIsUsed_data()
@@ -34,14 +34,10 @@ private slots:
         LibraryFixture f;
         const QByteArray socket = f.home.bytes(QStringLiteral("run/user-mpd/socket"));
         QVERIFY(QDir().mkpath(QFile::decodeName(socket.left(socket.lastIndexOf('/')))));
-        if (how == "env" || how == "unknown")
-            QVERIFY(f.startNamedUserMpd());
-        else
-            QVERIFY(f.startUserMpd(how == "socket" ? "bind_to_address \"" + socket + "\"\n" : QByteArray(), how != "socket"));
+        QVERIFY(f.startUserMpd(how == "socket" ? "bind_to_address \"" + socket + "\"\n" : QByteArray(), how != "socket", how == "env" || how == "unknown"));
         const QByteArray address = how == "socket" ? socket : f.userAddress();
         QVERIFY(LibraryFixture::answersAt(address));
         f.configure();
-        ITunesManager *library = f.library;
         const QByteArray song = f.tone(1, "mine.mp3");
         if (how == "unknown") {
             const QByteArray elsewhere = f.home.bytes(QStringLiteral("elsewhere.conf"));
@@ -49,52 +45,46 @@ private slots:
             f.userConf = elsewhere;
             f.configure();
             LogCapture log;
-            QVERIFY(library->run());
-            QCOMPARE(library->sendFileToITunes(song, "Rivulet", false, false), std::nullopt);
-            library->retryLater(song);
-            QVERIFY(library->musicFolderNeeded());
-            QVERIFY(log.contains(QStringLiteral("set \"MPD's music folder\" in the preferences")));
+            QVERIFY(f.library->run());
+            QCOMPARE(f.library->sendFileToITunes(song, "Rivulet", false, false), std::nullopt);
+            f.library->retryLater(song);
+            QVERIFY(f.library->musicFolderNeeded());
             QVERIFY(log.contains(QStringLiteral("(try 1 of 5)"))); // no try spent
             MpdLauncherConfig config = f.config();
             config.musicFolderSetting = [music = f.music] { return music; };
-            library->configure(config);
+            f.library->configure(config);
         }
-        QVERIFY(library->run());
-        QVERIFY(library->sendFileToITunes(song, "Rivulet", false, false));
-        MpdClient users({address});
-        QCOMPARE(users.playlistContents("Rivulet"), std::optional(QList<QByteArray>{"Rivulet/mine.mp3"}));
+        QVERIFY(f.library->run());
+        QVERIFY(f.library->sendFileToITunes(song, "Rivulet", false, false));
+        QCOMPARE(MpdClient({address}).playlistContents("Rivulet"), std::optional(QList<QByteArray>{"Rivulet/mine.mp3"}));
         QVERIFY(QFile::exists(QFile::decodeName(f.music) + QStringLiteral("/Rivulet/mine.mp3")));
         QVERIFY(!QFile::exists(QFile::decodeName(f.socket()))); // no server of ours
-        QVERIFY(!library->musicFolderNeeded());
+        QVERIFY(!f.library->musicFolderNeeded());
     }
 
     // Retries after idle periods keep their back-off: 60 s, then 300 s.
     void closedIdleConnectionsKeepTheBackOff()
     {
         LibraryFixture f;
-        QVERIFY(f.startNamedUserMpd("connection_timeout \"2\"\n"));
+        QVERIFY(f.startUserMpd("connection_timeout \"2\"\n", true, true));
         static qint64 now = 5000;
         ITunesManager::setClock([] { return now; });
-        ITunesManager *library = f.library;
         const QByteArray junk = f.junk("noise.mp3");
-        QVERIFY(library->run());
-        QCOMPARE(library->sendFileToITunes(junk, "Rivulet", false, false), std::nullopt);
-        library->retryLater(junk);
-        QVERIFY(idleClientsDropped(f.userAddress()));
-        now += 60;
-        QCOMPARE(library->dueRetries(), QList<QByteArray>{junk});
-        QVERIFY(library->run());
-        QCOMPARE(library->sendFileToITunes(junk, "Rivulet", false, false), std::nullopt);
-        library->retryLater(junk);
-        for (int idle = 0; idle < 2; ++idle) {
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(f.library->run());
+            QCOMPARE(f.library->sendFileToITunes(junk, "Rivulet", false, false), std::nullopt);
+            f.library->retryLater(junk);
             QVERIFY(idleClientsDropped(f.userAddress()));
             now += 61;
-            QCOMPARE(library->dueRetries(), QList<QByteArray>());
+            QCOMPARE(f.library->dueRetries(), round == 0 ? QList<QByteArray>{junk} : QList<QByteArray>());
         }
+        QVERIFY(idleClientsDropped(f.userAddress()));
+        now += 61;
+        QCOMPARE(f.library->dueRetries(), QList<QByteArray>());
         // An import after an idle period goes through.
         QVERIFY(idleClientsDropped(f.userAddress()));
-        QVERIFY(library->run());
-        QVERIFY(library->sendFileToITunes(f.tone(1, "after idle.mp3"), "Rivulet", false, false));
+        QVERIFY(f.library->run());
+        QVERIFY(f.library->sendFileToITunes(f.tone(1, "after idle.mp3"), "Rivulet", false, false));
     }
 
     void configurationFiles()

@@ -1,5 +1,6 @@
 // Files copied into the music library's folder: names the library can take,
-// and no second copy of a file already there.
+// no second copy of a file already there, never a link or special file, and
+// permissions within the umask.
 #include "TestSupport.h"
 #include "support/Bytes.h"
 #include "library/LibraryImport.h"
@@ -9,23 +10,27 @@
 #include <unistd.h>
 
 namespace {
-mode_t modeOf(const QByteArray &path)
+qsizetype filesIn(const QByteArray &folder)
 {
-    struct stat st;
-    return ::lstat(path.constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-qsizetype filesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size();
+    return QDir(QFile::decodeName(folder)).entryList(QDir::Files | QDir::Hidden | QDir::System).size();
 }
 }
 
 class TestLibraryImport : public QObject {
     Q_OBJECT
     LogCapture log; // keeps the program's lines out of the test output
+    QTemporaryDir tmp;
+    QByteArray base, music;
+    std::optional<QByteArray> copy(const QByteArray &path, bool *made = nullptr) { return copyIntoLibrary(path, music, "Rivulet", made); }
 
 private slots:
+    void init()
+    {
+        base = QFile::encodeName(tmp.path()) + '/' + QTest::currentTestFunction();
+        music = base + "/music";
+        QVERIFY(QDir().mkpath(QFile::decodeName(base)));
+    }
+
     void namesTheLibraryCanTake_data()
     {
         QTest::addColumn<QByteArray>("leaf");
@@ -38,88 +43,77 @@ private slots:
         // 255 bytes, none valid UTF-8: cut to the limit between whole characters.
         QTest::newRow("long") << QByteArray(251, '\xe9') + ".mp3" << QByteArray("\xef\xbf\xbd").repeated(83) + ".mp3";
     }
-
     void namesTheLibraryCanTake()
     {
         QFETCH(QByteArray, leaf);
         QTEST(libraryFileName(leaf), "expected");
     }
 
-    // Also under a name that is not UTF-8, opened by its bytes for the comparison. The
-    // library's own copy handed in again (its folder is watched) is no new import either.
-    void identicalContentIsNotCopiedTwice_data()
+    // Opened by its bytes for the comparison; other content under the same name is a second file.
+    void identicalContentUnderNonUtf8NameIsNotCopiedTwice()
     {
-        QTest::addColumn<QByteArray>("leaf");
-        QTest::addColumn<QByteArray>("second");
-        QTest::newRow("text") << QByteArray("a.mp3") << QByteArray("a (2).mp3");
-        QTest::newRow("not utf-8") << QByteArray("caf\xe9 \xff.mp3") << QByteArray();
-    }
-    void identicalContentIsNotCopiedTwice()
-    {
-        QFETCH(QByteArray, leaf);
-        QFETCH(QByteArray, second);
-        QTemporaryDir tmp;
-        const QByteArray base = QFile::encodeName(tmp.path());
-        const QByteArray source = base + '/' + leaf;
+        const QByteArray source = base + "/caf\xe9 \xff.mp3";
         bool made = false;
         QVERIFY(writeBytes(source, "one"));
-        const auto first = copyIntoLibrary(source, base + "/music", "Rivulet", &made);
+        const auto first = copy(source, &made);
         QVERIFY(first && made);
-        QCOMPARE(copyIntoLibrary(source, base + "/music", "Rivulet", &made), first);
+        QCOMPARE(copy(source, &made), first);
         QVERIFY(!made);
-        QVERIFY(isInLibraryCopyFolder(base + "/music/" + *first));
-        QCOMPARE(copyIntoLibrary(base + "/music/" + *first, base + "/music", "Rivulet"), std::nullopt);
         QVERIFY(writeBytes(source, "two"));
-        const auto other = copyIntoLibrary(source, base + "/music", "Rivulet");
-        QVERIFY(other && other != first && (second.isEmpty() || *other == "Rivulet/" + second));
-        QCOMPARE(filesIn(tmp.path() + QStringLiteral("/music/Rivulet")), 2);
-        QCOMPARE(readAll(QFile::decodeName(base + "/music/" + *first)), QByteArray("one"));
-        QCOMPARE(copyIntoLibrary(base + "/gone.mp3", base + "/music", "Rivulet"), std::nullopt);
+        const auto other = copy(source);
+        QVERIFY(other && other != first);
+        QCOMPARE(filesIn(music + "/Rivulet"), 2);
+        QCOMPARE(readBytes(music + '/' + *first), QByteArray("one"));
+        QCOMPARE(copy(base + "/gone.mp3"), std::nullopt);
         ::unlink(source.constData()); // the temporary folder's clean-up goes by decoded names
+    }
+
+    // Its folder is watched: the library's own copy handed in again is no new import.
+    void theLibraryCopyIsNotCopiedOntoItself()
+    {
+        QVERIFY(writeBytes(base + "/a.mp3", "one"));
+        const auto first = copy(base + "/a.mp3");
+        QVERIFY(first && isInLibraryCopyFolder(music + '/' + *first));
+        QCOMPARE(copy(music + '/' + *first), std::nullopt);
+        QCOMPARE(filesIn(music + "/Rivulet"), 1);
+        QCOMPARE(readBytes(music + '/' + *first), QByteArray("one"));
     }
 
     // Downloads are hostile: links and special files named *.mp3 are never
     // followed or read, and a private file stays private.
     void linksAndSpecialFilesAreNotCopied()
     {
-        QTemporaryDir tmp;
-        const QByteArray base = QFile::encodeName(tmp.path());
-        const QByteArray secret = base + "/id_test";
-        QVERIFY(writeFile(tmp.path() + QStringLiteral("/id_test"), "PRIVATE KEY"));
-        QCOMPARE(::chmod(secret.constData(), 0600), 0);
-        QCOMPARE(::symlink(secret.constData(), (base + "/cover.mp3").constData()), 0);
+        QVERIFY(writeBytes(base + "/id_test", "PRIVATE KEY"));
+        QCOMPARE(::chmod((base + "/id_test").constData(), 0600), 0);
+        QCOMPARE(::symlink((base + "/id_test").constData(), (base + "/cover.mp3").constData()), 0);
         QCOMPARE(::mkfifo((base + "/fifo").constData(), 0644), 0);
         QCOMPARE(::symlink((base + "/fifo").constData(), (base + "/fifo.mp3").constData()), 0);
         QCOMPARE(::symlink("/dev/zero", (base + "/zero.mp3").constData()), 0);
         for (const QByteArray &source : {base + "/cover.mp3", base + "/fifo.mp3", base + "/zero.mp3", base + "/fifo", QByteArray("/dev/zero")}) {
             // Run aside: a copy that waits on the fifo must not hang the test.
-            auto copy = std::async(std::launch::async, [&] { return copyIntoLibrary(source, base + "/music", "Rivulet"); });
-            if (copy.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-                const int unblock = ::open((base + "/fifo").constData(), O_WRONLY | O_NONBLOCK);
-                ::close(unblock);
+            auto copied = std::async(std::launch::async, [&] { return copy(source); });
+            if (copied.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+                ::close(::open((base + "/fifo").constData(), O_WRONLY | O_NONBLOCK));
                 QFAIL(qPrintable(QStringLiteral("the copy of %1 waits").arg(QFile::decodeName(source))));
             }
-            QCOMPARE(copy.get(), std::nullopt);
+            QCOMPARE(copied.get(), std::nullopt);
         }
-        QCOMPARE(filesIn(tmp.path() + QStringLiteral("/music/Rivulet")), 0);
+        QCOMPARE(filesIn(music + "/Rivulet"), 0);
     }
 
     void copiesKeepTheSourcesPermissionsWithinTheUmask()
     {
-        QTemporaryDir tmp;
-        const QByteArray base = QFile::encodeName(tmp.path());
-        QVERIFY(writeFile(tmp.path() + QStringLiteral("/private.mp3"), "mine"));
-        QVERIFY(writeFile(tmp.path() + QStringLiteral("/open.mp3"), "ours"));
-        QCOMPARE(::chmod((base + "/private.mp3").constData(), 0600), 0);
-        QCOMPARE(::chmod((base + "/open.mp3").constData(), 04777), 0);
-        const mode_t old = ::umask(027);
-        QCOMPARE(currentUmask(), 027u);
-        const auto privateCopy = copyIntoLibrary(base + "/private.mp3", base + "/music", "Rivulet");
-        const auto openCopy = copyIntoLibrary(base + "/open.mp3", base + "/music", "Rivulet");
-        ::umask(old);
-        QVERIFY(privateCopy && openCopy);
-        QCOMPARE(modeOf(base + "/music/" + *privateCopy), mode_t(0600));
-        QCOMPARE(modeOf(base + "/music/" + *openCopy), mode_t(0750));
+        struct stat st;
+        for (const auto &[mode, copied] : {std::pair{0600, 0600}, {04777, 0750}}) {
+            const QByteArray source = base + '/' + QByteArray::number(mode) + ".mp3";
+            QVERIFY(writeBytes(source, source) && ::chmod(source.constData(), mode_t(mode)) == 0);
+            const mode_t old = ::umask(027);
+            QCOMPARE(currentUmask(), 027u);
+            const auto made = copy(source);
+            ::umask(old);
+            QVERIFY(made && ::lstat((music + '/' + *made).constData(), &st) == 0);
+            QCOMPARE(st.st_mode & 07777, mode_t(copied));
+        }
     }
 };
 

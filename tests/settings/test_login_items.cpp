@@ -9,8 +9,7 @@
 
 namespace {
 const QString kApp = QStringLiteral("/opt/Rivulet Player/bin/rivulet");
-
-const QString kQuotedApp = QStringLiteral("\"/opt/Rivulet Player/bin/rivulet\"");
+const QString kQuotedApp = QLatin1Char('"') + kApp + QLatin1Char('"');
 
 QByteArray entry(const QString &exec, const QString &extra = QString())
 {
@@ -40,16 +39,14 @@ private slots:
     {
         TempHome home;
         QCOMPARE(autostart(), home.path(QStringLiteral(".config/autostart")));
-        const QByteArray other = entry(QStringLiteral("/usr/bin/other --daemon"));
+        const QByteArray other = entry(QStringLiteral("/usr/bin/other --daemon")), squatter = entry(QStringLiteral("/usr/bin/imposter"));
         QVERIFY(writeFile(autostart(QStringLiteral("other.desktop")), other));
-        // A file named like ours that belongs to another program.
-        const QByteArray squatter = entry(QStringLiteral("/usr/bin/imposter"));
-        QVERIFY(writeFile(autostart(QStringLiteral("rivulet.desktop")), squatter));
+        QVERIFY(writeFile(autostart(QStringLiteral("rivulet.desktop")), squatter)); // named like ours, another program's
         // On, on again, off, off again, on: one entry of ours at most.
-        for (const auto &[on, entries] : std::initializer_list<std::pair<bool, int>>{{true, 3}, {true, 3}, {false, 2}, {false, 2}, {true, 3}}) {
+        for (const bool on : {true, true, false, false, true}) {
             LoginItems::runAppOnUserLogin(on, kApp);
             const QList<LoginItem> items = LoginItems::list();
-            QCOMPARE(items.size(), entries);
+            QCOMPARE(items.size(), on ? 3 : 2);
             const auto ours = std::find_if(items.begin(), items.end(), [](const LoginItem &i) { return i.path == kApp; });
             QCOMPARE(ours != items.end(), on);
             QVERIFY(!on || ours->hide);
@@ -83,16 +80,13 @@ private slots:
         const QString file = autostart(QStringLiteral("rivulet.desktop"));
         // What a desktop's settings leave when the user switches the entry off there.
         QVERIFY(writeFile(file, entry(kQuotedApp, QStringLiteral("X-Rivulet-Hide=true\n%1\nX-GNOME-Autostart-Delay=5\n").arg(switchedOff))));
-        QCOMPARE(LoginItems::list().size(), 1);
-        QVERIFY(!LoginItems::list()[0].enabled);
+        QVERIFY(LoginItems::list().size() == 1 && !LoginItems::list()[0].enabled);
         LoginItems::runAppOnUserLogin(false, kApp); // off already: nothing to do
         QVERIFY(QFile::exists(file));
-
         LoginItems::runAppOnUserLogin(true, kApp);
         const QList<LoginItem> items = LoginItems::list();
         QCOMPARE(items.size(), 1); // the same entry, switched on; no second one
-        QVERIFY(items[0].enabled);
-        QCOMPARE(items[0].path, kApp);
+        QVERIFY(items[0].enabled && items[0].path == kApp);
         const QByteArray text = readAll(file);
         QVERIFY(!text.contains(switchedOff.toUtf8()));
         QVERIFY(text.contains("X-GNOME-Autostart-Delay=5")); // the rest stays as the desktop left it
@@ -112,20 +106,17 @@ private slots:
     {
         QFETCH(bool, onPath);
         TempHome home;
-        const QString bin = home.path(QStringLiteral("bin"));
-        const QString program = (onPath ? bin : home.path(QStringLiteral("build"))) + QStringLiteral("/rivulet");
+        const QString program = home.path(QLatin1String(onPath ? "bin" : "build") + QStringLiteral("/rivulet"));
         QVERIFY(makeProgram(program, "#!/bin/sh\n"));
         const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+        qputenv("PATH", home.bytes(QStringLiteral("bin")) + ':' + path);
         const QString file = autostart(QStringLiteral("my-rivulet.desktop"));
         QVERIFY(writeFile(file, entry(QStringLiteral("rivulet"))));
         LoginItems::runAppOnUserLogin(true, program);
         QCOMPARE(LoginItems::list().size(), 1);
         LoginItems::runAppOnUserLogin(false, program);
         qputenv("PATH", path);
-        const QList<LoginItem> items = LoginItems::list();
-        QCOMPARE(items.size(), 1);
-        QVERIFY(!items[0].enabled);
+        QVERIFY(LoginItems::list().size() == 1 && !LoginItems::list()[0].enabled);
         QCOMPARE(readAll(file), entry(QStringLiteral("rivulet")).replace("]\n", "]\nHidden=true\n")); // kept, only switched off
     }
 

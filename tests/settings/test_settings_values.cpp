@@ -22,9 +22,8 @@ private slots:
         QTest::newRow("LastSCEvent") << QVariant::fromValue<qulonglong>(0);
         QTest::newRow("MpdMusicFolder") << QVariant(QByteArray());
         QTest::newRow("SearchLocation") << QVariant(QStringLiteral("http://127.0.0.1:%1/search/search.html#/s/mediafire/").arg(RIVULET_SEARCH_PORT));
-        QTest::newRow("RootDirectory") << QVariant();
-        QTest::newRow("ExclusionsDirectory") << QVariant();
-        QTest::newRow("NoSuchKey") << QVariant();
+        for (const char *key : {"RootDirectory", "ExclusionsDirectory", "NoSuchKey"})
+            QTest::newRow(key) << QVariant();
     }
     void storedKeysAndDefaults()
     {
@@ -50,7 +49,7 @@ private slots:
                                   Settings::didFirstLoad(), Settings::useDownloadHotkey(), Settings::importMoreFormats(), Settings::deleteFiles()};
         QCOMPARE(read, (QList<bool>{false, false, false, true, false, true, false, true, true, false, true, false}));
         // DeleteFiles is read for every imported file: said once.
-        QCOMPARE(log.count(QStringLiteral("The stored value of DeleteFiles is not a boolean; using its default false")), 1);
+        QCOMPARE(log.lines().filter(QStringLiteral("DeleteFiles")).size(), 1);
     }
 
     void writesReachTheFileAtOnce()
@@ -81,12 +80,11 @@ private slots:
     void cleanAbsolutePaths()
     {
         QFETCH(QByteArray, path);
-        QFETCH(QByteArray, clean);
-        QCOMPARE(StandardFolders::cleanAbsolutePath(path).value_or(QByteArray()), clean);
+        QTEST(StandardFolders::cleanAbsolutePath(path).value_or(QByteArray()), "clean");
     }
 
     // $XDG_DOWNLOAD_DIR as some sessions export it, with a trailing "/", and the same from user-dirs.dirs.
-    void downloadsFolderIsClean()
+    void downloadsFolderIsStoredClean()
     {
         TempHome home;
         for (const char *given : {"Fetched/", "x/../Fetched//"}) {
@@ -94,8 +92,7 @@ private slots:
             QCOMPARE(StandardFolders::downloads().value_or(QByteArray()), home.bytes(QStringLiteral("Fetched")));
         }
         qunsetenv("XDG_DOWNLOAD_DIR");
-        QDir().mkpath(home.path(QStringLiteral(".config")));
-        QVERIFY(writeFile(home.path(QStringLiteral(".config/user-dirs.dirs")), "XDG_DOWNLOAD_DIR=\"$HOME/Fetched/./\"\n"));
+        QVERIFY(QDir().mkpath(home.path(QStringLiteral(".config"))) && writeFile(home.path(QStringLiteral(".config/user-dirs.dirs")), "XDG_DOWNLOAD_DIR=\"$HOME/Fetched/./\"\n"));
         QCOMPARE(StandardFolders::downloads().value_or(QByteArray()), home.bytes(QStringLiteral("Fetched")));
     }
 };

@@ -1,6 +1,7 @@
 #pragma once
 // A context attached to a store file in a temporary folder.
 #include "app/RivuletModel.h"
+#include "settings/Settings.h"
 #include "store/ManagedObjectContext.h"
 #include "store/ManagedObjectModel.h"
 #include "store/Directory.h"
@@ -25,6 +26,9 @@ struct OpenStore {
         context = std::move(ctx);
     }
     bool ok() const { return context != nullptr; }
+    bool save() { return context->save(&error); }
+    size_t count(const char *entity) const { return context->fetchAll(QString::fromLatin1(entity)).size(); }
+    Settings *settings() const { return static_cast<Settings *>(context->fetchAll(QStringLiteral("Settings")).at(0)); }
 };
 
 // A folder record named name, under parent when one is given.
@@ -35,4 +39,14 @@ inline Directory *newDirectory(ManagedObjectContext *ctx, const QByteArray &name
     if (parent)
         parent->addSubdirectoriesObject(d);
     return d;
+}
+
+// A new settings record whose tree top (of the given key) is a new folder record.
+inline Directory *newTop(ManagedObjectContext *ctx, const QString &key = QStringLiteral("RootDirectory"))
+{
+    auto *settings = ctx->fetchAll(QStringLiteral("Settings")).empty() ? ctx->insertNewObjectForEntityForName(QStringLiteral("Settings"))
+                                                                        : ctx->fetchAll(QStringLiteral("Settings")).at(0);
+    auto *top = newDirectory(ctx, "root");
+    settings->setValueForKey(QVariant::fromValue(top), key);
+    return top;
 }

@@ -4,8 +4,6 @@
 // what a load refuses to keep, and stores it cannot read left untouched.
 #include "StoreFixture.h"
 #include "TestSupport.h"
-#include "settings/Settings.h"
-#include "store/Directory.h"
 #include "store/File.h"
 #include <QXmlStreamReader>
 #include <unistd.h>
@@ -30,16 +28,24 @@ Records recordsAsQtReadsThem(const QByteArray &bytes)
     return records;
 }
 
-QList<QByteArray> names(const std::vector<Directory *> &dirs)
+QList<QByteArray> names(const std::vector<Directory *> &dirs, bool sorted = true)
 {
     QList<QByteArray> result;
     for (Directory *d : dirs)
         result << d->name();
-    std::sort(result.begin(), result.end());
+    if (sorted)
+        std::sort(result.begin(), result.end());
     return result;
 }
 
-Settings *settingsOf(const OpenStore &s) { return static_cast<Settings *>(s.context->fetchAll(QStringLiteral("Settings")).at(0)); }
+File *newFile(ManagedObjectContext *ctx, const QByteArray &name, Directory *dir)
+{
+    auto *file = ctx->insertNew<File>();
+    file->setName(name);
+    if (dir)
+        dir->addFilesObject(file);
+    return file;
+}
 
 const Date kWhen = dateFromNanos(1796544254580315066LL);
 }
@@ -55,20 +61,14 @@ class TestStore : public QObject {
     {
         OpenStore s(storePath());
         QVERIFY(s.ok() && !s.context->hasChanges());
-        auto *settings = static_cast<Settings *>(s.context->insertNewObjectForEntityForName(QStringLiteral("Settings")));
-        auto *root = newDirectory(s.context.get(), "root");
-        settings->setValueForKey(QVariant::fromValue(root), QStringLiteral("RootDirectory"));
-        auto *dir = newDirectory(s.context.get(), name, root);
+        auto *dir = newDirectory(s.context.get(), name, newTop(s.context.get()));
         dir->setLastScanTime(kWhen);
         dir->setFilenames(QList<QByteArray>{"a.mp3"});
-        auto *file = s.context->insertNew<File>();
-        file->setName(name + "/track.mp3");
+        File *file = newFile(s.context.get(), name + "/track.mp3", dir);
         file->setSize(0xFFFFFFFFFFULL);
         file->setModified(kWhen);
-        dir->addFilesObject(file);
         QVERIFY(s.context->hasChanges());
-        StoreError e;
-        QVERIFY2(s.context->save(&e), qPrintable(e.text()));
+        QVERIFY2(s.save(), qPrintable(s.error.text()));
         QVERIFY(!s.context->hasChanges());
     }
 
@@ -85,8 +85,7 @@ private slots:
         auto *ctx = s.context.get();
         auto *a = newDirectory(ctx, "/h/a");
         auto *b = newDirectory(ctx, "/h/a/b", a);
-        auto *f = ctx->insertNew<File>();
-        b->addFilesObject(f);
+        File *f = newFile(ctx, "f", b);
         QCOMPARE(b->superdirectory(), a);
         QCOMPARE(f->directory(), b);
         // Moving a child to another parent takes it out of the first one.
@@ -95,28 +94,24 @@ private slots:
         QVERIFY(a->subdirectories().empty());
         QCOMPARE(b->superdirectory(), c);
         b->removeFilesObject(f);
-        QCOMPARE(f->directory(), nullptr);
-        QVERIFY(b->files().empty());
+        QVERIFY(f->directory() == nullptr && b->files().empty());
         // Children sort by plain byte order.
         for (const char *name : {"/h/b", "/h/B", "/h/a", "/h/\xc3\xa9", "/h/Z"})
             newDirectory(ctx, name, a);
-        QList<QByteArray> sorted;
-        for (Directory *d : a->sortedSubdirectories())
-            sorted << d->name();
-        QCOMPARE(sorted, (QList<QByteArray>{"/h/B", "/h/Z", "/h/a", "/h/b", "/h/\xc3\xa9"}));
+        QCOMPARE(names(a->sortedSubdirectories(), false), (QList<QByteArray>{"/h/B", "/h/Z", "/h/a", "/h/b", "/h/\xc3\xa9"}));
         // Deleting a folder takes its children and files.
         auto *grandchild = newDirectory(ctx, "/h/c/b/g", b);
         grandchild->addFilesObject(f);
         ctx->deleteObject(c);
         QVERIFY(b->isDeleted() && grandchild->isDeleted() && f->isDeleted());
-        QCOMPARE(ctx->fetchAll(QStringLiteral("File")).size(), size_t(0));
-        QCOMPARE(ctx->fetchAll(QStringLiteral("Directory")).size(), size_t(6));
+        QCOMPARE(s.count("File"), size_t(0));
+        QCOMPARE(s.count("Directory"), size_t(6));
         ctx->deleteObject(a->subdirectories()[0]);
         QCOMPARE(a->subdirectories().size(), size_t(4));
         QCOMPARE(a->sortedSubdirectories().size(), size_t(4));
     }
 
-    void everyFieldAndNameRoundTrips_data()
+    void namesXmlCannotCarryRoundTrip_data()
     {
         QTest::addColumn<QByteArray>("name");
         QTest::newRow("U+FFFF") << QByteArray("/h/odd\xef\xbf\xbfname");
@@ -132,7 +127,8 @@ private slots:
         QTest::newRow("markup, newline, bytes") << QByteArray("/h/a&b <c> \"d\" 'e'\nnewline \xff\xfe bytes");
     }
 
-    void everyFieldAndNameRoundTrips()
+    // Every field, too, is read back as saved.
+    void namesXmlCannotCarryRoundTrip()
     {
         QFETCH(QByteArray, name);
         saveFolderNamed(name);
@@ -140,7 +136,7 @@ private slots:
         OpenStore s(storePath());
         QVERIFY2(s.ok(), qPrintable(s.error.text()));
         QVERIFY(!s.context->hasChanges());
-        Directory *root = settingsOf(s)->rootDirectoryRecord();
+        Directory *root = s.settings()->rootDirectoryRecord();
         QCOMPARE(root->name(), QByteArray("root"));
         QCOMPARE(names(root->subdirectories()), QList<QByteArray>{name});
         Directory *dir = root->subdirectories()[0];
@@ -170,7 +166,7 @@ private slots:
         {
             OpenStore s(storePath());
             QVERIFY2(s.ok(), qPrintable(s.error.text()));
-            QCOMPARE(names(settingsOf(s)->rootDirectoryRecord()->subdirectories()),
+            QCOMPARE(names(s.settings()->rootDirectoryRecord()->subdirectories()),
                      (QList<QByteArray>{"/h/a&b <c> \"d\" 'e' \xc3\xa9\xf0\x9f\x8e\xb5", "/h/\xff\nx"}));
             auto *file = static_cast<File *>(s.context->fetchAll(QStringLiteral("File")).at(0));
             QCOMPARE(file->size(), 18446744073709551615ULL);
@@ -178,8 +174,7 @@ private slots:
             QCOMPARE(file->directory()->lastScanTime(), std::optional(dateFromNanos(-5)));
             // Saved again, the file reads back the same in Qt's reader, record by record.
             s.context->markChanged();
-            StoreError e;
-            QVERIFY(s.context->save(&e));
+            QVERIFY(s.save());
         }
         QCOMPARE(recordsAsQtReadsThem(readAll(storePath())), recordsAsQtReadsThem(old));
     }
@@ -189,32 +184,22 @@ private slots:
         {
             OpenStore s(storePath());
             auto *ctx = s.context.get();
-            auto *settings = static_cast<Settings *>(ctx->insertNewObjectForEntityForName(QStringLiteral("Settings")));
-            auto *root = newDirectory(ctx, "root");
-            settings->setValueForKey(QVariant::fromValue(root), QStringLiteral("RootDirectory"));
-            // A deleted tree top is not written as a dangling reference.
-            auto *exclusions = newDirectory(ctx, "root");
-            settings->setValueForKey(QVariant::fromValue(exclusions), QStringLiteral("ExclusionsDirectory"));
-            ctx->deleteObject(exclusions);
+            auto *root = newTop(ctx);
+            ctx->deleteObject(newTop(ctx, QStringLiteral("ExclusionsDirectory"))); // not written as a dangling reference
             newDirectory(ctx, "/h/kept", root);
             auto *gone = newDirectory(ctx, "/h/gone", root);
             ctx->deleteObject(gone);
             // What the watcher thread can still do with the record it found before the delete.
-            auto *late = newDirectory(ctx, "/h/gone/late", gone);
-            for (auto [name, dir] : {std::pair{"/h/gone/late/a.mp3", late}, {"/h/gone/b.mp3", gone}, {"/h/c.mp3", nullptr}}) {
-                auto *file = ctx->insertNew<File>();
-                file->setName(name);
-                if (dir)
-                    dir->addFilesObject(file);
-            }
-            StoreError e;
-            QVERIFY(ctx->save(&e));
+            newFile(ctx, "/h/gone/late/a.mp3", newDirectory(ctx, "/h/gone/late", gone));
+            newFile(ctx, "/h/gone/b.mp3", gone);
+            newFile(ctx, "/h/c.mp3", nullptr);
+            QVERIFY(s.save());
         }
         OpenStore s(storePath());
         QVERIFY2(s.ok(), qPrintable(s.error.text()));
-        QCOMPARE(s.context->fetchAll(QStringLiteral("File")).size(), size_t(0));
-        QCOMPARE(s.context->fetchAll(QStringLiteral("Directory")).size(), size_t(2));
-        QCOMPARE(names(settingsOf(s)->rootDirectoryRecord()->subdirectories()), QList<QByteArray>{"/h/kept"});
+        QCOMPARE(s.count("File"), size_t(0));
+        QCOMPARE(s.count("Directory"), size_t(2));
+        QCOMPARE(names(s.settings()->rootDirectoryRecord()->subdirectories()), QList<QByteArray>{"/h/kept"});
     }
 
     void aSaveRenamesANewFileOverTheOld()
@@ -222,14 +207,11 @@ private slots:
         saveFolderNamed("/h/first");
         const QByteArray oldBytes = readAll(storePath());
         const QString link = tmp.path() + QStringLiteral("/storedata.link");
-        QFile::remove(link);
         QCOMPARE(::link(QFile::encodeName(storePath()).constData(), QFile::encodeName(link).constData()), 0);
         {
             OpenStore s(storePath());
-            QVERIFY(s.ok());
             newDirectory(s.context.get(), "/h/second");
-            StoreError e;
-            QVERIFY(s.context->save(&e));
+            QVERIFY(s.save());
         }
         // Written in place, the link would see the new bytes or a torn mix.
         QCOMPARE(readAll(link), oldBytes);
@@ -259,21 +241,20 @@ private slots:
         {
             OpenStore s(storePath());
             QVERIFY2(s.ok(), qPrintable(s.error.text()));
-            QCOMPARE(names(settingsOf(s)->rootDirectoryRecord()->subdirectories()), QList<QByteArray>{"/home/u/Downloads"});
-            QVERIFY(settingsOf(s)->exclusionsDirectoryRecord()->subdirectories().empty());
-            QCOMPARE(s.context->fetchAll(QStringLiteral("File")).size(), size_t(1));
-            QCOMPARE(s.context->fetchAll(QStringLiteral("Directory")).size(), size_t(4)); // two tops, Downloads, the scratch folder
+            QCOMPARE(names(s.settings()->rootDirectoryRecord()->subdirectories()), QList<QByteArray>{"/home/u/Downloads"});
+            QVERIFY(s.settings()->exclusionsDirectoryRecord()->subdirectories().empty());
+            QCOMPARE(s.count("File"), size_t(1));
+            QCOMPARE(s.count("Directory"), size_t(4)); // two tops, Downloads, the scratch folder
             // Nothing is written until the next normal save.
             QVERIFY(!s.context->hasChanges());
             QCOMPARE(readAll(storePath()), stored);
             s.context->markChanged();
-            StoreError e;
-            QVERIFY(s.context->save(&e));
+            QVERIFY(s.save());
         }
         QVERIFY(!readAll(storePath()).contains("etc"));
         OpenStore s(storePath());
         QVERIFY2(s.ok(), qPrintable(s.error.text()));
-        QCOMPARE(s.context->fetchAll(QStringLiteral("Directory")).size(), size_t(4));
+        QCOMPARE(s.count("Directory"), size_t(4));
     }
 
     void unreadableStoresAreReportedAndLeftAlone_data()
@@ -293,8 +274,7 @@ private slots:
         QFETCH(QByteArray, content);
         QVERIFY(writeFile(storePath(), content));
         OpenStore s(storePath());
-        QVERIFY(!s.ok());
-        QVERIFY(!s.error.description.isEmpty());
+        QVERIFY(!s.ok() && !s.error.description.isEmpty());
         QCOMPARE(readAll(storePath()), content);
     }
 
@@ -315,8 +295,7 @@ private slots:
             QVERIFY(writeFile(storePath() + QStringLiteral("/closed"), "<store format=\"rivulet-store\"/>"));
             QFile(storePath() + QStringLiteral("/closed")).setPermissions(QFileDevice::WriteOwner);
             OpenStore s(storePath() + QStringLiteral("/closed"));
-            QVERIFY(!s.ok());
-            QVERIFY(s.error.description.contains(QLatin1String("permission")));
+            QVERIFY(!s.ok() && s.error.description.contains(QLatin1String("permission")));
         }
     }
 };

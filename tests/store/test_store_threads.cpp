@@ -1,9 +1,8 @@
 // Two threads using one store the way the program does: the watcher thread
-// adds and deletes file records and saves, the main thread reads the trees,
-// adds and removes watched folders and saves. Run under ThreadSanitizer.
+// adds and deletes records, the main thread reads the trees, adds and deletes
+// watched folders and saves. Run under ThreadSanitizer.
 #include "StoreFixture.h"
 #include "TestSupport.h"
-#include "store/Directory.h"
 #include "store/File.h"
 #include "store/StoreFile.h"
 #include <thread>
@@ -23,19 +22,19 @@ class TestStoreThreads : public QObject {
     Q_OBJECT
 
 private slots:
+    // The watcher adds and deletes files of a folder while the main thread
+    // reads their counts, adds and deletes folders and saves.
     void twoThreadsShareOneStore()
     {
         Rig rig;
-        auto [ctx, root, path] = std::tuple(rig.ctx, rig.root, rig.path);
+        auto [ctx, root] = std::pair(rig.ctx, rig.root);
         auto *watched = newDirectory(ctx, "/home/u/Downloads", root);
-
         std::atomic<bool> stop{false};
         std::thread watcher([&] {
             StoreError e;
             for (int round = 0; round < 300; ++round) {
                 auto *f = ctx->insertNew<File>();
                 f->setName("/home/u/Downloads/" + QByteArray::number(round) + ".mp3");
-                f->setSize(quint64(round));
                 f->setModified(dateNow());
                 watched->addFilesObject(f);
                 if (round % 3 == 0)
@@ -45,24 +44,22 @@ private slots:
             }
             stop = true;
         });
-        StoreError e;
-        int round = 0;
-        while (!stop) {
+        for (int round = 0; !stop; ++round) {
             newDirectory(ctx, "/home/u/Extra" + QByteArray::number(round), root);
             size_t files = 0;
             for (Directory *d : root->sortedSubdirectories())
                 files += d->files().size();
             Q_UNUSED(files);
-            root->deleteSubdirectoryAtIndex(0 /* "/home/u/Downloads" sorts first */ + 1);
-            if (++round % 20 == 0)
-                ctx->save(&e);
+            root->deleteSubdirectoryAtIndex(1); // "/home/u/Downloads" sorts first
+            if (round % 20 == 0)
+                rig.s.save();
         }
         watcher.join();
-        QVERIFY(ctx->save(&e));
+        QVERIFY(rig.s.save());
         QCOMPARE(watched->files().size(), size_t(200));
-        OpenStore again(path);
+        OpenStore again(rig.path);
         QVERIFY2(again.ok(), qPrintable(again.error.text()));
-        QCOMPARE(again.context->fetchAll(QStringLiteral("File")).size(), size_t(200));
+        QCOMPARE(again.count("File"), size_t(200));
     }
 
     // A test double stands in for a slow disk (none can be had here): it holds
@@ -71,7 +68,6 @@ private slots:
     void storeIsFreeWhileASaveSyncs()
     {
         Rig rig;
-        auto [ctx, root, path] = std::tuple(rig.ctx, rig.root, rig.path);
         static std::atomic<bool> syncing, released;
         syncing = false;
         released = false;
@@ -82,13 +78,13 @@ private slots:
         });
         std::thread saver([&] {
             StoreError e;
-            ctx->save(&e);
+            rig.ctx->save(&e);
         });
         QTRY_VERIFY_WITH_TIMEOUT(syncing.load(), 10000);
         std::atomic<bool> took{false};
         std::thread other([&] {
-            auto lock = ctx->lock();
-            newDirectory(ctx, "/home/u/Downloads", root);
+            auto lock = rig.ctx->lock();
+            newDirectory(rig.ctx, "/home/u/Downloads", rig.root);
             took = true;
         });
         const bool tookWhileSyncing = QTest::qWaitFor([&] { return took.load(); }, 5000);
@@ -97,10 +93,8 @@ private slots:
         other.join();
         StoreFile::setBeforeSyncForTests(nullptr);
         QVERIFY(tookWhileSyncing);
-        StoreError e;
-        QVERIFY(ctx->save(&e));
-        OpenStore again(path);
-        QCOMPARE(again.context->fetchAll(QStringLiteral("Directory")).size(), size_t(2));
+        QVERIFY(rig.s.save());
+        QCOMPARE(OpenStore(rig.path).count("Directory"), size_t(2));
     }
 
     // The watcher thread adds records under folders it found while the main
@@ -108,7 +102,7 @@ private slots:
     void recordsAddedUnderFoldersBeingDeleted()
     {
         Rig rig;
-        auto [ctx, root, path] = std::tuple(rig.ctx, rig.root, rig.path);
+        auto [ctx, root] = std::pair(rig.ctx, rig.root);
         std::vector<Directory *> folders;
         for (int i = 0; i < 200; ++i)
             folders.push_back(newDirectory(ctx, "/home/u/Downloads/" + QByteArray::number(i), root));
@@ -123,31 +117,28 @@ private slots:
                 sub->addFilesObject(f);
             }
         });
-        StoreError e;
         QString firstFailure;
         for (size_t i = 0; i < folders.size(); i += 2) {
             ctx->deleteObject(folders[i]);
             deleted = int(i) + 2;
             if (i % 20 == 0 && firstFailure.isEmpty()) {
-                if (!ctx->save(&e))
-                    firstFailure = e.text();
-                OpenStore again(path);
-                if (!again.ok())
+                if (!rig.s.save())
+                    firstFailure = rig.s.error.text();
+                else if (OpenStore again(rig.path); !again.ok())
                     firstFailure = again.error.text();
             }
         }
         watcher.join();
         QVERIFY2(firstFailure.isEmpty(), qPrintable(firstFailure));
-        QVERIFY(ctx->save(&e));
-        OpenStore again(path);
+        QVERIFY(rig.s.save());
+        OpenStore again(rig.path);
         QVERIFY2(again.ok(), qPrintable(again.error.text()));
         // Only the folders that were kept hold saved records.
         for (ManagedObject *o : again.context->fetchAll(QStringLiteral("File"))) {
             const QByteArray name = static_cast<File *>(o)->name();
-            const int folder = name.split('/').at(4).toInt();
-            QVERIFY2(folder % 2 == 1, name.constData());
+            QVERIFY2(name.split('/').at(4).toInt() % 2 == 1, name.constData());
         }
-        QCOMPARE(again.context->fetchAll(QStringLiteral("File")).size(), size_t(100));
+        QCOMPARE(again.count("File"), size_t(100));
     }
 
     // Each load parses into memory of its own; two at once on two threads
@@ -155,23 +146,21 @@ private slots:
     void storesLoadOnTwoThreadsAtOnce()
     {
         QTemporaryDir tmp;
-        QStringList paths;
+        const auto path = [&](int t) { return tmp.path() + QStringLiteral("/storedata%1").arg(t); };
+        const auto last = [](int t) { return "/home/u/" + QByteArray::number(t) + "/1999"; };
         for (int t = 0; t < 2; ++t) {
-            paths << tmp.path() + QStringLiteral("/storedata%1").arg(t);
-            OpenStore s(paths.last());
+            OpenStore s(path(t));
             auto *root = newDirectory(s.context.get(), "root");
             for (int i = 0; i < 2000; ++i)
                 newDirectory(s.context.get(), "/home/u/" + QByteArray::number(t) + "/" + QByteArray::number(i), root);
-            StoreError e;
-            QVERIFY(s.context->save(&e));
+            QVERIFY(s.save());
         }
         std::atomic<int> wrong{0};
         auto loadMany = [&](int t) {
             for (int round = 0; round < 20; ++round) {
-                OpenStore s(paths[t]);
+                OpenStore s(path(t));
                 const auto dirs = s.ok() ? s.context->fetchAll(QStringLiteral("Directory")) : std::vector<ManagedObject *>();
-                if (dirs.size() != 2001 || static_cast<Directory *>(dirs.back())->name() != "/home/u/" + QByteArray::number(t) + "/1999")
-                    ++wrong;
+                wrong += dirs.size() != 2001 || static_cast<Directory *>(dirs.back())->name() != last(t);
             }
         };
         std::thread other(loadMany, 1);

@@ -10,8 +10,7 @@ public:
     PrivateBus()
     {
         QProcess daemon;
-        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--fork"), QStringLiteral("--print-address=1"),
-                                                     QStringLiteral("--print-pid=1")});
+        daemon.start(QStringLiteral("dbus-daemon"), QStringLiteral("--session --fork --print-address=1 --print-pid=1").split(QLatin1Char(' ')));
         daemon.waitForFinished(5000);
         const QStringList out = QString::fromUtf8(daemon.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         if (out.size() >= 2) {

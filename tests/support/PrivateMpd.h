@@ -22,7 +22,6 @@ struct PrivateMpd {
 
     QByteArray socket() const { return support + "/mpd/socket"; }
     qint64 mpdPid() const { return readAll(QFile::decodeName(support) + QStringLiteral("/mpd/pid")).trimmed().toLongLong(); }
-    bool mpdRuns() const { return mpdPid() > 0 && ::kill(pid_t(mpdPid()), 0) == 0; }
     void stopMpd()
     {
         const qint64 pid = mpdPid();
