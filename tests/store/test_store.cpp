@@ -64,6 +64,8 @@ class TestStore : public QObject {
         auto *dir = newDirectory(s.context.get(), name, newTop(s.context.get()));
         dir->setLastScanTime(kWhen);
         dir->setFilenames(QList<QByteArray>{"a.mp3"});
+        dir->setRecentNames({name.mid(name.lastIndexOf('/') + 1), "a.mp3"});
+        newDirectory(s.context.get(), name + "/sub", dir)->setRecentNames({}); // none recent: not the same as not known
         File *file = newFile(s.context.get(), name + "/track.mp3", dir);
         file->setSize(0xFFFFFFFFFFULL);
         file->setModified(kWhen);
@@ -142,6 +144,8 @@ private slots:
         Directory *dir = root->subdirectories()[0];
         QCOMPARE(dir->lastScanTime(), std::optional(kWhen));
         QVERIFY(!dir->filenames()); // never persisted
+        QCOMPARE(dir->recentNames(), std::optional(QList<QByteArray>{name.mid(name.lastIndexOf('/') + 1), "a.mp3"}));
+        QCOMPARE(dir->subdirectories().at(0)->recentNames(), std::optional(QList<QByteArray>()));
         QCOMPARE(dir->files().size(), size_t(1));
         File *file = dir->files()[0];
         QCOMPARE(file->name(), name + "/track.mp3");
