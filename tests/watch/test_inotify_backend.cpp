@@ -1,6 +1,6 @@
-// The kernel side of watching on real folders: a root given as a symbolic
-// link, a real queue overflow, a folder renamed over an empty one, a root
-// whose file system is unmounted, and no inotify at all.
+// The kernel side of watching on real folders: the unpacking scratch folder,
+// a root given as a symbolic link, a real queue overflow, a root whose file
+// system is unmounted, and no inotify at all.
 #include "TestSupport.h"
 #include "watch/InotifyBackend.h"
 #include "watch/SCEvent.h"
@@ -105,18 +105,6 @@ private slots:
         w.changes.clear();
         QVERIFY(put(root + "/new/a.mp3") && put(root + "/old/b.mp3"));
         QTRY_VERIFY_WITH_TIMEOUT(w.has(root + "/new") && w.has(root + "/old"), 3000);
-    }
-
-    void folderRenamedOverAnEmptyFolderStaysWatched()
-    {
-        const QByteArray root = folder("rename", {"A/sub", "B"});
-        Watched w(root);
-        QVERIFY(w.backend.start());
-        QVERIFY(::rename((root + "/A").constData(), (root + "/B").constData()) == 0);
-        QTRY_VERIFY_WITH_TIMEOUT(w.has(root), 3000); // the rename was read
-        w.changes.clear();
-        QVERIFY(put(root + "/B/x.mp3") && put(root + "/B/sub/y.mp3"));
-        QTRY_VERIFY_WITH_TIMEOUT(w.has(root + "/B") && w.has(root + "/B/sub"), 3000);
     }
 
     void unmountedRootIsLookedForAgain()
