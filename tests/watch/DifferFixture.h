@@ -1,15 +1,45 @@
 #pragma once
-// A differ watching real folders in a temporary folder, with its store.
-#include "RecordingDelegate.h"
+// A differ watching real folders in a temporary folder (by default
+// <base>/Downloads), with its store and a delegate recording its hand-overs.
 #include "TestSupport.h"
 #include "../store/StoreFixture.h"
 #include "store/Directory.h"
+#include "watch/DirectoryDiffer.h"
 #include <QThread>
+#include <functional>
 #include <memory>
+#include <mutex>
+
+class RecordingDelegate : public DirectoryDifferDelegate {
+public:
+    void directoryDifferFileAddedOrUpdated(DirectoryDiffer *differ, const QByteArray &path) override
+    {
+        { std::lock_guard lock(m_mutex); m_files << path; }
+        if (onFile)
+            onFile(differ, path);
+    }
+    void directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 id) override { std::lock_guard lock(m_mutex); m_ids << id; }
+    void directoryDifferIdle(DirectoryDiffer *differ) override { if (onIdle) onIdle(differ); }
+    void startIconAnimation() override {}
+    void stopIconAnimation() override {}
+    // Copies of their own: a shared list would be grown by the differ's thread
+    // while this one lets go of its copy, unseen by the thread checker.
+    QList<QByteArray> files() const { std::lock_guard lock(m_mutex); return {m_files.cbegin(), m_files.cend()}; }
+    QList<quint64> ids() const { std::lock_guard lock(m_mutex); return {m_ids.cbegin(), m_ids.cend()}; }
+    void clear() { std::lock_guard lock(m_mutex); m_files.clear(); m_ids.clear(); }
+    std::function<void(DirectoryDiffer *, const QByteArray &)> onFile;
+    std::function<void(DirectoryDiffer *)> onIdle;
+
+private:
+    mutable std::mutex m_mutex;
+    QList<QByteArray> m_files;
+    QList<quint64> m_ids;
+};
 
 struct DifferFixture {
     QTemporaryDir tmp;
     QString base = tmp.path();
+    QString root = base + QStringLiteral("/Downloads");
     QString storePath = base + QStringLiteral("/storedata");
     RecordingDelegate delegate;
     std::unique_ptr<OpenStore> store;
@@ -17,32 +47,35 @@ struct DifferFixture {
     Directory *top = nullptr;
     Directory *exclusions = nullptr;
 
-    // Opens (or reopens) the store and makes a differ for the given roots.
-    void open(const QStringList &roots, const QStringList &excluded, DirectoryDiffer::Timings timings)
+    // The short timings, with events gathered and files settling as long as given.
+    static DirectoryDiffer::Timings fast(double latency = 0.3, double settle = 0.5)
+    {
+        DirectoryDiffer::Timings t = DirectoryDiffer::Timings::fast();
+        t.latencySeconds = latency;
+        t.settleSeconds = settle;
+        return t;
+    }
+
+    // Opens (or reopens) the store and makes a differ for the roots (the
+    // fixture's root when none are given); a new store gets their records.
+    void open(DirectoryDiffer::Timings timings = fast(), QStringList roots = {}, const QStringList &excluded = {})
     {
         differ.reset();
         store = std::make_unique<OpenStore>(storePath);
         auto *ctx = store->context.get();
-        auto tops = ctx->fetchAll(QStringLiteral("Directory"));
-        top = nullptr;
-        for (ManagedObject *o : tops)
-            if (static_cast<Directory *>(o)->name() == "root" && !top)
-                top = static_cast<Directory *>(o);
-            else if (static_cast<Directory *>(o)->name() == "root")
-                exclusions = static_cast<Directory *>(o);
+        top = exclusions = nullptr;
+        for (ManagedObject *o : ctx->fetchAll(QStringLiteral("Directory")))
+            if (static_cast<Directory *>(o)->name() == "root")
+                (top ? exclusions : top) = static_cast<Directory *>(o);
         if (!top) {
-            top = ctx->insertNew<Directory>();
-            top->setName("root");
-            exclusions = ctx->insertNew<Directory>();
-            exclusions->setName("root");
-            for (const QString &r : roots) {
+            top = newDirectory(ctx, "root");
+            exclusions = newDirectory(ctx, "root");
+            for (const QString &r : roots.isEmpty() ? QStringList{root} : roots) {
                 QDir().mkpath(r);
-                Directory *d = nullptr;
-                top->addSubdirectoryNamed(QFile::encodeName(r), true, &d);
-                d->setLastScanTime(dateNow());
+                newDirectory(ctx, QFile::encodeName(r), top)->setLastScanTime(dateNow());
             }
             for (const QString &e : excluded)
-                exclusions->addSubdirectoryNamed(QFile::encodeName(e), true);
+                newDirectory(ctx, QFile::encodeName(e), exclusions);
             StoreError err;
             ctx->save(&err);
         }
@@ -51,14 +84,35 @@ struct DifferFixture {
         differ->setExclusions(exclusions->subdirectories());
         differ->setDelegate(&delegate);
     }
-
-    static DirectoryDiffer::Timings fast() { return DirectoryDiffer::Timings::fast(); }
-
-    // Waits until the differ has set up watching (its first log lines are out).
+    // Starts watching and waits for the first queue pass, which is
+    // scheduled once the watches are set up.
     void startAndWait(quint64 lastId = 0)
     {
+        const int passes = differ->stats().passes;
         differ->startWatchingWithLastSCEvent(lastId);
-        QTRY_VERIFY_WITH_TIMEOUT(differ->watching(), 5000);
-        QThread::msleep(100);
+        QTRY_VERIFY_WITH_TIMEOUT(differ->watching() && differ->stats().passes > passes, 10000);
     }
+    void start(DirectoryDiffer::Timings timings = fast(), quint64 lastId = 0)
+    {
+        open(timings);
+        startAndWait(lastId);
+    }
+    // Ends the run (a quit) and, after whileStopped, starts again from the
+    // last event id the differ reported.
+    void restart(DirectoryDiffer::Timings timings = fast(), const std::function<void()> &whileStopped = {})
+    {
+        differ.reset();
+        if (whileStopped)
+            whileStopped();
+        start(timings, lastId());
+    }
+    quint64 lastId() const { return delegate.ids().isEmpty() ? 0 : delegate.ids().last(); }
+
+    // Paths below the root.
+    QByteArray path(const QString &rel) const { return QFile::encodeName(root + QLatin1Char('/') + rel); }
+    bool put(const QString &rel, const QByteArray &content = "x") const { return writeFile(root + QLatin1Char('/') + rel, content); }
+    bool mkdir(const QString &rel) const { return QDir().mkpath(root + QLatin1Char('/') + rel); }
+    bool move(const QString &from, const QString &to) const { return QDir().rename(root + QLatin1Char('/') + from, root + QLatin1Char('/') + to); }
+    bool handed(const QString &rel) const { return delegate.files().contains(path(rel)); }
+    qsizetype count() const { return delegate.files().size(); }
 };

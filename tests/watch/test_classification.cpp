@@ -7,20 +7,23 @@ class TestClassification : public QObject {
     Q_OBJECT
 
 private slots:
-    // takenAs: m music, a music or archive, f music or folder.
+    // takenAs: m music (so also the two testers below), a music or archive,
+    // f music or folder; M music only while the user chose more formats.
     void names_data()
     {
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<int>("type");
         QTest::addColumn<QByteArray>("takenAs");
         const struct { const char *name; int type; const char *takenAs; } rows[] = {
-            {"song.mp3", 8, "maf"}, {"a.b.MP3", 8, "maf"}, {"._song.mp3", 8, "maf"}, {"SONG.MP3", 8, "maf"},
-            {"tune.m4a", 8, "maf"}, {"tune.M4A", 8, "maf"}, {"tune.aiff", 8, "maf"}, {"tune.AIFF", 8, "maf"},
-            {"tunes.mp3", 4, "maf"}, {"x.mp3", 10, "maf"}, {"\xff\xfe.mp3", 8, "maf"},
+            {"song.mp3", 8, "m"}, {"a.b.MP3", 8, "m"}, {"._song.mp3", 8, "m"}, {"SONG.MP3", 8, "m"},
+            {"tune.m4a", 8, "m"}, {"tune.M4A", 8, "m"}, {"tune.aiff", 8, "m"}, {"tune.AIFF", 8, "m"},
+            {"tunes.mp3", 4, "m"}, {"x.mp3", 10, "m"}, {"\xff\xfe.mp3", 8, "m"},
             {"album.zip", 8, "a"}, {"ALBUM.RAR", 8, "a"}, {"album.rar", 8, "a"}, {"ALBUM.ZIP", 8, "a"},
             {"Albums", 4, "f"}, {".", 4, ""}, {"..", 4, ""}, {"album.Zip", 8, ""}, {"Song.Mp3", 8, ""},
             {"song.mP3", 8, ""}, {"song.mpeg", 8, ""}, {"song.mp3 ", 8, ""}, {".mp3", 8, ""}, {"mp3", 8, ""},
-            {"song.", 8, ""}, {"a", 8, ""}};
+            {"song.", 8, ""}, {"a", 8, ""}, {"a.flac", 8, "M"}, {"A.FLAC", 8, "M"}, {"a.ogg", 8, "M"},
+            {"A.OGG", 8, "M"}, {"a.opus", 8, "M"}, {"A.OPUS", 8, "M"}, {"a.wav", 8, "M"}, {"A.WAV", 8, "M"},
+            {"a.Flac", 8, ""}, {"a.oga", 8, ""}, {"a.wave", 8, ""}, {"a.flac.part", 8, ""}};
         for (const auto &r : rows)
             QTest::addRow("%d '%s'", r.type, r.name) << QByteArray(r.name) << r.type << QByteArray(r.takenAs);
     }
@@ -31,32 +34,13 @@ private slots:
         QFETCH(int, type);
         QFETCH(QByteArray, takenAs);
         const DirectoryEntry e{name, type};
-        QCOMPARE(bool(musicFileTester(e)), takenAs.contains('m'));
-        QCOMPARE(bool(musicFileOrArchiveTester(e)), takenAs.contains('a'));
-        QCOMPARE(bool(musicFileOrDirectoryTester(e)), takenAs.contains('f'));
-        QCOMPARE(bool(fileTester(e)), type == 8);
-    }
-
-    // FLAC, Ogg, Opus and WAV are music only while the user chose them.
-    void moreFormatsOnlyWhenChosen_data()
-    {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<bool>("whenChosen");
-        for (const char *name : {"a.flac", "A.FLAC", "a.ogg", "A.OGG", "a.opus", "A.OPUS", "a.wav", "A.WAV"})
-            QTest::newRow(name) << QByteArray(name) << true;
-        for (const char *name : {"a.Flac", "a.oga", "a.wave", "a.flac.part"})
-            QTest::newRow(name) << QByteArray(name) << false;
-    }
-    void moreFormatsOnlyWhenChosen()
-    {
-        QFETCH(QByteArray, name);
-        const DirectoryEntry e{name, kEntryTypeFile};
         for (bool chosen : {false, true}) {
             setImportMoreFormats(chosen);
-            QFETCH(bool, whenChosen);
-            QCOMPARE(bool(musicFileTester(e)), chosen && whenChosen);
-            QCOMPARE(bool(musicFileOrArchiveTester(e)), chosen && whenChosen);
-            QCOMPARE(bool(musicFileTester({"a.mp3", kEntryTypeFile})), true);
+            const bool music = takenAs.contains('m') || (chosen && takenAs.contains('M'));
+            QCOMPARE(bool(musicFileTester(e)), music);
+            QCOMPARE(bool(musicFileOrArchiveTester(e)), music || takenAs.contains('a'));
+            QCOMPARE(bool(musicFileOrDirectoryTester(e)), music || takenAs.contains('f'));
+            QCOMPARE(bool(fileTester(e)), type == 8);
         }
         setImportMoreFormats(false);
     }

@@ -1,7 +1,7 @@
 // The watcher thread scans and hands over files while the main thread
 // changes the watched folders and saves, as the preferences window does.
 // Run under ThreadSanitizer.
-#include "StartedDiffer.h"
+#include "DifferFixture.h"
 #include "store/ManagedObjectContext.h"
 
 class TestDifferThreads : public QObject {
@@ -14,11 +14,11 @@ private slots:
     void rootsChangeWhileWatching()
     {
         DifferFixture f;
-        const QString root = startOnDownloads(f);
+        f.start();
         ManagedObjectContext *ctx = f.store->context.get();
         StoreError e;
         for (int i = 0; i < 20; ++i) {
-            QVERIFY(writeFile(root + QStringLiteral("/t%1.mp3").arg(i), "x"));
+            QVERIFY(f.put(QStringLiteral("t%1.mp3").arg(i)));
             const QString extra = f.base + QStringLiteral("/Extra%1").arg(i);
             QDir().mkpath(extra + QStringLiteral("/a/b"));
             f.top->addSubdirectoryNamed(QFile::encodeName(extra), true);
@@ -41,8 +41,8 @@ private slots:
             }
         }
         QTRY_VERIFY_WITH_TIMEOUT(f.differ->watching(), 5000);
-        QVERIFY(writeFile(root + QStringLiteral("/last.mp3"), "x"));
-        QTRY_VERIFY_WITH_TIMEOUT(f.delegate.files().contains(QFile::encodeName(root) + "/last.mp3"), 10000);
+        QVERIFY(f.put("last.mp3"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.handed("last.mp3"), 10000);
         QVERIFY(ctx->save(&e));
     }
 };

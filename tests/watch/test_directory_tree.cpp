@@ -1,7 +1,6 @@
 // The folder tree: chains down to event paths within the depth limit,
-// lookups by path component, and file records.
+// lookups by path component, and nothing added under a deleted folder.
 #include "TestSupport.h"
-#include "store/Directory.h"
 #include "store/File.h"
 #include "../store/StoreFixture.h"
 
@@ -19,8 +18,7 @@ private slots:
         static int n = 0;
         storePath = tmp.path() + QStringLiteral("/store%1").arg(++n);
         s = std::make_unique<OpenStore>(storePath);
-        top = s->context->insertNew<Directory>();
-        top->setName("root");
+        top = newDirectory(s->context.get(), "root");
     }
     void cleanup() { s.reset(); }
 
@@ -59,21 +57,6 @@ private slots:
         QVERIFY(top->deleteSubdirectoryNamed("/home/u/Downloads", true));
         QVERIFY(!top->deleteSubdirectoryNamed("/home/u/Downloads", true));
         QCOMPARE(top->subdirectories().size(), size_t(1));
-    }
-
-    void fileRecordsOncePerName()
-    {
-        const QByteArray folder = QFile::encodeName(tmp.path());
-        top->setName(folder);
-        QVERIFY(writeFile(tmp.path() + QStringLiteral("/song.mp3"), "abc"));
-        File *f = top->addFileNamed("song.mp3", false);
-        QCOMPARE(f->name(), folder + "/song.mp3");
-        QCOMPARE(f->size(), quint64(3));
-        QCOMPARE(top->addFileNamed(folder + "/song.mp3", true), f); // refreshed, not duplicated
-        QCOMPARE(top->files().size(), size_t(1));
-        QVERIFY(top->deleteFileNamed("song.mp3", false));
-        QVERIFY(f->isDeleted());
-        QVERIFY(!top->deleteFileNamed("song.mp3", false));
     }
 
     // The main thread may delete a watched folder's record while the differ's

@@ -1,9 +1,6 @@
 // Scans of one folder: what is new, what is uncertain, what is remembered;
 // archive-mode scans and the exclusion walk.
-#include "RecordingDelegate.h"
-#include "TestSupport.h"
-#include "../store/StoreFixture.h"
-#include "store/Directory.h"
+#include "DifferFixture.h"
 #include "store/File.h"
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -51,8 +48,7 @@ private slots:
         differ = std::make_unique<DirectoryDiffer>([this] { return store->context.get(); });
         differ->setDelegate(&delegate);
         delegate.clear();
-        dir = store->context->insertNew<Directory>();
-        dir->setName(bytes);
+        dir = newDirectory(store->context.get(), bytes);
     }
     void cleanup() { differ.reset(); store.reset(); }
 
@@ -63,7 +59,7 @@ private slots:
         put("new.mp3", "music");
         put("empty.mp3", "");
         put("notes.txt", "text");
-        put("old.mp3", "old", last, 30); // exactly 30 s before: outside
+        put("old.mp3", "old", last, 30); // dated before the last scan
         const Date scanDate = dateNow();
         differ->scanDirectory(dir, 0, false, scanDate);
         QCOMPARE(records(), (Names{"empty.mp3", "new.mp3"}));
@@ -76,6 +72,7 @@ private slots:
         put("empty.mp3", "now full");
         differ->scanDirectory(dir, 0, false, dateNow());
         QCOMPARE(dir->findFileNamed("empty.mp3", false)->size(), quint64(8));
+        QCOMPARE(records(), (Names{"empty.mp3", "new.mp3"})); // one record per name
     }
 
     // Dates within 30 s of the last scan: not taken at the first scan of a run,
@@ -88,6 +85,7 @@ private slots:
         differ->scanDirectory(dir, 0, false, last);
         QCOMPARE(records(), Names());
         put("b.mp3", "b", last); // dated at the scan, not in its list: taken
+        put("c.mp3", "c", last, 30); // exactly 30 s before: outside
         differ->scanDirectory(dir, 0, false, last);
         QCOMPARE(records(), Names{"b.mp3"});
         // Handed over: a date equal to the last scan is not new, and b is unchanged.
@@ -126,6 +124,8 @@ private slots:
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         QCOMPARE(differ->scanDirectoryAtPath(bytes), 0.0f);
+        DirectoryDiffer withoutStore([] { return static_cast<ManagedObjectContext *>(nullptr); });
+        QCOMPARE(withoutStore.scanDirectoryAtPath(bytes), 0.0f);
     }
 
     // Only regular files are ever queued or handed over: never a link, a fifo,
@@ -149,9 +149,7 @@ private slots:
     void exclusionWalkTwiceKeepsOneRecordPerFolder()
     {
         QDir().mkpath(folder + QStringLiteral("/album/cd1"));
-        auto *top = store->context->insertNew<Directory>();
-        top->setName("root");
-        top->addSubdirectoriesObject(dir);
+        newDirectory(store->context.get(), "root")->addSubdirectoriesObject(dir);
         differ->setRoots({dir});
         differ->excludeDirectoryByScanTimeAtPath(bytes + "/album");
         differ->excludeDirectoryByScanTimeAtPath(bytes + "/album");
@@ -162,13 +160,6 @@ private slots:
         const size_t before = store->context->liveCount();
         differ->excludeDirectoryByScanTimeAtPath("/elsewhere/x");
         QCOMPARE(store->context->liveCount(), before);
-    }
-
-    void withoutStoreNothingIsScanned()
-    {
-        DirectoryDiffer bare([] { return static_cast<ManagedObjectContext *>(nullptr); });
-        QCOMPARE(bare.scanDirectoryAtPath(bytes), 0.0f);
-        QVERIFY(!bare.checkMOC());
     }
 };
 
