@@ -8,6 +8,7 @@
 #include "store/File.h"
 #include <QHash>
 #include <QStringList>
+#include <algorithm>
 #include <climits>
 
 namespace history {
@@ -203,6 +204,15 @@ public:
             }
         }
         return m_problems;
+    }
+
+    // Whether a file that must be handed over has not been yet, were the history to end now.
+    bool stillOwed(qint64 now, const QByteArray &logFile) const
+    {
+        Model probe = *this;
+        probe.finish(now);
+        const QStringList problems = probe.check(logFile);
+        return std::any_of(problems.begin(), problems.end(), [](const QString &p) { return p.startsWith(QLatin1String("never handed over")); });
     }
 
     QString summary() const

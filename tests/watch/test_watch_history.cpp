@@ -39,7 +39,11 @@ public:
         }
         while (!m_writers.isEmpty())
             tick();
+        // The watcher's time to hand over the last files; a loaded machine can
+        // hold it back, so the wait goes on (bounded) while one is still owed.
         QThread::msleep(ulong(m_model.mustWindowMs() + 1500));
+        for (int i = 0; i < 60 && m_model.stillOwed(nowMs(), m_base + "/handovers"); ++i)
+            QThread::msleep(500);
         stopChild(SIGTERM);
         m_model.finish(nowMs());
         const QStringList problems = m_model.check(m_base + "/handovers");
