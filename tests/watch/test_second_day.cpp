@@ -200,6 +200,8 @@ private slots:
         QVERIFY(f.put("song.mp3.part", "song"));
         QVERIFY(f.put("first.mp3")); // the folder is scanned after the part was written
         QTRY_COMPARE_WITH_TIMEOUT(f.count(), 1, 15000);
+        // Its hand-over saved: a kill before that would rightly offer it again.
+        QTRY_VERIFY_WITH_TIMEOUT(!readBytes(QFile::encodeName(f.storePath)).contains("entity=\"File\""), 10000);
         QVERIFY(f.move("song.mp3.part", "song.mp3"));
         const QByteArray onDisk = readBytes(QFile::encodeName(f.storePath));
         // The quit, long before the rename's event would come.
