@@ -132,9 +132,14 @@ check "the keys went to the drop-down, not to the browser, and searched nothing"
 # Each check starts from the state it needs, whatever the one before left.
 closed() { menu_becomes 0 || wtype -M alt d -m alt; menu_becomes 0; }
 reopen() { closed && wtype -M alt d -m alt && menu_becomes 1; }
-reopen
 about_is() { if [ "$1" = true ]; then within '[ -n "$(visible "About Rivulet")" ]' 4; else within '[ -z "$(visible "About Rivulet")" ]' 4; fi; }
-click $((MX + MW / 2)) $((MY + 47)) # its About row
+# On a loaded machine a click right after the drop-down maps can come before
+# it takes input: opened and clicked again then.
+for _ in 1 2 3; do
+  reopen
+  click $((MX + MW / 2)) $((MY + 47)) # its About row
+  about_is true && break
+done
 check "a click on its own row reaches it: About opens" 'about_is true'
 for _ in 1 2 3; do wtype -k End -k Escape; about_is false && break; done
 check "and closes with Escape" 'about_is false'
