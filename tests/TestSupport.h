@@ -8,7 +8,18 @@
 #include <QMutex>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
+
+// Catches the addresses the program hands to the desktop to open
+// (registered with QDesktopServices::setUrlHandler).
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
 
 // Points HOME and the XDG folders into a new temporary folder.
 class TempHome {

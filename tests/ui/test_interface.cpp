@@ -21,14 +21,6 @@
 #include <QLabel>
 #include <QPainter>
 
-class OpenedUrls : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
-};
-
 namespace {
 struct FakeOpen : MenuViewDelegate {
     bool isOpen = true;

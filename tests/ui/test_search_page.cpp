@@ -12,14 +12,6 @@
 #include <QNetworkInterface>
 #include <QTcpSocket>
 
-class OpenedUrls : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
-};
-
 namespace {
 const QString kQuery = u"blue moon & co/é"_s;
 const QString kValue = u"blue%20moon%20%26%20co%2F%C3%A9"_s; // the query as one escaped value
