@@ -1,5 +1,4 @@
-// The hotkey value, the hotkey center's grabs on the real X server (keys sent
-// with xdotool), and the display text under real layouts and layout groups.
+// The hotkey value, its grabs on the real X server (xdotool) and its text under real layouts.
 #include "TestSupport.h"
 #include "ui/UiTestSupport.h"
 #include "hotkeys/DDHotKeyCenter.h"
@@ -26,10 +25,9 @@ public:
     Q_INVOKABLE void hotKeyFired() { ++fired; }
 };
 
-// xdotool, xmodmap and setxkbmap, as a shell line.
 void sh(const QString &command) { QProcess::execute(u"sh"_s, {u"-c"_s, command}); }
 
-// Makes another layout group the active one, as a layout switcher does.
+// As a layout switcher does.
 void lockGroup(quint8 group)
 {
     xcb_connection_t *c = xcb_connect(nullptr, nullptr);
@@ -62,7 +60,7 @@ private slots:
             QCOMPARE(Hotkey::hotkeyWithLongLong(packed).keycode(), keycode);
             QCOMPARE(Hotkey::hotkeyWithLongLong(packed).modifiers(), modifiers);
         }
-        // Bits between and beyond the fields are dropped; a keycode keeps its 16 bits.
+        // Bits outside the fields are dropped.
         QCOMPARE(Hotkey::hotkeyWithLongLong(8796093022210ULL | 0xAB0000).modifiers(), kOption);
         QCOMPARE(Hotkey::hotkeyWithKeycode(5, (quint64(1) << 41) | kShift).unsignedLongLongValue(), quint64(5) + (kShift << 24));
         QCOMPARE(Hotkey::hotkeyWithKeycode(0x1FFFF, 0).keycode(), quint16(0xFFFF));
@@ -70,11 +68,9 @@ private slots:
 
     void modifiersAsQtWritesThem()
     {
-        // One fixed order, Qt's own, whatever order the bits come in.
         const QString all = Hotkey::modifierText(kShift | kControl | kCommand | kOption);
         QCOMPARE(all, QKeySequence(Qt::META | Qt::ALT | Qt::CTRL | Qt::SHIFT | Qt::Key_A).toString(QKeySequence::NativeText).chopped(1));
         QCOMPARE(Hotkey::modifierText(0, true), u"Num+"_s);
-        // Caps Lock and the device-dependent bits are no modifiers here.
         QCOMPARE(Hotkey::modifierText(0x10000 | 0x102), QString());
         QCOMPARE(dd_translateModifierFlags(0x1E0000), quint32(0x1B00));
         QCOMPARE(dd_translateModifierFlags(0x10000), quint32(0));
@@ -82,7 +78,6 @@ private slots:
 
     void keypadAndFunctionKeysHaveCodes()
     {
-        // The keypad by its virtual key codes: 0-9, decimal, *, +, /, -, =, Enter.
         const QList<QPair<quint16, quint8>> keypad = {{82, 90}, {83, 87}, {84, 88}, {85, 89}, {86, 83}, {87, 84}, {88, 85}, {89, 79},
                                                       {91, 80}, {92, 81}, {65, 91}, {67, 63}, {69, 86}, {75, 106}, {78, 82}, {81, 125}, {76, 104}};
         for (const auto &[vk, x] : keypad) {
@@ -94,7 +89,6 @@ private slots:
         QVERIFY(!isFunctionKey(2) && !isFunctionKey(53) && !isFunctionKey(83)); // D, Escape, keypad 1
     }
 
-    // The display text under the layout group in use, as a layout switcher changes it.
     void displayTextFollowsTheActiveGroup()
     {
         sh(u"setxkbmap -layout us,de"_s);
@@ -105,12 +99,11 @@ private slots:
         for (const auto &[keycode, modifiers, shown] : {Row{2, kOption, "Alt+D"}, Row{40, kControl | kShift, "Ctrl+Shift+K"}, Row{49, kCommand, "Meta+Space"},
                                                         Row{12, 0, "Q"}, Row{36, 0, "Return"}, Row{126, 0, "Up"}, Row{116, kControl, "Ctrl+PgUp"},
                                                         Row{96, 0, "F5"}, Row{53, kControl, "Ctrl+Esc"}, Row{6, kOption, "Alt+Z"}, Row{16, kOption, "Alt+Y"},
-                                                        // Keypad keys, named by what they type with Num Lock on.
                                                         Row{83, kControl, "Ctrl+Num+1"}, Row{67, kOption, "Alt+Num+*"}, Row{76, 0, "Num+Enter"}})
             QCOMPARE(text(keycode, modifiers), QString::fromUtf8(shown));
         lockGroup(1);
         QTRY_VERIFY(changed.count() >= 1);
-        // Z and Y swap places on a German layout, the key right of L types ö, and the key left of Backspace is a dead accent.
+        // German: Z and Y swap, ö right of L, a dead accent left of Backspace.
         QCOMPARE(text(6, kOption), u"Alt+Y"_s);
         QCOMPARE(text(41, 0), u"ö"_s);
         QCOMPARE(text(24, 0), u"(none)"_s);
@@ -126,12 +119,10 @@ private slots:
         DDHotKeyCenter center;
         Receiver receiver;
         const quint32 first = DDHotKeyCenter::nextHotKeyID();
-        // Option-D, as stored by default; the same again is refused.
         QVERIFY(center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
         QVERIFY(center.registeredHotKeys().size() == 1 && center.registeredHotKeys()[0]->hotKeyID() == first);
-        // An extra device-dependent bit is another combination for the center
-        // but the same grab for X: it is refused as taken, and the first stays.
+        // A device-dependent bit makes the same X grab: refused, the first stays.
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption | 0x20, &receiver, "hotKeyFired", QVariant()));
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption | 0x10000, &receiver, "hotKeyFired", QVariant()));
         QCOMPARE(center.registeredHotKeys().size(), size_t(1));
@@ -144,7 +135,7 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(receiver.fired, 1); // the bare key is not ours
 
-        // A grab another client holds is refused, and its id is not used up.
+        // Another client's grab is refused without using up an id.
         xcb_connection_t *other = xcb_connect(nullptr, nullptr);
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
         xcb_grab_key(other, 0, root, XCB_MOD_MASK_1, 24 /* q */, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);

@@ -1,5 +1,4 @@
-// Choosing the hotkey by pressing it: real key and mouse events from
-// xdotool through the application's one event hook, on the X server.
+// Choosing the hotkey by pressing it: real xdotool events through the application's event hook.
 #include "TestSupport.h"
 #include "ui/UiTestSupport.h"
 #include "hotkeys/KeyDownApplication.h"
@@ -31,7 +30,6 @@ struct CaptureWindow : QWidget, HotkeyCaptureTarget {
     }
     // Where a preferences window would close.
     void keyPressEvent(QKeyEvent *event) override { escapesSeen += event->key() == Qt::Key_Escape; }
-    // The last chosen key with its Command/Option/Control/Shift bits.
     Chosen last() const { return {selected.last().first, selected.last().second & 0x1E0000}; }
 };
 
@@ -41,7 +39,7 @@ void xdotool(const QString &args)
     QTest::qWait(150);
 }
 
-// Held like a person holds them: the modifier state is read when the key arrives.
+// The modifier state is read when the key arrives: held as a person holds them.
 void chord(const QString &modifiers, const QString &key)
 {
     xdotool(u"keydown "_s + modifiers);
@@ -91,9 +89,7 @@ private slots:
         QCOMPARE(window->last(), Chosen(12, 0x80000)); // Q, the modifiers alone chose nothing
     }
 
-    // A click elsewhere or Escape ends a capture without a hotkey; the click's
-    // press is swallowed, and Escape does not reach the window (where a
-    // preferences window would close), also after a refused key.
+    // A click elsewhere or Escape (also after a refused key) ends a capture and reaches nobody.
     void escapeCancelsAndReachesNobody()
     {
         clickOn(window->field);
@@ -105,10 +101,9 @@ private slots:
         window->field->setText(u"Alt+K"_s);
         window->refuseBareKeys = true;
         clickOn(window->field);
-        // The field says it listens; a refused key keeps it listening.
         QVERIFY(window->field->listening() && window->field->text().isEmpty());
         QVERIFY(window->field->placeholderText().contains(u"Press"_s));
-        xdotool(u"key k"_s);
+        xdotool(u"key k"_s); // refused: still listening
         QTRY_COMPARE(window->selected.size(), 1);
         QVERIFY(KeyDownApplication::targetTextFieldSelected() && window->field->listening());
         xdotool(u"key Escape"_s);
@@ -117,9 +112,8 @@ private slots:
         QVERIFY(window->escapesSeen == 0 && !window->field->listening() && !window->field->hasFocus());
         QCOMPARE(window->field->text(), u"Alt+K"_s); // the old one, shown again
         window->refuseBareKeys = false;
-        // With a modifier, Escape is a key like any other.
         clickOn(window->field);
-        chord(u"ctrl"_s, u"Escape"_s);
+        chord(u"ctrl"_s, u"Escape"_s); // a key like any other
         QTRY_COMPARE(window->selected.size(), 2);
         QCOMPARE(window->last(), Chosen(53, 0x40000));
     }

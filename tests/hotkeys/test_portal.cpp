@@ -1,7 +1,5 @@
-// The hotkey through the GlobalShortcuts portal. Debian 12's portal predates
-// that interface, so no real one can run here: the portal below is a test
-// double, a stand-in written from the published interface, on a real
-// (private) session bus. The program under test is the real one.
+// The hotkey through the GlobalShortcuts portal. Debian 12's portal predates that interface:
+// a stand-in written from the published one runs on a real private bus.
 #include "TestSupport.h"
 #include "ui/UiTestSupport.h"
 #include "support/PrivateBus.h"
@@ -37,7 +35,7 @@ public:
     Shortcuts shortcuts;
 
 public slots:
-    // Not part of the interface: the test presses the shortcut through it.
+    // Not in the interface: the test presses the shortcut through it.
     void Press(const QString &id) { emit Activated(QDBusObjectPath(session), id, 0, {}); }
     QStringList BoundShortcuts()
     {
@@ -77,8 +75,7 @@ private:
     QDBusConnection m_bus;
 };
 
-// The stand-in runs in a process of its own (this test program started with
-// --stand-in-portal), as a desktop portal would.
+// The stand-in in a process of its own (this program with --stand-in-portal), as a portal is.
 struct RunningPortal {
     QProcess process;
     QDBusConnection bus;
@@ -108,9 +105,7 @@ class TestPortal : public QObject {
     Q_OBJECT
 
 private slots:
-    // Keys by their keysym names, under the layout in use (here the default
-    // layout of a session without X: XKB_DEFAULT_LAYOUT). ALT+d, CTRL+Return
-    // and F5 are bound and checked below.
+    // Keysym names under the layout in use (without X: XKB_DEFAULT_LAYOUT).
     void triggersInThePortalsNotation_data()
     {
         QTest::addColumn<QString>("layout");
@@ -133,13 +128,11 @@ private slots:
         qunsetenv("XKB_DEFAULT_LAYOUT");
     }
 
-    // In a Wayland session with the portal the hotkey center binds through
-    // it: registering, changing (as the preferences do) and removing.
     void theCenterRegistersChangesAndRemovesThroughThePortal()
     {
         PrivateBus bus;
         QVERIFY(bus.ok());
-        // The process's session bus is this private one: nothing here used another before.
+        // Nothing here used another session bus before.
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address.toUtf8());
         qputenv("WAYLAND_DISPLAY", "wayland-test-none");
         const auto restore = qScopeGuard([] {
@@ -173,8 +166,7 @@ private slots:
         QCOMPARE(receiver.count, 2);
     }
 
-    // The program in a Wayland session (no X) binds its hotkey, Alt+D, through
-    // the portal, whose Activated opens and closes the drop-down.
+    // Alt+D bound through the portal; Activated toggles the drop-down.
     void programUsesThePortalInAWaylandSession()
     {
         PrivateBus bus;

@@ -1,8 +1,6 @@
 #pragma once
-// Debian's headless Chromium for testing web pages: a small DevTools client
-// over --remote-debugging-pipe (NUL-separated JSON on file descriptors 3 and
-// 4) that can evaluate script and answers requests to other sites with a
-// stand-in page, since the tests have no internet.
+// Headless Chromium through DevTools over --remote-debugging-pipe (NUL-separated JSON on fds 3
+// and 4); https requests get a stand-in page, since the tests have no internet.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -57,7 +55,7 @@ public:
         m_process.waitForFinished();
     }
     bool ready() const { return !m_session.isEmpty(); }
-    // The https pages the browser went to; every https request is answered with a stand-in page.
+    // The https pages the browser went to.
     QStringList outsideRequests;
 
     void navigate(const QString &url) { call(u"Page.navigate"_s, {{"url"_L1, url}}); }
@@ -65,7 +63,7 @@ public:
     {
         return call(u"Runtime.evaluate"_s, {{"expression"_L1, script}, {"returnByValue"_L1, true}})["result"_L1]["value"_L1];
     }
-    // Waits (serving requests meanwhile) until the script yields true.
+    // Serves requests until the script yields true.
     bool waitFor(const QString &script, int timeoutMs = 10000)
     {
         QElapsedTimer clock;
@@ -75,7 +73,6 @@ public:
                 return true;
         return false;
     }
-    // Lets the browser run for a while, serving requests.
     void idle(int ms) { waitFor(u"false"_s, ms); }
 
 private:

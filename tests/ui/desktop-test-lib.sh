@@ -33,10 +33,8 @@ conf=$XDG_CONFIG_HOME/Rivulet/Rivulet.conf
 # Writes Rivulet.conf: after a first run, with the Key=value lines given.
 settings() { mkdir -p "${conf%/*}"; printf '[General]\nDidFirstLoad=true\n' >"$conf"; printf '%s\n' "$@" >>"$conf"; }
 
-# A stand-in browser that only remembers the addresses it was given, in
-# $HOME/browser.log. It is registered the way xdg-open looks a browser up (a
-# desktop entry that handles http and https, the default in mimeapps.list),
-# since an installed browser would otherwise win over $BROWSER.
+# A browser that writes the addresses it gets to $HOME/browser.log, registered as xdg-open
+# looks one up (an installed browser would win over $BROWSER).
 stub_browser() {
   mkdir -p "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
   cat >"$HOME/browser" <<'STUB'

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# The first start as a newcomer meets it: a start without a display first
-# (it must not use up the question), the first-run question (Escape answers
-# nothing), the preferences window it opens, a new hotkey pressed there that
-# then works (the key-capture tests hold the details), and the second start.
+# The first start: without a display first (not using up the question), the first-run question,
+# the preferences it opens, a hotkey pressed there that then works, and the second start.
 # Usage: test_firstrun.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
 shown() { [ -n "$(visible "$1")" ]; }
 
-# Started from a console or a service before any desktop session.
 env -u DISPLAY -u WAYLAND_DISPLAY "$rivulet" >"$HOME/rivulet0.log" 2>&1 &
 pid=$!
 sleep 1.5

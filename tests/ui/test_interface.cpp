@@ -51,8 +51,7 @@ private slots:
         }
     }
 
-    // Placement: under a top panel, above a bottom one, inside the work area;
-    // from a host's activation point the panel is guessed from the icon being centred in it.
+    // From a host's activation point the panel is guessed from the icon being centred in it.
     void dropDownPlacement_data()
     {
         QTest::addColumn<QRect>("icon");
@@ -62,7 +61,6 @@ private slots:
         QTest::addColumn<bool>("above");
         const QRect screen(0, 0, 1280, 800);
         QTest::newRow("top tray") << QRect(1257, 1, 22, 22) << QRect(1200, 0, 80, 24) << screen << QRect(1019, 24, 260, 120) << false;
-        // A panel taller than its icons: under the panel, not over it.
         QTest::newRow("tall panel") << QRect(1000, 4, 16, 16) << QRect(0, 0, 1280, 40) << screen << QRect(756, 40, 260, 120) << false;
         QTest::newRow("work area below a strut") << QRect(1000, 1, 22, 22) << QRect(1000, 1, 22, 22) << QRect(0, 30, 1280, 770)
                                                  << QRect(762, 30, 260, 120) << false;
@@ -70,7 +68,7 @@ private slots:
         QTest::newRow("far left is clamped") << QRect(10, 1, 22, 22) << QRect(0, 0, 1280, 24) << screen << QRect(0, 24, 260, 120) << false;
         QTest::newRow("second screen below") << QRect(2500, 801, 22, 22) << QRect(1280, 800, 1280, 24) << QRect(1280, 800, 1280, 800)
                                              << QRect(2262, 824, 260, 120) << false;
-        // An activation point as the icon's centre (x, y) and an empty panel; 11 px from the edge: a 22 px panel.
+        // The icon's centre and no panel; 11 px from the edge: a 22 px panel.
         QTest::newRow("point at the top") << QRect(1270, 11, 0, 0) << QRect() << screen << QRect(1020, 22, 260, 120) << false;
         QTest::newRow("point at the bottom") << QRect(600, 788, 0, 0) << QRect() << screen << QRect(351, 657, 260, 120) << true;
     }
@@ -88,8 +86,6 @@ private slots:
         QTEST(p.above, "above");
     }
 
-    // The panel and its titles take the palette's colours: a dark theme
-    // gives a dark panel with light titles, not white with black.
     void dropDownFollowsADarkPalette()
     {
         const auto restore = qScopeGuard([saved = QApplication::palette()] { QApplication::setPalette(saved); });
@@ -103,8 +99,6 @@ private slots:
         QVERIFY2(panel.lightness() < 80 && titleColour(view.menuItems()[1]).lightness() > 200, qPrintable(panel.name()));
     }
 
-    // The icon drawn at any size: square, and its closed look readable on
-    // light and dark panels; pixmaps for hosts in network byte order.
     void iconArtReadsOnEveryPanel()
     {
         const QColor light(Qt::white), dark(0x20, 0x20, 0x20);
@@ -149,7 +143,7 @@ private slots:
         QVERIFY(!rows[0]->selectable() && rows[1]->selectable() && !rows[3]->selectable()); // "About" alone is a label
         QVERIFY(view.searchField() == search && view.decoyTextField() && view.decoyTextField() != search);
 
-        // A second label that matches binds the row; a search field before it stops the binding.
+        // A second matching label binds the row; a search field before it stops the binding.
         for (bool searchFirst : {false, true}) {
             MenuItemView item;
             searchFirst ? static_cast<QWidget *>(new SearchField(&item)) : new QLabel(u"Nothing"_s, &item);
@@ -158,7 +152,6 @@ private slots:
             QCOMPARE(item.selectable(), !searchFirst);
         }
 
-        // Highlight: titles turn white, the search row never highlights.
         FakeOpen open;
         view.setDelegate(&open);
         for (int label : {0, 3}) {
@@ -170,7 +163,6 @@ private slots:
         view.mouseExited(rows[1]);
         QCOMPARE(titleColour(rows[1]), QColor(Qt::black));
 
-        // Release rules.
         view.mouseUp(1); // on the panel, no row: stays open
         QVERIFY(open.isOpen && ran.isEmpty());
         view.mouseUp(0); // after a long press: closes
@@ -188,8 +180,7 @@ private slots:
         QVERIFY(!rows[3]->highlighted());
     }
 
-    // The animation thread alternates the frames every half second while it
-    // runs, then settles on the look of the open state.
+    // Frames alternate every half second while running, then settle on the open state's look.
     void iconFramesFollowTheClockAndTheOpenState()
     {
         IconAnimation animation;
@@ -226,9 +217,7 @@ private slots:
         QVERIFY2(text.contains(u"Alt+D"_s) && text.contains(u"rivulet --toggle"_s) && !text.contains(u"in the tray"_s), qPrintable(text));
     }
 
-    // The default search opens this run's own page (at a port the kernel
-    // picked, and served), the query escaped; no query text reaches the log,
-    // and an empty search opens nothing.
+    // This run's page (a port the kernel picked, served), the query escaped and not logged; empty opens nothing.
     void searchOpensThisRunsPageAndLogsNoQuery()
     {
         LogCapture log;
@@ -268,8 +257,7 @@ private slots:
         app.openAboutWindow();
         QVERIFY(!prefs->isVisible() && app.aboutWC()->isVisible());
         QCOMPARE(app.aboutWC()->findChild<QLabel *>(u"versionLabel"_s)->text(), QStringLiteral("v" RIVULET_VERSION));
-        // Closing the About window empties the slot: Quit is allowed again.
-        app.aboutWC()->close();
+        app.aboutWC()->close(); // empties the slot: Quit is allowed again
         QVERIFY(!app.modalWindow() && app.validateMenuItem(u"handleQuit:"_s));
     }
 };

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# A newcomer's first hour: the program as the README starts it (a private
-# MPD as the library), music, a zip and a rar arriving the way a browser
-# writes them, then a restart. Usage: test_newcomer.sh <rivulet> <screenshot folder>
+# A newcomer's first hour: music, a zip and a rar arriving as a browser writes them, then a restart.
+# Usage: test_newcomer.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
 data=$(cd "$(dirname "$0")/../data" && pwd)
 downloads=$HOME/Downloads
@@ -16,8 +15,7 @@ entries() { [ -f "$playlist" ] && wc -l <"$playlist" || echo 0; }
 help=$("$rivulet" --help)
 check "--help names --toggle and no test-only variable" 'grep -q -- "--toggle" <<<"$help" && ! grep -q "RIVULET_TEST\|RIVULET_FORCE\|(tests)" <<<"$help"'
 check "the manual page names --toggle" 'grep -q "toggle" "$(dirname "$0")/../../data/rivulet.1"'
-# Qt's own options are the toolkit's, not refused.
-start_app rivulet.log -style Fusion
+start_app rivulet.log -style Fusion # Qt's own options are not refused
 sleep 1
 work=$(mktemp -d)
 cp "$data/tones/"* "$work/"
@@ -27,8 +25,7 @@ arrive "$work/01 tone.mp3" "first song.mp3"
 arrive "$work/03 tone.mp3" "second song.mp3"
 arrive "$work/album.zip" "album.zip"
 arrive "$data/rar/three-of-five.rar" "three-of-five.rar"
-# Nine tracks arrive; the rar's three tones are the zip's, byte for byte,
-# so the library gets six: the same music is not added twice.
+# Nine tracks arrive; the rar's three are the zip's, byte for byte: six distinct.
 within '[ "$(entries)" -ge 6 ] && [ "$(notifications)" -ge 4 ]' 30
 sleep 8 # the settle time passes once more: nothing else may arrive
 check "six distinct tracks in the playlist, once each ($(entries))" '[ "$(entries)" -eq 6 ] && [ "$(sort "$playlist" | uniq -d | wc -l)" -eq 0 ]'

@@ -1,5 +1,4 @@
-// The music search: the address made from the query, Return in the real
-// controller, the loopback server of the page, and the page in a real Chromium.
+// The music search: the address, Return in the controller, the page's server, the page in Chromium.
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "HeadlessChromium.h"
@@ -16,8 +15,7 @@ namespace {
 const QString kQuery = u"blue moon & co/é"_s;
 const QString kValue = u"blue%20moon%20%26%20co%2F%C3%A9"_s; // the query as one escaped value
 
-// One raw request; the status line of the answer once the server closes. The
-// waits keep this thread's event loop turning, where a server may run.
+// One raw request; the answer's status line. The waits turn this thread's loop, where a server may run.
 QByteArray ask(quint16 port, const QByteArray &request, QByteArray *whole = nullptr, const QHostAddress &at = QHostAddress::LocalHost)
 {
     QTcpSocket socket;
@@ -39,7 +37,7 @@ QByteArray get(quint16 port, const QByteArray &path, const QByteArray &method = 
     return ask(port, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n\r\n", whole);
 }
 
-// The server on a thread of its own, so that the test may block on a browser.
+// On a thread of its own, so that the test may block on a browser.
 struct ServerThread {
     QThread thread;
     SearchPageServer *server = new SearchPageServer;
@@ -111,8 +109,7 @@ private slots:
         QVERIFY2(because.isEmpty() ? problem.isEmpty() : problem.contains(because), qPrintable(problem));
     }
 
-    // The stored default, also as earlier versions stored it, means the
-    // built-in page, moved to this run's listener; other locations stay.
+    // The default, also as earlier versions stored it, moves to this run's listener; others stay.
     void builtInPageIsThisRunsPage_data()
     {
         QTest::addColumn<QString>("location");
@@ -135,9 +132,7 @@ private slots:
         QTEST(SearchAddress::onThisRunsPage(location, QUrl()), "notServed");
     }
 
-    // Return in the search field: the browser gets %s filled in, and a
-    // location that is not a web address gets an alert instead (the default
-    // page: test_interface's searchOpensThisRunsPageAndLogsNoQuery).
+    // %s filled in; not a web address: an alert (the default page: test_interface).
     void returnOpensOnlyWebAddresses()
     {
         StartedApp started(true);
@@ -173,7 +168,7 @@ private slots:
         QByteArray page;
         QCOMPARE(get(s.port, "/search/search.html", "GET", &page), QByteArray("HTTP/1.1 200 OK"));
         QVERIFY(page.contains("Content-Type: text/html; charset=utf-8\r\n") && page.contains("<meta name=\"generator\" content=\"Rivulet\">"));
-        // Without JavaScript (the page as served) it says what to do, and offers no site.
+        // Without JavaScript it says what to do, and offers no site.
         QVERIFY(page.contains("<noscript>\n    <p class=\"notice\">This page needs JavaScript") && !page.contains("data-site="));
         for (const QByteArray asset : {"/search/search.html?x=1", "/search/search.js", "/search/search.css", "/search/search.svg"})
             QCOMPARE(get(s.port, asset), QByteArray("HTTP/1.1 200 OK"));
@@ -187,15 +182,15 @@ private slots:
             QVERIFY(page.contains("Allow: GET, HEAD\r\n"));
         }
         const QByteArray request = "GET /search/search.html HTTP/1.1\r\n", host = "Host: 127.0.0.1:" + QByteArray::number(s.port) + "\r\n";
-        // Another host name that resolves here (DNS rebinding) gets nothing.
+        // DNS rebinding: another host name that resolves here gets nothing.
         QCOMPARE(ask(s.port, request + "Host: evil.example:" + QByteArray::number(s.port) + "\r\n\r\n"), QByteArray("HTTP/1.1 421 Misdirected Request"));
         QCOMPARE(ask(s.port, request + host + "Host: evil.example\r\n\r\n"), QByteArray("HTTP/1.1 400 Bad Request"));
         QCOMPARE(ask(s.port, "GET /search/search.html\r\n\r\n"), QByteArray("HTTP/1.1 400 Bad Request"));
-        // The header limit holds for the whole header, also sent in one burst.
+        // The limit holds for the whole header, also sent in one burst.
         for (const QByteArray &end : {QByteArray(), QByteArray("\r\n\r\n")})
             QCOMPARE(ask(s.port, request + host + "X: " + QByteArray(9000, 'a') + end), QByteArray("HTTP/1.1 431 Request Header Fields Too Large"));
 
-        // Connections that never send a whole request do not keep the user's out.
+        // Connections that never finish a request do not keep the user's out.
         std::vector<std::unique_ptr<QTcpSocket>> idle;
         for (int i = 0; i < 40; ++i) {
             idle.push_back(std::make_unique<QTcpSocket>());
@@ -215,10 +210,7 @@ private slots:
             QVERIFY2(ask(s.port, "GET / HTTP/1.1\r\n\r\n", nullptr, a) == "refused", qPrintable(a.toString()));
     }
 
-    // Chromium, at the address the controller hands over, shows the query
-    // decoded and offers it escaped to each site. A pick is remembered: the
-    // next search goes straight to that site, Back returns to the choice, and
-    // "Ask me each time" forgets the pick.
+    // The query shown decoded, offered escaped to each site; a pick is remembered until "Ask me each time".
     void chromiumOffersTheQueryAndRemembersThePick()
     {
         QVERIFY2(!chromiumPath().isEmpty(), "chromium is not installed (scripts/packages.d/defaults.list)");
@@ -245,19 +237,17 @@ private slots:
         QVERIFY(browser.waitFor(u"location.host === 'www.jamendo.com'"_s));
         QCOMPARE(browser.outsideRequests, QStringList{u"https://www.jamendo.com/search?q="_s + kValue});
 
-        // Back: the choice again, not a second trip to the site.
+        // Back: the choice again, not a second trip.
         browser.evaluate(u"history.back()"_s);
         QVERIFY(choiceShown("location.host.startsWith('127.0.0.1')"));
         browser.idle(500);
         QCOMPARE(browser.outsideRequests.size(), 1);
         QCOMPARE(browser.evaluate(u"document.getElementById('remembered-site').textContent"_s).toString(), u"Jamendo"_s);
 
-        // The next search goes there directly.
         browser.navigate(location + u"second%20song"_s);
-        QVERIFY(browser.waitFor(u"location.host === 'www.jamendo.com'"_s));
+        QVERIFY(browser.waitFor(u"location.host === 'www.jamendo.com'"_s)); // directly
         QCOMPARE(browser.outsideRequests.last(), u"https://www.jamendo.com/search?q=second%20song"_s);
 
-        // Back, then "Ask me each time": the next search shows the choice.
         browser.evaluate(u"history.back()"_s);
         QVERIFY(choiceShown("location.host.startsWith('127.0.0.1')"));
         browser.evaluate(u"document.getElementById('forget').click()"_s);

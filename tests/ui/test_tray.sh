@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The tray icon and its drop-down on a real X server with a real tray host,
-# driven like a person with xdotool. Usage: test_tray.sh <rivulet> <screenshot folder>
+# The tray icon and its drop-down on a real tray host, driven with xdotool.
+# Usage: test_tray.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
 mkdir -p "$HOME/Downloads"
 stub_browser
@@ -63,8 +63,7 @@ win=$(xdotool search --name "^xmessage$|other" | tail -1)
 [ -n "$win" ] && xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win" 2>/dev/null
 closed "switching to another application closes it"
 
-# The hotkey (Alt+D by default) opens the drop-down with the search field
-# focused while another application has the focus; pressing it again closes it.
+# The hotkey opens the drop-down with the search field focused over another application.
 xdotool windowfocus --sync "$win" 2>/dev/null
 xdotool key alt+d
 opened "the hotkey opens the drop-down"
@@ -85,9 +84,7 @@ check "a click inside the drop-down or the wheel turned elsewhere leaves it open
 xdotool mousemove 300 500 click 1
 closed "a click elsewhere closes it"
 
-# The keyboard on the rows: Down moves the highlight, Return runs the row
-# (About holds the window slot now, so Quit is greyed and skipped: Down at
-# the bottom row stays on the preferences).
+# About holds the window slot, so Quit is greyed and skipped: Down at the bottom stays on Preferences.
 click_icon
 xdotool key Down Down Down Down Up Down
 sleep 0.3
@@ -98,7 +95,6 @@ closed "and the drop-down closes"
 quit_app "SIGTERM quits cleanly"
 check "and the store was saved" '[ -s "$XDG_DATA_HOME/Rivulet/storedata" ]'
 
-# With the hotkey switched off, nothing is registered.
 settings UseDownloadHotkey=false
 start_app rivulet2.log
 within '[ -n "$(visible "Rivulet tray icon")" ]' 10

@@ -1,10 +1,6 @@
 #!/usr/bin/env bash
-# Trays on the rig's X server (started without one), each a trayer of its own.
-# First a panel that comes late and restarts: without a tray the program
-# keeps running and says so; a tray host started afterwards gets the icon,
-# and so does one restarted under it. Then the icon and the drop-down on
-# trays of other sizes, on a dark panel, at the bottom of the screen and at
-# QT_SCALE_FACTOR=2, one row per tray.
+# Trays (trayer) on a rig started without one: a tray that comes late and restarts, then the
+# icon and drop-down on trays of other sizes, a dark one, at the bottom and at scale 2.
 # Usage: test_tray_sizes.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
 tray=""
@@ -21,7 +17,6 @@ docked() {
 }
 start_tray() { trayer --edge top --align right --widthtype request --height 24 --SetDockType true >/dev/null 2>&1 & tray=$!; }
 check "it logs that no tray is available and keeps running" 'within "grep -q \"No system tray is available\" \"\$HOME/rivulet.log\"" && kill -0 $pid'
-# The welcome names the hotkey and rivulet --toggle instead of the tray.
 within '[ -n "$(visible "Welcome to Rivulet")" ]' && sleep 0.3
 import -window root "$shots/welcome-notray.png" 2>/dev/null
 start_tray
@@ -48,7 +43,7 @@ row() {
   sleep 0.6 # the panel's colour is read again after embedding
   eval "$(xdotool getwindowgeometry --shell "$icon")"
   local IX=$X IY=$Y IW=$WIDTH IH=$HEIGHT
-  # trayer gives its icons the panel's height less a pixel on each side.
+  # trayer's icons are the panel's height less a pixel on each side.
   check "$name: the icon is square and fills the slot (${IW}x${IH})" '[ "$IW" = "$IH" ] && [ "$IH" -eq $((height - 2)) ]'
   import -window root "$shots/tray-$name.png" 2>/dev/null
   # The glyph differs clearly from the panel around it.

@@ -1,7 +1,4 @@
-// Check for Updates: without a feed it fetches nothing and points at the
-// package; with a feed (served here on loopback) it reports the newest
-// version and links only https addresses. The window takes focus and is
-// dismissed like every other alert.
+// Check for Updates: without a feed nothing is fetched; a feed (here on loopback) links only https.
 #include "TestSupport.h"
 #include "ui/UiTestSupport.h"
 #include "ui/UpdateChecker.h"
@@ -16,8 +13,7 @@
 namespace {
 const char *const kProxyVariables[] = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"};
 
-// A loopback HTTP server that answers every request with one body and
-// remembers what it was asked.
+// Answers every request with one body and remembers what it was asked.
 struct LoopbackFeed {
     QTcpServer server;
     QByteArray body;
@@ -43,16 +39,14 @@ class TestUpdateChecker : public QObject {
     Q_OBJECT
 
 private slots:
-    // Built without a feed (the default): the window names the version and
-    // the package, and no request leaves the program, not even to a proxy.
+    // Built without a feed (the default): no request leaves, not even to a proxy.
     void withoutFeedNothingIsFetched()
     {
         if (QByteArray(RIVULET_UPDATE_FEED_URL).size())
             QSKIP("built with a release feed");
         qunsetenv("RIVULET_UPDATE_FEED");
         QVERIFY(UpdateChecker::feedUrl().isEmpty());
-        // Every request would go through this proxy.
-        LoopbackFeed proxy;
+        LoopbackFeed proxy; // every request would go through it
         const QByteArray proxyUrl = "http://127.0.0.1:" + QByteArray::number(proxy.server.serverPort());
         for (const char *var : kProxyVariables)
             qputenv(var, proxyUrl);
@@ -62,7 +56,7 @@ private slots:
         UpdateChecker checker;
         checker.checkForUpdates();
         QTRY_VERIFY(checker.window());
-        // The test program lies in the build folder, as a copy built from source does.
+        // The test program is in the build folder, as a copy built from source.
         QCOMPARE(checker.window()->text(), UpdateChecker::installedText(QStringLiteral(RIVULET_VERSION), QCoreApplication::applicationFilePath()));
         QTest::qWait(1000); // time for a request that should not come
         QVERIFY(proxy.requests.isEmpty() && !proxy.server.hasPendingConnections());
@@ -73,9 +67,7 @@ private slots:
         QNetworkProxyFactory::setUseSystemConfiguration(false);
     }
 
-    // The window says how this copy was installed: from a package (a
-    // package database folder made here, laid out as dpkg's), built from
-    // source, or neither.
+    // How this copy was installed, with a package database laid out as dpkg's.
     void saysHowThisCopyWasInstalled_data()
     {
         QTest::addColumn<QString>("kind");
@@ -115,11 +107,9 @@ private slots:
         QTest::newRow("same version") << QByteArray("{\"version\":\"" RIVULET_VERSION "\",\"url\":\"https://example.org/\"}")
                                       << QStringLiteral("Rivulet " RIVULET_VERSION " is the newest version.") << QString();
         QTest::newRow("garbage") << QByteArray("<html>") << u"Could not check for updates: the release feed could not be read."_s << QString();
-        // No server on the port: the reason is given.
         QTest::newRow("unreachable") << QByteArray() << u"Could not check for updates: "_s << QString();
     }
 
-    // The configured case, against a feed on loopback.
     void feedIsAskedAndOnlyHttpsIsLinked()
     {
         QFETCH(QByteArray, feed);
@@ -151,7 +141,7 @@ private slots:
             QCOMPARE(said, text + QLatin1Char('\n') + link);
         }
         QVERIFY(feed.isEmpty() || (server.requests.size() == 1 && server.requests[0].startsWith("GET /releases.json HTTP/1.1\r\n")));
-        // It takes the focus, with one button, as every other alert.
+        // Focus and one button, as every other alert.
         QTRY_COMPARE(QApplication::activeWindow(), box);
         QCOMPARE(box->buttons().size(), 1);
         QCOMPARE(box->buttons().first()->text(), u"Dismiss"_s);

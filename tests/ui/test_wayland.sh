@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# A real Wayland session: headless sway with swaybar as the tray host, the
-# program under XWayland. Run as an unprivileged user through
+# Headless sway with swaybar as the tray host, the program under XWayland, through
 # scripts/wayland-rig.sh. Usage: test_wayland.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
 here=$(cd "$(dirname "$0")" && pwd)
@@ -91,7 +90,7 @@ check "a second Activate closes it" 'menu_becomes 0'
 # The icon blinks while an import runs.
 pixmap() { gdbus call --session -d "$item" -o /StatusNotifierItem -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem IconPixmap | md5sum; }
 before=$(pixmap)
-# A short import may blink for less than a poll takes: the host hears of each frame through NewIcon.
+# A short import may blink quicker than a poll: the host hears of each frame by NewIcon.
 dbus-monitor --session "type='signal',interface='org.kde.StatusNotifierItem',member='NewIcon'" >"$HOME/newicon.log" 2>&1 &
 monitor=$!
 sleep 0.3
@@ -106,8 +105,7 @@ check "and settles on the closed look" 'within "[ \"\$(pixmap)\" = \"\$before\" 
 wtype -M alt d -m alt
 check "Alt+D bound to rivulet --toggle opens the drop-down" 'menu_becomes 1'
 sleep 0.4
-# A new virtual keyboard's first key may go while XWayland takes its keymap:
-# End first, harmless in the empty field.
+# A new keyboard's first key may go while XWayland takes its keymap: End first, harmless.
 wtype -k End "blue moon" -k Return
 check "typing a query and Return reach the browser: the search field had the focus" 'browser_got "${location}blue%20moon"'
 grim "$shots/wayland-search.png"
@@ -119,17 +117,15 @@ for _ in 1 2 3; do
   within 'grep -q "after the search" "$HOME/browser-keys"' 5 && break
 done
 check "Escape and typing then go to the browser window" 'grep -q "after the search" "$HOME/browser-keys"'
-# One keyboard for the hotkey and the keys after it, as a person has one:
-# sway gives the focus back to its focused window whenever a keyboard comes.
-# The keys wait in the pipe until the drop-down is open.
+# One keyboard for the hotkey and the keys after it: sway refocuses its window whenever a
+# keyboard comes. The keys wait in the pipe until the drop-down is open.
 exec 8> >(exec wtype -M alt d -m alt -)
 check "over the browser, Alt+D opens the drop-down" 'menu_becomes 1'
 printf 'qz\033' >&8
 exec 8>&- # wtype types what it read once the pipe closes
 check "and Escape closes it" 'menu_becomes 0'
 check "the keys went to the drop-down, not to the browser, and searched nothing" '! grep -q qz "$HOME/browser-keys" "$HOME/browser.log"'
-# Clicks anywhere else close it: on a Wayland window, on the bar (the icon too).
-# Each check starts from the state it needs, whatever the one before left.
+# Clicks elsewhere close it. Each check starts from the state it needs.
 closed() { menu_becomes 0 || wtype -M alt d -m alt; menu_becomes 0; }
 reopen() { closed && wtype -M alt d -m alt && menu_becomes 1; }
 about_is() { if [ "$1" = true ]; then within '[ -n "$(visible "About Rivulet")" ]' 4; else within '[ -z "$(visible "About Rivulet")" ]' 4; fi; }
@@ -153,15 +149,14 @@ check "a click on the icon opens it" 'menu_becomes 1'
 click 600 $((IY + IH / 2))
 check "a click on the bar closes it" 'menu_becomes 0'
 
-# The bar restarts, as a panel does: the item registers with its new watcher.
-# Our sway's bar holds the watcher on this session's private bus.
+# The bar, which holds the watcher on our private bus, restarts: the item registers again.
 bar=$(gdbus call --session -d org.freedesktop.DBus -o / -m org.freedesktop.DBus.GetConnectionUnixProcessID \
   org.kde.StatusNotifierWatcher | sed -n 's/.*uint32 \([0-9]*\).*/\1/p')
 [ -n "$bar" ] && kill "$bar"
 check "the bar and its watcher went away" 'within "! watcher_up" 5'
 swaymsg reload >/dev/null # sway starts its bar again
 check "a restarted bar shows the icon again" 'within registered'
-# wtype's keyboards carry only the keys they type: the hotkey is named all the same.
+# wtype's keyboards carry only the keys they type.
 check "the hotkey keeps its name under XWayland" '! grep -q "Couldn.t find a translation" "$HOME/rivulet.log"'
 [ "$failed" -eq 0 ] || tail -40 "$HOME/rivulet.log"
 quit_app
