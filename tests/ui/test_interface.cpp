@@ -1,12 +1,10 @@
-// The drop-down, the icon, the window slot, the welcome and the default search (offscreen).
+// The drop-down, the icon, the window slot, the welcome, the default search and Check for
+// Updates (without a feed nothing is fetched; a feed, here on loopback, links only https).
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "support/StartedApp.h"
-#include "app/Rivulet_AppDelegate.h"
-#include "settings/Settings.h"
 #include "ui/IconAnimation.h"
 #include "ui/IconView.h"
-#include "ui/IconArt.h"
 #include "ui/MenuItemView.h"
 #include "ui/MenuPlacement.h"
 #include "ui/StatusNotifierItem.h"
@@ -14,12 +12,12 @@
 #include "ui/SearchField.h"
 #include "ui/SearchPageServer.h"
 #include "ui/StartupWindow.h"
-#include "ui/StatusItem.h"
-#include <QApplication>
+#include "ui/UpdateChecker.h"
 #include <QDesktopServices>
 #include <QTcpSocket>
 #include <QLabel>
-#include <QPainter>
+#include <QNetworkProxyFactory>
+#include <QTcpServer>
 
 namespace {
 struct FakeOpen : MenuViewDelegate {
@@ -32,6 +30,29 @@ QColor titleColour(MenuItemView *row)
 {
     return row->findChild<QLabel *>()->palette().color(QPalette::WindowText);
 }
+
+const char *const kProxyVariables[] = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy"};
+
+// Answers every request with one body and remembers what it was asked.
+struct LoopbackFeed {
+    QTcpServer server;
+    QByteArray body;
+    QList<QByteArray> requests;
+    LoopbackFeed()
+    {
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            QTcpSocket *c = server.nextPendingConnection();
+            QObject::connect(c, &QTcpSocket::readyRead, c, [this, c] {
+                requests << c->readAll();
+                c->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+                         "\r\nConnection: close\r\n\r\n" + body);
+                c->disconnectFromHost();
+            });
+        });
+    }
+    QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(server.serverPort()) + "/releases.json"; }
+};
 }
 
 class TestInterface : public QObject {
@@ -99,26 +120,9 @@ private slots:
         QVERIFY2(panel.lightness() < 80 && titleColour(view.menuItems()[1]).lightness() > 200, qPrintable(panel.name()));
     }
 
-    void iconArtReadsOnEveryPanel()
+    // Host pixmaps in network byte order (the glyph's contrast: test_tray_sizes.sh, test_wayland.sh).
+    void pixmapsForHostsAreInNetworkByteOrder()
     {
-        const QColor light(Qt::white), dark(0x20, 0x20, 0x20);
-        using P = IconArt::Panel;
-        for (int size : {16, 22, 44, 96}) {
-            for (const auto &[panel, background] : {std::pair{P::Light, light}, {P::Dark, dark}, {P::Unknown, light}, {P::Unknown, dark}}) {
-                const QImage image = IconArt::render(0, size, panel);
-                QCOMPARE(image.size(), QSize(size, size));
-                QImage onPanel(size, size, QImage::Format_ARGB32);
-                onPanel.fill(background);
-                QPainter(&onPanel).drawImage(0, 0, image);
-                int most = 0;
-                for (int y = 0; y < size; ++y)
-                    for (int x = 0; x < size; ++x)
-                        most = qMax(most, qAbs(onPanel.pixelColor(x, y).lightness() - background.lightness()));
-                QVERIFY2(most > 120, qPrintable(u"size %1 contrast %2"_s.arg(size).arg(most)));
-            }
-        }
-        QCOMPARE(IconArt::panelFor(QColor(0xed, 0xec, 0xeb)), IconArt::Panel::Light);
-        QCOMPARE(IconArt::panelFor(QColor(0x20, 0x20, 0x20)), IconArt::Panel::Dark);
         const SniPixmapList pixmaps = StatusNotifierItem::pixmapsFor([](int size) {
             QImage red(size, size, QImage::Format_ARGB32);
             red.fill(QColor(255, 0, 0, 255));
@@ -259,6 +263,115 @@ private slots:
         QCOMPARE(app.aboutWC()->findChild<QLabel *>(u"versionLabel"_s)->text(), QStringLiteral("v" RIVULET_VERSION));
         app.aboutWC()->close(); // empties the slot: Quit is allowed again
         QVERIFY(!app.modalWindow() && app.validateMenuItem(u"handleQuit:"_s));
+    }
+
+    // Built without a feed (the default): no request leaves, not even to a proxy.
+    void withoutFeedNothingIsFetched()
+    {
+        if (QByteArray(RIVULET_UPDATE_FEED_URL).size())
+            QSKIP("built with a release feed");
+        qunsetenv("RIVULET_UPDATE_FEED");
+        QVERIFY(UpdateChecker::feedUrl().isEmpty());
+        LoopbackFeed proxy; // every request would go through it
+        const QByteArray proxyUrl = "http://127.0.0.1:" + QByteArray::number(proxy.server.serverPort());
+        for (const char *var : kProxyVariables)
+            qputenv(var, proxyUrl);
+        qunsetenv("no_proxy");
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+
+        UpdateChecker checker;
+        checker.checkForUpdates();
+        QTRY_VERIFY(checker.window());
+        // The test program is in the build folder, as a copy built from source.
+        QCOMPARE(checker.window()->text(), UpdateChecker::installedText(QStringLiteral(RIVULET_VERSION), QCoreApplication::applicationFilePath()));
+        QTest::qWait(1000); // time for a request that should not come
+        QVERIFY(proxy.requests.isEmpty() && !proxy.server.hasPendingConnections());
+        checker.window()->buttons().first()->click();
+        QTRY_VERIFY(!checker.window());
+        for (const char *var : kProxyVariables)
+            qunsetenv(var);
+        QNetworkProxyFactory::setUseSystemConfiguration(false);
+    }
+
+    // How this copy was installed, with a package database laid out as dpkg's.
+    void saysHowThisCopyWasInstalled_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("package") << u"package"_s << u"installed from the package “rivulet”"_s;
+        QTest::newRow("source") << u"source"_s << u"built from source in "_s;
+        QTest::newRow("neither") << QString() << u"installed by no package"_s;
+    }
+    void saysHowThisCopyWasInstalled()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir root;
+        const QString program = root.filePath(u"usr/bin/rivulet"_s);
+        QVERIFY(QDir().mkpath(root.filePath(u"usr/bin"_s)) && QDir().mkpath(root.filePath(u"dpkg"_s)));
+        QVERIFY(writeFile(program, "#!/bin/sh\n"));
+        // Another package's list naming the file too: only "rivulet" counts.
+        QVERIFY(writeFile(root.filePath(u"dpkg/other.list"_s), QFile::encodeName(program) + "\n"));
+        if (kind == "package"_L1)
+            QVERIFY(writeFile(root.filePath(u"dpkg/rivulet.list"_s), "/.\n/usr\n" + QFile::encodeName(program) + "\n"));
+        else if (kind == "source"_L1)
+            QVERIFY(writeFile(root.filePath(u"usr/CMakeCache.txt"_s), "# CMake\n"));
+        const QString text = UpdateChecker::installedText(u"1.0"_s, program, root.filePath(u"dpkg"_s));
+        QFETCH(QString, says);
+        QVERIFY2(text.contains(says), qPrintable(text));
+    }
+
+    void feedIsAskedAndOnlyHttpsIsLinked_data()
+    {
+        QTest::addColumn<QByteArray>("feed");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("link");
+        const QString newer = QStringLiteral("Rivulet 9.0.1 is available (you have " RIVULET_VERSION ")."), noHttps = u" The release feed gives no https address to get it from."_s;
+        QTest::newRow("newer, https") << QByteArray("{\"version\":\"9.0.1\",\"url\":\"https://example.org/rivulet?v=9&x=<b>\"}") << newer
+                                      << u"https://example.org/rivulet?v=9&x=%3Cb%3E"_s;
+        QTest::newRow("newer, http") << QByteArray("{\"version\":\"9.0.1\",\"url\":\"http://example.org/rivulet\"}") << newer + noHttps << QString();
+        QTest::newRow("newer, javascript") << QByteArray("{\"version\":\"9.0.1\",\"url\":\"javascript:alert(1)\"}") << newer + noHttps << QString();
+        QTest::newRow("same version") << QByteArray("{\"version\":\"" RIVULET_VERSION "\",\"url\":\"https://example.org/\"}")
+                                      << QStringLiteral("Rivulet " RIVULET_VERSION " is the newest version.") << QString();
+        QTest::newRow("garbage") << QByteArray("<html>") << u"Could not check for updates: the release feed could not be read."_s << QString();
+        QTest::newRow("unreachable") << QByteArray() << u"Could not check for updates: "_s << QString();
+    }
+
+    void feedIsAskedAndOnlyHttpsIsLinked()
+    {
+        QFETCH(QByteArray, feed);
+        QFETCH(QString, text);
+        QFETCH(QString, link);
+        LoopbackFeed server;
+        server.body = feed;
+        qputenv("RIVULET_UPDATE_FEED", server.url());
+        if (feed.isEmpty())
+            server.server.close();
+        UpdateChecker checker;
+        QSignalSpy shown(&checker, &UpdateChecker::resultShown);
+        checker.checkForUpdates();
+        QTRY_COMPARE(shown.size(), 1);
+        qunsetenv("RIVULET_UPDATE_FEED");
+        QMessageBox *box = checker.window();
+        QVERIFY(box);
+        const QString said = shown[0][0].toString();
+        if (feed.isEmpty()) {
+            QVERIFY2(said.startsWith(text) && said.contains(u"refused"_s, Qt::CaseInsensitive), qPrintable(said));
+        } else if (link.isEmpty()) {
+            QCOMPARE(box->text(), text);
+            QCOMPARE(box->textFormat(), Qt::PlainText);
+        } else { // the address is a link that a click opens in the browser
+            QCOMPARE(box->textFormat(), Qt::RichText);
+            QCOMPARE(box->text(), text.toHtmlEscaped() + u"<br><a href=\"%1\">%1</a>"_s.arg(link.toHtmlEscaped()));
+            QLabel *label = box->findChild<QLabel *>(u"qt_msgbox_label"_s);
+            QVERIFY(label && label->openExternalLinks() && (label->textInteractionFlags() & Qt::LinksAccessibleByMouse));
+            QCOMPARE(said, text + QLatin1Char('\n') + link);
+        }
+        QVERIFY(feed.isEmpty() || (server.requests.size() == 1 && server.requests[0].startsWith("GET /releases.json HTTP/1.1\r\n")));
+        // Focus and one button, as every other alert.
+        QTRY_COMPARE(QApplication::activeWindow(), box);
+        QCOMPARE(box->buttons().size(), 1);
+        QCOMPARE(box->buttons().first()->text(), u"Dismiss"_s);
+        box->close();
     }
 };
 
