@@ -15,6 +15,7 @@
 #include <QScopeGuard>
 
 using Shortcuts = QList<QPair<QString, QVariantMap>>;
+const QString kId = QString::fromLatin1(GlobalShortcutsPortal::kShortcutId);
 
 class Fired : public QObject {
     Q_OBJECT
@@ -98,7 +99,8 @@ struct RunningPortal {
                               QString::fromLatin1(GlobalShortcutsPortal::kInterface), bus);
         return portal.callWithArgumentList(QDBus::Block, method, args).arguments().value(0);
     }
-    void press(const QString &id) { call(u"Press"_s, {id}); }
+    void press(const QString &id = kId) { call(u"Press"_s, {id}); }
+    QStringList bound() { return call(u"BoundShortcuts"_s).toStringList(); }
 };
 
 class TestPortal : public QObject {
@@ -146,22 +148,20 @@ private slots:
         QCOMPARE(DDHotKeyCenter::path(), DDHotKeyCenter::Path::Portal);
         DDHotKeyCenter center;
         Fired receiver;
-        const QString id = QString::fromLatin1(GlobalShortcutsPortal::kShortcutId);
-        auto bound = [&] { return running.call(u"BoundShortcuts"_s).toStringList(); };
         QVERIFY(center.registerHotKeyWithKeyCode(36, 0x40000, &receiver, "fired", QVariant()));
-        QTRY_COMPARE(bound(), QStringList{id + u"=CTRL+Return"_s});
+        QTRY_COMPARE(running.bound(), QStringList{kId + u"=CTRL+Return"_s});
         running.press(u"something-else"_s);
-        running.press(id);
+        running.press();
         QTRY_COMPARE(receiver.count, 1);
         QTest::qWait(200);
         QCOMPARE(receiver.count, 1); // only our shortcut, once
         center.unregisterHotKeyWithKeyCode(36, 0x40000);
         QVERIFY(center.registerHotKeyWithKeyCode(96, 0, &receiver, "fired", QVariant()));
-        QTRY_COMPARE(bound(), QStringList{id + u"=F5"_s});
-        running.press(id);
+        QTRY_COMPARE(running.bound(), QStringList{kId + u"=F5"_s});
+        running.press();
         QTRY_COMPARE(receiver.count, 2);
         center.unregisterHotKeysWithTarget(&receiver);
-        running.press(id);
+        running.press();
         QTest::qWait(300);
         QCOMPARE(receiver.count, 2);
     }
@@ -184,8 +184,7 @@ private slots:
         program.setProcessEnvironment(env);
         program.setProcessChannelMode(QProcess::ForwardedChannels);
         program.start(QStringLiteral(RIVULET_BINARY), {});
-        const QString id = QString::fromLatin1(GlobalShortcutsPortal::kShortcutId);
-        QTRY_COMPARE_WITH_TIMEOUT(running.call(u"BoundShortcuts"_s).toStringList(), QStringList{id + u"=ALT+d"_s}, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(running.bound(), QStringList{kId + u"=ALT+d"_s}, 20000);
         auto isOpen = [&] {
             QDBusInterface instance(QString::fromLatin1(InstanceService::kServiceName), QString::fromLatin1(InstanceService::kObjectPath),
                                     QString::fromLatin1(InstanceService::kInterface), bus.connection());
@@ -193,9 +192,9 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(bus.connection().interface()->isServiceRegistered(QString::fromLatin1(InstanceService::kServiceName)), 20000);
         QVERIFY(!isOpen());
-        running.press(id);
+        running.press();
         QTRY_VERIFY_WITH_TIMEOUT(isOpen(), 5000);
-        running.press(id);
+        running.press();
         QTRY_VERIFY_WITH_TIMEOUT(!isOpen(), 5000);
         program.terminate();
         QVERIFY(program.waitForFinished(10000));

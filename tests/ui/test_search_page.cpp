@@ -191,13 +191,12 @@ private slots:
             QCOMPARE(ask(s.port, request + host + "X: " + QByteArray(9000, 'a') + end), QByteArray("HTTP/1.1 431 Request Header Fields Too Large"));
 
         // Connections that never finish a request do not keep the user's out.
-        std::vector<std::unique_ptr<QTcpSocket>> idle;
-        for (int i = 0; i < 40; ++i) {
-            idle.push_back(std::make_unique<QTcpSocket>());
-            idle.back()->connectToHost(QHostAddress::LocalHost, s.port);
-            QVERIFY(idle.back()->waitForConnected(3000));
-            idle.back()->write(request);
-            idle.back()->flush();
+        std::array<QTcpSocket, 40> idle;
+        for (QTcpSocket &c : idle) {
+            c.connectToHost(QHostAddress::LocalHost, s.port);
+            QVERIFY(c.waitForConnected(10000));
+            c.write(request);
+            c.flush();
         }
         QCOMPARE(get(s.port, "/search/search.html"), QByteArray("HTTP/1.1 200 OK"));
 
