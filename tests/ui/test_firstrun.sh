@@ -33,7 +33,6 @@ check "and stores StartAtLogin and the autostart entry at once" \
 check "the first-run window is gone" '! shown "Welcome to Rivulet"'
 import -window root "$shots/preferences.png" 2>/dev/null
 
-# Choose Control+Shift+K by pressing it in the hotkey field.
 eval "$(xdotool getwindowgeometry --shell "$prefs")"
 xdotool mousemove --window "$prefs" 340 $((HEIGHT - 101)) click 1 sleep 0.3 keydown ctrl+shift key k keyup ctrl+shift
 check "the new hotkey is stored packed" 'within "grep -q \"^DownloadHotkey=6597069766696$\" \"\$conf\"" 5'

@@ -54,7 +54,6 @@ xdotool mouseup 1
 check "press, drag onto About and release opens the About window" 'within "[ -n \"\$(visible \"About Rivulet\")\" ]" 5'
 closed "and closes the drop-down"
 
-# Another application takes the focus: the drop-down closes.
 click_icon
 xmessage -name other -geometry 200x80+100+300 "another application" &
 other=$!
@@ -77,7 +76,6 @@ xdotool key alt+d
 closed "pressing it again closes it"
 kill $other 2>/dev/null
 
-# A click elsewhere closes the drop-down; clicks on the icon or inside it do not count.
 click_icon
 xdotool mousemove $((MX + 150)) $((MY + MH - 4)) click 1 mousemove 300 500 click 4 click 5 sleep 0.4
 check "a click inside the drop-down or the wheel turned elsewhere leaves it open" 'menu_visible'

@@ -30,7 +30,6 @@ quit_app "and quits cleanly"
 kill $tray; wait $tray 2>/dev/null
 settings
 
-# height edge tint scale
 row() {
   local height=$1 edge=$2 tint=$3 scale=$4
   local name="h${height}-${edge}${tint:+-dark}${scale:+-scale$scale}"
@@ -46,7 +45,6 @@ row() {
   # trayer's icons are the panel's height less a pixel on each side.
   check "$name: the icon is square and fills the slot (${IW}x${IH})" '[ "$IW" = "$IH" ] && [ "$IH" -eq $((height - 2)) ]'
   import -window root "$shots/tray-$name.png" 2>/dev/null
-  # The glyph differs clearly from the panel around it.
   local panel_y=$([ "$edge" = top ] && echo $((IY + IH)) || echo $((IY - 1)))
   local panel=$(convert "$shots/tray-$name.png" -crop 1x1+$((IX + IW / 2))+$panel_y -colorspace Gray -format '%[fx:mean]' info:)
   local range=$(convert "$shots/tray-$name.png" -crop ${IW}x${IH}+$IX+$IY -colorspace Gray -format '%[fx:minima] %[fx:maxima]' info:)

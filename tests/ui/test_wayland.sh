@@ -87,7 +87,6 @@ grim "$shots/wayland-dropdown.png"
 activate $CX $CY
 check "a second Activate closes it" 'menu_becomes 0'
 
-# The icon blinks while an import runs.
 pixmap() { gdbus call --session -d "$item" -o /StatusNotifierItem -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem IconPixmap | md5sum; }
 before=$(pixmap)
 # A short import may blink quicker than a poll: the host hears of each frame by NewIcon.
@@ -101,7 +100,6 @@ frames=$(grep -c 'member=NewIcon' "$HOME/newicon.log")
 check "the icon pixmap changes while an import runs ($seen looks polled, $frames new icons announced)" '[ "$seen" -ge 2 ] || [ "$frames" -ge 2 ]'
 check "and settles on the closed look" 'within "[ \"\$(pixmap)\" = \"\$before\" ]" 5'
 
-# The sway binding to rivulet --toggle, pressed with wtype.
 wtype -M alt d -m alt
 check "Alt+D bound to rivulet --toggle opens the drop-down" 'menu_becomes 1'
 sleep 0.4
@@ -129,8 +127,7 @@ check "the keys went to the drop-down, not to the browser, and searched nothing"
 closed() { menu_becomes 0 || wtype -M alt d -m alt; menu_becomes 0; }
 reopen() { closed && wtype -M alt d -m alt && menu_becomes 1; }
 about_is() { if [ "$1" = true ]; then within '[ -n "$(visible "About Rivulet")" ]' 4; else within '[ -z "$(visible "About Rivulet")" ]' 4; fi; }
-# On a loaded machine a click right after the drop-down maps can come before
-# it takes input: opened and clicked again then.
+# Loaded, a click may come before the freshly mapped drop-down takes input: then again.
 for _ in 1 2 3; do
   reopen
   click $((MX + MW / 2)) $((MY + 47)) # its About row
