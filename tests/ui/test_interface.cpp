@@ -167,9 +167,7 @@ private slots:
         view.mouseExited(rows[1]);
         QCOMPARE(titleColour(rows[1]), QColor(Qt::black));
 
-        view.mouseUp(1); // on the panel, no row: stays open
-        QVERIFY(open.isOpen && ran.isEmpty());
-        view.mouseUp(0); // after a long press: closes
+        view.mouseUp(0); // after a long press, no row: closes (a click there: test_tray.sh)
         QVERIFY(!open.isOpen && ran.isEmpty());
         open.isOpen = true;
         view.mouseEntered(rows[2]);
