@@ -22,7 +22,6 @@ struct LibraryFixture : PrivateMpd {
     }
     ~LibraryFixture()
     {
-        stopMpd();
         if (!userConf.isEmpty())
             QProcess::execute(QStringLiteral("mpd"), {QStringLiteral("--kill"), QFile::decodeName(userConf)});
         qunsetenv("MPD_HOST");
@@ -30,9 +29,8 @@ struct LibraryFixture : PrivateMpd {
         ITunesManager::setClock(nullptr);
     }
 
-    // The user's own MPD, started as a user does, from ~/.config/mpd/mpd.conf
-    // on a port the kernel picked (or none); extra lines go into that file.
-    // Named by MPD_HOST and MPD_PORT when asked, and then answering.
+    // The user's own MPD from ~/.config/mpd/mpd.conf (extra lines added) on a free port or none;
+    // when named, by MPD_HOST and MPD_PORT, and then answering.
     bool startUserMpd(const QByteArray &extra = {}, bool withPort = true, bool named = false)
     {
         QTcpServer probe;

@@ -1,6 +1,5 @@
-// Two threads using one store the way the program does: the watcher thread
-// adds and deletes records, the main thread reads the trees, adds and deletes
-// watched folders and saves. Run under ThreadSanitizer.
+// One store used by two threads as the program does: the watcher thread adds and deletes records,
+// the main thread reads the trees, changes watched folders and saves. Run under ThreadSanitizer.
 #include "StoreFixture.h"
 #include "TestSupport.h"
 #include "store/File.h"
@@ -22,8 +21,7 @@ class TestStoreThreads : public QObject {
     Q_OBJECT
 
 private slots:
-    // The watcher adds and deletes files of a folder while the main thread
-    // reads their counts, adds and deletes folders and saves.
+    // The main thread reads file counts (Directory::files()) while the watcher changes them.
     void twoThreadsShareOneStore()
     {
         Rig rig;
@@ -62,9 +60,8 @@ private slots:
         QCOMPARE(again.count("File"), size_t(200));
     }
 
-    // A test double stands in for a slow disk (none can be had here): it holds
-    // a save inside its sync. Meanwhile the other thread takes the store and
-    // changes it, and the next save leaves those changes on disk.
+    // A hook holds a save in its sync (no slow disk here): meanwhile the store can be taken and
+    // changed, and the next save keeps those changes.
     void storeIsFreeWhileASaveSyncs()
     {
         Rig rig;
@@ -97,8 +94,7 @@ private slots:
         QCOMPARE(OpenStore(rig.path).count("Directory"), size_t(2));
     }
 
-    // The watcher thread adds records under folders it found while the main
-    // thread deletes those folders and saves: every saved store must load.
+    // Records added under folders the main thread deletes and saves: every saved store loads.
     void recordsAddedUnderFoldersBeingDeleted()
     {
         Rig rig;
@@ -141,8 +137,7 @@ private slots:
         QCOMPARE(again.count("File"), size_t(100));
     }
 
-    // Each load parses into memory of its own; two at once on two threads
-    // must neither share it nor free each other's.
+    // Two loads at once must not share parse memory.
     void storesLoadOnTwoThreadsAtOnce()
     {
         QTemporaryDir tmp;

@@ -1,6 +1,4 @@
-// The external command runner with real child processes, and the bounds an
-// untrusted tool runs under: signal status, file-size and time limits, the
-// check that ends it, a working folder as bytes, and ending all at quit.
+// The external command runner with real child processes, and the bounds an untrusted tool runs under.
 #include "TestSupport.h"
 #include "tasks/CWTask.h"
 #include <QElapsedTimer>
@@ -31,8 +29,7 @@ class TestCWTask : public QObject {
     Q_OBJECT
 
 private slots:
-    // Both streams in order, non-ASCII as spaces; a tool that asks on
-    // standard input or the terminal fails instead of hanging.
+    // Both streams in order, non-ASCII as spaces; asking on stdin or the terminal fails instead of hanging.
     void outputStatusAndEnvironment()
     {
         int status = -1;
@@ -113,8 +110,7 @@ private slots:
         QCOMPARE(status, 126);
     }
 
-    // Last: after it every new task ends at once, as at quit. The runner turns
-    // this thread's event loop while it waits, so the quit comes from a timer.
+    // Last: every later task ends at once. The runner turns this loop while it waits, so a timer quits.
     void runningToolsEndWhenTheProgramQuits()
     {
         QTimer::singleShot(300, [] { CWTask::terminateRunningTasks(); });
