@@ -16,13 +16,6 @@ QString sh(const QString &script, int *status, const CWTask::Bounds &bounds = {}
 {
     return CWTask::performSynchronousTask(u"/bin/sh"_s, {u"-c"_s, script}, bounds, status);
 }
-
-struct Recorder : CWTaskDelegate {
-    QStringList streams;
-    int ended = CWTask::kRunning;
-    void cwTaskUpdate(CWTask *, const QMap<QString, QString> &update) override { streams << update.firstKey(); }
-    void cwTaskEnded(CWTask *, int status) override { ended = status; }
-};
 }
 
 class TestCWTask : public QObject {
@@ -56,19 +49,6 @@ private slots:
             sh(u"kill -%1 $$"_s.arg(signal), &status);
             QCOMPARE(status, 128 + signal);
         }
-    }
-
-    void delegateHearsOfTheEndAfterTheDelay()
-    {
-        Recorder recorder;
-        CWTask task;
-        task.setDelegate(&recorder);
-        QVERIFY(task.startTask(u"/bin/sh"_s, {u"-c"_s, u"echo out; echo err >&2; exit 2"_s}) > 0);
-        QCOMPARE(task.taskReturnValue(), CWTask::kRunning);
-        QTRY_COMPARE(task.taskReturnValue(), 2);
-        QCOMPARE(recorder.ended, int(CWTask::kRunning)); // told after a delay
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.ended, 2, 5000);
-        QVERIFY(recorder.streams.contains(u"stdout"_s) && recorder.streams.contains(u"stderr"_s));
     }
 
     void noFileGrowsPastTheLimit()
