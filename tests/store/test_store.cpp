@@ -2,7 +2,6 @@
 // versions' files, what a save leaves out and a load refuses, unreadable stores left alone.
 #include "StoreFixture.h"
 #include "TestSupport.h"
-#include "store/File.h"
 #include <QXmlStreamReader>
 #include <unistd.h>
 
@@ -34,15 +33,6 @@ QList<QByteArray> names(const std::vector<Directory *> &dirs, bool sorted = true
     if (sorted)
         std::sort(result.begin(), result.end());
     return result;
-}
-
-File *newFile(ManagedObjectContext *ctx, const QByteArray &name, Directory *dir)
-{
-    auto *file = ctx->insertNew<File>();
-    file->setName(name);
-    if (dir)
-        dir->addFilesObject(file);
-    return file;
 }
 
 const Date kWhen = dateFromNanos(1796544254580315066LL);
@@ -127,7 +117,6 @@ private slots:
         QTest::newRow("markup, newline, bytes") << QByteArray("/h/a&b <c> \"d\" 'e'\nnewline \xff\xfe bytes");
     }
 
-    // Every field, too, is read back as saved.
     void namesXmlCannotCarryRoundTrip()
     {
         QFETCH(QByteArray, name);
