@@ -72,7 +72,6 @@ struct LibraryFixture : PrivateMpd {
         return c;
     }
     void configure() { library->configure(config()); }
-    // Starts the private MPD again from the configuration the program wrote.
     bool startMpd() { return QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(support) + QStringLiteral("/mpd/mpd.conf")}) == 0; }
     // A file in Downloads: the bytes of a test tone (with a tail that makes it unique), or junk.
     QByteArray tone(int n, const QByteArray &name) { return put(name, readAll(QStringLiteral(RIVULET_TEST_DATA "/tones/0%1 tone.mp3").arg(n)) + name); }

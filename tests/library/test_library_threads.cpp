@@ -116,7 +116,6 @@ private slots:
         QVERIFY(mpd_run_playlist_delete(other.connection(), "Rivulet", 0));
         QTRY_COMPARE_WITH_TIMEOUT(readAll(QFile::decodeName(f.music) + QStringLiteral("/Rivulet.m3u")),
                                   QByteArray("Rivulet/long 2.mp3\nRivulet/long 3.mp3\n"), 20000);
-        // The server goes: the player leaves the bus.
         f.library->shutdown();
         QTRY_VERIFY_WITH_TIMEOUT(!playerctl(QStringLiteral("--list-all"), false).contains(QStringLiteral("rivulet")), 20000);
     }
