@@ -112,8 +112,6 @@ private slots:
         QTest::newRow("tab") << QByteArray("/h/odd\tname");
         QTest::newRow("carriage return") << QByteArray("/h/odd\rname");
         QTest::newRow("escape") << QByteArray("/h/odd\x1b[31mname");
-        QTest::newRow("U+FFFD itself") << QByteArray("/h/odd\xef\xbf\xbdname");
-        QTest::newRow("U+10FFFF") << QByteArray("/h/odd\xf4\x8f\xbf\xbfname");
         QTest::newRow("markup, newline, bytes") << QByteArray("/h/a&b <c> \"d\" 'e'\nnewline \xff\xfe bytes");
     }
 
