@@ -9,10 +9,15 @@ class TestLibraryBridge : public QObject {
     LogCapture log; // keeps the program's lines out of the test output
 
 private slots:
-    void batchKeepsEachFilesResultAndOrder()
+    // Alone or in a batch (which keeps each file's result and order), a refused file leaves no copy.
+    void refusedSingleFileLeavesNoCopy()
     {
         LibraryFixture f;
         QVERIFY(f.library->run());
+        const QByteArray junk = f.junk("junk.mp3");
+        QCOMPARE(f.library->sendFileToITunes(junk, "Rivulet", true, false), std::nullopt);
+        QVERIFY(QDir(QFile::decodeName(f.music + "/Rivulet")).isEmpty());
+        QCOMPARE(readBytes(junk), QByteArray("not music at all")); // the download stays
         const QList<TrackId> ids = f.library->sendFilesToITunes({f.tone(1, "01 a.mp3"), f.junk("02 junk.mp3"), f.tone(2, "03 c.mp3")}, "Rivulet", true, true);
         QVERIFY(ids.size() == 3 && ids[0] && !ids[1] && ids[2]);
         QCOMPARE(f.playlist(), (QList<QByteArray>{"Rivulet/01 a.mp3", "Rivulet/03 c.mp3"}));
@@ -23,16 +28,6 @@ private slots:
         QCOMPARE(f.library->sendFilesToITunes({f.downloads + "/03 c.mp3"}, "Rivulet", false, false), QList<TrackId>{ids[2]});
         QCOMPARE(f.playlist().size(), 2);
         QCOMPARE(QDir(QFile::decodeName(f.music + "/Rivulet")).entryList(QDir::Files | QDir::Hidden).size(), 2);
-    }
-
-    void refusedSingleFileLeavesNoCopy()
-    {
-        LibraryFixture f;
-        QVERIFY(f.library->run());
-        const QByteArray junk = f.junk("junk.mp3");
-        QCOMPARE(f.library->sendFileToITunes(junk, "Rivulet", true, false), std::nullopt);
-        QVERIFY(QDir(QFile::decodeName(f.music + "/Rivulet")).isEmpty());
-        QCOMPARE(readBytes(junk), QByteArray("not music at all")); // the download stays
     }
 
     // Quitting stops it even while it plays; the playlist stays as an M3U another player plays.
