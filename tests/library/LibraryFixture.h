@@ -24,9 +24,7 @@ struct LibraryFixture : PrivateMpd {
     {
         if (!userConf.isEmpty())
             QProcess::execute(QStringLiteral("mpd"), {QStringLiteral("--kill"), QFile::decodeName(userConf)});
-        qunsetenv("MPD_HOST");
-        qunsetenv("MPD_PORT");
-        ITunesManager::setClock(nullptr);
+        ITunesManager::setClock(nullptr); // MPD_HOST and MPD_PORT are cleared by the next fixture
     }
 
     // The user's own MPD from ~/.config/mpd/mpd.conf (extra lines added) on a free port or none;
