@@ -132,20 +132,17 @@ private slots:
     // Two loads at once must not share parse memory.
     void storesLoadOnTwoThreadsAtOnce()
     {
-        QTemporaryDir tmp;
-        const auto path = [&](int t) { return tmp.path() + QStringLiteral("/storedata%1").arg(t); };
+        Rig rigs[2];
         const auto last = [](int t) { return "/home/u/" + QByteArray::number(t) + "/1999"; };
         for (int t = 0; t < 2; ++t) {
-            OpenStore s(path(t));
-            auto *root = newDirectory(s.context.get(), "root");
             for (int i = 0; i < 2000; ++i)
-                newDirectory(s.context.get(), "/home/u/" + QByteArray::number(t) + "/" + QByteArray::number(i), root);
-            QVERIFY(s.save());
+                newDirectory(rigs[t].ctx, "/home/u/" + QByteArray::number(t) + "/" + QByteArray::number(i), rigs[t].root);
+            QVERIFY(rigs[t].s.save());
         }
         std::atomic<int> wrong{0};
         auto loadMany = [&](int t) {
             for (int round = 0; round < 20; ++round) {
-                OpenStore s(path(t));
+                OpenStore s(rigs[t].path);
                 const auto dirs = s.ok() ? s.context->fetchAll(QStringLiteral("Directory")) : std::vector<ManagedObject *>();
                 wrong += dirs.size() != 2001 || static_cast<Directory *>(dirs.back())->name() != last(t);
             }

@@ -23,7 +23,7 @@ class TestCWTask : public QObject {
 
 private slots:
     // Both streams in order, non-ASCII as spaces; asking on stdin or the terminal fails instead of hanging.
-    void outputStatusAndEnvironment()
+    void outputStatusEnvironmentAndFolder()
     {
         int status = -1;
         for (const auto &[script, output, code] : {std::tuple{"echo one; sleep 0.2; echo two >&2; sleep 0.2; echo three; exit 3", "one\ntwo\nthree\n", 3},
@@ -40,6 +40,13 @@ private slots:
                  u"C/kept\n"_s);
         CWTask::performSynchronousTask(u"/no/such/tool"_s, {}, std::nullopt, std::nullopt, &status);
         QVERIFY(status != 0);
+        QTemporaryDir dir; // a working folder is taken as bytes
+        const QByteArray odd = QFile::encodeName(dir.path()) + "/caf\xe9 \xff";
+        QVERIFY(::mkdir(odd.constData(), 0700) == 0);
+        sh(u"echo here >file"_s, &status, {.workingDirectory = odd});
+        QVERIFY(status == 0 && ::access((odd + "/file").constData(), F_OK) == 0);
+        sh(u"echo never >file"_s, &status, {.workingDirectory = odd + "/missing"});
+        QCOMPARE(status, 126);
     }
 
     void aSignalIsReportedAs128PlusItsNumber()
@@ -76,18 +83,6 @@ private slots:
             sh(u"trap '' TERM; touch stop; while :; do :; done"_s, &status, bounds);
             QCOMPARE(status, 128 + 9);
         }
-    }
-
-    void aWorkingFolderIsTakenAsBytes()
-    {
-        QTemporaryDir dir;
-        const QByteArray odd = QFile::encodeName(dir.path()) + "/caf\xe9 \xff";
-        QVERIFY(::mkdir(odd.constData(), 0700) == 0);
-        int status = -1;
-        sh(u"echo here >file"_s, &status, {.workingDirectory = odd});
-        QVERIFY(status == 0 && ::access((odd + "/file").constData(), F_OK) == 0);
-        sh(u"echo never >file"_s, &status, {.workingDirectory = odd + "/missing"});
-        QCOMPARE(status, 126);
     }
 
     // Last: every later task ends at once. The runner turns this loop while it waits, so a timer quits.
