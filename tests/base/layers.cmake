@@ -1,6 +1,5 @@
-# Includes run one way. Each row compiles one include with the header view of
-# the library it stands in: the header must not be found where the include
-# would run back up the layers.
+# Includes run one way: each row compiles one include with the header view of its library,
+# where a header further up the layers must not be found.
 #   library  header it must not see
 set(RIVULET_WRONG_WAY_INCLUDES
   "base store/Directory.h"

@@ -22,17 +22,13 @@ struct LibraryFixture : PrivateMpd {
     }
     ~LibraryFixture()
     {
-        stopMpd();
         if (!userConf.isEmpty())
             QProcess::execute(QStringLiteral("mpd"), {QStringLiteral("--kill"), QFile::decodeName(userConf)});
-        qunsetenv("MPD_HOST");
-        qunsetenv("MPD_PORT");
-        ITunesManager::setClock(nullptr);
+        ITunesManager::setClock(nullptr); // MPD_HOST and MPD_PORT are cleared by the next fixture
     }
 
-    // The user's own MPD, started as a user does, from ~/.config/mpd/mpd.conf
-    // on a port the kernel picked (or none); extra lines go into that file.
-    // Named by MPD_HOST and MPD_PORT when asked, and then answering.
+    // The user's own MPD from ~/.config/mpd/mpd.conf (extra lines added) on a free port or none;
+    // when named, by MPD_HOST and MPD_PORT, and then answering.
     bool startUserMpd(const QByteArray &extra = {}, bool withPort = true, bool named = false)
     {
         QTcpServer probe;
@@ -74,7 +70,6 @@ struct LibraryFixture : PrivateMpd {
         return c;
     }
     void configure() { library->configure(config()); }
-    // Starts the private MPD again from the configuration the program wrote.
     bool startMpd() { return QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(support) + QStringLiteral("/mpd/mpd.conf")}) == 0; }
     // A file in Downloads: the bytes of a test tone (with a tail that makes it unique), or junk.
     QByteArray tone(int n, const QByteArray &name) { return put(name, readAll(QStringLiteral(RIVULET_TEST_DATA "/tones/0%1 tone.mp3").arg(n)) + name); }

@@ -1,6 +1,5 @@
-// The music library bridge against a real MPD: batches, refusals, more formats,
-// the private server at quit and its modes, a server the user named that does
-// not answer, and retries.
+// The music library bridge against a real MPD: batches, refusals, more formats, the private
+// server at quit and its modes, a named server that does not answer, and retries.
 #include "LibraryFixture.h"
 #include "library/RetryList.h"
 #include <sys/stat.h>
@@ -10,10 +9,15 @@ class TestLibraryBridge : public QObject {
     LogCapture log; // keeps the program's lines out of the test output
 
 private slots:
-    void batchKeepsEachFilesResultAndOrder()
+    // Alone or in a batch (which keeps each file's result and order), a refused file leaves no copy.
+    void refusedSingleFileLeavesNoCopy()
     {
         LibraryFixture f;
         QVERIFY(f.library->run());
+        const QByteArray junk = f.junk("junk.mp3");
+        QCOMPARE(f.library->sendFileToITunes(junk, "Rivulet", true, false), std::nullopt);
+        QVERIFY(QDir(QFile::decodeName(f.music + "/Rivulet")).isEmpty());
+        QCOMPARE(readBytes(junk), QByteArray("not music at all")); // the download stays
         const QList<TrackId> ids = f.library->sendFilesToITunes({f.tone(1, "01 a.mp3"), f.junk("02 junk.mp3"), f.tone(2, "03 c.mp3")}, "Rivulet", true, true);
         QVERIFY(ids.size() == 3 && ids[0] && !ids[1] && ids[2]);
         QCOMPARE(f.playlist(), (QList<QByteArray>{"Rivulet/01 a.mp3", "Rivulet/03 c.mp3"}));
@@ -26,19 +30,7 @@ private slots:
         QCOMPARE(QDir(QFile::decodeName(f.music + "/Rivulet")).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
-    void refusedSingleFileLeavesNoCopy()
-    {
-        LibraryFixture f;
-        QVERIFY(f.library->run());
-        const QByteArray junk = f.junk("junk.mp3");
-        QCOMPARE(f.library->sendFileToITunes(junk, "Rivulet", true, false), std::nullopt);
-        QVERIFY(QDir(QFile::decodeName(f.music + "/Rivulet")).isEmpty());
-        QCOMPARE(readBytes(junk), QByteArray("not music at all")); // the download stays
-    }
-
-    // Cited under this name; quitting now stops it even while it plays. The
-    // playlist stays as a file beside the music, whose entries resolve from
-    // its own folder, and another player plays every one.
+    // Quitting stops it even while it plays; the playlist stays as an M3U another player plays.
     void privateServerStopsAtQuitUnlessPlaying()
     {
         LibraryFixture f;
@@ -50,7 +42,6 @@ private slots:
         const qint64 pid = f.mpdPid();
         f.library->shutdown();
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 5000);
-
         const QByteArray m3u = f.music + "/Rivulet.m3u";
         QCOMPARE(readAll(QFile::decodeName(m3u)), QByteArray("Rivulet/04 d.mp3\nRivulet/05 e.mp3\n"));
         QProcess mpv;
@@ -60,9 +51,7 @@ private slots:
         QCOMPARE(mpv.exitCode(), 0);
     }
 
-    // The formats a user may add are ones MPD takes and plays. The private
-    // server's folder, socket and files are the user's alone, also when an
-    // earlier version left that folder open.
+    // More formats MPD takes; the server's files are the user's alone, also if an older version left them open.
     void moreFormatsAreTakenByAPrivateServerOfTheUsersAlone()
     {
         LibraryFixture f;
@@ -81,9 +70,7 @@ private slots:
             QVERIFY(::stat((folder + name).constData(), &st) == 0 && (st.st_mode & 0077) == 0);
     }
 
-    // Hours of a stopped server the user named spend no tries: nothing is
-    // offered while it is silent, no server of ours replaces it, and the
-    // file is imported when it answers again.
+    // Hours of silence spend no tries and start no server of ours; it imports when it answers again.
     void namedServerThatDoesNotAnswerIsNeverReplaced()
     {
         LibraryFixture f;
@@ -149,8 +136,7 @@ private slots:
         QCOMPARE(readBytes(file), QByteArray("garbage"));
     }
 
-    // An offer nobody reports back on still counts: never "try 9 of 5". A
-    // refusal while the library was silent spends nothing.
+    // An offer nobody reports back on still counts (never "try 9 of 5"); a silent refusal spends nothing.
     void retryListCapsOffersAndSparesSilentRefusals()
     {
         TempHome home;

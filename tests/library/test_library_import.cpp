@@ -1,6 +1,5 @@
-// Files copied into the music library's folder: names the library can take,
-// no second copy of a file already there, never a link or special file, and
-// permissions within the umask.
+// Files copied into the music library's folder: names it can take, no second copy, never a link or
+// special file, and permissions within the umask.
 #include "TestSupport.h"
 #include "support/Bytes.h"
 #include "library/LibraryImport.h"
@@ -79,8 +78,7 @@ private slots:
         QCOMPARE(readBytes(music + '/' + *first), QByteArray("one"));
     }
 
-    // Downloads are hostile: links and special files named *.mp3 are never
-    // followed or read, and a private file stays private.
+    // Downloads are hostile: links and special files named *.mp3 are never followed or read.
     void linksAndSpecialFilesAreNotCopied()
     {
         QVERIFY(writeBytes(base + "/id_test", "PRIVATE KEY"));

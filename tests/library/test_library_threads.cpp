@@ -1,10 +1,27 @@
-// The bridge from two threads at once: while an import waits for a slow
-// update of the real MPD, the main thread's calls (a notification click
-// plays a track) answer at once on a connection of their own.
+// The bridge from two threads: a click answers while an import waits on the real MPD, and the
+// desktop's media controls (a real playerctl) are answered from this test's interface thread.
 #include "LibraryFixture.h"
+#include "library/MprisPlayer.h"
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <atomic>
+#include <mpd/client.h>
 #include <thread>
+
+namespace {
+// Runs playerctl (for our player unless asked otherwise) while this thread answers the bus.
+QString playerctl(const QString &args, bool ours = true)
+{
+    QProcess ctl;
+    QEventLoop loop;
+    QObject::connect(&ctl, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    ctl.start(QStringLiteral("playerctl"), (ours ? QStringList{QStringLiteral("--player=rivulet")} : QStringList()) + args.split(QLatin1Char(' ')));
+    loop.exec();
+    return QString::fromUtf8(ctl.readAllStandardOutput()).trimmed();
+}
+}
 
 class TestLibraryThreads : public QObject {
     Q_OBJECT
@@ -17,9 +34,7 @@ private slots:
         QVERIFY(library->run());
         const TrackId earlier = library->sendFileToITunes(f.tone(1, "earlier.mp3"), "Rivulet", false, false);
         QVERIFY(earlier);
-
-        // Many songs for MPD to read (links to one file: no disk space), in
-        // an update that runs first, so the import's update waits behind it.
+        // An update of many songs (links to one file) runs first, so the import's update waits behind it.
         const QByteArray big = f.music + "/big";
         QVERIFY(::mkdir(big.constData(), 0755) == 0);
         for (int i = 0; i < 20000; ++i)
@@ -39,8 +54,7 @@ private slots:
             imported = true;
         });
         QThread::msleep(300);
-        if (imported) {
-            // Nothing to overlap with on a machine this fast; never a failure of the program.
+        if (imported) { // nothing to overlap with on a machine this fast
             import.join();
             QSKIP("the update ended before the click could overlap it");
         }
@@ -50,12 +64,60 @@ private slots:
         const bool overlapped = !imported;
         const QByteArray nowPlaying = f.playing(); // the tone is short: looked at at once
         import.join();
-        // Answered while the import still waited: no figure of this machine's speed decides.
         QVERIFY2(overlapped, "the click waited for the import");
-        // On a busy machine the big update may outlast the import's 10 s wait:
-        // the import then gives up (and is retried later), as it should.
+        // A busy machine's update may outlast the import's 10 s wait: it then rightly gives up.
         QVERIFY2(slowId || importMs >= 9500, qPrintable(QStringLiteral("no id after %1 ms").arg(importMs)));
         QCOMPARE(nowPlaying, QByteArray("Rivulet/earlier.mp3"));
+    }
+
+    void playerctlShowsAndSteersThePrivateServer()
+    {
+        if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+            QSKIP("needs a session bus (scripts/desktop-rig.sh)");
+        LibraryFixture f;
+        QVERIFY(f.library->run());
+        QList<QByteArray> songs;
+        for (const char *n : {"1", "2", "3"})
+            songs << f.madeTone("long " + QByteArray(n) + ".mp3", "Long " + QByteArray(n), 120);
+        QVERIFY(!songs.contains(QByteArray()));
+        const QList<TrackId> ids = f.library->sendFilesToITunes(songs, "Rivulet", false, false);
+        QVERIFY(ids[0] && ids[1] && ids[2]);
+
+        QObject owner;
+        MprisPlayer::startFor(f.socket(), &owner);
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl(QStringLiteral("status")), QStringLiteral("Stopped"), 20000);
+        QProcess follow; // what a desktop widget sees: PropertiesChanged
+        follow.start(QStringLiteral("playerctl"), QStringLiteral("--player=rivulet --follow metadata title").split(QLatin1Char(' ')));
+        QVERIFY(follow.waitForStarted());
+
+        playerctl(QStringLiteral("play-pause"));
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl(QStringLiteral("status")), QStringLiteral("Playing"), 20000);
+        QCOMPARE(playerctl(QStringLiteral("metadata title")), QStringLiteral("Long 1"));
+        playerctl(QStringLiteral("next"));
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl(QStringLiteral("metadata title")), QStringLiteral("Long 2"), 20000);
+        const QString all = playerctl(QStringLiteral("metadata"));
+        for (const char *key : {"mpris:trackid", "xesam:artist", "xesam:album", "mpris:length", "xesam:url"})
+            QVERIFY2(all.contains(QLatin1String(key)), qPrintable(all));
+        QVERIFY(all.contains(QStringLiteral("file://") + QFile::decodeName(f.music) + QStringLiteral("/Rivulet/long%202.mp3")));
+
+        // Another client changes the song: the desktop follows.
+        MpdClient other({f.socket()});
+        QVERIFY(other.playId(*ids[2]));
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl(QStringLiteral("metadata title")), QStringLiteral("Long 3"), 20000);
+        playerctl(QStringLiteral("play-pause"));
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl(QStringLiteral("status")), QStringLiteral("Paused"), 20000);
+        QByteArray followed;
+        QTRY_VERIFY_WITH_TIMEOUT((followed += follow.readAllStandardOutput()).contains("Long 3"), 20000);
+        QVERIFY(followed.contains("Long 2"));
+        follow.kill();
+        follow.waitForFinished();
+
+        // Another client changes the stored playlist: its M3U follows.
+        QVERIFY(mpd_run_playlist_delete(other.connection(), "Rivulet", 0));
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(QFile::decodeName(f.music) + QStringLiteral("/Rivulet.m3u")),
+                                  QByteArray("Rivulet/long 2.mp3\nRivulet/long 3.mp3\n"), 20000);
+        f.library->shutdown();
+        QTRY_VERIFY_WITH_TIMEOUT(!playerctl(QStringLiteral("--list-all"), false).contains(QStringLiteral("rivulet")), 20000);
     }
 };
 

@@ -1,7 +1,5 @@
-// Starting at login through the autostart folder: this program's entry
-// comes and goes, other programs' entries are never touched, an entry the
-// desktop switched off counts as off, and the written entry really starts the
-// program through the desktop's own launchers, whatever its path holds.
+// Starting at login through the autostart folder: our entry comes and goes, others' are never touched,
+// one the desktop switched off counts as off, and the written entry starts the program.
 #include "TestSupport.h"
 #include "settings/LoginItems.h"
 #include <QProcess>
@@ -94,8 +92,7 @@ private slots:
         QCOMPARE(readAll(file), text);
     }
 
-    // A hand-made entry that starts the program by its bare name counts as
-    // ours (no second entry); switched off, it is kept, only switched off.
+    // A hand-made entry starting the program by its bare name is ours: no second entry; kept when off.
     void handMadeEntryByNameCounts_data()
     {
         QTest::addColumn<bool>("onPath");
@@ -120,8 +117,7 @@ private slots:
         QCOMPARE(readAll(file), entry(QStringLiteral("rivulet")).replace("]\n", "]\nHidden=true\n")); // kept, only switched off
     }
 
-    // The program's path holds what both levels of desktop-entry escaping deal with; GLib's
-    // launcher (the one GNOME's session starts autostart entries with) starts it from the entry.
+    // A path needing both levels of desktop-entry escaping, started by GLib's launcher as GNOME does.
     void writtenEntryStartsTheProgram()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("gio")).isEmpty())
@@ -138,7 +134,6 @@ private slots:
         QProcess run;
         run.start(QStringLiteral("gio"), {QStringLiteral("launch"), items[0].file});
         QVERIFY(run.waitForFinished(10000));
-        // The shell creates the marker before it writes to it: wait for the line.
         QTRY_COMPARE_WITH_TIMEOUT(readAll(marker).trimmed(), QByteArray("0"), 5000); // started with no arguments
     }
 };

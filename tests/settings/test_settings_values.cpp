@@ -1,7 +1,5 @@
-// What the settings read back: the stored keys and their defaults (users'
-// files rely on them), booleans only from true/false/1/0 (anything else is
-// the default), writes that reach the file at once, and the standard folders
-// in a clean absolute form.
+// What the settings read back: stored keys and defaults (users' files rely on them), booleans only from
+// true/false/1/0, writes that reach the file at once, and standard folders in a clean absolute form.
 #include "TestSupport.h"
 #include "base/StandardFolders.h"
 #include "settings/Settings.h"
@@ -33,13 +31,11 @@ private slots:
         QVERIFY(!QFile::exists(home.prefsPath()));
     }
 
-    // The typed accessors read their own keys, and only true/false/1/0 count.
+    // Each accessor reads its own key. A hand edit's "@ByteArray(x)" must not send music to the Trash.
     void onlyTrueFalseOneZeroAreBooleans()
     {
         TempHome home;
         QDir().mkpath(QFileInfo(home.prefsPath()).path());
-        // As a hand edit or another program could leave the file: DeleteFiles
-        // must not move the user's music to the Trash because of "@ByteArray(x)".
         QVERIFY(writeFile(home.prefsPath(), "[General]\nDeleteFiles=@ByteArray(x)\nDeleteZips=2\nUnzipFiles=maybe\n"
                                             "IfStopped=0\nPlaySongs=1\nGrowlNotifications=false\nStartAtLogin=true\n"
                                             "DeleteArchiveContents=yes\nDidFirstLoad=1\nUseDownloadHotkey=false\nImportMoreFormats=true\n"));

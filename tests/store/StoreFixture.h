@@ -5,6 +5,7 @@
 #include "store/ManagedObjectContext.h"
 #include "store/ManagedObjectModel.h"
 #include "store/Directory.h"
+#include "store/File.h"
 #include "store/PersistentStoreCoordinator.h"
 #include <memory>
 
@@ -31,7 +32,6 @@ struct OpenStore {
     Settings *settings() const { return static_cast<Settings *>(context->fetchAll(QStringLiteral("Settings")).at(0)); }
 };
 
-// A folder record named name, under parent when one is given.
 inline Directory *newDirectory(ManagedObjectContext *ctx, const QByteArray &name, Directory *parent = nullptr)
 {
     auto *d = ctx->insertNew<Directory>();
@@ -41,11 +41,20 @@ inline Directory *newDirectory(ManagedObjectContext *ctx, const QByteArray &name
     return d;
 }
 
+inline File *newFile(ManagedObjectContext *ctx, const QByteArray &name, Directory *dir)
+{
+    auto *file = ctx->insertNew<File>();
+    file->setName(name);
+    if (dir)
+        dir->addFilesObject(file);
+    return file;
+}
+
 // A new settings record whose tree top (of the given key) is a new folder record.
 inline Directory *newTop(ManagedObjectContext *ctx, const QString &key = QStringLiteral("RootDirectory"))
 {
-    auto *settings = ctx->fetchAll(QStringLiteral("Settings")).empty() ? ctx->insertNewObjectForEntityForName(QStringLiteral("Settings"))
-                                                                        : ctx->fetchAll(QStringLiteral("Settings")).at(0);
+    const auto all = ctx->fetchAll(QStringLiteral("Settings"));
+    auto *settings = all.empty() ? ctx->insertNewObjectForEntityForName(QStringLiteral("Settings")) : all.at(0);
     auto *top = newDirectory(ctx, "root");
     settings->setValueForKey(QVariant::fromValue(top), key);
     return top;

@@ -1,7 +1,7 @@
 #pragma once
-// Files read and written by their byte paths: names in these tests need not
-// be UTF-8, and QFile cannot name every byte path.
+// Files read and written by byte paths: test names need not be UTF-8, which QFile cannot name.
 #include <QByteArray>
+#include <QFile>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,12 +14,7 @@ inline bool writeBytes(const QByteArray &path, const QByteArray &bytes)
 
 inline QByteArray readBytes(const QByteArray &path)
 {
-    QByteArray data;
+    QFile file;
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    char buffer[4096];
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-        data.append(buffer, n);
-    if (fd >= 0)
-        ::close(fd);
-    return data;
+    return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? file.readAll() : QByteArray();
 }

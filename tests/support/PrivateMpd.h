@@ -1,7 +1,5 @@
 #pragma once
-// A private HOME with the program's private MPD: no server of the user's or
-// the system's is looked at and nothing is heard; the test reads the server
-// and stops it.
+// A private HOME for the program's private MPD: no user's or system server is looked at, nothing heard.
 #include "TestSupport.h"
 #include "library/MpdClient.h"
 #include <QThread>

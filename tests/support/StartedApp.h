@@ -1,6 +1,5 @@
 #pragma once
-// The program after its first run, in a private HOME, with its windows
-// (and, when asked, its tray interface).
+// The program after its first run in a private HOME, with its windows (and its tray when asked).
 #include "TestSupport.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "settings/Settings.h"

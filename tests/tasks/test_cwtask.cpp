@@ -1,6 +1,4 @@
-// The external command runner with real child processes, and the bounds an
-// untrusted tool runs under: signal status, file-size and time limits, the
-// check that ends it, a working folder as bytes, and ending all at quit.
+// The external command runner with real child processes, and the bounds an untrusted tool runs under.
 #include "TestSupport.h"
 #include "tasks/CWTask.h"
 #include <QElapsedTimer>
@@ -18,22 +16,14 @@ QString sh(const QString &script, int *status, const CWTask::Bounds &bounds = {}
 {
     return CWTask::performSynchronousTask(u"/bin/sh"_s, {u"-c"_s, script}, bounds, status);
 }
-
-struct Recorder : CWTaskDelegate {
-    QStringList streams;
-    int ended = CWTask::kRunning;
-    void cwTaskUpdate(CWTask *, const QMap<QString, QString> &update) override { streams << update.firstKey(); }
-    void cwTaskEnded(CWTask *, int status) override { ended = status; }
-};
 }
 
 class TestCWTask : public QObject {
     Q_OBJECT
 
 private slots:
-    // Both streams in order, non-ASCII as spaces; a tool that asks on
-    // standard input or the terminal fails instead of hanging.
-    void outputStatusAndEnvironment()
+    // Both streams in order, non-ASCII as spaces; asking on stdin or the terminal fails instead of hanging.
+    void outputStatusEnvironmentAndFolder()
     {
         int status = -1;
         for (const auto &[script, output, code] : {std::tuple{"echo one; sleep 0.2; echo two >&2; sleep 0.2; echo three; exit 3", "one\ntwo\nthree\n", 3},
@@ -50,6 +40,13 @@ private slots:
                  u"C/kept\n"_s);
         CWTask::performSynchronousTask(u"/no/such/tool"_s, {}, std::nullopt, std::nullopt, &status);
         QVERIFY(status != 0);
+        QTemporaryDir dir; // a working folder is taken as bytes
+        const QByteArray odd = QFile::encodeName(dir.path()) + "/caf\xe9 \xff";
+        QVERIFY(::mkdir(odd.constData(), 0700) == 0);
+        sh(u"echo here >file"_s, &status, {.workingDirectory = odd});
+        QVERIFY(status == 0 && ::access((odd + "/file").constData(), F_OK) == 0);
+        sh(u"echo never >file"_s, &status, {.workingDirectory = odd + "/missing"});
+        QCOMPARE(status, 126);
     }
 
     void aSignalIsReportedAs128PlusItsNumber()
@@ -59,19 +56,6 @@ private slots:
             sh(u"kill -%1 $$"_s.arg(signal), &status);
             QCOMPARE(status, 128 + signal);
         }
-    }
-
-    void delegateHearsOfTheEndAfterTheDelay()
-    {
-        Recorder recorder;
-        CWTask task;
-        task.setDelegate(&recorder);
-        QVERIFY(task.startTask(u"/bin/sh"_s, {u"-c"_s, u"echo out; echo err >&2; exit 2"_s}) > 0);
-        QCOMPARE(task.taskReturnValue(), CWTask::kRunning);
-        QTRY_COMPARE(task.taskReturnValue(), 2);
-        QCOMPARE(recorder.ended, int(CWTask::kRunning)); // told after a delay
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.ended, 2, 5000);
-        QVERIFY(recorder.streams.contains(u"stdout"_s) && recorder.streams.contains(u"stderr"_s));
     }
 
     void noFileGrowsPastTheLimit()
@@ -101,20 +85,7 @@ private slots:
         }
     }
 
-    void aWorkingFolderIsTakenAsBytes()
-    {
-        QTemporaryDir dir;
-        const QByteArray odd = QFile::encodeName(dir.path()) + "/caf\xe9 \xff";
-        QVERIFY(::mkdir(odd.constData(), 0700) == 0);
-        int status = -1;
-        sh(u"echo here >file"_s, &status, {.workingDirectory = odd});
-        QVERIFY(status == 0 && ::access((odd + "/file").constData(), F_OK) == 0);
-        sh(u"echo never >file"_s, &status, {.workingDirectory = odd + "/missing"});
-        QCOMPARE(status, 126);
-    }
-
-    // Last: after it every new task ends at once, as at quit. The runner turns
-    // this thread's event loop while it waits, so the quit comes from a timer.
+    // Last: every later task ends at once. The runner turns this loop while it waits, so a timer quits.
     void runningToolsEndWhenTheProgramQuits()
     {
         QTimer::singleShot(300, [] { CWTask::terminateRunningTasks(); });
