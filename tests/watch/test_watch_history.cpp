@@ -26,7 +26,7 @@ public:
     bool run()
     {
         QTemporaryDir tmp;
-        m_base = QFile::encodeName(tmp.path());
+        m_base = QFile::encodeName(tmp.path()) + "/download"; // like ~/download: only the part below a root counts
         setUp();
         spawn();
         for (int actions = 0; actions < m_steps;) {
