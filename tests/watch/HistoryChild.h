@@ -1,19 +1,14 @@
 #pragma once
-// The watcher process of the history test: the real differ with a real store
-// on the test's folders. A recording delegate stands in for the import: it
-// reads and hashes what it is handed, sometimes turns the event loop for a
-// while as the import's tool runner does, and appends one line per hand-over
-// to a log the test reads. Signals drive it: SIGUSR1 reloads the watched
-// folders (a differ restart), SIGUSR2 makes the kernel queue overflow as far
-// as the watcher can tell, SIGTERM ends it cleanly.
+// The watcher process of the history test: the real differ and store, with a delegate
+// that hashes what it is handed into a log. SIGUSR1 reloads the watched folders (a
+// differ restart), SIGUSR2 loses queued events as an overflow does, SIGTERM quits.
 #include "../store/StoreFixture.h"
+#include "support/Bytes.h"
 #include "base/Log.h"
-#include "store/Directory.h"
-#include "store/ManagedObjectContext.h"
 #include "watch/DirectoryDiffer.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QElapsedTimer>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QSocketNotifier>
@@ -27,12 +22,7 @@
 
 namespace history {
 
-inline qint64 nowMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+inline qint64 nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
 // One line, appended in a single write so lines of a killed process are whole or absent.
 inline void appendLine(const QByteArray &file, const QByteArray &line)
@@ -45,26 +35,8 @@ inline void appendLine(const QByteArray &file, const QByteArray &line)
 
 inline DirectoryDiffer::Timings timings()
 {
-    DirectoryDiffer::Timings t;
-    t.settleSeconds = 1.0;
-    t.passSeconds = 0.1;
-    t.latencySeconds = 0.2;
-    return t;
+    return {.settleSeconds = 1.0, .passSeconds = 0.1, .latencySeconds = 0.2};
 }
-
-struct Config {
-    QList<QByteArray> roots, excluded;
-    static Config read(const QByteArray &dir)
-    {
-        Config c;
-        QFile f(QFile::decodeName(dir + "/config"));
-        if (f.open(QIODevice::ReadOnly))
-            for (const QByteArray &line : f.readAll().split('\n'))
-                if (line.size() > 2)
-                    (line[0] == 'R' ? c.roots : c.excluded) << QByteArray::fromHex(line.mid(2));
-        return c;
-    }
-};
 
 class ChildDelegate : public DirectoryDifferDelegate {
 public:
@@ -91,27 +63,17 @@ public:
             ::close(fd);
         appendLine(m_dir + "/handovers", "H " + QByteArray::number(t) + ' ' + kind + ' ' + path.toHex() + ' ' + hash.result().toHex() + ' '
                                              + QByteArray::number(nowMs()));
-        if (m_rng() % 6 == 0) {
-            // Like an unpacker run by the tool runner: the loop turns while it waits.
-            QElapsedTimer w;
-            w.start();
-            while (w.elapsed() < 300) {
-                QEventLoop loop;
-                QTimer::singleShot(20, &loop, &QEventLoop::quit);
-                loop.exec();
-            }
+        if (m_rng() % 6 == 0) { // like an unpacker run by the tool runner: the loop turns while it waits
+            QEventLoop loop;
+            QTimer::singleShot(300, &loop, &QEventLoop::quit);
+            loop.exec();
         }
         m_active.fetch_sub(1);
     }
     void directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 id) override
     {
-        const QByteArray tmp = m_dir + "/lastid.tmp";
-        QFile f(QFile::decodeName(tmp));
-        if (f.open(QIODevice::WriteOnly)) {
-            f.write(QByteArray::number(id));
-            f.close();
-            ::rename(tmp.constData(), (m_dir + "/lastid").constData());
-        }
+        if (writeBytes(m_dir + "/lastid.tmp", QByteArray::number(id)))
+            ::rename((m_dir + "/lastid.tmp").constData(), (m_dir + "/lastid").constData());
     }
     void startIconAnimation() override {}
     void stopIconAnimation() override {}
@@ -126,28 +88,30 @@ inline int g_signalPipe[2];
 
 inline void applyConfig(ManagedObjectContext *ctx, Directory *top, Directory *exclusions, const QByteArray &dir)
 {
-    const Config c = Config::read(dir);
+    QList<QByteArray> roots;
     auto lock = ctx->lock();
+    for (const QByteArray &line : readBytes(dir + "/config").split('\n')) {
+        if (line.startsWith("R "))
+            roots << QByteArray::fromHex(line.mid(2));
+        else if (line.startsWith("X "))
+            exclusions->addSubdirectoryNamed(QByteArray::fromHex(line.mid(2)), true);
+    }
     for (Directory *d : top->subdirectories())
-        if (!c.roots.contains(d->name()))
+        if (!roots.contains(d->name()))
             top->deleteSubdirectoryNamed(d->name(), true);
-    for (const QByteArray &r : c.roots) {
+    for (const QByteArray &r : roots) {
         Directory *d = nullptr;
         if (top->addSubdirectoryNamed(r, true, &d))
             d->setLastScanTime(dateNow());
     }
-    for (const QByteArray &e : c.excluded)
-        exclusions->addSubdirectoryNamed(e, true);
 }
 
 inline int childMain(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QByteArray dir = argv[2];
-    const unsigned seed = unsigned(atoi(argv[3]));
     Log::setEcho(false);
-    const QByteArray logFile = dir + "/watch.log";
-    Log::setSink([logFile](const QString &line) { appendLine(logFile, line.toUtf8()); });
+    Log::setSink([dir](const QString &line) { appendLine(dir + "/watch.log", line.toUtf8()); });
     OpenStore store(QFile::decodeName(dir + "/storedata"));
     if (!store.ok()) {
         appendLine(dir + "/handovers", "STOREFAIL " + store.error.text().toUtf8().toHex());
@@ -155,29 +119,21 @@ inline int childMain(int argc, char **argv)
     }
     ManagedObjectContext *ctx = store.context.get();
     Directory *top = nullptr, *exclusions = nullptr;
-    for (ManagedObject *o : ctx->fetchAll(QStringLiteral("Directory"))) {
-        auto *d = static_cast<Directory *>(o);
-        if (d->name() == "root" && !d->superdirectory())
+    for (ManagedObject *o : ctx->fetchAll(QStringLiteral("Directory")))
+        if (auto *d = static_cast<Directory *>(o); d->name() == "root" && !d->superdirectory())
             (top ? exclusions : top) = d;
-    }
     if (!top) {
-        top = ctx->insertNew<Directory>();
-        top->setName("root");
-        exclusions = ctx->insertNew<Directory>();
-        exclusions->setName("root");
+        top = newDirectory(ctx, "root");
+        exclusions = newDirectory(ctx, "root");
         applyConfig(ctx, top, exclusions, dir);
-        StoreError e;
-        ctx->save(&e);
+        store.save();
     }
-    ChildDelegate delegate(dir, seed);
+    ChildDelegate delegate(dir, unsigned(atoi(argv[3])));
     auto differ = std::make_unique<DirectoryDiffer>([ctx] { return ctx; }, timings());
     differ->setRoots(top->subdirectories());
     differ->setExclusions(exclusions->subdirectories());
     differ->setDelegate(&delegate);
-    const auto lastId = [&] {
-        QFile f(QFile::decodeName(dir + "/lastid"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toULongLong() : 0ULL;
-    };
+    const auto lastId = [&] { return readBytes(dir + "/lastid").toULongLong(); };
     differ->startWatchingWithLastSCEvent(lastId());
 
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -209,8 +165,7 @@ inline int childMain(int argc, char **argv)
     differ->stopWatching();
     const int inside = differ->stats().passesInsideHandOver;
     differ.reset();
-    StoreError e;
-    ctx->save(&e);
+    store.save();
     appendLine(dir + "/handovers", "END " + QByteArray::number(inside));
     return 0;
 }

@@ -1,9 +1,7 @@
 #pragma once
-// What the history test expects: every content version of every path, when
-// it began and ended, whether it lay where the watcher must find it; and the
-// check of the watcher's hand-over log against it.
+// What the history test expects: every content version of every path, when it began
+// and ended, whether it lay where the watcher must find it; checked against the log.
 #include "HistoryChild.h"
-#include "support/Bytes.h"
 #include "base/PathContainment.h"
 #include "store/File.h"
 #include <QHash>
@@ -13,14 +11,6 @@
 
 namespace history {
 
-struct Writer {
-    enum Kind { Part, Crdownload, Slow, InPlace } kind;
-    QByteArray target, writing;
-    int pieces = 0;
-    qint64 nextAt = 0;
-    int size = 0;
-};
-
 struct Version {
     QByteArray path, hash;
     qint64 begin = 0, end = LLONG_MAX;
@@ -28,17 +18,13 @@ struct Version {
     bool old = false; // there before its folder was first watched: never to be imported
     int movedFrom = -1; // the version it was before its folder was renamed: the same download
     bool movedIn = false; // came with an album folder moved into a watched folder
-    QList<qint64> handed;
+    QList<qint64> handed = {};
 };
 
 class Model {
 public:
     explicit Model(bool polling) : m_polling(polling) {}
-    void setRoots(QList<QByteArray> roots, QList<QByteArray> excluded)
-    {
-        m_roots = std::move(roots);
-        m_excluded = std::move(excluded);
-    }
+    QList<QByteArray> roots, excluded; // where music counts
     // How long a version must stay unchanged for the watcher to be sure to find it.
     qint64 mustWindowMs() const
     {
@@ -50,22 +36,12 @@ public:
     void notePiece(const QByteArray &path, qint64 t) { m_pieces[path] << t; }
     void touch(const QByteArray &path, qint64 t)
     {
-        const auto it = m_current.find(path);
-        if (it == m_current.end())
-            return;
-        m_versions[*it].end = t;
-        m_current.erase(it);
+        if (m_current.contains(path))
+            m_versions[m_current.take(path)].end = t;
     }
-    void begin(const QByteArray &path, const QByteArray &content, qint64 t)
+    Version &begin(const QByteArray &path, const QByteArray &content, qint64 t)
     {
-        beginHash(path, QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex(), !content.isEmpty(), t);
-    }
-    void beginFromDisk(const QByteArray &path, qint64 t) { begin(path, readBytes(path), t); }
-    // Music that sat in a folder before it was watched: whatever happens beside it, it stays.
-    void beginOld(const QByteArray &path, const QByteArray &content)
-    {
-        begin(path, content, 0);
-        m_versions.last().old = true;
+        return beginHash(path, QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex(), !content.isEmpty(), t);
     }
     void moveFolder(const QByteArray &from, const QByteArray &to, qint64 t)
     {
@@ -75,9 +51,9 @@ public:
             const int source = m_current.value(p);
             const Version v = m_versions[source];
             touch(p, t);
-            beginHash(to + p.mid(from.size()), v.hash, v.nonEmpty, t);
-            m_versions.last().old = v.old;
-            m_versions.last().movedFrom = source;
+            Version &moved = beginHash(to + p.mid(from.size()), v.hash, v.nonEmpty, t);
+            moved.old = v.old;
+            moved.movedFrom = source;
         }
     }
     void removeFolder(const QByteArray &folder, qint64 t)
@@ -92,11 +68,6 @@ public:
     void noteKill(qint64 t) { m_kills << t; }
     // The watcher ended (killed or quit): events it had not yet handled are lost.
     void noteStop(qint64 t) { m_stops << t; }
-    void beginMovedIn(const QByteArray &path, const QByteArray &content, qint64 t)
-    {
-        begin(path, content, t);
-        m_versions.last().movedIn = true;
-    }
     void noteDifferRestart(qint64 t) { m_differRestarts << t; }
     void problem(const QString &p) { m_problems << p; }
     void finish(qint64 t)
@@ -113,33 +84,18 @@ public:
             problem(QStringLiteral("the store does not load: %1").arg(store.error.text()));
             return;
         }
-        for (ManagedObject *o : store.context->fetchAll(QStringLiteral("Directory"))) {
-            auto *d = static_cast<Directory *>(o);
-            if (d->name() != "root" && !d->superdirectory())
+        for (ManagedObject *o : store.context->fetchAll(QStringLiteral("Directory")))
+            if (auto *d = static_cast<Directory *>(o); d->name() != "root" && !d->superdirectory())
                 problem(QStringLiteral("a folder record without parent: %1").arg(QString::fromUtf8(d->name())));
-        }
         for (ManagedObject *o : store.context->fetchAll(QStringLiteral("File")))
             if (!static_cast<File *>(o)->directory())
                 problem(QStringLiteral("a file record without folder"));
     }
 
-    static int countLines(const QByteArray &file, const QByteArray &prefix)
-    {
-        QFile f(QFile::decodeName(file));
-        if (!f.open(QIODevice::ReadOnly))
-            return 0;
-        int n = 0;
-        for (const QByteArray &l : f.readAll().split('\n'))
-            n += l.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
-
     QStringList check(const QByteArray &logFile)
     {
-        QFile f(QFile::decodeName(logFile));
-        f.open(QIODevice::ReadOnly);
         const qint64 settleMs = qint64(timings().settleSeconds * 1000);
-        for (const QByteArray &line : f.readAll().split('\n')) {
+        for (const QByteArray &line : readBytes(logFile).split('\n')) {
             const QList<QByteArray> w = line.split(' ');
             if (w[0] == "STOREFAIL")
                 problem(QStringLiteral("the watcher could not load its store: %1").arg(QString::fromUtf8(QByteArray::fromHex(w.value(1)))));
@@ -152,32 +108,26 @@ public:
             ++m_handOvers;
             const qint64 t = w[1].toLongLong();
             const QByteArray path = QByteArray::fromHex(w[3]);
-            if (w[2] == "nonreg") {
+            if (w[2] == "nonreg")
                 problem(QStringLiteral("a file that is not a regular file was handed over: %1").arg(show(path)));
-                continue;
-            }
-            if (w[2] == "gone")
-                continue; // removed after it had settled: the import finds nothing
+            if (w[2] != "reg")
+                continue; // or gone: removed after it had settled, the import finds nothing
             Version *found = nullptr;
             for (Version &v : m_versions)
                 if (v.path == path && v.hash == w[4] && v.begin <= t + 50 && t <= v.end + 50)
                     found = &v;
             if (!found) {
-                // Written again while the import read it: the read is torn, and the
-                // new content is a new version of its own.
+                // Written again while the import read it: a torn read, the new content a version of its own.
                 const qint64 readEnd = w.value(5).toLongLong();
                 bool changedDuringRead = false;
                 for (const Version &v : std::as_const(m_versions))
                     changedDuringRead = changedDuringRead || (v.path == path && v.end >= t - 50 && v.end <= readEnd + 50);
-                // The writer itself paused longer than the settle time (the
-                // driver was busy restarting the watcher): a half-written file
-                // that sits unchanged that long is rightly taken.
+                // Or the writer paused longer than the settle time: a half-written file is rightly taken.
                 qint64 lastPiece = -1;
                 for (qint64 p : m_pieces.value(path))
                     lastPiece = p <= t ? p : lastPiece;
-                if (changedDuringRead || (lastPiece >= 0 && t - lastPiece >= settleMs * 9 / 10))
-                    continue;
-                problem(QStringLiteral("handed over content that was no finished version (still changing?): %1").arg(show(path)));
+                if (!changedDuringRead && (lastPiece < 0 || t - lastPiece < settleMs * 9 / 10))
+                    problem(QStringLiteral("handed over content that was no finished version (still changing?): %1").arg(show(path)));
                 continue;
             }
             if (found->old)
@@ -195,13 +145,12 @@ public:
         for (const Version &v : std::as_const(m_versions)) {
             if (v.handed.size() > 1 && !killedSoonAfter(v.handed[0]))
                 problem(QStringLiteral("handed over %1 times: %2").arg(v.handed.size()).arg(show(v.path)));
-            // One download across the renames of its folder: handed over once,
-            // at whichever place it was when it settled.
-            if (!v.handed.isEmpty() && importedBeforeItMoved(v) && !killedSoonAfter(firstHandOverBefore(v)))
+            // One download across the renames of its folder: handed over once, wherever it settled.
+            const qint64 before = handOverBeforeItMoved(v);
+            if (!v.handed.isEmpty() && before >= 0 && !killedSoonAfter(before))
                 problem(QStringLiteral("handed over again after its folder was renamed: %1").arg(show(v.path)));
-            if (v.watched && !v.old && v.handed.isEmpty() && mustBeFound(v) && !importedBeforeItMoved(v) && !importedAfterItMoved(v)) {
+            if (v.watched && !v.old && v.handed.isEmpty() && mustBeFound(v) && before < 0 && !importedAfterItMoved(v))
                 problem(QStringLiteral("never handed over (unchanged for %1 ms): %2").arg(v.end - v.begin).arg(show(v.path)));
-            }
         }
         return m_problems;
     }
@@ -227,27 +176,20 @@ public:
 private:
     static QString show(const QByteArray &path) { return QString::fromLatin1(path.toPercentEncoding("/ ")); }
 
-    void beginHash(const QByteArray &path, const QByteArray &hash, bool nonEmpty, qint64 t)
+    Version &beginHash(const QByteArray &path, const QByteArray &hash, bool nonEmpty, qint64 t)
     {
-        Version v;
-        v.path = path;
-        v.hash = hash;
-        v.begin = t;
-        v.nonEmpty = nonEmpty;
-        v.watched = nonEmpty && counts(path);
         m_current.insert(path, int(m_versions.size()));
-        m_versions << v;
+        m_versions << Version{.path = path, .hash = hash, .begin = t, .watched = nonEmpty && counts(path),
+                              .nonEmpty = nonEmpty};
+        return m_versions.last();
     }
 
-    // The model's own table of what counts, from what the program promises,
-    // never from its code: music and archives by extension, in lower or upper
-    // case, not below a folder of unfinished downloads, at most 3 folders deep.
+    // The model's own table of what counts, never the program's code: music and archives by
+    // extension in lower or upper case, not below unfinished downloads, at most 3 folders deep.
     static bool namedLikeMusic(const QByteArray &leaf)
     {
-        for (const char *ext : {".mp3", ".m4a", ".aiff", ".zip", ".rar", ".MP3", ".M4A", ".AIFF", ".ZIP", ".RAR"})
-            if (leaf.endsWith(ext) && leaf.size() > qsizetype(strlen(ext)))
-                return true;
-        return false;
+        static const QByteArrayList exts = {"mp3", "m4a", "aiff", "zip", "rar", "MP3", "M4A", "AIFF", "ZIP", "RAR"};
+        return leaf.lastIndexOf('.') > 0 && exts.contains(leaf.mid(leaf.lastIndexOf('.') + 1));
     }
     static bool unfinishedDownloads(const QByteArray &below)
     {
@@ -261,10 +203,10 @@ private:
         if (!namedLikeMusic(leafName(path)))
             return false;
         const QByteArray folder = parentPath(path);
-        for (const QByteArray &e : m_excluded)
+        for (const QByteArray &e : excluded)
             if (pathIsInside(folder, e))
                 return false;
-        for (const QByteArray &r : m_roots)
+        for (const QByteArray &r : roots)
             if (pathIsInside(folder, r))
                 return !unfinishedDownloads(folder.mid(r.size())) && folder.mid(r.size()).count('/') <= 3;
         return false;
@@ -277,10 +219,8 @@ private:
             window -= qMax<qint64>(0, qMin(d.second, v.end) - qMax(d.first, v.begin));
         for (qint64 r : m_differRestarts)
             window -= r >= v.begin && r <= v.end ? 500 : 0;
-        // An album folder moved in just before the watcher ended, its event
-        // not yet handled, looks at the next start like a folder that was
-        // always there if its parent was scanned after its files were written.
-        // Renames of its folder since do not change that.
+        // An album moved in just before the watcher ended, its event unhandled, may look at the
+        // next start like a folder that was always there; renames of it since change nothing.
         const Version *origin = &v;
         while (origin->movedFrom >= 0)
             origin = &m_versions[origin->movedFrom];
@@ -291,15 +231,8 @@ private:
         return window >= mustWindowMs();
     }
 
-    bool importedBeforeItMoved(const Version &v) const
-    {
-        for (int i = v.movedFrom; i >= 0; i = m_versions[i].movedFrom)
-            if (!m_versions[i].handed.isEmpty())
-                return true;
-        return false;
-    }
-
-    qint64 firstHandOverBefore(const Version &v) const
+    // The first hand-over of the download at a place it had before its folder was renamed, or -1.
+    qint64 handOverBeforeItMoved(const Version &v) const
     {
         qint64 first = -1;
         for (int i = v.movedFrom; i >= 0; i = m_versions[i].movedFrom)
@@ -320,14 +253,10 @@ private:
 
     bool killedSoonAfter(qint64 t) const
     {
-        for (qint64 k : m_kills)
-            if (k >= t && k <= t + 1500)
-                return true;
-        return false;
+        return std::any_of(m_kills.begin(), m_kills.end(), [t](qint64 k) { return k >= t && k <= t + 1500; });
     }
 
     bool m_polling;
-    QList<QByteArray> m_roots, m_excluded;
     QList<Version> m_versions;
     QHash<QByteArray, int> m_current;
     QHash<QByteArray, QList<qint64>> m_pieces;

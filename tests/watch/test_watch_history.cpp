@@ -1,14 +1,7 @@
-// Generated, untidy histories of downloads run against the real watcher (a
-// child process with a real store on real folders), checked against
-// invariants at the end of each run:
-//  - every music file that settled under a watched folder, outside excluded
-//    folders, was handed over exactly once per content version; none twice at once;
-//  - nothing was handed over while it was still changing, nor a non-regular file;
-//  - no pass ran inside a hand-over;
-//  - the store loaded after every restart and holds no record without its parent.
-// Each run prints its seed. RIVULET_HISTORY_SEED=<n> replays one seed,
-// RIVULET_HISTORY_SEEDS="<n> <n> ..." sets the list, RIVULET_HISTORY_LONG=1 runs
-// long histories, RIVULET_HISTORY_STEPS=<n> sets the number of steps.
+// Generated, untidy histories of downloads run against the real watcher (a child process
+// with a real store), checked against the test's own model: each settled music version
+// handed over once, never two at once, nothing still changing or not regular, no pass
+// inside a hand-over, a store that loads. Each run prints its seed; README.md has the knobs.
 #include "HistoryModel.h"
 #include <QProcess>
 #include <QThread>
@@ -19,6 +12,13 @@
 
 namespace history {
 
+struct Writer {
+    QByteArray target, writing;
+    int pieces = 0;
+    qint64 nextAt = 0;
+    int inPlaceSize = 0; // rewritten in place at this size, or appended to when 0
+};
+
 class History {
 public:
     History(unsigned seed, int steps, bool polling) : m_seed(seed), m_steps(steps), m_rng(seed), m_model(polling) {}
@@ -26,11 +26,10 @@ public:
     bool run()
     {
         QTemporaryDir tmp;
-        m_base = QFile::encodeName(tmp.path());
+        m_base = QFile::encodeName(tmp.path()) + "/download"; // like ~/download: only the part below a root counts
         setUp();
         spawn();
-        int actions = 0;
-        while (actions < m_steps) {
+        for (int actions = 0; actions < m_steps;) {
             tick();
             if (pick(100) < 55) {
                 act();
@@ -39,8 +38,7 @@ public:
         }
         while (!m_writers.isEmpty())
             tick();
-        // The watcher's time to hand over the last files; a loaded machine can
-        // hold it back, so the wait goes on (bounded) while one is still owed.
+        // A loaded machine can hold the watcher back: the wait goes on (bounded) while a file is owed.
         QThread::msleep(ulong(m_model.mustWindowMs() + 1500));
         for (int i = 0; i < 60 && m_model.stillOwed(nowMs(), m_base + "/handovers"); ++i)
             QThread::msleep(500);
@@ -62,6 +60,7 @@ public:
 
 private:
     int pick(int n) { return int(m_rng() % unsigned(n)); }
+    QByteArray anyOf(const QList<QByteArray> &l) { return l.isEmpty() ? QByteArray() : l[pick(int(l.size()))]; }
     QByteArray path(const QByteArray &rel) const { return m_base + '/' + rel; }
 
     void setUp()
@@ -71,24 +70,19 @@ private:
             std::filesystem::create_directories(path(rel).toStdString());
         ::symlink(path("disk2/Real").constData(), path("Linked").constData());
         m_roots = {path("Downloads"), path("Mail Downloads"), path("Linked")};
-        m_model.setRoots(m_roots, {path("Downloads/Support")});
+        m_model.roots = m_roots;
+        m_model.excluded = {path("Downloads/Support")};
         m_folders = {path("Downloads/albums"), path("Mail Downloads/x y")};
         m_excludedFolders = {path("Downloads/Support"), path("Downloads/Incomplete Downloads"), path("Mail Downloads/page.download")};
-        // The second day: music and album folders that were there, a month old,
-        // before the first start, in the watched folders and in the one added later.
+        // The second day: music a month old, there before the first start, also in a folder added later.
         for (const char *rel : {"Downloads/01 old.mp3", "Downloads/Old Album/02 old.mp3", "Downloads/Old Album/CD2/03 old.MP3",
                                 "Mail Downloads/old.zip", "Extra/Kept/04 old.mp3"}) {
             const QByteArray p = path(rel), c = content(400);
             std::filesystem::create_directories(parentPath(p).toStdString());
-            QFile f(QFile::decodeName(p));
-            f.open(QIODevice::WriteOnly);
-            f.write(c);
-            f.close();
-            const timespec monthAgo[2] = {{::time(nullptr) - 30 * 86400, 0}, {::time(nullptr) - 30 * 86400, 0}};
-            ::utimensat(AT_FDCWD, p.constData(), monthAgo, 0);
+            writeDated(p, c, -30 * 86400);
             // One not yet watched stays out of the model's reach: a hand-over of it is no version at all.
             if (!p.contains("/Extra/"))
-                m_model.beginOld(p, c);
+                m_model.begin(p, c, 0).old = true;
         }
         m_folders << path("Downloads/Old Album") << path("Downloads/Old Album/CD2");
         writeConfig();
@@ -103,27 +97,25 @@ private:
         if (m_extraRoot)
             c += "R " + path("Extra").toHex() + '\n';
         c += "X " + path("Downloads/Support").toHex() + '\n';
-        QFile f(QFile::decodeName(m_base + "/config"));
-        f.open(QIODevice::WriteOnly);
-        f.write(c);
+        writeBytes(m_base + "/config", c);
     }
 
     void spawn()
     {
         const qint64 down = nowMs();
+        const auto ready = [this] { return readBytes(m_base + "/handovers").count("READY"); };
+        const qsizetype readyLines = ready();
         m_child = std::make_unique<QProcess>();
         m_child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_child->start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), QFile::decodeName(m_base), QString::number(m_seed)});
         m_child->waitForStarted(10000);
-        const int readyLines = m_model.countLines(m_base + "/handovers", "READY");
-        for (int i = 0; i < 200 && m_model.countLines(m_base + "/handovers", "READY") == readyLines; ++i)
+        for (int i = 0; i < 200 && ready() == readyLines; ++i)
             QThread::msleep(50);
         m_model.addDowntime(m_downSince ? m_downSince : down, nowMs() + 300);
         m_downSince = 0;
     }
 
-    // Signals the watcher child; a child that is gone has no pid, and kill(0, ...)
-    // would signal this whole process group (the test runner included).
+    // A child that is gone has no pid, and kill(0, ...) would signal the whole process group.
     void signalChild(int sig)
     {
         if (const qint64 pid = m_child->processId(); pid > 0)
@@ -160,13 +152,6 @@ private:
         return QByteArray(styles[pick(6)]) + QByteArray::number(++m_counter) + '.' + exts[pick(9)];
     }
 
-    QByteArray someFolder()
-    {
-        const int n = int(m_roots.size() + m_folders.size());
-        const int i = pick(n);
-        return i < m_roots.size() ? m_roots[i] : m_folders[i - m_roots.size()];
-    }
-
     bool busy(const QByteArray &p) const
     {
         for (const Writer &w : m_writers)
@@ -175,12 +160,19 @@ private:
         return false;
     }
 
-    void writeWhole(const QByteArray &p, const QByteArray &c)
+    // Written in one go, dated secondsAhead from now unless that is 0.
+    static void writeDated(const QByteArray &p, const QByteArray &c, qint64 secondsAhead)
+    {
+        writeBytes(p, c);
+        const timespec at[2] = {{::time(nullptr) + secondsAhead, 0}, {::time(nullptr) + secondsAhead, 0}};
+        if (secondsAhead)
+            ::utimensat(AT_FDCWD, p.constData(), at, 0);
+    }
+
+    void writeWhole(const QByteArray &p, const QByteArray &c, qint64 secondsAhead = 0)
     {
         m_model.touch(p, nowMs());
-        const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        [[maybe_unused]] ssize_t n = ::write(fd, c.constData(), size_t(c.size()));
-        ::close(fd);
+        writeDated(p, c, secondsAhead);
         m_model.begin(p, c, nowMs());
     }
 
@@ -188,37 +180,27 @@ private:
     {
         QThread::msleep(60);
         const qint64 now = nowMs();
-        for (auto it = m_writers.begin(); it != m_writers.end();) {
-            Writer &w = *it;
-            if (w.nextAt > now) {
-                ++it;
+        for (Writer &w : m_writers) {
+            if (w.nextAt > now)
                 continue;
-            }
             const QByteArray piece = content(200 + pick(3000));
+            const QByteArray block = w.inPlaceSize ? piece.left(w.inPlaceSize) : piece;
             // An in-place rewrite ends the old content at its first write, not when it was planned.
             m_model.touch(w.writing, nowMs());
-            if (w.kind == Writer::InPlace) {
-                QByteArray block = piece.left(qMin(qsizetype(w.size), piece.size()));
-                const int fd = ::open(w.writing.constData(), O_WRONLY | O_CLOEXEC);
-                [[maybe_unused]] ssize_t n = ::pwrite(fd, block.constData(), size_t(block.size()), 0);
-                ::close(fd);
-            } else {
-                const int fd = ::open(w.writing.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-                [[maybe_unused]] ssize_t n = ::write(fd, piece.constData(), size_t(piece.size()));
-                ::close(fd);
-            }
+            const int flags = w.inPlaceSize ? O_WRONLY : O_WRONLY | O_CREAT | O_APPEND; // pwrite appends with O_APPEND
+            const int fd = ::open(w.writing.constData(), flags | O_CLOEXEC, 0644);
+            [[maybe_unused]] ssize_t n = ::pwrite(fd, block.constData(), size_t(block.size()), 0);
+            ::close(fd);
             m_model.notePiece(w.writing, nowMs());
             w.nextAt = now + 80 + pick(170);
-            if (--w.pieces > 0) {
-                ++it;
+            if (--w.pieces > 0)
                 continue;
-            }
             if (w.writing != w.target)
                 ::rename(w.writing.constData(), w.target.constData());
             m_model.touch(w.target, nowMs());
-            m_model.beginFromDisk(w.target, nowMs());
-            it = m_writers.erase(it);
+            m_model.begin(w.target, readBytes(w.target), nowMs());
         }
+        m_writers.removeIf([](const Writer &w) { return w.pieces == 0; });
     }
 
     void act()
@@ -227,82 +209,57 @@ private:
         int r = pick(72), a = 0;
         while (r >= weights[a])
             r -= weights[a++];
-        const QByteArray folder = someFolder();
+        const QByteArray folder = anyOf(m_roots + m_folders);
         switch (a) {
         case 0: { // a whole file at once, new or over an old one
-            const QList<QByteArray> existing = m_model.currentPaths();
-            const QByteArray p = !existing.isEmpty() && pick(4) == 0 ? existing[pick(int(existing.size()))] : folder + '/' + name();
+            const QByteArray old = anyOf(m_model.currentPaths());
+            const QByteArray p = !old.isEmpty() && pick(4) == 0 ? old : folder + '/' + name();
             if (!busy(p))
                 writeWhole(p, content(100 + pick(5000)));
             break;
         }
         case 1: case 2: case 3: { // browser download with placeholder, .crdownload, or slow direct write
-            Writer w;
-            w.kind = a == 1 ? Writer::Part : a == 2 ? Writer::Crdownload : Writer::Slow;
-            w.target = folder + '/' + name();
-            w.writing = a == 1 ? w.target + ".part" : a == 2 ? w.target + ".crdownload" : w.target;
-            w.pieces = 3 + pick(12);
-            w.nextAt = nowMs();
+            const QByteArray target = folder + '/' + name();
+            const QByteArray writing = target + (a == 1 ? ".part" : a == 2 ? ".crdownload" : "");
             if (a == 1)
-                writeWhole(w.target, QByteArray()); // the empty placeholder
-            m_model.touch(w.target, nowMs());
-            m_writers << w;
+                writeWhole(target, QByteArray()); // the empty placeholder
+            m_model.touch(target, nowMs());
+            m_writers << Writer{target, writing, 3 + pick(12), nowMs()};
             break;
         }
         case 4: { // overwritten in place at its final size
-            const QList<QByteArray> existing = m_model.currentPaths();
-            if (existing.isEmpty())
-                break;
-            Writer w{Writer::InPlace, existing[pick(int(existing.size()))], {}, 3 + pick(8), nowMs(), 0};
+            const QByteArray p = anyOf(m_model.currentPaths());
             struct stat st;
-            if (busy(w.target) || ::lstat(w.target.constData(), &st) != 0 || st.st_size < 64)
-                break;
-            w.writing = w.target;
-            w.size = int(st.st_size);
-            m_writers << w;
+            if (!busy(p) && ::lstat(p.constData(), &st) == 0 && st.st_size >= 64)
+                m_writers << Writer{p, p, 3 + pick(8), nowMs(), int(st.st_size)};
             break;
         }
         case 5: { // dated hours ahead, as zips from the east and curl -R give
-            const QByteArray p = folder + '/' + name();
-            m_model.touch(p, nowMs());
-            const QByteArray c = content(500);
-            const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            [[maybe_unused]] ssize_t n = ::write(fd, c.constData(), size_t(c.size()));
-            timespec times[2];
-            clock_gettime(CLOCK_REALTIME, &times[0]);
-            times[0].tv_sec += 3600 * (1 + pick(14));
-            times[1] = times[0];
-            ::futimens(fd, times);
-            ::close(fd);
-            m_model.begin(p, c, nowMs());
+            const QByteArray p = folder + '/' + name(), c = content(500);
+            writeWhole(p, c, 3600 * (1 + pick(14)));
             break;
         }
         case 6: { // an album folder moved in
             const QByteArray staged = path("staging/album" + QByteArray::number(++m_counter));
             ::mkdir(staged.constData(), 0755);
-            QList<QPair<QByteArray, QByteArray>> songs;
+            QList<QByteArray> songs;
             for (int i = 0, n = 1 + pick(3); i < n; ++i) {
-                const QByteArray leaf = "track " + QByteArray::number(i) + ".mp3", c = content(300 + pick(2000));
-                QFile f(QFile::decodeName(staged + '/' + leaf));
-                f.open(QIODevice::WriteOnly);
-                f.write(c);
-                songs << qMakePair(leaf, c);
+                songs << content(300 + pick(2000));
+                writeBytes(staged + "/track " + QByteArray::number(i) + ".mp3", songs.last());
             }
             const QByteArray parent = pick(2) ? m_roots[pick(3)] : folder;
             if (depthIn(parent) >= 2)
                 break;
             const QByteArray dest = parent + "/Album " + QByteArray::number(++m_counter);
             ::rename(staged.constData(), dest.constData());
-            for (const auto &s : songs)
-                m_model.beginMovedIn(dest + '/' + s.first, s.second, nowMs());
+            for (int i = 0; i < songs.size(); ++i)
+                m_model.begin(dest + "/track " + QByteArray::number(i) + ".mp3", songs[i], nowMs()).movedIn = true;
             m_folders << dest;
             break;
         }
         case 7: case 8: { // a folder renamed or deleted
-            if (m_folders.isEmpty())
-                break;
-            const QByteArray f = m_folders[pick(int(m_folders.size()))];
-            if (busy(f))
+            const QByteArray f = anyOf(m_folders);
+            if (f.isEmpty() || busy(f))
                 break;
             if (a == 7) {
                 const QByteArray to = parentPath(f) + "/Renamed " + QByteArray::number(++m_counter);
@@ -334,27 +291,22 @@ private:
             }
             break;
         case 11: { // a file deleted
-            const QList<QByteArray> existing = m_model.currentPaths();
-            if (!existing.isEmpty()) {
-                const QByteArray p = existing[pick(int(existing.size()))];
-                if (!busy(p)) {
-                    ::unlink(p.constData());
-                    m_model.touch(p, nowMs());
-                }
+            const QByteArray p = anyOf(m_model.currentPaths());
+            if (!p.isEmpty() && !busy(p)) {
+                ::unlink(p.constData());
+                m_model.touch(p, nowMs());
             }
             break;
         }
         case 12: // music where nothing counts: an excluded folder, a folder of unfinished downloads
             writeWhole(m_excludedFolders[pick(3)] + '/' + name(), content(300));
             break;
-        case 13: { // a link or a fifo with a music name
-            const QByteArray p = folder + '/' + (pick(2) ? "link " : "fifo ") + QByteArray::number(++m_counter) + ".mp3";
-            if (p.contains("/link "))
-                ::symlink("/etc/hostname", p.constData());
+        case 13: // a link or a fifo with a music name
+            if (pick(2))
+                ::symlink("/etc/hostname", (folder + "/link " + QByteArray::number(++m_counter) + ".mp3").constData());
             else
-                ::mkfifo(p.constData(), 0644);
+                ::mkfifo((folder + "/fifo " + QByteArray::number(++m_counter) + ".mp3").constData(), 0644);
             break;
-        }
         case 14: // the watched folders change: the differ restarts
             m_extraRoot = !m_extraRoot;
             writeConfig();
@@ -404,10 +356,9 @@ int main(int argc, char **argv)
     const bool polling = qEnvironmentVariableIsSet("RIVULET_FORCE_POLLING");
     const bool longMode = qEnvironmentVariableIsSet("RIVULET_HISTORY_LONG");
     QList<unsigned> seeds;
-    const QByteArray list = qEnvironmentVariableIsSet("RIVULET_HISTORY_SEED") ? qgetenv("RIVULET_HISTORY_SEED") : qgetenv("RIVULET_HISTORY_SEEDS");
-    for (const QByteArray &s : list.simplified().split(' '))
-        if (!s.isEmpty())
-            seeds << s.toUInt();
+    const QString list = qEnvironmentVariable("RIVULET_HISTORY_SEED", qEnvironmentVariable("RIVULET_HISTORY_SEEDS"));
+    for (const QString &s : list.split(' ', Qt::SkipEmptyParts))
+        seeds << s.toUInt();
     if (seeds.isEmpty())
         seeds = longMode ? QList<unsigned>{11, 12, 13, 14, 15, 16, 17, 18} : QList<unsigned>{1, 2};
     const int steps = qEnvironmentVariableIsSet("RIVULET_HISTORY_STEPS") ? qEnvironmentVariableIntValue("RIVULET_HISTORY_STEPS")
