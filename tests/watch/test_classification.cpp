@@ -1,5 +1,4 @@
-// Entry names as music, archive or neither, and paths inside folders of
-// unfinished downloads.
+// Entry names as music, archive or neither; paths inside folders of unfinished downloads.
 #include "TestSupport.h"
 #include "watch/FileClassification.h"
 
@@ -7,8 +6,7 @@ class TestClassification : public QObject {
     Q_OBJECT
 
 private slots:
-    // takenAs: m music (so also the two testers below), a music or archive,
-    // f music or folder; M music only while the user chose more formats.
+    // takenAs: m music, a archive, f folder; M music only while more formats are chosen.
     void names_data()
     {
         QTest::addColumn<QByteArray>("name");

@@ -1,15 +1,13 @@
-// The differ on real folders with real inotify (and again with polling, see
-// tests.cmake), with short timings: events in folders that do not count cause
-// no scan. (Restarts: test_second_day; files still changing: test_differ_passes.)
+// The differ on real folders with real inotify (and with polling, see tests.cmake):
+// events in folders that do not count cause no scan.
 #include "DifferFixture.h"
 
 class TestDiffer : public QObject {
     Q_OBJECT
 
 private slots:
-    // Folders that do not count (unfinished downloads, excluded, beyond the
-    // depth limit) cause no scan; a sibling root with the same prefix is told
-    // apart; a root removed and made again is watched again.
+    // Unfinished downloads, excluded folders and those beyond the depth limit do not count; a
+    // sibling root with the same prefix is told apart; a root removed and made again is watched.
     void whichFoldersCount()
     {
         DifferFixture f;

@@ -1,42 +1,24 @@
-// Queue passes under the conditions of a running import: the import's tool
-// runner turns the differ's event loop while it waits, so scans and timers
-// run inside a hand-over. One pass chain, saves once per batch of events,
-// files dated ahead; and files still changing.
+// Queue passes as during an import, whose tool runner turns the differ's event loop
+// (scans and timers run inside a hand-over): one pass chain, one save per batch,
+// files dated ahead, files still changing.
 #include "DifferFixture.h"
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-// What the tool runner does while an unpacker runs: turns the event loop in slices.
-void turnEventLoopFor(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QEventLoop loop;
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-}
-}
 
 class TestDifferPasses : public QObject {
     Q_OBJECT
 
 private slots:
-    // After many restarts, half of them back to back, the differ ends up
-    // watching with one chain of passes; an archive is handed over once, also
-    // with a scan of its folder inside the hand-over.
+    // After many restarts, half of them back to back, one chain of passes; an archive
+    // is handed over once, also with a scan of its folder inside the hand-over.
     void restartsLeaveOnePassChain()
     {
         DifferFixture f;
         f.delegate.onFile = [&f](DirectoryDiffer *, const QByteArray &) {
             f.put("other.txt"); // an event in the same folder
-            turnEventLoopFor(1500);
+            QTest::qWait(1500);
         };
         f.start();
         for (int i = 0; i < 20; ++i) {
@@ -57,11 +39,8 @@ private slots:
         QCOMPARE(f.count(), 1);
     }
 
-    // A file rewritten in place at its final size every 250 ms is still
-    // changing. Events come later than the settle time, as at the program's
-    // own timings, so a rewrite lands between scan and pass: only the pass's
-    // own date check keeps the file waiting, and a change it sees starts the
-    // wait over.
+    // Rewritten in place at its final size every 250 ms, with events later than the settle
+    // time: only the pass's own date check keeps the file waiting, and starts its wait over.
     void sameSizeRewritesKeepAFileUnsettled()
     {
         DifferFixture f;
@@ -80,9 +59,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.count(), 1, 20000);
     }
 
-    // The program's own timings (3 s latency, 5 s settle, 1 s passes): a file
-    // that stops changing is handed over once it has settled (about 5 to 12 s
-    // later; how much later is the machine's, measured in bench/).
+    // The program's own timings (5 s settle): handed over once, after settling.
     void settledFileIsHandedOverOnceAfterSettling()
     {
         DifferFixture f;
@@ -103,8 +80,7 @@ private slots:
         QCOMPARE(f.count(), 1);
     }
 
-    // Start-up replays every folder: one save and one stored event id for the
-    // batch, not one per folder.
+    // The start-up replay of every folder: one save and one event id, not one per folder.
     void replayIsSavedOnce()
     {
         DifferFixture f;
@@ -116,8 +92,7 @@ private slots:
         QCOMPARE(f.differ->stats().saves, 1);
     }
 
-    // A file dated hours ahead is handed over once and hides no later file,
-    // also after a restart from the saved store.
+    // Dated hours ahead: handed over once and hides no later file, also after a restart.
     void futureDatedFileHidesNothing()
     {
         DifferFixture f;
@@ -130,7 +105,6 @@ private slots:
         QList<QByteArray> expected{f.path("ahead.mp3")};
         for (const QString name : {"later.mp3", "third.mp3", "fourth.mp3"}) {
             if (expected.size() == 3) {
-                // The folder's scan date never moves past the time of the scan.
                 QVERIFY(*f.top->subdirectories()[0]->lastScanTime() <= dateNow());
                 f.restart();
             }

@@ -1,5 +1,4 @@
-// Scans of one folder: what is new, what is uncertain, what is remembered;
-// archive-mode scans and the exclusion walk.
+// Scans of one folder: what is new, uncertain, remembered; archive scans, the exclusion walk.
 #include "DifferFixture.h"
 #include "store/File.h"
 #include <fcntl.h>
@@ -26,7 +25,7 @@ class TestScanner : public QObject {
         const timespec t{ns / 1000000000, ns % 1000000000}, times[2] = {t, t};
         QVERIFY(utimensat(AT_FDCWD, (bytes + '/' + name).constData(), times, AT_SYMLINK_NOFOLLOW) == 0);
     }
-    // The leaf names of the folder's file records, which a scan makes for the files it queues.
+    // The leaf names of the folder's file records (a scan makes one for each file it queues).
     QList<QByteArray> records() const
     {
         QList<QByteArray> names;
@@ -67,7 +66,7 @@ private slots:
         QVERIFY(dir->lastScanTime() >= scanDate);
         QCOMPARE(dir->filenames()->size(), 3); // every matching name, new or not
 
-        // The empty file gets content, undated as new: queued by the zero-length rule.
+        // The empty file gets content, dated not new: queued by the zero-length rule.
         dir->setLastScanTime(dateAddSeconds(dateNow(), 5));
         put("empty.mp3", "now full");
         differ->scanDirectory(dir, 0, false, dateNow());
@@ -75,8 +74,7 @@ private slots:
         QCOMPARE(records(), (Names{"empty.mp3", "new.mp3"})); // one record per name
     }
 
-    // Dates within 30 s of the last scan: not taken at the first scan of a run,
-    // later taken only when the name is not in the folder's list.
+    // Dates within 30 s of the last scan: not taken at a run's first scan, later only when not listed.
     void uncertainFilesAtFirstAndLaterScans()
     {
         const Date last = dateNow();
@@ -88,11 +86,11 @@ private slots:
         put("c.mp3", "c", last, 30); // exactly 30 s before: outside
         differ->scanDirectory(dir, 0, false, last);
         QCOMPARE(records(), Names{"b.mp3"});
-        // Handed over: a date equal to the last scan is not new, and b is unchanged.
+        // Handed over: dated at the last scan is not new, and b is unchanged.
         dir->deleteFileNamed("b.mp3", false);
         differ->scanDirectory(dir, 0, false, last);
         QCOMPARE(records(), Names());
-        // Written again, dated at the last scan (file dates come from a coarse clock): taken.
+        // Written again, dated at the last scan (a coarse clock): taken.
         put("a.mp3", "a2", last);
         differ->scanDirectory(dir, 0, false, last);
         QCOMPARE(records(), Names{"a.mp3"});
@@ -110,11 +108,10 @@ private slots:
         expected.removeLast(); // depth 4 is beyond the limit
         put("notes.txt", "x");
         put("cover.jpg", "x");
-        // A link out of the folder is never followed nor handed over.
         QVERIFY(::symlink("/etc", (bytes + "/d1/escape").constData()) == 0);
         QVERIFY(::symlink("/etc/hostname", (bytes + "/linked.mp3").constData()) == 0);
         const size_t before = store->context->liveCount();
-        // 4 music files of 6 regular ones: the link named .mp3 is neither.
+        // 4 music files of 6 regular ones: links are neither, nor followed.
         QCOMPARE(differ->scanDirectoryAtPath(bytes), 4.0f / 6.0f);
         QList<QByteArray> got = delegate.files(); // each once, in listing order
         std::sort(got.begin(), got.end());
@@ -124,12 +121,9 @@ private slots:
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         QCOMPARE(differ->scanDirectoryAtPath(bytes), 0.0f);
-        DirectoryDiffer withoutStore([] { return static_cast<ManagedObjectContext *>(nullptr); });
-        QCOMPARE(withoutStore.scanDirectoryAtPath(bytes), 0.0f);
     }
 
-    // Only regular files are ever queued or handed over: never a link, a fifo,
-    // a device or a folder with a music name, in a watched folder or an archive.
+    // Never a link, fifo, device or folder with a music name, in a watched folder or an archive.
     void onlyRegularFilesAreTaken()
     {
         dir->setLastScanTime(dateAddSeconds(dateNow(), -100));
