@@ -1,6 +1,5 @@
 #pragma once
-// A differ watching real folders (by default <base>/Downloads), its store, and a
-// delegate recording its hand-overs.
+// A differ on real folders (by default <base>/Downloads), its store, a delegate recording hand-overs.
 #include "TestSupport.h"
 #include "../store/StoreFixture.h"
 #include "store/Directory.h"
@@ -46,7 +45,6 @@ struct DifferFixture {
     Directory *top = nullptr;
     Directory *exclusions = nullptr;
 
-    // The short timings, with the latency and settle time given.
     static DirectoryDiffer::Timings fast(double latency = 0.3, double settle = 0.5)
     {
         DirectoryDiffer::Timings t = DirectoryDiffer::Timings::fast();
@@ -104,7 +102,6 @@ struct DifferFixture {
     }
     quint64 lastId() const { return delegate.ids().isEmpty() ? 0 : delegate.ids().last(); }
 
-    // Paths below the root.
     QByteArray path(const QString &rel) const { return QFile::encodeName(root + QLatin1Char('/') + rel); }
     bool put(const QString &rel, const QByteArray &content = "x") const { return writeFile(root + QLatin1Char('/') + rel, content); }
     bool mkdir(const QString &rel) const { return QDir().mkpath(root + QLatin1Char('/') + rel); }

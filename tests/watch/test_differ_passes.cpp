@@ -1,6 +1,6 @@
-// Queue passes as during an import, whose tool runner turns the differ's event loop
-// (scans and timers run inside a hand-over): one pass chain, one save per batch,
-// files dated ahead, files still changing.
+// The differ on real folders with real inotify: which folders count (also with polling,
+// see tests.cmake); queue passes as during an import, whose tool runner turns the differ's
+// event loop: one pass chain, one save per batch, files dated ahead, files still changing.
 #include "DifferFixture.h"
 #include <QElapsedTimer>
 #include <fcntl.h>
@@ -11,8 +11,37 @@ class TestDifferPasses : public QObject {
     Q_OBJECT
 
 private slots:
-    // After many restarts, half of them back to back, one chain of passes; an archive
-    // is handed over once, also with a scan of its folder inside the hand-over.
+    // Unfinished downloads, excluded folders and those beyond the depth limit do not count; a
+    // sibling root with the same prefix is told apart; a root removed and made again is watched.
+    void whichFoldersCount()
+    {
+        DifferFixture f;
+        const QString music = f.base + QStringLiteral("/Downloads Music");
+        f.open(DifferFixture::fast(), {f.root, music}, {f.root + QStringLiteral("/Support")});
+        f.startAndWait();
+        for (const QString rel : {"Incomplete Downloads", "page.download", "Support", "a/b/c/d", "a/b/c"}) {
+            QVERIFY(f.mkdir(rel));
+            QThread::msleep(400); // let the new folder's watch be set up first
+            QVERIFY(f.put(rel + QStringLiteral("/x.mp3")));
+        }
+        QVERIFY(writeFile(music + QStringLiteral("/sibling.mp3"), "x"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.count(), 2, 5000);
+        QThread::msleep(1000);
+        QList<QByteArray> handed = f.delegate.files();
+        std::sort(handed.begin(), handed.end());
+        QCOMPARE(handed, (QList<QByteArray>{QFile::encodeName(music) + "/sibling.mp3", f.path("a/b/c/x.mp3")}));
+        // Beyond the depth limit no record is made.
+        QVERIFY(!f.top->findSubdirectory(f.path("a/b/c/d"))->name().endsWith("/d"));
+        QVERIFY(QDir(f.root).removeRecursively());
+        QThread::msleep(600);
+        QVERIFY(QDir().mkpath(f.root));
+        QThread::msleep(2500); // a missing root is looked for every 2 s
+        QVERIFY(f.put("again.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.count(), 3, 6000);
+        QCOMPARE(f.delegate.files()[2], f.path("again.mp3"));
+    }
+
+    // Many restarts leave one pass chain; an archive is handed over once, also with a scan inside.
     void restartsLeaveOnePassChain()
     {
         DifferFixture f;

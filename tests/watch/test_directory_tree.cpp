@@ -1,5 +1,4 @@
-// The folder tree: lookups by path component, and nothing added under a deleted
-// folder. (The depth limit of chains: test_differ.)
+// The folder tree: lookups by path component; nothing added under a deleted folder.
 #include "TestSupport.h"
 #include "store/File.h"
 #include "../store/StoreFixture.h"

@@ -1,5 +1,5 @@
 // The kernel side of watching on real folders: the unpacking scratch folder, a root
-// that is a link, a real queue overflow, no inotify. (A root lost and back: test_differ.)
+// that is a link, a real queue overflow, no inotify. (A root lost and back: test_differ_passes.)
 #include "TestSupport.h"
 #include "watch/InotifyBackend.h"
 #include "watch/SCEvent.h"
@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 namespace {
-// A backend on one root, and the changes it delivered.
 struct Watched {
     QList<InotifyBackend::Change> changes;
     InotifyBackend backend;
@@ -43,7 +42,6 @@ bool put(const QByteArray &path)
 class TestInotifyBackend : public QObject {
     Q_OBJECT
     QTemporaryDir tmp;
-    // A new folder in the temporary folder, with the given folders below it.
     QByteArray folder(const char *name, std::initializer_list<const char *> below = {""})
     {
         const QByteArray root = QFile::encodeName(tmp.path()) + '/' + name;
@@ -135,7 +133,8 @@ private slots:
         QVERIFY(::rename((root + "/Album").constData(), (root + "/Renamed").constData()) == 0);
         makeFolders(root + "/Fresh");
         QTRY_VERIFY_WITH_TIMEOUT(w.has(root + "/Fresh") && w.has(root + "/Renamed"), 3000);
-        const auto renamed = std::find_if(w.changes.cbegin(), w.changes.cend(), [&](auto &c) { return c.path == root + "/Renamed"; });
+        const auto renamed = std::find_if(w.changes.cbegin(), w.changes.cend(),
+                                          [&](auto &c) { return c.path == root + "/Renamed"; });
         QCOMPARE(renamed->renamedFrom, root + "/Album");
         const quint32 appeared = kFSEventStreamEventFlagFolderAppeared;
         QVERIFY(w.has(root + "/Fresh", appeared) && !w.has(root + "/Renamed", appeared));
