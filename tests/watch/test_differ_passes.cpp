@@ -1,10 +1,8 @@
-// The differ on real folders with real inotify: which folders count (also with polling,
-// see tests.cmake); queue passes as during an import, whose tool runner turns the differ's
-// event loop: one pass chain, one save per batch, files dated ahead, files still changing.
+// The differ on real folders with real inotify: which folders count (also with polling, see
+// tests.cmake); queue passes as during an import, whose tool runner turns the differ's event
+// loop: one pass chain, one save per batch, files still changing. (Dated ahead: test_second_day.)
 #include "DifferFixture.h"
-#include <QElapsedTimer>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 class TestDifferPasses : public QObject {
@@ -88,27 +86,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.count(), 1, 20000);
     }
 
-    // The program's own timings (5 s settle): handed over once, after settling.
-    void settledFileIsHandedOverOnceAfterSettling()
-    {
-        DifferFixture f;
-        f.start(DirectoryDiffer::Timings());
-        QFile out(f.root + QStringLiteral("/album track.m4a"));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        for (int i = 0; i < 30; ++i) { // written for 3 seconds
-            out.write(QByteArray(8192, 'x'));
-            out.flush();
-            QThread::msleep(100);
-        }
-        out.close();
-        QElapsedTimer sinceLastWrite;
-        sinceLastWrite.start();
-        QTRY_COMPARE_WITH_TIMEOUT(f.count(), 1, 60000);
-        QVERIFY2(sinceLastWrite.elapsed() >= 4500, qPrintable(QString::number(sinceLastWrite.elapsed())));
-        QThread::msleep(2000);
-        QCOMPARE(f.count(), 1);
-    }
-
     // The start-up replay of every folder: one save and one event id, not one per folder.
     void replayIsSavedOnce()
     {
@@ -119,30 +96,6 @@ private slots:
         QThread::msleep(800);
         QCOMPARE(f.delegate.ids().size(), 1);
         QCOMPARE(f.differ->stats().saves, 1);
-    }
-
-    // Dated hours ahead: handed over once and hides no later file, also after a restart.
-    void futureDatedFileHidesNothing()
-    {
-        DifferFixture f;
-        f.start();
-        QVERIFY(f.put("ahead.mp3", "from the east"));
-        const timespec t{::time(nullptr) + 10 * 3600, 0}, times[2] = {t, t};
-        QVERIFY(::utimensat(AT_FDCWD, f.path("ahead.mp3").constData(), times, 0) == 0);
-        QTRY_COMPARE_WITH_TIMEOUT(f.count(), 1, 5000);
-        QThread::msleep(1000);
-        QList<QByteArray> expected{f.path("ahead.mp3")};
-        for (const QString name : {"later.mp3", "third.mp3", "fourth.mp3"}) {
-            if (expected.size() == 3) {
-                QVERIFY(*f.top->subdirectories()[0]->lastScanTime() <= dateNow());
-                f.restart();
-            }
-            QVERIFY(f.put(name, "saved now"));
-            expected << f.path(name);
-            QTRY_COMPARE_WITH_TIMEOUT(f.count(), expected.size(), 5000);
-        }
-        QThread::msleep(1500);
-        QCOMPARE(f.delegate.files(), expected);
     }
 };
 

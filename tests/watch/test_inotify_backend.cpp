@@ -32,11 +32,7 @@ int kernelWatches()
 // Throws when it fails, which fails the test.
 void makeFolders(const QByteArray &path) { std::filesystem::create_directories(path.constData()); }
 
-bool put(const QByteArray &path)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    return fd >= 0 && ::write(fd, "x", 1) == 1 && ::close(fd) == 0;
-}
+bool put(const QByteArray &path) { return writeFile(QFile::decodeName(path), "x"); }
 }
 
 class TestInotifyBackend : public QObject {
