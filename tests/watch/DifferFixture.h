@@ -1,6 +1,5 @@
 #pragma once
-// A differ watching real folders in a temporary folder (by default
-// <base>/Downloads), with its store and a delegate recording its hand-overs.
+// A differ on real folders (by default <base>/Downloads), its store, a delegate recording hand-overs.
 #include "TestSupport.h"
 #include "../store/StoreFixture.h"
 #include "store/Directory.h"
@@ -22,8 +21,7 @@ public:
     void directoryDifferIdle(DirectoryDiffer *differ) override { if (onIdle) onIdle(differ); }
     void startIconAnimation() override {}
     void stopIconAnimation() override {}
-    // Copies of their own: a shared list would be grown by the differ's thread
-    // while this one lets go of its copy, unseen by the thread checker.
+    // Copies: a shared list would be grown by the differ's thread while this one lets go of it.
     QList<QByteArray> files() const { std::lock_guard lock(m_mutex); return {m_files.cbegin(), m_files.cend()}; }
     QList<quint64> ids() const { std::lock_guard lock(m_mutex); return {m_ids.cbegin(), m_ids.cend()}; }
     void clear() { std::lock_guard lock(m_mutex); m_files.clear(); m_ids.clear(); }
@@ -47,7 +45,6 @@ struct DifferFixture {
     Directory *top = nullptr;
     Directory *exclusions = nullptr;
 
-    // The short timings, with events gathered and files settling as long as given.
     static DirectoryDiffer::Timings fast(double latency = 0.3, double settle = 0.5)
     {
         DirectoryDiffer::Timings t = DirectoryDiffer::Timings::fast();
@@ -56,8 +53,7 @@ struct DifferFixture {
         return t;
     }
 
-    // Opens (or reopens) the store and makes a differ for the roots (the
-    // fixture's root when none are given); a new store gets their records.
+    // (Re)opens the store and makes a differ for the roots (default: root); a new store gets their records.
     void open(DirectoryDiffer::Timings timings = fast(), QStringList roots = {}, const QStringList &excluded = {})
     {
         differ.reset();
@@ -84,8 +80,7 @@ struct DifferFixture {
         differ->setExclusions(exclusions->subdirectories());
         differ->setDelegate(&delegate);
     }
-    // Starts watching and waits for the first queue pass, which is
-    // scheduled once the watches are set up.
+    // Starts watching and waits for the first queue pass, which comes once the watches are set up.
     void startAndWait(quint64 lastId = 0)
     {
         const int passes = differ->stats().passes;
@@ -97,8 +92,7 @@ struct DifferFixture {
         open(timings);
         startAndWait(lastId);
     }
-    // Ends the run (a quit) and, after whileStopped, starts again from the
-    // last event id the differ reported.
+    // A quit and, after whileStopped, a start from the last event id reported.
     void restart(DirectoryDiffer::Timings timings = fast(), const std::function<void()> &whileStopped = {})
     {
         differ.reset();
@@ -108,7 +102,6 @@ struct DifferFixture {
     }
     quint64 lastId() const { return delegate.ids().isEmpty() ? 0 : delegate.ids().last(); }
 
-    // Paths below the root.
     QByteArray path(const QString &rel) const { return QFile::encodeName(root + QLatin1Char('/') + rel); }
     bool put(const QString &rel, const QByteArray &content = "x") const { return writeFile(root + QLatin1Char('/') + rel, content); }
     bool mkdir(const QString &rel) const { return QDir().mkpath(root + QLatin1Char('/') + rel); }

@@ -1,6 +1,5 @@
-// The watcher thread scans and hands over files while the main thread
-// changes the watched folders and saves, as the preferences window does.
-// Run under ThreadSanitizer.
+// The differ's thread hands over files while the main thread changes the watched folders and saves;
+// also run under ThreadSanitizer.
 #include "DifferFixture.h"
 #include "store/ManagedObjectContext.h"
 
@@ -8,9 +7,7 @@ class TestDifferThreads : public QObject {
     Q_OBJECT
 
 private slots:
-    // Folders are added and deleted, at once or while the differ's thread adds
-    // folders and files below them: every save still loads, and the differ
-    // ends up watching.
+    // Folders added and deleted, also while the differ's thread adds below them: every save loads.
     void rootsChangeWhileWatching()
     {
         DifferFixture f;

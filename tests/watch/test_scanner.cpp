@@ -1,7 +1,8 @@
-// Scans of one folder: what is new, what is uncertain, what is remembered;
-// archive-mode scans and the exclusion walk.
+// What a scan of one folder takes: names of music and archives, what is new, uncertain,
+// remembered; archive scans, the exclusion walk; paths of unfinished downloads.
 #include "DifferFixture.h"
 #include "store/File.h"
+#include "watch/FileClassification.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,7 +27,7 @@ class TestScanner : public QObject {
         const timespec t{ns / 1000000000, ns % 1000000000}, times[2] = {t, t};
         QVERIFY(utimensat(AT_FDCWD, (bytes + '/' + name).constData(), times, AT_SYMLINK_NOFOLLOW) == 0);
     }
-    // The leaf names of the folder's file records, which a scan makes for the files it queues.
+    // The leaf names of the folder's file records (a scan makes one for each file it queues).
     QList<QByteArray> records() const
     {
         QList<QByteArray> names;
@@ -52,6 +53,43 @@ private slots:
     }
     void cleanup() { differ.reset(); store.reset(); }
 
+    // takenAs: m music, a archive, f folder; M music only while more formats are chosen.
+    void names_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("takenAs");
+        const struct { const char *name; int type; const char *takenAs; } rows[] = {
+            {"song.mp3", 8, "m"}, {"a.b.MP3", 8, "m"}, {"._song.mp3", 8, "m"}, {"SONG.MP3", 8, "m"},
+            {"tune.m4a", 8, "m"}, {"tune.M4A", 8, "m"}, {"tune.aiff", 8, "m"}, {"tune.AIFF", 8, "m"},
+            {"tunes.mp3", 4, "m"}, {"x.mp3", 10, "m"}, {"\xff\xfe.mp3", 8, "m"},
+            {"album.zip", 8, "a"}, {"ALBUM.RAR", 8, "a"}, {"album.rar", 8, "a"}, {"ALBUM.ZIP", 8, "a"},
+            {"Albums", 4, "f"}, {".", 4, ""}, {"..", 4, ""}, {"album.Zip", 8, ""}, {"Song.Mp3", 8, ""},
+            {"song.mP3", 8, ""}, {"song.mpeg", 8, ""}, {"song.mp3 ", 8, ""}, {".mp3", 8, ""}, {"mp3", 8, ""},
+            {"song.", 8, ""}, {"a", 8, ""}, {"a.flac", 8, "M"}, {"A.FLAC", 8, "M"}, {"a.ogg", 8, "M"},
+            {"A.OGG", 8, "M"}, {"a.opus", 8, "M"}, {"A.OPUS", 8, "M"}, {"a.wav", 8, "M"}, {"A.WAV", 8, "M"},
+            {"a.Flac", 8, ""}, {"a.oga", 8, ""}, {"a.wave", 8, ""}, {"a.flac.part", 8, ""}};
+        for (const auto &r : rows)
+            QTest::addRow("%d '%s'", r.type, r.name) << QByteArray(r.name) << r.type << QByteArray(r.takenAs);
+    }
+
+    void names()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(int, type);
+        QFETCH(QByteArray, takenAs);
+        const DirectoryEntry e{name, type};
+        for (bool chosen : {false, true}) {
+            setImportMoreFormats(chosen);
+            const bool music = takenAs.contains('m') || (chosen && takenAs.contains('M'));
+            QCOMPARE(bool(musicFileTester(e)), music);
+            QCOMPARE(bool(musicFileOrArchiveTester(e)), music || takenAs.contains('a'));
+            QCOMPARE(bool(musicFileOrDirectoryTester(e)), music || takenAs.contains('f'));
+            QCOMPARE(bool(fileTester(e)), type == 8);
+        }
+        setImportMoreFormats(false);
+    }
+
     void newFilesAreRememberedAndEmptyOnesWait()
     {
         const Date last = dateAddSeconds(dateNow(), -100);
@@ -67,7 +105,7 @@ private slots:
         QVERIFY(dir->lastScanTime() >= scanDate);
         QCOMPARE(dir->filenames()->size(), 3); // every matching name, new or not
 
-        // The empty file gets content, undated as new: queued by the zero-length rule.
+        // The empty file gets content, dated not new: queued by the zero-length rule.
         dir->setLastScanTime(dateAddSeconds(dateNow(), 5));
         put("empty.mp3", "now full");
         differ->scanDirectory(dir, 0, false, dateNow());
@@ -75,8 +113,7 @@ private slots:
         QCOMPARE(records(), (Names{"empty.mp3", "new.mp3"})); // one record per name
     }
 
-    // Dates within 30 s of the last scan: not taken at the first scan of a run,
-    // later taken only when the name is not in the folder's list.
+    // Dates within 30 s of the last scan: not taken at a run's first scan, later only when not listed.
     void uncertainFilesAtFirstAndLaterScans()
     {
         const Date last = dateNow();
@@ -88,11 +125,11 @@ private slots:
         put("c.mp3", "c", last, 30); // exactly 30 s before: outside
         differ->scanDirectory(dir, 0, false, last);
         QCOMPARE(records(), Names{"b.mp3"});
-        // Handed over: a date equal to the last scan is not new, and b is unchanged.
+        // Handed over: dated at the last scan is not new, and b is unchanged.
         dir->deleteFileNamed("b.mp3", false);
         differ->scanDirectory(dir, 0, false, last);
         QCOMPARE(records(), Names());
-        // Written again, dated at the last scan (file dates come from a coarse clock): taken.
+        // Written again, dated at the last scan (a coarse clock): taken.
         put("a.mp3", "a2", last);
         differ->scanDirectory(dir, 0, false, last);
         QCOMPARE(records(), Names{"a.mp3"});
@@ -110,11 +147,10 @@ private slots:
         expected.removeLast(); // depth 4 is beyond the limit
         put("notes.txt", "x");
         put("cover.jpg", "x");
-        // A link out of the folder is never followed nor handed over.
         QVERIFY(::symlink("/etc", (bytes + "/d1/escape").constData()) == 0);
         QVERIFY(::symlink("/etc/hostname", (bytes + "/linked.mp3").constData()) == 0);
         const size_t before = store->context->liveCount();
-        // 4 music files of 6 regular ones: the link named .mp3 is neither.
+        // 4 music files of 6 regular ones: links are neither, nor followed.
         QCOMPARE(differ->scanDirectoryAtPath(bytes), 4.0f / 6.0f);
         QList<QByteArray> got = delegate.files(); // each once, in listing order
         std::sort(got.begin(), got.end());
@@ -124,12 +160,9 @@ private slots:
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         QCOMPARE(differ->scanDirectoryAtPath(bytes), 0.0f);
-        DirectoryDiffer withoutStore([] { return static_cast<ManagedObjectContext *>(nullptr); });
-        QCOMPARE(withoutStore.scanDirectoryAtPath(bytes), 0.0f);
     }
 
-    // Only regular files are ever queued or handed over: never a link, a fifo,
-    // a device or a folder with a music name, in a watched folder or an archive.
+    // Never a link, fifo, device or folder with a music name, in a watched folder or an archive.
     void onlyRegularFilesAreTaken()
     {
         dir->setLastScanTime(dateAddSeconds(dateNow(), -100));
@@ -157,9 +190,25 @@ private slots:
         QVERIFY(rec);
         QCOMPARE(rec->subdirectories().size(), size_t(1));
         QVERIFY(*rec->lastScanTime() > dateAddSeconds(dateNow(), 30));
-        const size_t before = store->context->liveCount();
-        differ->excludeDirectoryByScanTimeAtPath("/elsewhere/x");
-        QCOMPARE(store->context->liveCount(), before);
+    }
+
+    void unfinishedDownloadFolders_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<bool>("excluded");
+        for (const char *p : {"/Users/u/Downloads/Incomplete Downloads/x", "/mnt/dl/.Trash-1000/files/a.mp3",
+                              "/mnt/dl/.Trash/1000/files/a.mp3", "/u/Downloads/page.download/song.mp3",
+                              "/u/Downloads/x.crdownload", "/u/download"})
+            QTest::newRow(p) << QByteArray(p) << true;
+        for (const char *p : {"/mnt/dl/.Trashy/a.mp3", "/u/incomplete downloads/x", "/u/Download/x",
+                              "/u/downloads/x", "/home/u/Downloads"})
+            QTest::newRow(p) << QByteArray(p) << false;
+    }
+
+    void unfinishedDownloadFolders()
+    {
+        QFETCH(QByteArray, path);
+        QTEST(pathIsInExcludedDirType(path), "excluded");
     }
 };
 
