@@ -2,6 +2,7 @@
 // tests.cmake); queue passes as during an import, whose tool runner turns the differ's event
 // loop: one pass chain, one save per batch, files still changing. (Dated ahead: test_second_day.)
 #include "DifferFixture.h"
+#include <QElapsedTimer>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -84,6 +85,27 @@ private slots:
         }
         ::close(fd);
         QTRY_COMPARE_WITH_TIMEOUT(f.count(), 1, 20000);
+    }
+
+    // The program's own timings (5 s settle): a download that writes for 3 s is handed over once, after settling.
+    void settledFileIsHandedOverOnceAfterSettling()
+    {
+        DifferFixture f;
+        f.start(DirectoryDiffer::Timings());
+        QFile out(f.root + QStringLiteral("/album track.m4a"));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 30; ++i) {
+            out.write(QByteArray(8192, 'x'));
+            out.flush();
+            QThread::msleep(100);
+        }
+        out.close();
+        QElapsedTimer sinceLastWrite;
+        sinceLastWrite.start();
+        QTRY_COMPARE_WITH_TIMEOUT(f.count(), 1, 60000);
+        QVERIFY2(sinceLastWrite.elapsed() >= 4500, qPrintable(QString::number(sinceLastWrite.elapsed())));
+        QThread::msleep(2000);
+        QCOMPARE(f.count(), 1);
     }
 
     // The start-up replay of every folder: one save and one event id, not one per folder.
