@@ -1,10 +1,6 @@
 #!/usr/bin/env python3
-"""Writes crafted downloads for the hostile-download suite into a folder.
-
-Usage: make_hostile.py <out folder> <music file>
-Every archive is built entry by entry, so it can hold what an ordinary archiver
-would refuse: names made of dots, links, fifos, devices, future dates, old code pages.
-"""
+"""Writes crafted downloads into a folder: make_hostile.py <out folder> <music file>.
+Built entry by entry, so they hold what an archiver refuses: dot names, links, fifos, devices, future dates."""
 import io, os, sys, tarfile, time, zipfile
 
 out, tone_path = sys.argv[1], sys.argv[2]

@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder, validates it (lintian,
-# appstreamcli, desktop-file-validate, its contents and dependencies),
-# installs it with apt, runs the installed program, and removes it again.
+# Builds the Debian package from a build folder, validates it, installs it with apt, runs it and removes it.
 # Usage: test_package.sh <build folder>
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -27,10 +25,9 @@ rm -f "$build"/rivulet_*.deb
 check "cpack made rivulet_${version}_amd64.deb" test -f "$deb"
 [ -f "$deb" ] || exit 1
 
-lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1
-check "lintian reports no errors" test "$?" = 0
-grep '^E:' "$work/lintian.log"
-check "lintian reports no warnings either" bash -c "! grep -q '^W:' '$work/lintian.log'"
+lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1
+check "lintian reports no errors or warnings" test "$?" = 0
+grep '^[EW]:' "$work/lintian.log"
 
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root
