@@ -1,5 +1,4 @@
-// Generated second days of the real program (downloads arrive while it runs, is stopped or killed, or its MPD
-// is down): every download ends in the playlist, announced once, old music never, the originals kept.
+// Generated second days of the real program: each download imported, announced once; old music never; originals kept.
 #include "Program.h"
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

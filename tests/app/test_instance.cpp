@@ -61,8 +61,7 @@ private slots:
         QVERIFY(kind == "file"_L1 ? readAll(lockPath) == "my thesis" : !lock.problem().isEmpty());
     }
 
-    // It names every download: made or tightened to 0700; without HOME, only this account's own 0700 one in TMPDIR.
-    // A lock that cannot be taken stops the start: two copies would import the same files.
+    // It names every download: made or tightened to 0700; without HOME only an own 0700 one in TMPDIR; no lock, no start.
     void dataFolderIsPrivate_data()
     {
         QTest::addColumn<QString>("planted");
@@ -110,8 +109,7 @@ private slots:
         QCOMPARE(modeOf(folder), mode_t(0700));
     }
 
-    // A second start says who runs and exits 0; with a bus, it and --toggle hand their request over.
-    // A killed holder (a crash) leaves no stale lock.
+    // A second start says who runs and exits 0 (with a bus, it and --toggle hand over); a killed holder leaves no lock.
     void secondStartLeavesItToTheRunningOne()
     {
         for (const bool withBus : {false, true}) {

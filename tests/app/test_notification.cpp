@@ -90,8 +90,7 @@ private slots:
         QVERIFY2(!image.isEmpty() && QFile::exists(QFile::decodeName(QByteArray::fromPercentEncoding(image))), image);
     }
 
-    // A big archive names its first files and how many more; a click plays its first track, also after a
-    // library restart, whatever MPD's ids are then.
+    // A big archive names its first files and how many more; a click plays its first track, also after MPD restarts.
     void albumNotificationClickPlaysItsFirstTrack()
     {
         ImportFixture f;

@@ -16,7 +16,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-// The folders below a root record, HOME as ~.
 QStringList childNames(Directory *root, const TempHome &home)
 {
     QStringList names;

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Crafted downloads dropped into the running program's Downloads: the user's files outside it stay byte for byte,
-# nothing private reaches the library. Under a desktop's limits: 1024 open files, no power over file modes, and
-# (as root) Downloads on a 64 MB file system of its own.
+# Crafted downloads: the user's files outside Downloads stay byte for byte, nothing private reaches the library.
+# Under a desktop's limits: 1024 open files, no power over file modes, (as root) a 64 MB file system of its own.
 # Usage: test_hostile.sh <rivulet>
 . "$(dirname "$0")/../ui/desktop-test-lib.sh"
 export RIVULET_TEST_TIMINGS=fast
