@@ -25,10 +25,11 @@ private slots:
     }
     void init() { QProcess::execute(u"dunstctl"_s, {u"close-all"_s}); }
 
-    void playsOnlyWhenTheSettingsSaySo()
+    void singleFilesPlayAndGoAsTheSettingsSay()
     {
         ImportFixture f;
         Settings::setPlaySongs(true);
+        Settings::setDeleteFiles(true);
         f.start();
         QVERIFY(ITunesManager::sharedManager()->run() && repeatCurrentSong(f.socket()));
         f.drop(testData(u"tones/01 tone.mp3"_s), u"a.mp3"_s);
@@ -39,6 +40,7 @@ private slots:
         Settings::setIfStopped(false);
         f.drop(testData(u"tones/03 tone.mp3"_s), u"c.mp3"_s);
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/c.mp3"), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.trashed(u"c.mp3"_s)) && !QFile::exists(f.downloads + u"/c.mp3"_s), kWait);
     }
 
     void archivesByMusicShareAndSettings()
