@@ -1,7 +1,5 @@
 #pragma once
-// The whole program in a private HOME, with short watcher timings: a real
-// private MPD started by the program, the session bus's notification daemon,
-// real unzip and unar.
+// The whole program in a private HOME with short watcher timings, a private MPD and the session's notifications.
 #include "app/Rivulet_AppDelegate.h"
 #include "support/PrivateMpd.h"
 #include <QProcess>
@@ -10,12 +8,15 @@
 #include <memory>
 #include <mutex>
 
+inline QString testData(const QString &rel) { return QStringLiteral(RIVULET_TEST_DATA "/") + rel; }
+
 struct ImportFixture : PrivateMpd {
     std::unique_ptr<LogCapture> log = std::make_unique<LogCapture>();
     std::unique_ptr<Rivulet_AppDelegate> app;
     std::mutex mutex;
     QStringList shown; // the bodies of the notifications posted
     QString downloads = home.path(QStringLiteral("Downloads"));
+    QTemporaryDir work;
 
     ImportFixture() { QDir().mkpath(downloads); }
     ~ImportFixture() { app.reset(); } // before the mutex and list its notifications reach
@@ -34,8 +35,7 @@ struct ImportFixture : PrivateMpd {
 
     QStringList notifications() { std::lock_guard lock(mutex); return shown; }
 
-    // Copies a test file into the Downloads folder the way a browser does:
-    // a temporary name renamed at the end.
+    // Copies a file into Downloads as a browser does: a temporary name renamed at the end.
     void drop(const QString &from, const QString &name)
     {
         const QString part = downloads + QStringLiteral("/.") + name + QStringLiteral(".part");
@@ -44,20 +44,21 @@ struct ImportFixture : PrivateMpd {
     }
 
     QString trashed(const QString &name) const { return home.path(QStringLiteral(".local/share/Trash/files/")) + name; }
+
+    // A zip made in the work folder of the named files there, copies of a test tone where missing.
+    QString zipped(const QString &name, const QStringList &names, const QStringList &options = {})
+    {
+        for (const QString &n : names)
+            if (!QFile::exists(work.filePath(n)))
+                QFile::copy(testData(QStringLiteral("tones/01 tone.mp3")), work.filePath(n));
+        QProcess zip;
+        zip.setWorkingDirectory(work.path());
+        zip.start(QStringLiteral("zip"), options + QStringList{name} + names);
+        return zip.waitForFinished(10000) && zip.exitCode() == 0 ? work.filePath(name) : QString();
+    }
 };
 
-inline QString testData(const QString &rel) { return QStringLiteral(RIVULET_TEST_DATA "/") + rel; }
-
-// Runs zip with the given arguments in a folder.
-inline bool makeZip(const QString &folder, const QStringList &args)
-{
-    QProcess zip;
-    zip.setWorkingDirectory(folder);
-    zip.start(QStringLiteral("zip"), args);
-    return zip.waitForFinished(10000) && zip.exitCode() == 0;
-}
-
-// The one-second test tones keep playing, so a play can be seen.
+// The one-second tones keep playing, so a play can be seen.
 inline bool repeatCurrentSong(const QByteArray &socket)
 {
     std::unique_ptr<mpd_connection, void (*)(mpd_connection *)> c(mpd_connection_new(socket.constData(), 0, 10000), mpd_connection_free);
@@ -67,7 +68,7 @@ inline bool repeatCurrentSong(const QByteArray &socket)
 // Plays a notification's default action in the notification daemon, as a click does.
 inline bool clickLatestNotification()
 {
-    // The daemon shows a notification a moment after Notify answered; an action sent before that reaches nothing.
+    // An action sent before the daemon shows the notification reaches nothing.
     (void)QTest::qWaitFor([] {
         QProcess count;
         count.start(QStringLiteral("dunstctl"), {QStringLiteral("count"), QStringLiteral("displayed")});

@@ -1,6 +1,5 @@
 #pragma once
-// The real program as a child process in the test's HOME, its output merged
-// and kept; a private MPD of its own without sound output.
+// The real program as a child process in the test's HOME, its output kept; its MPD without sound output.
 #include "TestSupport.h"
 #include <QElapsedTimer>
 #include <QProcess>
@@ -28,7 +27,6 @@ struct Program {
     }
     qint64 pid() const { return process.processId(); }
     QString output() { return QString::fromUtf8(seen += process.readAll()); }
-    // Waits until its output so far holds needle.
     bool waitFor(const QByteArray &needle, int ms)
     {
         QElapsedTimer t;
@@ -38,7 +36,6 @@ struct Program {
                 break;
         return seen.contains(needle);
     }
-    // Ends by itself within ms with the exit code; sent the signal, ends cleanly.
     bool exits(int code, int ms = 10000) { return process.waitForFinished(ms) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == code; }
     bool endsOn(int signal, int ms = 120000) { return pid() > 0 && ::kill(pid_t(pid()), signal) == 0 && exits(0, ms); } // not kill(0): the whole group
 };

@@ -1,6 +1,4 @@
-// The controller builds its store lazily, for whichever thread asks first:
-// the main thread and the differ's thread asking at once get one store.
-// Run under ThreadSanitizer.
+// The main and the differ's thread asking at once for the lazily built store get one (run under ThreadSanitizer).
 #include "TestSupport.h"
 #include "app/Rivulet_AppDelegate.h"
 #include "store/ManagedObjectContext.h"

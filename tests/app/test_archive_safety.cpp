@@ -1,6 +1,4 @@
-// What the pipeline does with the files an archive brings: moves and Trash
-// stay inside the archive's folder, unpacking is bounded and leaves nothing
-// after a failure, names are bytes, another user's trash is not followed.
+// What the pipeline does with the files an archive brings: moves, Trash, bounded unpacking, names as bytes.
 #include "TestSupport.h"
 #include "app/ArchiveSize.h"
 #include "app/ArchiveUnpacking.h"
@@ -25,7 +23,6 @@ QByteArray b(const QString &s) { return QFile::encodeName(s); }
 
 QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot); }
 
-// A private HOME with a Downloads folder, the log kept quiet, and the pipeline.
 struct Rig {
     TempHome home;
     LogCapture log;
@@ -37,8 +34,7 @@ struct Rig {
     QByteArray trashed(const QString &name) const { return readAll(home.path(u".local/share/Trash/files/"_s + name)); }
 };
 
-// This thread without the capabilities that let root ignore file modes, as
-// an ordinary user runs (restored at the end of the scope).
+// This thread without root's power over file modes, for the scope.
 struct OrdinaryUser {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct saved[2]{};
@@ -53,8 +49,7 @@ struct OrdinaryUser {
     ~OrdinaryUser() { ::syscall(SYS_capset, &header, saved); }
 };
 
-// An archive written by Python's zipfile or tarfile: the script gets the
-// output path as `out` and fills it.
+// An archive written by a Python script that fills the path `out`.
 bool makeArchive(const QString &out, const QString &script)
 {
     QProcess python;
@@ -62,8 +57,7 @@ bool makeArchive(const QString &out, const QString &script)
     return python.waitForFinished(60000) && python.exitCode() == 0;
 }
 
-// A chain of folders "d" depth levels deep with a file of bytes at its end,
-// made by descriptor (the path is longer than a path may be).
+// Folders "d" depth levels deep with a file at the end, made by descriptor (the path is too long for one).
 bool makeDeepTree(const QByteArray &root, int depth, int bytes)
 {
     int fd = ::open(root.constData(), O_RDONLY | O_DIRECTORY);
@@ -101,8 +95,7 @@ private slots:
     void trashKeepsEveryItemAndItsOrigin()
     {
         TempHome home;
-        // The data folder does not exist yet: the trash is made, not the current folder used.
-        QVERIFY(!QFile::exists(home.path(u".local/share"_s)));
+        QVERIFY(!QFile::exists(home.path(u".local/share"_s))); // the trash is made, not the current folder used
         const QString odd = u"odd 100%.mp3"_s, trash = home.path(u".local/share/Trash"_s);
         for (int i = 0; i < 2; ++i)
             QVERIFY(writeFile(home.path(odd), QByteArray::number(i)) && Trash::moveToTrash(home.bytes(odd)));
@@ -112,7 +105,7 @@ private slots:
                     .startsWith("[Trash Info]\nPath=" + QUrl::toPercentEncoding(home.path(odd), "/") + "\nDeletionDate="));
         QVERIFY(!QFile::exists(QDir::currentPath() + u"/files/"_s + odd));
         QVERIFY(!Trash::moveToTrash(home.bytes(u"never there.mp3"_s)));
-        // A name of 255 bytes still goes, under a shorter name in the trash; a folder goes whole.
+        // A 255-byte name goes under a shorter one; a folder goes whole.
         const QString longName = QString(251, u'L') + u".mp3"_s;
         QVERIFY(writeFile(home.path(longName), "long") && Trash::moveToTrash(home.bytes(longName)));
         QVERIFY(readAll(trash + u"/info/"_s + longName.left(240) + u".trashinfo"_s).contains(b(longName)));
@@ -126,18 +119,17 @@ private slots:
         const QString scratch = r.at(u".scratch.download"_s);
         QVERIFY(QDir().mkpath(scratch) && QDir().mkpath(r.at(u"sub"_s)));
         QVERIFY(writeFile(scratch + u"/.bashrc"_s, "from the archive") && writeFile(r.home.path(u".bashrc"_s), "the user's"));
-        // The folder above, by "..", the folder itself, or a name that only starts like it: refused, nothing moved.
+        // The folder above, the folder itself, or a name that only starts like it: refused.
         for (const QString &destination : {r.at(u".."_s), r.at(u"sub/../.."_s), r.downloads, r.at(u"sub/.."_s), r.home.path(u"Downloads2"_s)}) {
             QVERIFY(!r.pipeline.moveContentsOfDirectory(b(scratch), b(destination), b(r.downloads)));
             QVERIFY(QFile::exists(scratch + u"/.bashrc"_s));
         }
-        // A link named like the keep folder, pointing home, goes to the Trash (not what it names); a real folder takes its place.
+        // A link in the keep folder's place goes to the Trash, not what it names.
         QVERIFY(QFile::link(r.home.home, r.at(u"up"_s)));
         QVERIFY(r.pipeline.moveContentsOfDirectory(b(scratch), r.bytesAt(u"up"_s), b(r.downloads)));
         QVERIFY(QFileInfo(r.at(u"up"_s)).isDir() && !QFileInfo(r.at(u"up"_s)).isSymLink());
         QCOMPARE(readAll(r.at(u"up/.bashrc"_s)), QByteArray("from the archive"));
         QVERIFY(QFileInfo(r.home.path(u".local/share/Trash/files/up"_s)).isSymLink());
-        // The Trash takes nothing from outside the folder either.
         QVERIFY(!r.pipeline.moveToTrash(r.home.bytes(u".bashrc"_s), b(r.downloads)));
         QVERIFY(!r.pipeline.moveToTrash(r.bytesAt(u"sub/../../.bashrc"_s), b(r.downloads)));
         QVERIFY(!r.pipeline.moveToTrash(r.bytesAt(u"up/../../.bashrc"_s), r.bytesAt(u"up"_s)));
@@ -157,15 +149,13 @@ private slots:
         QVERIFY(ByteFiles::isRegularFile(downloads + "/album/caf\x82/07 caf\x82.mp3"));
         QCOMPARE(readBytes(downloads + "/album/a.mp3"), QByteArray("new"));
         QCOMPARE(r.trashed(u"a.mp3"_s), QByteArray("old"));
-        // Removing a tree removes a link in it, never what the link names.
         QVERIFY(QFile::link(r.home.home, r.at(u"album/home"_s)));
         QVERIFY(ByteFiles::removeTree(downloads + "/album") && !ByteFiles::exists(downloads + "/album") && ByteFiles::isFolder(downloads));
-        // An archive named by bytes, dated in the future: unpacked, it must not look newer than every later scan.
+        // An archive named by bytes, dated in the future: unpacked, it must not look newer than later scans.
         const QByteArray archive = scratch + "/alb\xe9 \xff.zip", song = scratch + "/.Rivulet unpacking.download/01 song.mp3";
         QVERIFY(makeArchive(r.home.path(u"a.zip"_s), u"z = zipfile.ZipFile(out, 'w')\n"
                                                      "i = zipfile.ZipInfo('01 song.mp3', (2031, 1, 1, 0, 0, 0)); z.writestr(i, b'music'); z.close()"_s));
         QVERIFY(::rename(r.home.bytes(u"a.zip"_s).constData(), archive.constData()) == 0 && r.pipeline.unpackArchive(archive, "zip"));
-        // Unpacked beside the archive, in the hidden scratch folder the watcher ignores.
         QVERIFY(readBytes(song) == "music" && mtimeOf(song) <= ::time(nullptr));
     }
 
@@ -184,12 +174,12 @@ private slots:
         const bool removed = ByteFiles::removeTree(root);
         ::setrlimit(RLIMIT_NOFILE, &saved);
         QVERIFY(shape.complete && shape.depth == 1101 && shape.folders == 1100);
-        QVERIFY(size >= 8 << 20); // the folders alone take 4.5 MB
-        QVERIFY(stopped.exceeds(bound) && stopped.depth == 33); // the walk stops at the first level past the bound
+        QVERIFY(size >= 8 << 20);
+        QVERIFY(stopped.exceeds(bound) && stopped.depth == 33); // stops at the first level past the bound
         QVERIFY(removed && !ByteFiles::exists(root));
     }
 
-    // Refused before or while unpacking (at most 4 MB here): nothing is left, beside the archive or in the data folder; the archive stays.
+    // Refused before or while unpacking (at most 4 MB here): nothing is left but the archive.
     void unpackingIsBounded_data()
     {
         QTest::addColumn<QString>("name");
@@ -199,12 +189,12 @@ private slots:
         QTest::newRow("10001 entries") << u"a.zip"_s << u"z = zipfile.ZipFile(out, 'w')\nfor i in range(10001): z.writestr('%d.txt' % i, b'')"_s;
         const QString zeros = u"z = zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED); z.writestr('zeros.mp3', bytes(%1 << 20))\n"_s;
         QTest::newRow("declares more than there is room for") << u"a.zip"_s << zeros.arg(8);
-        // Its headers declare 1000 bytes: the listing believes them, unzip does not stop.
+        // Its headers declare 1000 bytes: the listing believes them.
         QTest::newRow("holds more than it declares") << u"a.zip"_s << zeros.arg(40) + u"z.close(); d = bytearray(open(out, 'rb').read())\n"
             "for sig, at in ((b'PK\\x03\\x04', 22), (b'PK\\x01\\x02', 24)):\n    i = d.find(sig); d[i + at:i + at + 4] = (1000).to_bytes(4, 'little')\n"
             "z = open(out, 'wb'); z.write(d)"_s;
         QTest::newRow("a link named like an archive") << u"a.zip"_s << u"os.symlink(os.environ['HOME'] + '/.bashrc', out); z = open(os.devnull)"_s;
-        // unar that reports a decrunching error with status 0 cannot be made from a real archive here, so a stand-in prints it.
+        // A stand-in unar reports a decrunching error with status 0 (no real archive makes it do that).
         QTest::newRow("rar with error text, status 0") << u"a.rar"_s << u"z = open(out, 'w'); z.write('not really')"_s;
     }
     void unpackingIsBounded()
@@ -237,7 +227,7 @@ for name, mode in (('album/', 0o40555), ('album/cd/', 0o40555), ('album/cd/01.mp
     z.writestr(i, b'' if name.endswith('/') else b'song')
 z.close())"_s));
         OrdinaryUser ordinary;
-        // Out of a read-only folder, the Trash tries once, not for every free number.
+        // Out of a read-only folder the Trash tries once, not for every free number.
         QVERIFY(QDir().mkpath(r.at(u"locked"_s)) && writeFile(r.at(u"locked/x.mp3"_s), "x"));
         QVERIFY(::chmod(r.bytesAt(u"locked"_s).constData(), 0555) == 0);
         const QByteArray info = r.home.bytes(u".local/share/Trash/info"_s);
@@ -258,7 +248,6 @@ z.close())"_s));
         QVERIFY(r.pipeline.moveContentsOfDirectory(scratch, r.bytesAt(u"ro"_s), b(r.downloads)));
         QCOMPARE(readAll(r.at(u"ro/album/cd/01.mp3"_s)), QByteArray("song"));
         QVERIFY(ByteFiles::removeTree(scratch));
-        // A read-only folder made elsewhere is removed too.
         QVERIFY(::chmod(r.bytesAt(u"ro/album/cd"_s).constData(), 0555) == 0 && ByteFiles::removeTree(r.bytesAt(u"ro"_s)));
     }
 
@@ -266,14 +255,13 @@ z.close())"_s));
     {
         Rig r;
         QVERIFY(QDir().mkpath(r.at(u"scratch"_s)) && writeFile(r.at(u"report"_s), "the user's"));
-        for (int round = 0; round < 2; ++round) { // the second time the same archive merges into its own folder
+        for (int round = 0; round < 2; ++round) { // the second time it merges into its own folder
             QCOMPARE(keepFolderName(r.bytesAt(u"report.zip"_s), "zip"), QByteArray("report 2"));
             QVERIFY(writeFile(r.at(u"scratch/%1.mp3"_s.arg(round)), "song"));
             QVERIFY(r.pipeline.moveContentsOfDirectory(r.bytesAt(u"scratch"_s), r.bytesAt(u"report 2"_s), b(r.downloads)));
         }
         QCOMPARE(QDir(r.at(u"report 2"_s)).entryList(QDir::Files).size(), 2);
         QCOMPARE(readAll(r.at(u"report"_s)), QByteArray("the user's"));
-        // A folder of the user's own by that name is not merged into either, nor one made for another archive.
         QVERIFY(QDir().mkpath(r.at(u"live"_s)));
         QCOMPARE(keepFolderName(r.bytesAt(u"live.zip"_s), "zip"), QByteArray("live 2"));
         QCOMPARE(keepFolderName(r.bytesAt(u"report 2.zip"_s), "zip"), QByteArray("report 2 2"));
@@ -294,8 +282,7 @@ z.close())"_s));
 
     void aTrashPlantedByAnotherUserIsNotFollowed()
     {
-        // A small file system of its own, as another disk is.
-        QTemporaryDir fs;
+        QTemporaryDir fs; // a file system of its own, as another disk
         const QByteArray top = b(fs.path());
         if (::getuid() != 0 || ::mount("tmpfs", top.constData(), "tmpfs", 0, "size=16m") != 0)
             QSKIP("needs root to mount a tmpfs as another file system (CI runs as root)");
@@ -303,19 +290,16 @@ z.close())"_s));
         TempHome home;
         LogCapture log;
         const QByteArray uid = QByteArray::number(::getuid()), ownTrash = top + "/.Trash-" + uid, shared = top + "/.Trash/" + uid;
-        // A shared .Trash as an administrator makes it, with this user's folder a link elsewhere.
+        // A shared .Trash with this user's folder a link elsewhere.
         QVERIFY(::mkdir((top + "/.Trash").constData(), 01777) == 0 && ::chmod((top + "/.Trash").constData(), 01777) == 0);
         QTemporaryDir elsewhere;
         QVERIFY(::symlink(b(elsewhere.path()).constData(), shared.constData()) == 0);
         QVERIFY(writeBytes(top + "/caf\xe9 100%.mp3", "song") && Trash::moveToTrash(top + "/caf\xe9 100%.mp3"));
         QVERIFY(QDir(elsewhere.path()).isEmpty() && ByteFiles::isRegularFile(ownTrash + "/files/caf\xe9 100%.mp3"));
-        // The info file keeps the raw bytes, percent-encoded, relative to the file system's top.
         QCOMPARE(readBytes(ownTrash + "/info/caf\xe9 100%.mp3.trashinfo").split('\n').value(1), QByteArray("Path=caf%E9%20100%25.mp3"));
-        // A folder of another user's in its place is not used either.
         QVERIFY(::unlink(shared.constData()) == 0 && ::mkdir(shared.constData(), 0777) == 0 && ::chown(shared.constData(), 65534, 65534) == 0);
         QVERIFY(writeBytes(top + "/second.mp3", "song") && Trash::moveToTrash(top + "/second.mp3"));
         QVERIFY(ByteFiles::isRegularFile(ownTrash + "/files/second.mp3"));
-        // No trash can be made there: the file stays.
         QVERIFY(ByteFiles::removeTree(ownTrash) && ByteFiles::removeTree(top + "/.Trash"));
         QVERIFY(writeBytes(ownTrash, "in the way") && writeBytes(top + "/third.mp3", "song"));
         QVERIFY(!Trash::moveToTrash(top + "/third.mp3") && ByteFiles::isRegularFile(top + "/third.mp3"));

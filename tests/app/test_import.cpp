@@ -1,4 +1,4 @@
-// The import pipeline end to end (ImportFixture.h): files dropped into the watched Downloads folder.
+// The import pipeline end to end: files dropped into the watched Downloads folder.
 #include "ImportFixture.h"
 #include "library/ITunesManager.h"
 #include "settings/Settings.h"
@@ -8,7 +8,7 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-const int kWait = 45000; // generous: a loaded machine (tests run two at a time) starts MPD slowly
+const int kWait = 45000; // a loaded machine starts MPD slowly
 
 int addedLines(LogCapture &log) { return int(log.lines().filter(QRegularExpression(u"^\\+ Added "_s)).size()); }
 }
@@ -25,37 +25,11 @@ private slots:
     }
     void init() { QProcess::execute(u"dunstctl"_s, {u"close-all"_s}); }
 
-    // The click plays the announced file, also after a library restart, whatever MPD's ids are then.
-    void musicFileIsAddedAnnouncedAndClickPlaysIt()
-    {
-        ImportFixture f;
-        Settings::setDeleteFiles(true);
-        f.start();
-        f.drop(testData(u"tones/01 tone.mp3"_s), u"song & <one>.mp3"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(f.playlist(), QList<QByteArray>{"Rivulet/song & <one>.mp3"}, kWait);
-        QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
-        QCOMPARE(f.notifications()[0], u"Rivulet added song & <one>.mp3 to MPD. Click here to play it."_s);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.trashed(u"song & <one>.mp3"_s)), kWait);
-        QVERIFY(!QFile::exists(f.downloads + u"/song & <one>.mp3"_s) && f.playing().isEmpty());
-        QVERIFY(clickLatestNotification());
-        QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/song & <one>.mp3"), kWait);
-        f.stopMpd();
-        f.drop(testData(u"tones/02 tone.mp3"_s), u"second.mp3"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 2, kWait); // the import started MPD again
-        QCOMPARE(f.playlist(), (QList<QByteArray>{"Rivulet/song & <one>.mp3", "Rivulet/second.mp3"}));
-        QTRY_VERIFY_WITH_TIMEOUT(f.playing().isEmpty(), kWait); // the one-second tone is over
-        Rivulet_AppDelegate *app = f.app.get();
-        QMetaObject::invokeMethod(app, [app] {
-            app->growlNotificationWasClicked(QVariantMap{{u"trackId"_s, 0u}, {u"file"_s, QByteArray("Rivulet/song & <one>.mp3")}});
-        });
-        QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/song & <one>.mp3"), kWait);
-    }
-
-    // Not playing by default is the click test's; the one-second tones repeat, so a play can be seen.
-    void playsOnlyWhenTheSettingsSaySo()
+    void singleFilesPlayAndGoAsTheSettingsSay()
     {
         ImportFixture f;
         Settings::setPlaySongs(true);
+        Settings::setDeleteFiles(true);
         f.start();
         QVERIFY(ITunesManager::sharedManager()->run() && repeatCurrentSong(f.socket()));
         f.drop(testData(u"tones/01 tone.mp3"_s), u"a.mp3"_s);
@@ -66,35 +40,32 @@ private slots:
         Settings::setIfStopped(false);
         f.drop(testData(u"tones/03 tone.mp3"_s), u"c.mp3"_s);
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/c.mp3"), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.trashed(u"c.mp3"_s)) && !QFile::exists(f.downloads + u"/c.mp3"_s), kWait);
     }
 
-    // Kept-contents and kept-archive cases are the newcomer rig's (tests/ui).
     void archivesByMusicShareAndSettings()
     {
         ImportFixture f;
         Settings::setDeleteZips(true);
         Settings::setDeleteArchiveContents(true);
-        QTemporaryDir work;
         const QStringList names{u"01 tone.mp3"_s, u"02 tone.mp3"_s, u"03 tone.mp3"_s, u"04 tone.mp3"_s, u"notes.txt"_s};
         for (const QString &name : names)
-            QVERIFY(QFile::copy(testData(u"tones/"_s) + name, work.filePath(name)));
-        QVERIFY(makeZip(work.path(), QStringList{u"four.zip"_s} + names));
+            QVERIFY(QFile::copy(testData(u"tones/"_s) + name, f.work.filePath(name)));
         f.start();
-        // 4 of 5 music, upper-case extension: contents deleted, archive to the Trash.
-        f.drop(work.filePath(u"four.zip"_s), u"Four.ZIP"_s);
+        // 4 of 5 music, upper-case extension: contents deleted, archive to the Trash, natural name order.
+        f.drop(f.zipped(u"four.zip"_s, names), u"Four.ZIP"_s);
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
-        // In the playlist and the notification in natural name order.
         QCOMPARE(f.notifications()[0], u"Rivulet added the contents of Four.ZIP to MPD:\n\n"_s + names.mid(0, 4).join(u'\n') + u"\n\nClick here to play."_s);
         QCOMPARE(f.playlist(), (QList<QByteArray>{"Rivulet/01 tone.mp3", "Rivulet/02 tone.mp3", "Rivulet/03 tone.mp3", "Rivulet/04 tone.mp3"}));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.trashed(u"Four.ZIP"_s)), kWait);
         QVERIFY(!QFile::exists(f.downloads + u"/Four"_s));
-        // No music: nothing imported or announced, unpacked files gone, archive stays.
+        // No music: nothing imported, unpacked files gone, archive stays.
         f.drop(testData(u"rar/no-music.rar"_s), u"no-music.rar"_s);
         QTRY_VERIFY_WITH_TIMEOUT(f.log->contains(u"Fraction of scanned directories files that were music files:0.00"_s), kWait);
         QThread::msleep(500);
         QVERIFY(f.notifications().size() == 1 && addedLines(*f.log) == 4);
         QVERIFY(QFile::exists(f.downloads + u"/no-music.rar"_s) && !QFile::exists(f.downloads + u"/no-music"_s));
-        // Sibling archives are told apart: the second names only its own files.
+        // The second of two sibling archives names only its own files.
         f.drop(testData(u"rar/siblings/album1.rar"_s), u"album1.rar"_s);
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 2, kWait);
         f.drop(testData(u"rar/siblings/album2.rar"_s), u"album2.rar"_s);
@@ -102,34 +73,29 @@ private slots:
         QCOMPARE(f.notifications()[2], u"Rivulet added the contents of album2.rar to MPD:\n\n03 tone.mp3\n04 tone.mp3\n\nClick here to play."_s);
     }
 
-    // A broken archive is kept and imports nothing; nothing lands outside
-    // Downloads; a file the library cannot take stays where it is.
+    // Broken archives are kept, nothing lands outside Downloads, a file the library refuses stays.
     void brokenAndHostileArchivesAndRefusedFilesImportNothing()
     {
         ImportFixture f;
         Settings::setDeleteFiles(true);
-        QTemporaryDir work;
-        QVERIFY(QFile::copy(testData(u"tones/01 tone.mp3"_s), work.filePath(u"01 tone.mp3"_s)));
-        QVERIFY(makeZip(work.path(), {u"-P"_s, u"secret"_s, u"locked.zip"_s, u"01 tone.mp3"_s}));
+        const QString locked = f.zipped(u"locked.zip"_s, {u"01 tone.mp3"_s}, {u"-P"_s, u"secret"_s});
         QDir(u"/tmp/rivulet-escape-target"_s).removeRecursively();
         f.start();
         const QString failed = u"Error unpacking - archive may be incomplete"_s;
         int failures = 0;
         for (const QString &archive : {testData(u"rar/truncated.rar"_s), testData(u"rar/corrupt.rar"_s), testData(u"rar/damaged-deflate.rar"_s),
-                                       work.filePath(u"locked.zip"_s)}) {
+                                       locked}) {
             f.drop(archive, QFileInfo(archive).fileName());
             ++failures;
             QTRY_COMPARE_WITH_TIMEOUT(f.log->count(failed), failures, kWait);
             QVERIFY(QFile::exists(f.downloads + u'/' + QFileInfo(archive).fileName()));
         }
         f.drop(testData(u"zip/escape.zip"_s), u"escape.zip"_s);
-        // unzip reports the entries it refused; either way nothing lands outside.
         QTRY_VERIFY_WITH_TIMEOUT(f.log->contains(u"Fraction of scanned directories files that were music files:"_s) || f.log->count(failed) == 5, kWait);
         for (const QString &outside : {u"/tmp/rivulet-escape-target/evil.mp3"_s, u"/tmp/rivulet-escape-target/abs.mp3"_s,
                                        f.home.path(u".local/up.mp3"_s), f.home.path(u"up.mp3"_s)})
             QVERIFY(!QFile::exists(outside));
-        // A music folder that cannot be made: the library cannot take the file.
-        QVERIFY(writeFile(f.home.path(u"Music"_s), "in the way"));
+        QVERIFY(writeFile(f.home.path(u"Music"_s), "in the way")); // the library cannot take the file
         f.drop(testData(u"tones/01 tone.mp3"_s), u"kept.mp3"_s);
         QTRY_VERIFY_WITH_TIMEOUT(f.log->contains(u"--- "_s + f.downloads + u"/kept.mp3 was not added to MPD; it stays where it is"_s), kWait);
         QVERIFY(QFile::exists(f.downloads + u"/kept.mp3"_s));
@@ -137,47 +103,42 @@ private slots:
         QCOMPARE(f.notifications().size(), 0);
     }
 
-    // An archive refused once and imported now leaves the retry list: else every MPD restart would import it again.
+    // Else every MPD restart would import it again.
     void importedArchiveIsNotOfferedAgain()
     {
         ImportFixture f;
-        QTemporaryDir work;
-        QVERIFY(QFile::copy(testData(u"tones/01 tone.mp3"_s), work.filePath(u"01 tone.mp3"_s)) && makeZip(work.path(), {u"album.zip"_s, u"01 tone.mp3"_s}));
         f.start();
         ITunesManager::sharedManager()->retryLater(QFile::encodeName(f.downloads + u"/album.zip"_s));
-        f.drop(work.filePath(u"album.zip"_s), u"album.zip"_s);
+        f.drop(f.zipped(u"album.zip"_s, {u"01 tone.mp3"_s}), u"album.zip"_s);
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(!readAll(f.home.supportDir() + u"/library-retries"_s).contains("album.zip"), kWait);
     }
 
-    // A track the library refuses in an archive it mostly took is kept beside the archive and offered again.
+    // A track the library refuses in an album it mostly took is kept and offered again.
     void refusedTrackOfAnAlbumIsKept()
     {
         ImportFixture f;
         Settings::setDeleteArchiveContents(true);
-        QTemporaryDir work;
-        QStringList names{u"album.zip"_s};
+        QStringList names{u"10 broken.mp3"_s}; // no audio in it
         for (int i = 1; i <= 9; ++i)
-            QVERIFY(QFile::copy(testData(u"tones/01 tone.mp3"_s), work.filePath(names.emplace_back(u"%1 tone.mp3"_s.arg(i, 2, 10, QChar(u'0'))))));
-        // No audio in it: the library refuses it.
-        QVERIFY(writeFile(work.filePath(names.emplace_back(u"10 broken.mp3"_s)), QByteArray(4096, 'x')) && makeZip(work.path(), names));
+            names << u"%1 tone.mp3"_s.arg(i, 2, 10, QChar(u'0'));
+        QVERIFY(writeFile(f.work.filePath(names[0]), QByteArray(4096, 'x')));
         f.start();
-        f.drop(work.filePath(u"album.zip"_s), u"album.zip"_s);
+        f.drop(f.zipped(u"album.zip"_s, names), u"album.zip"_s);
         QTRY_COMPARE_WITH_TIMEOUT(f.notifications().size(), 1, kWait);
         const QString kept = f.downloads + u"/album/10 broken.mp3"_s, retries = f.home.supportDir() + u"/library-retries"_s;
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(kept), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(readAll(retries).contains(QFile::encodeName(kept).toPercentEncoding()), kWait);
     }
 
-    // The music folder itself, added in the preferences (two changes in a row), is watched; the library's own copies are never imported.
+    // The music folder, added in the preferences (two changes in a row), is watched; its own copies are not imported.
     void libraryCopiesAreNeverImported()
     {
         ImportFixture f;
         const QString music = f.home.path(u"Music"_s);
         QDir().mkpath(music);
         f.start();
-        Directory *watched = nullptr;
-        // What the preferences window does on the main thread.
+        Directory *watched = nullptr; // as the preferences window adds it
         Settings::rootDirectory()->addSubdirectoryNamed(QFile::encodeName(music), true, &watched);
         watched->setLastScanTime(dateNow());
         f.app->watchDirsUpdated();

@@ -12,7 +12,7 @@ using namespace Qt::StringLiterals;
 namespace {
 const QStringList kNoTray{u"--no-tray"_s};
 
-// The system's environment with the given session bus (by default none) and no display.
+// The environment with the given session bus (by default none) and no display.
 QProcessEnvironment session(const QString &bus = u"unix:path=/nonexistent/bus"_s)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -22,7 +22,6 @@ QProcessEnvironment session(const QString &bus = u"unix:path=/nonexistent/bus"_s
     return env;
 }
 
-// The program holds the lock once the file names its pid.
 bool holdsLock(const QString &folder, const Program &program)
 {
     return readAll(folder + u"/instance.lock"_s).trimmed().toLongLong() == program.pid() && program.process.state() == QProcess::Running;
@@ -39,13 +38,11 @@ class TestInstance : public QObject {
     Q_OBJECT
 
 private slots:
-    // A folder or a link to a document in the lock's place is never written to nor locked through;
-    // a file of other contents is locked but kept as it is.
+    // A link in the lock's place is not locked through (a folder: dataFolderIsPrivate); a file of other contents is kept.
     void lockTouchesOnlyItsOwnFile_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<InstanceLock::Result>("result");
-        QTest::newRow("folder") << u"folder"_s << InstanceLock::Result::Failed;
         QTest::newRow("link to a document") << u"link"_s << InstanceLock::Result::Failed;
         QTest::newRow("file of other contents") << u"file"_s << InstanceLock::Result::Acquired;
     }
@@ -56,17 +53,14 @@ private slots:
         TempHome home;
         const QString lockPath = home.path(u"instance.lock"_s), document = home.path(u"thesis.odt"_s);
         QVERIFY(writeFile(document, "my thesis"));
-        QVERIFY(kind == "folder"_L1 ? QDir().mkdir(lockPath) : kind == "link"_L1 ? QFile::link(document, lockPath) : QFile::copy(document, lockPath));
+        QVERIFY(kind == "link"_L1 ? QFile::link(document, lockPath) : QFile::copy(document, lockPath));
         InstanceLock lock;
         QCOMPARE(lock.acquire(QFile::encodeName(home.home)), result);
         QCOMPARE(readAll(document), QByteArray("my thesis"));
         QVERIFY(kind == "file"_L1 ? readAll(lockPath) == "my thesis" : !lock.problem().isEmpty());
     }
 
-    // The data folder names every download: a new one is made 0700, one an
-    // earlier version left open is tightened. Without HOME it is in the shared
-    // temporary folder: only a folder of this account's own, 0700, is used.
-    // A lock that cannot be taken stops the start: two copies would import the same files.
+    // It names every download: made or tightened to 0700; without HOME only an own 0700 one in TMPDIR; no lock, no start.
     void dataFolderIsPrivate_data()
     {
         QTest::addColumn<QString>("planted");
@@ -114,40 +108,33 @@ private slots:
         QCOMPARE(modeOf(folder), mode_t(0700));
     }
 
-    // Without a bus a second start says who runs and exits 0; a killed holder (a crash) leaves no stale lock.
-    void secondStartWithoutBusSaysWhoRuns()
+    // A second start says who runs and exits 0 (with a bus, it and --toggle hand over); a killed holder leaves no lock.
+    void secondStartLeavesItToTheRunningOne()
     {
-        TempHome home;
-        auto first = std::make_unique<Program>(kNoTray, session());
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), *first), 10000);
-        Program second(kNoTray, session());
-        QVERIFY(second.exits(0));
-        QVERIFY2(second.output().contains(u"Rivulet already runs (process %1)"_s.arg(first->pid())), "the second start names the running one");
-        QVERIFY(holdsLock(home.supportDir(), *first));
-        QVERIFY(first->pid() > 0 && ::kill(pid_t(first->pid()), SIGKILL) == 0);
-        first.reset();
-        Program third(kNoTray, session());
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), third), 10000);
+        for (const bool withBus : {false, true}) {
+            PrivateBus bus;
+            TempHome home;
+            const QProcessEnvironment env = withBus ? session(bus.address) : session();
+            auto first = std::make_unique<Program>(kNoTray, env);
+            QTRY_VERIFY_WITH_TIMEOUT(bus.ok() && holdsLock(home.supportDir(), *first), 10000);
+            Program second(kNoTray, env);
+            QVERIFY(second.exits(0));
+            const QString told = u"Rivulet already runs (process %1)%2"_s.arg(first->pid())
+                                     .arg(withBus ? "; its drop-down was opened" : "");
+            QVERIFY2(second.output().contains(told), qPrintable(second.output()));
+            if (withBus) {
+                QVERIFY(first->waitFor("A second start asked to open the drop-down", 5000));
+                QVERIFY(Program({u"--toggle"_s}, env).exits(0));
+                QVERIFY(first->waitFor("Toggle requested over the session bus", 5000));
+            }
+            QVERIFY(holdsLock(home.supportDir(), *first) && ::kill(pid_t(first->pid()), SIGKILL) == 0);
+            first.reset();
+            Program third(kNoTray, env);
+            QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), third), 10000);
+        }
     }
 
-    // With a bus, a second start and --toggle hand their request to the running one and exit 0 at once.
-    void secondStartHandsOverOnTheBus()
-    {
-        PrivateBus bus;
-        QVERIFY(bus.ok());
-        TempHome home;
-        Program first(kNoTray, session(bus.address));
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), first), 10000);
-        Program second(kNoTray, session(bus.address));
-        QVERIFY(second.exits(0));
-        QVERIFY2(second.output().contains(u"Rivulet already runs (process %1); its drop-down was opened"_s.arg(first.pid())), "the terminal is told");
-        QVERIFY(first.waitFor("A second start asked to open the drop-down", 5000));
-        QVERIFY(Program({u"--toggle"_s}, session(bus.address)).exits(0));
-        QVERIFY(first.waitFor("Toggle requested over the session bus", 5000));
-        QVERIFY(!first.output().contains(u"Rivulet already runs"_s));
-    }
-
-    // Another data folder's Rivulet may hold the name: a start whose lock another holds is not handed to it.
+    // Another data folder's Rivulet may hold the name: the bus daemon says who, no call reaches the service.
     void handOverChecksTheHolder()
     {
         PrivateBus bus;
@@ -157,7 +144,6 @@ private slots:
         QVERIFY(service.publish());
         QSignalSpy toggles(&service, &InstanceService::toggleRequested);
         using H = InstanceService::HandOver;
-        // The bus daemon answers who holds the name: no call reaches the service.
         QCOMPARE(InstanceService::handOver(connection, InstanceService::Request::Toggle, getpid() + 1, 100), H::OtherInstance);
         QCOMPARE(toggles.size(), 0);
         QCOMPARE(InstanceService::handOver(QDBusConnection(u"none"_s), InstanceService::Request::Open, 0, 100), H::NoBus);

@@ -1,10 +1,6 @@
 #!/usr/bin/env python3
-"""Writes crafted downloads for the hostile-download suite into a folder.
-
-Usage: make_hostile.py <out folder> <music file>
-Every archive is built entry by entry, so it can hold what an ordinary archiver
-would refuse: names made of dots, links, fifos, devices, future dates, old code pages.
-"""
+"""Writes crafted downloads into a folder: make_hostile.py <out folder> <music file>.
+Built entry by entry, so they hold what an archiver refuses: dot names, links, fifos, devices, future dates."""
 import io, os, sys, tarfile, time, zipfile
 
 out, tone_path = sys.argv[1], sys.argv[2]
@@ -38,14 +34,12 @@ def zipped(name, *entries):
 zipped('...zip', ('01 dots.mp3', music('dots')), ('.bashrc', b'echo owned-by-archive\n'),
        ('.config/autostart/evil.desktop', b'[Desktop Entry]\nExec=sh -c owned\n'))
 
-# 2. The climbing chain: music.zip holds a future-dated "...zip" that holds a "..zip",
-# each unpacking one level higher if its keep folder were its stem.
+# 2. music.zip holds a future-dated "...zip" holding a "..zip": each would climb a level if its keep folder were its stem.
 inner = zipped(None, ('02 inner.mp3', music('inner')), ('.bashrc', b'echo owned-by-chain\n'), ('.profile', b'echo owned-by-chain\n'))
 middle = zipped(None, ('03 middle.mp3', music('middle')), ('..zip', inner))
 zipped('music.zip', ('04 outer.mp3', music('outer')), ('notes.txt', b'liner notes\n'), ('...zip', middle))
 
-# 3. A tar named .rar (unar unpacks it) with future-dated links named like music to the user's
-# private key (relative, absolute, hard), a fifo, a link to it, a device and a link to /dev/zero.
+# 3. A tar named .rar: future-dated links to the private key named like music, a fifo, a device, a link to /dev/zero.
 with tarfile.open(os.path.join(out, 'evil.rar'), mode='w', format=tarfile.GNU_FORMAT) as t:
     for name, kind, link, data in (('album', tarfile.DIRTYPE, '', b''), ('album/05 real.mp3', tarfile.REGTYPE, '', music('real')),
                                    ('album/cover.mp3', tarfile.SYMTYPE, '../../../.ssh/id_test', b''),

@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# Faults a user's machine can throw at the whole program, each repeatable, bounded in time and
-# printed as one line. Downloads re-created, MPD stopped and big files written slowly are the
-# watcher's and the import's own tests (watch/test_differ, app/test_import).
+# Faults a user's machine throws at the whole program, each bounded in time and printed as one line.
 # Usage: test_faults.sh <rivulet>
 . "$(dirname "$0")/../ui/desktop-test-lib.sh"
 export RIVULET_TEST_TIMINGS=fast
@@ -11,7 +9,7 @@ printf '[General]\nDidFirstLoad=true\nDeleteFiles=true\n' >"$conf"
 tone=$(dirname "$0")/../data/tones/01\ tone.mp3
 playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
 fault() { report FAULT "$@"; }
-# Writes a distinct music file the way a browser does: a hidden part file, renamed at the end.
+# A distinct music file, written as a browser does.
 drop() { { cat "$tone"; printf '%s' "$2"; } >"$downloads/.part" && mv "$downloads/.part" "$downloads/$1"; }
 start() { "$rivulet" --no-tray >>"$HOME/rivulet.log" 2>&1 & pid=$!; sleep 0.5; }
 stop() { kill -TERM $pid; wait $pid; }
@@ -35,7 +33,7 @@ settle 30
 lost=0 repeated=0
 for name in "${written[@]}"; do
   n=$(in_playlist "$name")
-  [ "${n:-0}" -ge 1 ] || lost=$((lost + 1)) # imported, even when it was waiting at the kill
+  [ "${n:-0}" -ge 1 ] || lost=$((lost + 1))
   [ "${n:-0}" -le 1 ] || repeated=$((repeated + 1))
 done
 fault "kill -9 during a stream of 60 files (30 rounds)" "every file imported ($lost not), none twice ($repeated), store loads" \
@@ -43,8 +41,7 @@ fault "kill -9 during a stream of 60 files (30 rounds)" "every file imported ($l
 
 stop
 
-# 2. No notification daemon on the session bus.
-# A session bus whose attempts to start a daemon on demand fail too.
+# 2. No notification daemon on the session bus, none startable on demand either.
 read -r bus buspid < <(env -u DISPLAY XDG_DATA_DIRS=/nonexistent dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
 DBUS_SESSION_BUS_ADDRESS=$bus "$rivulet" --no-tray >"$HOME/nodbus.log" 2>&1 & pid=$!
 sleep 0.5
@@ -55,8 +52,7 @@ kill "$buspid"
 fault "no notification daemon" "the file is imported, one line says why nothing is shown" \
   '[ "$(in_playlist "no daemon.mp3")" = 1 ] && [ "$(grep -c "No notification service answers" "$HOME/nodbus.log")" = 1 ]'
 
-# 3. A folder the user cannot read, inside a watched folder: the program runs
-# as an ordinary user here (root reads everything).
+# 3. A folder the user cannot read, inside a watched folder; run as an ordinary user (root reads everything).
 if command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; then
   locked=$downloads/private
   mkdir -p "$locked"

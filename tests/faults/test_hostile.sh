@@ -1,15 +1,10 @@
 #!/usr/bin/env bash
-# Hostile downloads: crafted archives dropped into Downloads of the running program (real
-# unzip, unar, MPD), and ordinary ones where they really arrive (natural order, a library
-# that refuses them). After each, the user's files outside Downloads must be byte for byte
-# what they were and nothing private may reach the music library. All under a desktop's
-# limits: 1024 open files, root's power over file modes given up, and (as root) Downloads on
-# a 64 MB file system of its own. Unpacking bounds, read-only folders, keep-folder clashes,
-# broken archives and names that are not text: app/test_archive_safety, app/test_import.
+# Crafted downloads: the user's files outside Downloads stay byte for byte, nothing private reaches the library.
+# Under a desktop's limits: 1024 open files, no power over file modes, (as root) a 64 MB file system of its own.
 # Usage: test_hostile.sh <rivulet>
 . "$(dirname "$0")/../ui/desktop-test-lib.sh"
 export RIVULET_TEST_TIMINGS=fast
-# A program that follows a link to /dev/zero must not fill the machine: no file may pass 200 MB.
+# A program that follows a link to /dev/zero must not fill the machine.
 ulimit -f $((200 * 1024))
 here=$(cd "$(dirname "$0")" && pwd)
 downloads=$HOME/Downloads
@@ -33,25 +28,21 @@ printf 'export PATH=/usr/bin\n' >"$HOME/.bashrc" && printf 'umask 022\n' >"$HOME
 printf 'PRIVATE KEY %s\n' "$RANDOM$RANDOM" >"$HOME/.ssh/id_test" && chmod 600 "$HOME/.ssh/id_test"
 mkdir -p "$XDG_DATA_HOME" "$library" "$HOME/.cache/rivulet" # the program's own folders, made before the snapshot
 key_sum=$(sha256sum <"$HOME/.ssh/id_test" | cut -d' ' -f1)
-# Every path under HOME but Downloads and the program's own folders, with its type and content.
+# Every path under HOME but Downloads and the program's own folders, with type and content.
 snapshot() {
-  (cd "$HOME" && find . \( -path ./Downloads -o -path ./.local/share -o -path ./Music/Rivulet -o -path ./Music/Rivulet.m3u -o -path ./.config/Rivulet -o -path ./.cache/rivulet \
-    -o -path ./run -o -name 'rivulet*.log' \) -prune -o -print0 | sort -z | while IFS= read -r -d '' p; do
-    if [ -L "$p" ]; then printf '%s L %s\n' "$p" "$(readlink "$p")"
-    elif [ -f "$p" ]; then printf '%s F %s %s\n' "$p" "$(stat -c %a "$p")" "$(sha256sum <"$p" | cut -d' ' -f1)"
-    else printf '%s %s\n' "$p" "$(stat -c %F "$p")"; fi
-  done)
+  local own=(\( -path ./Downloads -o -path ./.local/share -o -path ./Music/Rivulet -o -path ./Music/Rivulet.m3u
+             -o -path ./.config/Rivulet -o -path ./.cache/rivulet -o -path ./run -o -name 'rivulet*.log' \) -prune -o)
+  (cd "$HOME" && find . "${own[@]}" -printf '%p %y %m %l\n' | sort && find . "${own[@]}" -type f -exec sha256sum {} + | sort)
 }
 before=$(snapshot)
 intact() {
   local now; now=$(snapshot)
   [ "$now" = "$before" ] || { diff <(echo "$before") <(echo "$now") | sed 's/^/  changed outside Downloads: /' >&2; return 1; }
 }
-# No copy of the private key anywhere in the library.
 no_key_in_library() { [ ! -d "$library" ] || ! find "$library" -type f -exec sha256sum {} + 2>/dev/null | grep -q "$key_sum"; }
 hostile() { report HOSTILE "$@"; }
 handled() { grep -c "Fraction of scanned\|Error unpacking\|not unpacking\|Preferences say not" "$log" 2>/dev/null; }
-# Drops a crafted file the way a browser does, and waits until the program has dealt with it.
+# Drops a crafted file as a browser does and waits until the program has dealt with it.
 drop() { # crafted name, [name in Downloads]
   local n; n=$(handled)
   cp -- "$crafted/$1" "$downloads/.part" && mv -- "$downloads/.part" "$downloads/${2:-$1}"
@@ -94,7 +85,7 @@ hostile "a zip with symlinks key.mp3 -> ~/.ssh/id_test and zero.mp3 -> /dev/zero
   "no copy of the key in the library, user's files unchanged" 'no_key_in_library && intact'
 hostile "the links of evil.rar and links.zip (unar turns hard links into links)" "no link in Downloads leads out of its keep folder" \
   links_stay_inside
-# An album of four distinct songs named 1, 2, 10, 11 and a text: four fifths music.
+# Four distinct songs named 1, 2, 10, 11 and a text: four fifths music.
 mkdir "$crafted/album"
 i=0
 for n in 10 2 11 1; do i=$((i + 1)); { cat "$here/../data/tones/0$i tone.mp3"; printf '%s' "$n"; } >"$crafted/album/$n song.mp3"; done
@@ -107,7 +98,7 @@ hostile "a zip whose songs are listed 10, 2, 11, 1 (4/5 music), Downloads on a f
   '[ "$(grep -o "[0-9]* song.mp3" "$playlist" | tr "\n" ,)" = "1 song.mp3,2 song.mp3,10 song.mp3,11 song.mp3," ] && [ "$(sums "$downloads/album")" = "$(sums "$crafted/album")" ] && [ ! -e "$downloads/album.zip" ] && { ! $small_fs || [ -e "$downloads/.Trash-$(id -u)/files/album.zip" ]; }'
 stop
 
-# A library that refuses every file (its music folder cannot be made).
+# A library that refuses every file.
 mv "$HOME/Music" "$HOME/Music.real" && echo "in the way" >"$HOME/Music"
 config $'DeleteArchiveContents=true\n'
 start
@@ -118,7 +109,6 @@ stop
 rm "$HOME/Music" && mv "$HOME/Music.real" "$HOME/Music"
 config
 
-# Entry names in an old code page, as unzip hands them over.
 start
 drop cp437.zip
 hostile "a zip with CP437 raw names (caf\\x82.mp3, d\\xe9j\\xe0.txt)" \

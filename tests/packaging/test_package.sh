@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder, validates it (lintian,
-# appstreamcli, desktop-file-validate, its contents and dependencies),
-# installs it with apt, runs the installed program, and removes it again.
+# Builds the Debian package from a build folder, validates it, installs it with apt, runs it and removes it.
 # Usage: test_package.sh <build folder>
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -27,10 +25,9 @@ rm -f "$build"/rivulet_*.deb
 check "cpack made rivulet_${version}_amd64.deb" test -f "$deb"
 [ -f "$deb" ] || exit 1
 
-lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1
-check "lintian reports no errors" test "$?" = 0
-grep '^E:' "$work/lintian.log"
-check "lintian reports no warnings either" bash -c "! grep -q '^W:' '$work/lintian.log'"
+lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1
+check "lintian reports no errors or warnings" test "$?" = 0
+grep '^[EW]:' "$work/lintian.log"
 
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root
@@ -66,7 +63,6 @@ else
   check "the installed rivulet --version prints \"Rivulet $version\"" test "$(/usr/bin/rivulet --version)" = "Rivulet $version"
   help=$(/usr/bin/rivulet --help)
   check "the installed rivulet --help exits 0 and describes it" bash -c '/usr/bin/rivulet --help >/dev/null' && grep -q -- '--no-tray' <<<"$help"
-  check "dpkg knows the installed manual page" bash -c "dpkg -L rivulet | grep -q '^/usr/share/man/man1/rivulet.1.gz$'"
   "${sudo[@]}" apt-get remove -y --purge -o DPkg::Lock::Timeout=300 rivulet >"$work/apt.log" 2>&1
   check "apt removes it again" test ! -e /usr/bin/rivulet
   installed_here=0
