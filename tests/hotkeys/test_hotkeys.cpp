@@ -6,7 +6,6 @@
 #include "hotkeys/Hotkey.h"
 #include "hotkeys/KeyDownApplication.h"
 #include "hotkeys/KeyboardLayoutWatcher.h"
-#include "hotkeys/VirtualKeys.h"
 #include <QKeyEvent>
 #include <QProcess>
 #include <QScopeGuard>
@@ -108,37 +107,8 @@ class TestHotkeys : public QObject {
 private slots:
     void init()
     {
-        const QByteArrayList withoutX = {"packingKeepsEveryBitItPromises", "keypadAndFunctionKeysHaveCodes"};
-        if (QGuiApplication::platformName() != "xcb"_L1 && !withoutX.contains(QTest::currentTestFunction()))
+        if (QGuiApplication::platformName() != "xcb"_L1)
             QSKIP("needs an X server");
-    }
-
-    void packingKeepsEveryBitItPromises()
-    {
-        using Row = std::tuple<quint16, quint64, quint64>; // keycode, modifiers, packed
-        for (const auto &[keycode, modifiers, packed] : {Row{1, kCommand | kShift, 19791209299969ULL}, Row{49, kCommand | kOption, 26388279066673ULL},
-                                                         Row{2, kOption, 8796093022210ULL}, Row{0, 0, 0}, Row{0x100 + 202, 0, 0x100 + 202} /* F24 */}) {
-            QCOMPARE(Hotkey::hotkeyWithKeycode(keycode, modifiers).unsignedLongLongValue(), packed);
-            QCOMPARE(Hotkey::hotkeyWithLongLong(packed).keycode(), keycode);
-            QCOMPARE(Hotkey::hotkeyWithLongLong(packed).modifiers(), modifiers);
-        }
-        // Bits outside the fields are dropped.
-        QCOMPARE(Hotkey::hotkeyWithLongLong(8796093022210ULL | 0xAB0000).modifiers(), kOption);
-        QCOMPARE(Hotkey::hotkeyWithKeycode(5, (quint64(1) << 41) | kShift).unsignedLongLongValue(), quint64(5) + (kShift << 24));
-        QCOMPARE(Hotkey::hotkeyWithKeycode(0x1FFFF, 0).keycode(), quint16(0xFFFF));
-    }
-
-    void keypadAndFunctionKeysHaveCodes()
-    {
-        const QList<QPair<quint16, quint8>> keypad = {{82, 90}, {83, 87}, {84, 88}, {85, 89}, {86, 83}, {87, 84}, {88, 85}, {89, 79},
-                                                      {91, 80}, {92, 81}, {65, 91}, {67, 63}, {69, 86}, {75, 106}, {78, 82}, {81, 125}, {76, 104}};
-        for (const auto &[vk, x] : keypad) {
-            QCOMPARE(xKeycodeForVirtualKey(vk), x);
-            QCOMPARE(virtualKeyForXKeycode(x), vk);
-        }
-        QVERIFY(isFunctionKey(122) && isFunctionKey(111) && isFunctionKey(90)); // F1, F12, F20
-        QVERIFY(isFunctionKey(0x100 + 202));                                     // F24, which has no virtual code
-        QVERIFY(!isFunctionKey(2) && !isFunctionKey(53) && !isFunctionKey(83)); // D, Escape, keypad 1
     }
 
     void displayTextFollowsTheActiveGroup()
