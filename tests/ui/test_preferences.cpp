@@ -74,28 +74,6 @@ class TestPreferences : public QObject {
 private slots:
     void initTestCase() { QApplication::setStyle(QStyleFactory::create(u"Fusion"_s)); }
 
-    void freshInstallationStates()
-    {
-        TempHome home;
-        QDir().mkpath(home.path(u"Downloads"_s));
-        Settings::setDidFirstLoad(true);
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
-        PreferencesWindow *w = app.preferencesWC();
-        const QList<std::tuple<QCheckBox *, bool, bool>> boxes{ // checked, enabled
-            {w->startAtLoginCheckbox, false, true}, {w->deleteFilesCheckbox, false, true}, {w->deleteArchiveContentsCheckbox, false, false},
-            {w->unzipFilesCheckbox, true, true},    {w->deleteZipsCheckbox, false, true},  {w->playSongsCheckbox, false, true},
-            {w->ifStoppedCheckbox, true, false},    {w->useDownloadHotkeyCheckbox, true, true}, {w->growlNotificationsCheckbox, true, true},
-            {w->searchLocationCheckbox, false, true}};
-        for (const auto &[box, checked, enabled] : boxes)
-            QVERIFY2(box->isChecked() == checked && box->isEnabled() == enabled, qPrintable(box->text()));
-        QVERIFY(!w->deleteArchiveContentsText->isEnabled() && w->downloadHotkeyTextField->isEnabled() && !w->searchLocationTextField->isEnabled());
-        QCOMPARE(w->versionTextField->text(), QStringLiteral("v" RIVULET_VERSION));
-        QCOMPARE(rows(w), (QStringList{u"Downloads"_s, u"Mail Downloads"_s}));
-        QCOMPARE(rows(w, 1), (QStringList{u"~/Downloads"_s, u"~/Mail Downloads"_s}));
-        QVERIFY(!w->rmDirButton->isEnabled()); // nothing selected
-    }
-
     void checkboxRulesAreWrittenAtOnce()
     {
         StartedApp started;
