@@ -133,6 +133,10 @@ private slots:
         QCOMPARE(stored(u"SearchLocation"_s).toString(), mine);
         w->searchLocationCheckbox->click(); // off: back to the default
         QCOMPARE(Settings::searchLocation(), QString::fromLatin1(kDefaultSearchLocation));
+        // Each box shows what is stored: a click turns that over.
+        w->growlNotificationsCheckbox->click();
+        w->startAtLoginCheckbox->click();
+        QVERIFY(!on("GrowlNotifications") && on("StartAtLogin"));
     }
 
     void foldersAreAddedInsideHomeAndRemoved()
