@@ -239,8 +239,7 @@ private slots:
         UpdateChecker checker;
         checker.checkForUpdates();
         QTRY_VERIFY(checker.window());
-        // The test program is in the build folder, as a copy built from source.
-        QCOMPARE(checker.window()->text(), UpdateChecker::installedText(QStringLiteral(RIVULET_VERSION), QCoreApplication::applicationFilePath()));
+        QVERIFY(checker.window()->text().contains(u"built from source"_s)); // as this test program is
         QTest::qWait(1000); // time for a request that should not come
         QVERIFY(proxy.requests.isEmpty() && !proxy.server.hasPendingConnections());
         checker.window()->buttons().first()->click();
