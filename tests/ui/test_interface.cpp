@@ -210,7 +210,6 @@ private slots:
     {
         StartedApp started(true);
         Rivulet_AppDelegate &app = *started.app;
-        QVERIFY(app.validateMenuItem(u"handleQuit:"_s));
         app.openPreferencesWindow();
         QWidget *prefs = app.preferencesWC();
         QVERIFY(prefs->isVisible() && app.modalWindow() == prefs);
@@ -228,7 +227,6 @@ private slots:
         if (QByteArray(RIVULET_UPDATE_FEED_URL).size())
             QSKIP("built with a release feed");
         qunsetenv("RIVULET_UPDATE_FEED");
-        QVERIFY(UpdateChecker::feedUrl().isEmpty());
         LoopbackFeed proxy; // every request would go through it
         const QByteArray proxyUrl = "http://127.0.0.1:" + QByteArray::number(proxy.server.serverPort());
         for (const char *var : kProxyVariables)

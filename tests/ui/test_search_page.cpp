@@ -69,7 +69,6 @@ private slots:
         const auto row = [](const char *name, const char *location, const QString &query, const char *address) {
             QTest::newRow(name) << QString::fromUtf8(location) << query << QString::fromUtf8(address);
         };
-        row("no trailing slash: glued", "https://example.org/find?q=", u"a b"_s, "https://example.org/find?q=a%20b");
         row("%s in the path", "https://example.org/tag/%s/", u"a=b?"_s, "https://example.org/tag/a%3Db%3F/");
         row("every %s", "https://example.org/?a=%s&b=%s", u"x y"_s, "https://example.org/?a=x%20y&b=x%20y");
         row("a query holding %s stays a query", "https://example.org/?q=%s", u"%s"_s, "https://example.org/?q=%25s");
@@ -112,7 +111,6 @@ private slots:
         QTest::addColumn<QString>("atPage");
         QTest::addColumn<QString>("notServed");
         const QString page = u"http://127.0.0.1:40001/search/search.html"_s;
-        QTest::newRow("the default") << QString::fromLatin1(kDefaultSearchLocation) << page + u"#/s/mediafire/"_s << QString();
         QTest::newRow("an earlier version's") << u"http://127.0.0.1:47231/search/search.html#/s/mediafire/"_s
                                               << page + u"#/s/mediafire/"_s << QString();
         QTest::newRow("no fragment") << u"http://127.0.0.1:47231/search/search.html"_s << page << QString();
