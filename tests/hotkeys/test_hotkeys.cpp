@@ -164,7 +164,6 @@ private slots:
         QVERIFY(center.registerHotKeyWithKeyCode(12, kOption, &receiver, "hotKeyFired", QVariant()));
 
         center.unregisterHotKeysWithTarget(&receiver);
-        QVERIFY(center.registeredHotKeys().empty());
         sh(u"xdotool key alt+d"_s);
         QTest::qWait(300);
         QCOMPARE(receiver.fired, 1);

