@@ -122,7 +122,8 @@ private slots:
     void rowsBindByTitleBeginning()
     {
         MenuView view;
-        view.build({QString(), u"About Rivulet"_s, u"Check for Updates…"_s, u"About"_s, u"Quit Rivulet"_s}, new SearchField);
+        view.build({QString(), u"About Rivulet"_s, u"Check for Updates…"_s, u"About"_s, u"Quit Rivulet"_s},
+                   new SearchField);
         QStringList ran;
         MenuActions actions;
         actions.checkForUpdates = [&] { ran << u"updates"_s; };
