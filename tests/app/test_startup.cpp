@@ -24,6 +24,11 @@ QStringList childNames(Directory *root, const TempHome &home)
     return names;
 }
 
+// The controller built and woken, as at a start.
+struct Started : Rivulet_AppDelegate {
+    explicit Started(bool withUi) : Rivulet_AppDelegate(withUi) { awakeFromNib(); }
+};
+
 // Clicks the named buttons on the next modal dialogs, in order; returns their texts.
 std::shared_ptr<QStringList> answerDialogs(QStringList buttons)
 {
@@ -66,8 +71,7 @@ private slots:
         QDir().mkpath(home.path(u".config"_s));
         QVERIFY(userDirs.isEmpty() || writeFile(home.path(u".config/user-dirs.dirs"_s), userDirs));
         LogCapture log;
-        Rivulet_AppDelegate app(false);
-        app.awakeFromNib();
+        Started app(false);
         QCOMPARE(childNames(Settings::rootDirectory(), home), watched);
         for (Directory *d : Settings::rootDirectory()->subdirectories())
             QVERIFY(d->lastScanTime() > dateNow() - std::chrono::hours(1)); // older music is not new
@@ -83,8 +87,7 @@ private slots:
         const Date when = dateFromNanos(1700000000123456789LL);
         LogCapture log;
         {
-            Rivulet_AppDelegate app(false);
-            app.awakeFromNib();
+            Started app(false);
             Directory *downloads = Settings::rootDirectory()->subdirectories()[0];
             QCOMPARE(downloads->name(), home.bytes(u"Downloads"_s));
             downloads->setFilenames(QList<QByteArray>{"song.mp3"});
@@ -96,8 +99,7 @@ private slots:
         }
         // A watched folder that is not there (a disk not mounted) keeps its records.
         QVERIFY(QDir(home.path(u"Downloads"_s)).removeRecursively());
-        Rivulet_AppDelegate app(false);
-        app.awakeFromNib();
+        Started app(false);
         ManagedObjectContext *ctx = app.managedObjectContext();
         QCOMPARE(ctx->fetchAll(u"Settings"_s).size(), size_t(1));
         QCOMPARE(ctx->fetchAll(u"Directory"_s).size(), size_t(5));
@@ -139,8 +141,7 @@ private slots:
     {
         TempHome home;
         LogCapture log;
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
+        Started app(true);
         Settings::rootDirectory()->subdirectories()[0]->setLastScanTime(dateNow());
         QVERIFY(QDir(home.supportDir()).removeRecursively() && writeFile(home.supportDir(), "in the way"));
         auto seen = answerDialogs({u"OK"_s, u"Cancel"_s});
@@ -156,8 +157,7 @@ private slots:
     void sessionManagerQuitGoesThroughHandleQuit()
     {
         TempHome home;
-        Rivulet_AppDelegate app(false);
-        app.awakeFromNib();
+        Started app(false);
         bool terminated = false;
         connect(&app, &Rivulet_AppDelegate::terminated, this, [&] { terminated = true; });
         app.managedObjectContext()->markChanged();
@@ -168,8 +168,7 @@ private slots:
     void firstRunYesStartsAtLoginAtOnce()
     {
         TempHome home;
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
+        Started app(true);
         auto *startup = qobject_cast<StartupWindow *>(app.startupWC());
         QVERIFY(startup && LoginItems::list().isEmpty());
         auto seen = answerDialogs({u"Yes"_s});
