@@ -103,7 +103,6 @@ private slots:
         QCOMPARE(readAll(trash + u"/files/"_s + odd + u".2"_s), QByteArray("1"));
         QVERIFY(readAll(trash + u"/info/"_s + odd + u".2.trashinfo"_s)
                     .startsWith("[Trash Info]\nPath=" + QUrl::toPercentEncoding(home.path(odd), "/") + "\nDeletionDate="));
-        QVERIFY(!QFile::exists(QDir::currentPath() + u"/files/"_s + odd));
         QVERIFY(!Trash::moveToTrash(home.bytes(u"never there.mp3"_s)));
         // A 255-byte name goes under a shorter one; a folder goes whole.
         const QString longName = QString(251, u'L') + u".mp3"_s;

@@ -1,7 +1,6 @@
 // One Rivulet per data folder: real processes of the program, a private session bus or none.
 #include "Program.h"
 #include "support/PrivateBus.h"
-#include "app/InstanceLock.h"
 #include "app/InstanceService.h"
 #include <QSignalSpy>
 #include <sys/stat.h>
@@ -38,28 +37,6 @@ class TestInstance : public QObject {
     Q_OBJECT
 
 private slots:
-    // A link in the lock's place is not locked through (a folder: dataFolderIsPrivate); a file of other contents is kept.
-    void lockTouchesOnlyItsOwnFile_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<InstanceLock::Result>("result");
-        QTest::newRow("link to a document") << u"link"_s << InstanceLock::Result::Failed;
-        QTest::newRow("file of other contents") << u"file"_s << InstanceLock::Result::Acquired;
-    }
-    void lockTouchesOnlyItsOwnFile()
-    {
-        QFETCH(QString, kind);
-        QFETCH(InstanceLock::Result, result);
-        TempHome home;
-        const QString lockPath = home.path(u"instance.lock"_s), document = home.path(u"thesis.odt"_s);
-        QVERIFY(writeFile(document, "my thesis"));
-        QVERIFY(kind == "link"_L1 ? QFile::link(document, lockPath) : QFile::copy(document, lockPath));
-        InstanceLock lock;
-        QCOMPARE(lock.acquire(QFile::encodeName(home.home)), result);
-        QCOMPARE(readAll(document), QByteArray("my thesis"));
-        QVERIFY(kind == "file"_L1 ? readAll(lockPath) == "my thesis" : !lock.problem().isEmpty());
-    }
-
     // It names every download: made or tightened to 0700; without HOME only an own 0700 one in TMPDIR; no lock, no start.
     void dataFolderIsPrivate_data()
     {
@@ -69,6 +46,8 @@ private slots:
         QTest::newRow("new") << u"home"_s << QString();
         QTest::newRow("left open by an earlier version") << u"home, open"_s << QString();
         QTest::newRow("a folder as the lock") << u"home, lock"_s << u"cannot make sure it runs only once"_s;
+        QTest::newRow("a link as the lock") << u"home, linked document"_s << u"cannot make sure it runs only once"_s;
+        QTest::newRow("a document as the lock: kept") << u"home, document"_s << QString();
         QTest::newRow("no HOME: none yet") << QString() << QString();
         QTest::newRow("no HOME: own, 0755") << u"open"_s << notOwn;
         QTest::newRow("no HOME: another account's") << u"other"_s << notOwn;
@@ -81,12 +60,16 @@ private slots:
         TempHome home;
         const bool withHome = planted.startsWith("home"_L1);
         const QString tmp = home.path(u"tmp"_s), folder = withHome ? home.supportDir() : tmp + u"/Rivulet"_s;
+        const QString lock = folder + u"/instance.lock"_s, document = home.path(u"thesis.odt"_s);
         QVERIFY(QDir().mkpath(tmp));
         if (planted == "link"_L1) {
             QVERIFY(QDir().mkpath(home.supportDir()) && ::chmod(QFile::encodeName(home.supportDir()).constData(), 0700) == 0);
             QVERIFY(QFile::link(home.supportDir(), folder));
         } else if (planted.endsWith("lock"_L1)) {
-            QVERIFY(QDir().mkpath(folder + u"/instance.lock"_s));
+            QVERIFY(QDir().mkpath(lock));
+        } else if (planted.endsWith("document"_L1)) {
+            QVERIFY(QDir().mkpath(folder) && writeFile(document, "my thesis"));
+            QVERIFY(planted.contains("linked"_L1) ? QFile::link(document, lock) : QFile::copy(document, lock));
         } else if (planted.endsWith("open"_L1) || planted == "other"_L1) {
             QVERIFY(QDir().mkpath(folder) && ::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
             QVERIFY(writeFile(folder + u"/storedata"_s, "<store/>") && ::chmod(QFile::encodeName(folder + u"/storedata"_s).constData(), 0644) == 0);
@@ -102,35 +85,38 @@ private slots:
         if (!refusal.isEmpty()) {
             QVERIFY(start.exits(1));
             QVERIFY2(start.output().contains(refusal), qPrintable(start.output()));
+            QVERIFY(!planted.endsWith("document"_L1) || readAll(document) == "my thesis");
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(folder, start) && QFileInfo::exists(folder + u"/storedata"_s), 10000);
+        // A lock file holding more than a pid is not rewritten.
+        const auto locked = [&] {
+            if (!planted.endsWith("document"_L1))
+                return holdsLock(folder, start);
+            return readAll(lock) == "my thesis" && start.process.state() == QProcess::Running;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(locked() && QFileInfo::exists(folder + u"/storedata"_s), 10000);
         QCOMPARE(modeOf(folder), mode_t(0700));
     }
 
-    // A second start says who runs and exits 0 (with a bus, it and --toggle hand over); a killed holder leaves no lock.
+    // A second start says who runs and exits 0 (with a bus, it and --toggle hand over); kill -9: test_app_history.
     void secondStartLeavesItToTheRunningOne()
     {
         for (const bool withBus : {false, true}) {
             PrivateBus bus;
             TempHome home;
             const QProcessEnvironment env = withBus ? session(bus.address) : session();
-            auto first = std::make_unique<Program>(kNoTray, env);
-            QTRY_VERIFY_WITH_TIMEOUT(bus.ok() && holdsLock(home.supportDir(), *first), 10000);
+            Program first(kNoTray, env);
+            QTRY_VERIFY_WITH_TIMEOUT(bus.ok() && holdsLock(home.supportDir(), first), 10000);
             Program second(kNoTray, env);
             QVERIFY(second.exits(0));
-            const QString told = u"Rivulet already runs (process %1)%2"_s.arg(first->pid())
+            const QString told = u"Rivulet already runs (process %1)%2"_s.arg(first.pid())
                                      .arg(withBus ? "; its drop-down was opened" : "");
             QVERIFY2(second.output().contains(told), qPrintable(second.output()));
             if (withBus) {
-                QVERIFY(first->waitFor("A second start asked to open the drop-down", 5000));
+                QVERIFY(first.waitFor("A second start asked to open the drop-down", 5000));
                 QVERIFY(Program({u"--toggle"_s}, env).exits(0));
-                QVERIFY(first->waitFor("Toggle requested over the session bus", 5000));
+                QVERIFY(first.waitFor("Toggle requested over the session bus", 5000));
             }
-            QVERIFY(holdsLock(home.supportDir(), *first) && ::kill(pid_t(first->pid()), SIGKILL) == 0);
-            first.reset();
-            Program third(kNoTray, env);
-            QTRY_VERIFY_WITH_TIMEOUT(holdsLock(home.supportDir(), third), 10000);
         }
     }
 

