@@ -25,13 +25,12 @@ Records recordsAsQtReadsThem(const QByteArray &bytes)
     return records;
 }
 
-QList<QByteArray> names(const std::vector<Directory *> &dirs, bool sorted = true)
+QList<QByteArray> names(const std::vector<Directory *> &dirs)
 {
     QList<QByteArray> result;
     for (Directory *d : dirs)
         result << d->name();
-    if (sorted)
-        std::sort(result.begin(), result.end());
+    std::sort(result.begin(), result.end());
     return result;
 }
 
@@ -85,10 +84,8 @@ private slots:
         QCOMPARE(b->superdirectory(), c);
         b->removeFilesObject(f);
         QVERIFY(f->directory() == nullptr && b->files().empty());
-        // Children sort by plain byte order.
         for (const char *name : {"/h/b", "/h/B", "/h/a", "/h/\xc3\xa9", "/h/Z"})
             newDirectory(ctx, name, a);
-        QCOMPARE(names(a->sortedSubdirectories(), false), (QList<QByteArray>{"/h/B", "/h/Z", "/h/a", "/h/b", "/h/\xc3\xa9"}));
         // Deleting a folder takes its children and files.
         auto *grandchild = newDirectory(ctx, "/h/c/b/g", b);
         grandchild->addFilesObject(f);
