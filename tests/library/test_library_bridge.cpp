@@ -42,13 +42,7 @@ private slots:
         const qint64 pid = f.mpdPid();
         f.library->shutdown();
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 5000);
-        const QByteArray m3u = f.music + "/Rivulet.m3u";
-        QCOMPARE(readAll(QFile::decodeName(m3u)), QByteArray("Rivulet/04 d.mp3\nRivulet/05 e.mp3\n"));
-        QProcess mpv;
-        mpv.start(QStringLiteral("mpv"), QStringLiteral("--no-config --ao=null --vo=null --length=0.2").split(QLatin1Char(' ')) << QFile::decodeName(m3u));
-        QVERIFY(mpv.waitForFinished(60000));
-        QCOMPARE(mpv.readAllStandardOutput().count("Playing: "), qsizetype(2));
-        QCOMPARE(mpv.exitCode(), 0);
+        QCOMPARE(readAll(QFile::decodeName(f.music + "/Rivulet.m3u")), QByteArray("Rivulet/04 d.mp3\nRivulet/05 e.mp3\n"));
     }
 
     // More formats MPD takes; the server's files are the user's alone, also if an older version left them open.
