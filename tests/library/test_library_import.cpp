@@ -106,7 +106,6 @@ private slots:
             const QByteArray source = base + '/' + QByteArray::number(mode) + ".mp3";
             QVERIFY(writeBytes(source, source) && ::chmod(source.constData(), mode_t(mode)) == 0);
             const mode_t old = ::umask(027);
-            QCOMPARE(currentUmask(), 027u);
             const auto made = copy(source);
             ::umask(old);
             QVERIFY(made && ::lstat((music + '/' + *made).constData(), &st) == 0);
