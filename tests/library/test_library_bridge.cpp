@@ -20,7 +20,6 @@ private slots:
         const QList<TrackId> ids = f.library->sendFilesToITunes({f.tone(1, "01 a.mp3"), f.junk("02 junk.mp3"), f.tone(2, "03 c.mp3")}, "Rivulet", true, true);
         QVERIFY(ids.size() == 3 && ids[0] && !ids[1] && ids[2]);
         QCOMPARE(f.playlist(), (QList<QByteArray>{"Rivulet/01 a.mp3", "Rivulet/03 c.mp3"}));
-        QCOMPARE(f.library->uriForTrack(*ids[2]), std::optional<QByteArray>("Rivulet/03 c.mp3"));
         // Only if stopped: the first file plays, as when they are sent one by one.
         QTRY_COMPARE_WITH_TIMEOUT(f.playing(), QByteArray("Rivulet/01 a.mp3"), 5000);
         // The same file again: no second copy, no second playlist entry.
