@@ -40,7 +40,8 @@ private slots:
         const qint64 pid = f.mpdPid();
         f.library->shutdown();
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 5000);
-        QCOMPARE(readAll(QFile::decodeName(f.music + "/Rivulet.m3u")), QByteArray("Rivulet/04 d.mp3\nRivulet/05 e.mp3\n"));
+        QCOMPARE(readAll(QFile::decodeName(f.music + "/Rivulet.m3u")),
+                 QByteArray("Rivulet/04 d.mp3\nRivulet/05 e.mp3\n"));
     }
 
     // The server's files are the user's alone, also if an older version left them open.
