@@ -27,8 +27,8 @@ struct LibraryFixture : PrivateMpd {
         ITunesManager::setClock(nullptr); // MPD_HOST and MPD_PORT are cleared by the next fixture
     }
 
-    // The user's own MPD from ~/.config/mpd/mpd.conf (extra lines added) on a free port or none;
-    // when named, by MPD_HOST and MPD_PORT, and then answering.
+    // The user's own MPD from ~/.config/mpd/mpd.conf (extra lines added; an escaped character, a block's port that
+    // is not the server's) on a free port or none; when named, by MPD_HOST and MPD_PORT, and then answering.
     bool startUserMpd(const QByteArray &extra = {}, bool withPort = true, bool named = false)
     {
         QTcpServer probe;
@@ -41,8 +41,9 @@ struct LibraryFixture : PrivateMpd {
         QDir().mkpath(QFile::decodeName(music));
         userConf = dir + "/mpd.conf";
         const QByteArray port = "bind_to_address \"localhost\"\nport \"" + QByteArray::number(userPort) + "\"\n";
-        writeBytes(userConf, "music_directory \"~/Music\"\nplaylist_directory \"~/.config/mpd/playlists\"\ndb_file \"~/.config/mpd/database\"\n"
-                             "pid_file \"~/.config/mpd/pid\"\naudio_output {\n  type \"null\"\n  name \"null\"\n}\n" + (withPort ? port : QByteArray()) + extra);
+        writeBytes(userConf, "music_directory \"~/\\Music\"\nplaylist_directory \"~/.config/mpd/playlists\"\ndb_file \"~/.config/mpd/database\"\n"
+                             "pid_file \"~/.config/mpd/pid\"\n" + (withPort ? port : QByteArray())
+                             + "audio_output {\n  type \"null\"\n  name \"null\"\n  port \"1\"\n}\n" + extra);
         if (QProcess::execute(QStringLiteral("mpd"), {QFile::decodeName(userConf)}) != 0 || (named && !answersAt(userAddress())))
             return false;
         if (named) {

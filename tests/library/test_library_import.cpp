@@ -34,7 +34,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("leaf");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("plain") << QByteArray("01 song.mp3") << QByteArray("01 song.mp3");
         QTest::newRow("quotes and dash") << QByteArray("-\"it's\".mp3") << QByteArray("-\"it's\".mp3");
         QTest::newRow("newline") << QByteArray("a\nb.mp3") << QByteArray("a_b.mp3");
         QTest::newRow("non-UTF-8") << QByteArray("caf\xe9.mp3") << QByteArray("caf\xef\xbf\xbd.mp3");
@@ -106,7 +105,6 @@ private slots:
             const QByteArray source = base + '/' + QByteArray::number(mode) + ".mp3";
             QVERIFY(writeBytes(source, source) && ::chmod(source.constData(), mode_t(mode)) == 0);
             const mode_t old = ::umask(027);
-            QCOMPARE(currentUmask(), 027u);
             const auto made = copy(source);
             ::umask(old);
             QVERIFY(made && ::lstat((music + '/' + *made).constData(), &st) == 0);

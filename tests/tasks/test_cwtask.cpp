@@ -23,7 +23,7 @@ class TestCWTask : public QObject {
 
 private slots:
     // Both streams in order, non-ASCII as spaces; asking on stdin or the terminal fails instead of hanging.
-    void outputStatusEnvironmentAndFolder()
+    void outputStatusAndFolder()
     {
         int status = -1;
         for (const auto &[script, output, code] : {std::tuple{"echo one; sleep 0.2; echo two >&2; sleep 0.2; echo three; exit 3", "one\ntwo\nthree\n", 3},
@@ -32,13 +32,7 @@ private slots:
             QCOMPARE(sh(QString::fromLatin1(script), &status), QString::fromLatin1(output));
             QCOMPARE(status, code);
         }
-        const char bytes[] = {'a', 'b', 0, 'c'};
-        QCOMPARE(CWTask::stringWithCleanedUpUTF8String(bytes, 4), u"ab"_s);
-        qputenv("RIVULET_TEST_PARENT", "kept");
-        QCOMPARE(CWTask::performSynchronousTask(u"/bin/sh"_s, {u"-c"_s, u"echo $LANG/$RIVULET_TEST_PARENT"_s}, std::nullopt,
-                                                QMap<QString, QString>{{u"LANG"_s, u"C"_s}}, &status),
-                 u"C/kept\n"_s);
-        CWTask::performSynchronousTask(u"/no/such/tool"_s, {}, std::nullopt, std::nullopt, &status);
+        CWTask::performSynchronousTask(u"/no/such/tool"_s, {}, CWTask::Bounds{}, &status);
         QVERIFY(status != 0);
         QTemporaryDir dir; // a working folder is taken as bytes
         const QByteArray odd = QFile::encodeName(dir.path()) + "/caf\xe9 \xff";
