@@ -1,7 +1,7 @@
 // Generated, untidy histories of downloads run against the real watcher (a child process
 // with a real store), checked against the test's own model: each settled music version
-// handed over once, never two at once, nothing still changing or not regular, no pass
-// inside a hand-over, a store that loads. Each run prints its seed; README.md has the knobs.
+// handed over once, never two at once nor inside the idle work, nothing still changing or
+// not regular, no pass inside a hand-over, a store that loads. Each run prints its seed; README.md has the knobs.
 #include "HistoryModel.h"
 #include <QProcess>
 #include <QThread>
