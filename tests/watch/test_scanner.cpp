@@ -52,29 +52,6 @@ private slots:
     }
     void cleanup() { differ.reset(); store.reset(); }
 
-    void newFilesAreRememberedAndEmptyOnesWait()
-    {
-        const Date last = dateAddSeconds(dateNow(), -100);
-        dir->setLastScanTime(last);
-        put("new.mp3", "music");
-        put("empty.mp3", "");
-        put("notes.txt", "text");
-        put("old.mp3", "old", last, 30); // dated before the last scan
-        const Date scanDate = dateNow();
-        differ->scanDirectory(dir, 0, false, scanDate);
-        QCOMPARE(records(), (Names{"empty.mp3", "new.mp3"}));
-        QCOMPARE(dir->findFileNamed("empty.mp3", false)->size(), quint64(0));
-        QVERIFY(dir->lastScanTime() >= scanDate);
-        QCOMPARE(dir->filenames()->size(), 3); // every matching name, new or not
-
-        // The empty file gets content, dated not new: queued by the zero-length rule.
-        dir->setLastScanTime(dateAddSeconds(dateNow(), 5));
-        put("empty.mp3", "now full");
-        differ->scanDirectory(dir, 0, false, dateNow());
-        QCOMPARE(dir->findFileNamed("empty.mp3", false)->size(), quint64(8));
-        QCOMPARE(records(), (Names{"empty.mp3", "new.mp3"})); // one record per name
-    }
-
     // Dates within 30 s of the last scan: not taken at a run's first scan, later only when not listed.
     void uncertainFilesAtFirstAndLaterScans()
     {
