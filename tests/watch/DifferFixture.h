@@ -18,7 +18,6 @@ public:
             onFile(differ, path);
     }
     void directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 id) override { std::lock_guard lock(m_mutex); m_ids << id; }
-    void directoryDifferIdle(DirectoryDiffer *differ) override { if (onIdle) onIdle(differ); }
     void startIconAnimation() override {}
     void stopIconAnimation() override {}
     // Copies: a shared list would be grown by the differ's thread while this one lets go of it.
@@ -26,7 +25,6 @@ public:
     QList<quint64> ids() const { std::lock_guard lock(m_mutex); return {m_ids.cbegin(), m_ids.cend()}; }
     void clear() { std::lock_guard lock(m_mutex); m_files.clear(); m_ids.clear(); }
     std::function<void(DirectoryDiffer *, const QByteArray &)> onFile;
-    std::function<void(DirectoryDiffer *)> onIdle;
 
 private:
     mutable std::mutex m_mutex;

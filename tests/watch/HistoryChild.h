@@ -1,6 +1,6 @@
 #pragma once
 // The watcher process of the history test: the real differ and store, with a delegate
-// that hashes what it is handed into a log. SIGUSR1 reloads the watched folders (a
+// that hashes what it is handed into a log and has idle work. SIGUSR1 reloads the watched folders (a
 // differ restart), SIGUSR2 loses queued events as an overflow does, SIGTERM quits.
 #include "../store/StoreFixture.h"
 #include "support/Bytes.h"
@@ -35,7 +35,7 @@ inline void appendLine(const QByteArray &file, const QByteArray &line)
 
 inline DirectoryDiffer::Timings timings()
 {
-    return {.settleSeconds = 1.0, .passSeconds = 0.1, .latencySeconds = 0.2};
+    return {.settleSeconds = 1.0, .passSeconds = 0.1, .latencySeconds = 0.2, .idleSeconds = 2.0};
 }
 
 class ChildDelegate : public DirectoryDifferDelegate {
@@ -63,11 +63,16 @@ public:
             ::close(fd);
         appendLine(m_dir + "/handovers", "H " + QByteArray::number(t) + ' ' + kind + ' ' + path.toHex() + ' ' + hash.result().toHex() + ' '
                                              + QByteArray::number(nowMs()));
-        if (m_rng() % 6 == 0) { // like an unpacker run by the tool runner: the loop turns while it waits
-            QEventLoop loop;
-            QTimer::singleShot(300, &loop, &QEventLoop::quit);
-            loop.exec();
-        }
+        if (m_rng() % 6 == 0)
+            turnLoop();
+        m_active.fetch_sub(1);
+    }
+    // The program's idle work retries imports: no hand-over may run inside it.
+    void directoryDifferIdle(DirectoryDiffer *) override
+    {
+        if (m_active.fetch_add(1) > 0)
+            appendLine(m_dir + "/handovers", "OVERLAP " + QByteArray("idle work").toHex());
+        turnLoop();
         m_active.fetch_sub(1);
     }
     void directoryDifferReceivedLastSCEvent(DirectoryDiffer *, quint64 id) override
@@ -79,6 +84,14 @@ public:
     void stopIconAnimation() override {}
 
 private:
+    // Like an unpacker run by the tool runner: the loop turns while it waits.
+    static void turnLoop()
+    {
+        QEventLoop loop;
+        QTimer::singleShot(300, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
     QByteArray m_dir;
     std::mt19937 m_rng;
     std::atomic<int> m_active{0};

@@ -185,7 +185,7 @@ private:
     }
 
     // The model's own table of what counts, never the program's code: music and archives by
-    // extension in lower or upper case, not below unfinished downloads, at most 3 folders deep.
+    // extension in lower or upper case, not below unfinished downloads or a trash, at most 3 folders deep.
     static bool namedLikeMusic(const QByteArray &leaf)
     {
         static const QByteArrayList exts = {"mp3", "m4a", "aiff", "zip", "rar", "MP3", "M4A", "AIFF", "ZIP", "RAR"};
@@ -194,7 +194,8 @@ private:
     static bool unfinishedDownloads(const QByteArray &below)
     {
         for (const QByteArray &part : below.split('/'))
-            if (part.endsWith(".download") || part == "Incomplete Downloads")
+            if (part.endsWith(".download") || part == "Incomplete Downloads" || part == ".Trash"
+                || part.startsWith(".Trash-"))
                 return true;
         return false;
     }

@@ -18,26 +18,24 @@ private slots:
         const QString music = f.base + QStringLiteral("/Downloads Music");
         f.open(DifferFixture::fast(), {f.root, music}, {f.root + QStringLiteral("/Support")});
         f.startAndWait();
-        for (const QString rel : {"Incomplete Downloads", "page.download", "Support", "a/b/c/d", "a/b/c"}) {
-            QVERIFY(f.mkdir(rel));
-            QThread::msleep(400); // let the new folder's watch be set up first
-            QVERIFY(f.put(rel + QStringLiteral("/x.mp3")));
-        }
+        for (const QString rel : {"Incomplete Downloads", "page.download", "Support", "a/b/c/d", "a/b/c"})
+            QVERIFY(f.mkdir(rel) && f.put(rel + QStringLiteral("/x.mp3")));
         QVERIFY(writeFile(music + QStringLiteral("/sibling.mp3"), "x"));
         QTRY_COMPARE_WITH_TIMEOUT(f.count(), 2, 5000);
-        QThread::msleep(1000);
+        QVERIFY(f.put("marker.mp3")); // written last, handed over last
+        QTRY_VERIFY_WITH_TIMEOUT(f.handed("marker.mp3"), 10000);
         QList<QByteArray> handed = f.delegate.files();
         std::sort(handed.begin(), handed.end());
-        QCOMPARE(handed, (QList<QByteArray>{QFile::encodeName(music) + "/sibling.mp3", f.path("a/b/c/x.mp3")}));
+        QCOMPARE(handed, (QList<QByteArray>{QFile::encodeName(music) + "/sibling.mp3", f.path("a/b/c/x.mp3"),
+                                            f.path("marker.mp3")}));
         // Beyond the depth limit no record is made.
         QVERIFY(!f.top->findSubdirectory(f.path("a/b/c/d"))->name().endsWith("/d"));
         QVERIFY(QDir(f.root).removeRecursively());
-        QThread::msleep(600);
-        QVERIFY(QDir().mkpath(f.root));
-        QThread::msleep(2500); // a missing root is looked for every 2 s
-        QVERIFY(f.put("again.mp3"));
-        QTRY_COMPARE_WITH_TIMEOUT(f.count(), 3, 6000);
-        QCOMPARE(f.delegate.files()[2], f.path("again.mp3"));
+        QVERIFY(QDir().mkpath(f.root) && f.put("again.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.count(), 4, 10000);
+        QVERIFY(f.put("later.mp3")); // seen only once the root is watched again
+        QTRY_COMPARE_WITH_TIMEOUT(f.count(), 5, 10000);
+        QCOMPARE(f.delegate.files().mid(3), (QList<QByteArray>{f.path("again.mp3"), f.path("later.mp3")}));
     }
 
     // Many restarts leave one pass chain; an archive is handed over once, also with a scan inside.

@@ -4,7 +4,6 @@
 #include "store/File.h"
 #include "support/Bytes.h"
 #include <QSet>
-#include <atomic>
 
 namespace {
 bool writeOld(const QString &path)
@@ -257,26 +256,6 @@ private slots:
         f.start();
         QVERIFY(f.put("song.mp3", "first"));
         QTRY_COMPARE_WITH_TIMEOUT(f.count(), 2, 10000);
-    }
-
-    // The idle work imports retries: no hand-over may run inside it.
-    void noHandOverInsideTheIdleWork()
-    {
-        DifferFixture f;
-        DirectoryDiffer::Timings t = DifferFixture::fast();
-        t.idleSeconds = 0.2;
-        std::atomic<bool> inIdle{false}, overlapped{false};
-        f.delegate.onIdle = [&](DirectoryDiffer *) {
-            inIdle = true;
-            QTest::qWait(1000);
-            inIdle = false;
-        };
-        f.delegate.onFile = [&](DirectoryDiffer *, const QByteArray &) { overlapped = overlapped || inIdle; };
-        f.start(t);
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(f.put(QStringLiteral("%1.mp3").arg(i)));
-        QTRY_COMPARE_WITH_TIMEOUT(f.count(), 3, 15000);
-        QVERIFY(!overlapped);
     }
 };
 

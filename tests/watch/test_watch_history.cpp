@@ -1,7 +1,7 @@
 // Generated, untidy histories of downloads run against the real watcher (a child process
 // with a real store), checked against the test's own model: each settled music version
-// handed over once, never two at once, nothing still changing or not regular, no pass
-// inside a hand-over, a store that loads. Each run prints its seed; README.md has the knobs.
+// handed over once, never two at once nor inside the idle work, nothing still changing or
+// not regular, no pass inside a hand-over, a store that loads. Each run prints its seed; README.md has the knobs.
 #include "HistoryModel.h"
 #include <QProcess>
 #include <QThread>
@@ -66,14 +66,16 @@ private:
     void setUp()
     {
         for (const char *rel : {"Downloads/Support", "Downloads/Incomplete Downloads", "Mail Downloads/page.download", "disk2/Real",
-                                "Extra", "staging", "Downloads/albums", "Mail Downloads/x y"})
+                                "Extra", "staging", "Downloads/albums", "Mail Downloads/x y", "Downloads/.Trash-1000/files",
+                                "Downloads/.Trashy"})
             std::filesystem::create_directories(path(rel).toStdString());
         ::symlink(path("disk2/Real").constData(), path("Linked").constData());
         m_roots = {path("Downloads"), path("Mail Downloads"), path("Linked")};
         m_model.roots = m_roots;
         m_model.excluded = {path("Downloads/Support")};
-        m_folders = {path("Downloads/albums"), path("Mail Downloads/x y")};
-        m_excludedFolders = {path("Downloads/Support"), path("Downloads/Incomplete Downloads"), path("Mail Downloads/page.download")};
+        m_folders = {path("Downloads/albums"), path("Mail Downloads/x y"), path("Downloads/.Trashy")};
+        m_excludedFolders = {path("Downloads/Support"), path("Downloads/Incomplete Downloads"), path("Mail Downloads/page.download"),
+                             path("Downloads/.Trash-1000/files")};
         // The second day: music a month old, there before the first start, also in a folder added later.
         for (const char *rel : {"Downloads/01 old.mp3", "Downloads/Old Album/02 old.mp3", "Downloads/Old Album/CD2/03 old.MP3",
                                 "Mail Downloads/old.zip", "Extra/Kept/04 old.mp3"}) {
@@ -148,8 +150,10 @@ private:
     QByteArray name()
     {
         static const char *const styles[] = {"song ", "two  spaces ", "new\nline ", "\xff\xfe raw ", "Ünïcode ", "-dash "};
-        static const char *const exts[] = {"mp3", "mp3", "mp3", "m4a", "MP3", "M4A", "aiff", "AIFF", "zip"};
-        return QByteArray(styles[pick(6)]) + QByteArray::number(++m_counter) + '.' + exts[pick(9)];
+        // Mp3, flac (more formats are off) and part do not count.
+        static const char *const exts[] = {"mp3", "mp3", "mp3", "m4a", "MP3", "M4A", "aiff", "AIFF", "zip",
+                                           "Mp3", "flac", "mp3.part"};
+        return QByteArray(styles[pick(6)]) + QByteArray::number(++m_counter) + '.' + exts[pick(12)];
     }
 
     bool busy(const QByteArray &p) const
@@ -298,8 +302,8 @@ private:
             }
             break;
         }
-        case 12: // music where nothing counts: an excluded folder, a folder of unfinished downloads
-            writeWhole(m_excludedFolders[pick(3)] + '/' + name(), content(300));
+        case 12: // music where nothing counts: an excluded folder, unfinished downloads, a file system's trash
+            writeWhole(m_excludedFolders[pick(4)] + '/' + name(), content(300));
             break;
         case 13: // a link or a fifo with a music name
             if (pick(2))
