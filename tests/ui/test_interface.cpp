@@ -1,5 +1,5 @@
-// The drop-down, the icon, the window slot, the welcome, the default search and Check for
-// Updates (without a feed nothing is fetched; a feed, here on loopback, links only https).
+// The drop-down, the icon, the window slot, the welcome and Check for Updates (without a
+// feed nothing is fetched; a feed, here on loopback, links only https).
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "support/StartedApp.h"
@@ -10,10 +10,8 @@
 #include "ui/StatusNotifierItem.h"
 #include "ui/MenuView.h"
 #include "ui/SearchField.h"
-#include "ui/SearchPageServer.h"
 #include "ui/StartupWindow.h"
 #include "ui/UpdateChecker.h"
-#include <QDesktopServices>
 #include <QTcpSocket>
 #include <QLabel>
 #include <QNetworkProxyFactory>
@@ -180,34 +178,6 @@ private slots:
         welcome.setTrayPresent(false, u"Alt+D"_s);
         const QString text = welcome.introduction();
         QVERIFY2(text.contains(u"Alt+D"_s) && text.contains(u"rivulet --toggle"_s) && !text.contains(u"in the tray"_s), qPrintable(text));
-    }
-
-    // This run's page (a port the kernel picked, served), the query escaped and not logged; empty opens nothing.
-    void searchOpensThisRunsPageAndLogsNoQuery()
-    {
-        LogCapture log;
-        StartedApp started(true);
-        Rivulet_AppDelegate &app = *started.app;
-        SearchField *field = nullptr;
-        QTRY_VERIFY((field = app.searchField())); // once the interface is built
-        OpenedUrls browser; // the desktop's hand-over, caught (test_tray.sh: the real xdg-open path)
-        QDesktopServices::setUrlHandler(u"http"_s, &browser, "open");
-        for (const QString &query : {u"blue moon & co"_s, QString(), u"  "_s}) {
-            field->setText(query);
-            app.controlTextViewDoCommandBySelector(field, u"insertNewline:"_s);
-        }
-        QDesktopServices::unsetUrlHandler(u"http"_s);
-        QCOMPARE(browser.urls.size(), 1);
-        const QUrl page = browser.urls.first();
-        QVERIFY(page.port() > 0 && page.port() != QUrl(QString::fromLatin1(kDefaultSearchLocation)).port());
-        QCOMPARE(page.toString(QUrl::FullyEncoded),
-                 SearchPageServer::running()->pageUrl().toString(QUrl::FullyEncoded) + u"#/s/mediafire/blue%20moon%20&%20co"_s);
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, quint16(page.port()));
-        socket.write(QByteArray("GET ") + SearchPageServer::kPagePath + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(page.port()) + "\r\n\r\n");
-        QTRY_VERIFY_WITH_TIMEOUT(socket.canReadLine(), 10000); // the server runs on this thread's event loop
-        QCOMPARE(socket.readLine(), QByteArray("HTTP/1.1 200 OK\r\n"));
-        QVERIFY(!log.lines().join(QLatin1Char('\n')).contains(u"moon"_s));
     }
 
     void windowsOpenOneAtATime()
