@@ -22,6 +22,9 @@ finish() {
   [ "$failed" -eq 0 ]
 }
 visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
+shown() { [ -n "$(visible "$1")" ]; }
+# Sets X, Y, WIDTH and HEIGHT to the place of the shown window named $1.
+geometry() { eval "$(xdotool getwindowgeometry --shell "$(visible "$1")")"; }
 # Starts the program in the background ($pid), its output in $HOME/$1, the rest as its arguments.
 start_app() { local log=$1; shift; "$rivulet" "$@" >"$HOME/$log" 2>&1 & pid=$!; }
 # Sends SIGTERM and checks the program quit cleanly ($1 names the check).
@@ -34,7 +37,8 @@ conf=$XDG_CONFIG_HOME/Rivulet/Rivulet.conf
 settings() { mkdir -p "${conf%/*}"; printf '[General]\nDidFirstLoad=true\n' >"$conf"; printf '%s\n' "$@" >>"$conf"; }
 
 # A browser that writes the addresses it gets to $HOME/browser.log, registered as xdg-open
-# looks one up (an installed browser would win over $BROWSER).
+# looks one up (an installed browser would win over $BROWSER); after a first run, a search
+# location of our own ($location, not the default) and a Downloads folder.
 stub_browser() {
   mkdir -p "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
   cat >"$HOME/browser" <<'STUB'
@@ -53,6 +57,9 @@ ENTRY
   printf '[Default Applications]\nx-scheme-handler/http=stub-browser.desktop\nx-scheme-handler/https=stub-browser.desktop\n' \
     >"$XDG_CONFIG_HOME/mimeapps.list"
   export BROWSER=$HOME/browser
+  location='https://music.example/search/search.html#/s/mediafire/'
+  settings "SearchLocation=\"$location\""
+  mkdir -p "$HOME/Downloads"
 }
 # Waits up to 5 s for the stub browser to have received an address equal to $1.
 browser_got() {

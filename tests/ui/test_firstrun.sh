@@ -3,10 +3,8 @@
 # the preferences it opens, a hotkey pressed there that then works, and the second start.
 # Usage: test_firstrun.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
-shown() { [ -n "$(visible "$1")" ]; }
 
-env -u DISPLAY -u WAYLAND_DISPLAY "$rivulet" >"$HOME/rivulet0.log" 2>&1 &
-pid=$!
+DISPLAY= WAYLAND_DISPLAY= start_app rivulet0.log
 sleep 1.5
 kill -TERM $pid; wait $pid
 check "a start without a display leaves the first-run question for later" '! grep -qs "^DidFirstLoad=true" "$conf"'

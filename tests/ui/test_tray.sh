@@ -2,18 +2,13 @@
 # The tray icon and its drop-down on a real tray host, driven with xdotool.
 # Usage: test_tray.sh <rivulet> <screenshot folder>
 . "$(dirname "$0")/desktop-test-lib.sh"
-mkdir -p "$HOME/Downloads"
 stub_browser
-# Not the first run, and a search location of our own, not the default.
-location='https://music.example/search/search.html#/s/mediafire/'
-settings "SearchLocation=\"$location\""
 
 start_app rivulet.log
 start=$(date +%s%N)
-within '[ -n "$(visible "Rivulet tray icon")" ]' 2
-icon=$(visible "Rivulet tray icon")
-check "the icon is in the tray (after $(( ($(date +%s%N) - start) / 1000000 )) ms)" '[ -n "$icon" ]'
-eval "$(xdotool getwindowgeometry --shell "$icon")"
+within 'shown "Rivulet tray icon"' 2
+check "the icon is in the tray (after $(( ($(date +%s%N) - start) / 1000000 )) ms)" 'shown "Rivulet tray icon"'
+geometry "Rivulet tray icon"
 IX=$X IY=$Y IW=$WIDTH IH=$HEIGHT
 
 # The icon's tooltip shows though a tray icon is never the active window.
@@ -29,7 +24,7 @@ click_icon() { xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click "$@" 1;
 
 click_icon
 opened "a click opens the drop-down"
-eval "$(xdotool getwindowgeometry --shell "$(visible "Rivulet menu")")"
+geometry "Rivulet menu"
 MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT # its place beside the icon: test_tray_sizes.sh
 import -window root "$shots/dropdown.png" 2>/dev/null
 xdotool type --delay 20 "abc"
@@ -51,7 +46,7 @@ closed "Escape closes the drop-down"
 xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) mousedown 1 sleep 0.3 mousemove $((MX + 60)) $((MY + 48)) sleep 0.3 mousemove $((MX + 62)) $((MY + 50)) sleep 0.4
 import -window root "$shots/dropdown-highlight.png" 2>/dev/null
 xdotool mouseup 1
-check "press, drag onto About and release opens the About window" 'within "[ -n \"\$(visible \"About Rivulet\")\" ]" 5'
+check "press, drag onto About and release opens the About window" 'within "shown \"About Rivulet\"" 5'
 closed "and closes the drop-down"
 
 click_icon
@@ -88,17 +83,16 @@ xdotool key Down Down Down Down Up Down
 sleep 0.3
 import -window root "$shots/dropdown-keyboard.png" 2>/dev/null
 xdotool key Return
-check "Down, Up and Return on a row run it: the preferences open" 'within "[ -n \"\$(visible \"Rivulet Preferences\")\" ]" 5'
+check "Down, Up and Return on a row run it: the preferences open" 'within "shown \"Rivulet Preferences\"" 5'
 closed "and the drop-down closes"
 quit_app "SIGTERM quits cleanly"
 check "and the store was saved" '[ -s "$XDG_DATA_HOME/Rivulet/storedata" ]'
 
 settings UseDownloadHotkey=false
 start_app rivulet2.log
-within '[ -n "$(visible "Rivulet tray icon")" ]' 10
+within 'shown "Rivulet tray icon"' 10
 xdotool key alt+d
 sleep 0.5
 check "with the hotkey off the key does not open the drop-down" '! menu_visible'
-kill -TERM $pid
-wait $pid
+quit_app "and then quits cleanly"
 finish

@@ -15,16 +15,16 @@ docked() {
   done
   return 1
 }
-start_tray() { trayer --edge top --align right --widthtype request --height 24 --SetDockType true >/dev/null 2>&1 & tray=$!; }
+start_tray() { trayer --align right --widthtype request --SetDockType true "$@" >/dev/null 2>&1 & tray=$!; }
 check "it logs that no tray is available and keeps running" 'within "grep -q \"No system tray is available\" \"\$HOME/rivulet.log\"" && kill -0 $pid'
-within '[ -n "$(visible "Welcome to Rivulet")" ]' && sleep 0.3
+within 'shown "Welcome to Rivulet"' && sleep 0.3
 import -window root "$shots/welcome-notray.png" 2>/dev/null
-start_tray
+start_tray --edge top --height 24
 check "a tray started after it gets the icon" 'within docked'
 import -window root "$shots/late-tray.png" 2>/dev/null
 kill $tray; wait $tray 2>/dev/null
 check "the icon leaves with the tray" 'within "! docked"'
-start_tray
+start_tray --edge top --height 24
 check "a restarted tray gets the icon again" 'within docked'
 quit_app "and quits cleanly"
 kill $tray; wait $tray 2>/dev/null
@@ -33,14 +33,12 @@ settings
 row() {
   local height=$1 edge=$2 tint=$3 scale=$4
   local name="h${height}-${edge}${tint:+-dark}${scale:+-scale$scale}"
-  trayer --edge "$edge" --align right --widthtype request --height "$height" --SetDockType true --SetPartialStrut true \
-    ${tint:+--alpha 0 --tint $tint} --transparent ${tint:+true}${tint:-false} >/dev/null 2>&1 &
-  tray=$!
+  start_tray --edge "$edge" --height "$height" --SetPartialStrut true \
+    ${tint:+--alpha 0 --tint $tint} --transparent ${tint:+true}${tint:-false}
   QT_SCALE_FACTOR=${scale:-1} start_app "rivulet-$name.log"
-  within '[ -n "$(visible "Rivulet tray icon")" ]' 20
-  local icon=$(visible "Rivulet tray icon")
+  within 'shown "Rivulet tray icon"' 20
   sleep 0.6 # the panel's colour is read again after embedding
-  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  geometry "Rivulet tray icon"
   local IX=$X IY=$Y IW=$WIDTH IH=$HEIGHT
   # trayer's icons are the panel's height less a pixel on each side.
   check "$name: the icon is square and fills the slot (${IW}x${IH})" '[ "$IW" = "$IH" ] && [ "$IH" -eq $((height - 2)) ]'
@@ -52,8 +50,8 @@ row() {
   check "$name: the glyph stands out from the panel (contrast $contrast)" 'awk -v c="$contrast" "BEGIN { exit !(c > 0.4) }"'
 
   xdotool mousemove $((IX + IW / 2)) $((IY + IH / 2)) click 1
-  check "$name: a click opens the drop-down" 'within "[ -n \"\$(visible \"Rivulet menu\")\" ]" 10'
-  eval "$(xdotool getwindowgeometry --shell "$(visible "Rivulet menu")")"
+  check "$name: a click opens the drop-down" 'within "shown \"Rivulet menu\"" 10'
+  geometry "Rivulet menu"
   local MX=$X MY=$Y MW=$WIDTH MH=$HEIGHT
   check "$name: the drop-down ($MX,$MY ${MW}x$MH) is inside the screen" '[ "$MX" -ge 0 ] && [ "$MY" -ge 0 ] && [ $((MX + MW)) -le 1280 ] && [ $((MY + MH)) -le 800 ]'
   check "$name: its right edge meets the icon's ($((MX + MW)) vs $((IX + IW)))" '[ $((MX + MW - IX - IW)) -ge -1 ] && [ $((MX + MW - IX - IW)) -le 1 ]'

@@ -11,9 +11,6 @@ stub_browser
 cat >>"$HOME/browser" <<'STUB'
 foot -T browser sh -c 'cat >"$HOME/browser-keys"' >/dev/null 2>&1 &
 STUB
-mkdir -p "$HOME/Downloads"
-location='https://music.example/search/search.html#/s/mediafire/'
-settings "SearchLocation=\"$location\""
 
 read -r DBUS_SESSION_BUS_ADDRESS bus_pid < <(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
 export DBUS_SESSION_BUS_ADDRESS
@@ -126,7 +123,7 @@ check "the keys went to the drop-down, not to the browser, and searched nothing"
 # Clicks elsewhere close it. Each check starts from the state it needs.
 closed() { menu_becomes 0 || wtype -M alt d -m alt; menu_becomes 0; }
 reopen() { closed && wtype -M alt d -m alt && menu_becomes 1; }
-about_is() { if [ "$1" = true ]; then within '[ -n "$(visible "About Rivulet")" ]' 4; else within '[ -z "$(visible "About Rivulet")" ]' 4; fi; }
+about_is() { if [ "$1" = true ]; then within 'shown "About Rivulet"' 4; else within '! shown "About Rivulet"' 4; fi; }
 # Loaded, a click may come before the freshly mapped drop-down takes input: then again.
 for _ in 1 2 3; do
   reopen
