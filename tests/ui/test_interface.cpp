@@ -202,9 +202,8 @@ private slots:
             QSKIP("built with a release feed");
         qunsetenv("RIVULET_UPDATE_FEED");
         LoopbackFeed proxy; // every request would go through it
-        const QByteArray proxyUrl = "http://127.0.0.1:" + QByteArray::number(proxy.server.serverPort());
         for (const char *var : kProxyVariables)
-            qputenv(var, proxyUrl);
+            qputenv(var, "http://127.0.0.1:" + QByteArray::number(proxy.server.serverPort()));
         qunsetenv("no_proxy");
         QNetworkProxyFactory::setUseSystemConfiguration(true);
 
