@@ -89,20 +89,6 @@ void clickOn(QWidget *w)
 
 class TestHotkeys : public QObject {
     Q_OBJECT
-    std::unique_ptr<CaptureWindow> window;
-
-    // Made by the first capture test, so the tests before it run without it; null if not active.
-    CaptureWindow *captureWindow()
-    {
-        if (!window) {
-            window = std::make_unique<CaptureWindow>();
-            KeyDownApplication::setCaptureTarget(window.get());
-            window->show();
-            window->activateWindow();
-        }
-        window->selected.clear();
-        return QTest::qWaitFor([&] { return window->isActiveWindow(); }) ? window.get() : nullptr;
-    }
 
 private slots:
     void init()
@@ -194,48 +180,50 @@ private slots:
         center.unregisterHotKeysWithTarget(&receiver);
     }
 
-    // A click elsewhere or Escape (also after a refused key) ends a capture and reaches nobody.
+    // A click elsewhere or Escape (also after a refused key) ends a capture and reaches nobody; the keyboard alone
+    // starts one.
     void escapeCancelsAndReachesNobody()
     {
-        CaptureWindow *window = captureWindow();
-        QVERIFY(window);
-        clickOn(window->field);
-        clickOn(window->other);
-        QVERIFY(!KeyDownApplication::targetTextFieldSelected() && !window->other->hasFocus());
-        clickOn(window->other); // typing elsewhere is not captured
+        CaptureWindow window;
+        KeyDownApplication::setCaptureTarget(&window);
+        const auto release = qScopeGuard([] { KeyDownApplication::setCaptureTarget(nullptr); });
+        window.show();
+        window.activateWindow();
+        QTRY_VERIFY(window.isActiveWindow());
+        clickOn(window.field);
+        clickOn(window.other);
+        QVERIFY(!KeyDownApplication::targetTextFieldSelected() && !window.other->hasFocus());
+        clickOn(window.other); // typing elsewhere is not captured
         xdotool(u"type abc"_s);
-        QTRY_COMPARE(window->other->text(), u"abc"_s);
-        window->field->setText(u"Alt+K"_s);
-        window->refuseBareKeys = true;
-        clickOn(window->field);
-        QVERIFY(window->field->listening() && window->field->text().isEmpty());
-        QVERIFY(window->field->placeholderText().contains(u"Press"_s));
+        QTRY_COMPARE(window.other->text(), u"abc"_s);
+        window.field->setText(u"Alt+K"_s);
+        window.refuseBareKeys = true;
+        clickOn(window.field);
+        QVERIFY(window.field->listening() && window.field->text().isEmpty());
+        QVERIFY(window.field->placeholderText().contains(u"Press"_s));
         xdotool(u"key k"_s); // refused: still listening
-        QTRY_COMPARE(window->selected.size(), 1);
-        QVERIFY(KeyDownApplication::targetTextFieldSelected() && window->field->listening());
+        QTRY_COMPARE(window.selected.size(), 1);
+        QVERIFY(KeyDownApplication::targetTextFieldSelected() && window.field->listening());
         xdotool(u"key Escape"_s);
         QTRY_VERIFY(!KeyDownApplication::targetTextFieldSelected());
-        QCOMPARE(window->selected.size(), 1); // plain Escape is no global hotkey
-        QVERIFY(window->escapesSeen == 0 && !window->field->listening() && !window->field->hasFocus());
-        QCOMPARE(window->field->text(), u"Alt+K"_s); // the old one, shown again
-        window->refuseBareKeys = false;
-        clickOn(window->field);
+        QCOMPARE(window.selected.size(), 1); // plain Escape is no global hotkey
+        QVERIFY(window.escapesSeen == 0 && !window.field->listening() && !window.field->hasFocus());
+        QCOMPARE(window.field->text(), u"Alt+K"_s); // the old one, shown again
+        window.refuseBareKeys = false;
+        clickOn(window.field);
         chord(u"ctrl"_s, u"Escape"_s); // a key like any other
-        QTRY_COMPARE(window->selected.size(), 2);
-        QCOMPARE(window->last(), Chosen(53, 0x40000));
-    }
+        QTRY_COMPARE(window.selected.size(), 2);
+        QCOMPARE(window.last(), Chosen(53, 0x40000));
 
-    void theKeyboardAloneStartsACapture()
-    {
-        CaptureWindow *window = captureWindow();
-        QVERIFY(window);
-        window->field->setFocus(Qt::TabFocusReason);
-        QTRY_VERIFY(window->field->hasFocus());
-        QVERIFY(!KeyDownApplication::targetTextFieldSelected()); // focus alone arms nothing
-        xdotool(u"key Return"_s); // starts it and is not the hotkey
+        // Tab focus alone arms nothing; Return starts a capture and is not the hotkey.
+        window.other->setFocus();
+        window.field->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(window.field->hasFocus());
+        QVERIFY(!KeyDownApplication::targetTextFieldSelected());
+        xdotool(u"key Return"_s);
         chord(u"alt"_s, u"k"_s);
-        QTRY_COMPARE(window->selected.size(), 1);
-        QCOMPARE(window->last(), Chosen(40, 0x80000)); // K
+        QTRY_COMPARE(window.selected.size(), 3);
+        QCOMPARE(window.last(), Chosen(40, 0x80000)); // K
     }
 };
 
