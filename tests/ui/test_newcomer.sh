@@ -17,7 +17,7 @@ check "--help names --toggle and no test-only variable" 'grep -q -- "--toggle" <
 check "the manual page names --toggle" 'grep -q "toggle" "$(dirname "$0")/../../data/rivulet.1"'
 start_app rivulet.log -style Fusion # Qt's own options are not refused
 sleep 1
-work=$(mktemp -d)
+work=$(mktemp -d -p "$HOME")
 cp "$data/tones/"* "$work/"
 (cd "$work" && zip -q album.zip "01 tone.mp3" "02 tone.mp3" "03 tone.mp3" "04 tone.mp3" notes.txt)
 printf 'extra' >>"$work/03 tone.mp3"
@@ -39,5 +39,4 @@ sleep 8
 check "after a restart nothing is imported twice ($(entries))" '[ "$(entries)" -eq 6 ] && [ "$(notifications)" -eq 4 ]'
 kill -TERM $pid; wait $pid
 kill "$(cat "$XDG_DATA_HOME/Rivulet/mpd/pid")" 2>/dev/null
-rm -rf "$work"
 finish

@@ -3,7 +3,6 @@
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "support/StartedApp.h"
-#include "app/Rivulet_AppDelegate.h"
 #include "hotkeys/DDHotKeyCenter.h"
 #include "settings/Settings.h"
 #include "store/Directory.h"
