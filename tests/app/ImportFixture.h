@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+inline constexpr int kWait = 45000; // a loaded machine starts MPD slowly
 inline QString testData(const QString &rel) { return QStringLiteral(RIVULET_TEST_DATA "/") + rel; }
 
 struct ImportFixture : PrivateMpd {

@@ -1,5 +1,6 @@
 // Generated second days of the real program: each download imported, announced once; old music never; originals kept.
 #include "Program.h"
+#include "support/PrivateMpd.h"
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <optional>
@@ -19,15 +20,9 @@ bool writeZip(const QString &zip, const QStringList &names)
 }
 }
 
-class AppHistory {
+class AppHistory : PrivateMpd {
 public:
-    AppHistory(unsigned seed, int steps) : m_seed(seed), m_steps(steps), m_rng(seed)
-    {
-        qputenv("RIVULET_TEST_TIMINGS", "fast");
-        qputenv("XDG_RUNTIME_DIR", m_home.bytes(u"run"_s));
-        qunsetenv("MPD_HOST");
-        qunsetenv("MPD_PORT");
-    }
+    AppHistory(unsigned seed, int steps) : m_seed(seed), m_steps(steps), m_rng(seed) {}
 
     QString run()
     {
@@ -47,7 +42,6 @@ public:
             return u"dbus-monitor does not start"_s;
         start();
         for (int step = 0; step < m_steps; ++step) {
-            announced();
             const int what = pick(100);
             const QString name = u"%1-%2"_s.arg(tag).arg(step);
             if (what < 30) {
@@ -77,12 +71,8 @@ public:
         }
         stop(SIGTERM); // a last start must bring in whatever is still owed
         start();
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 120000 && !owed().isEmpty())
-            m_monitor.waitForReadyRead(250);
-        for (waited.restart(); waited.elapsed() < 20000;) // time for a wrong second import to show
-            m_monitor.waitForReadyRead(250);
+        (void)QTest::qWaitFor([this] { return owed().isEmpty(); }, 120000);
+        QTest::qWait(20000); // time for a wrong second import to show
         stop(SIGTERM);
         m_monitor.kill();
         m_monitor.waitForFinished(5000);
@@ -91,7 +81,7 @@ public:
 
 private:
     int pick(int n) { return int(m_rng() % unsigned(n)); }
-    QString dl(const QString &name) const { return m_home.path(u"Downloads/"_s + name); }
+    QString dl(const QString &name) const { return home.path(u"Downloads/"_s + name); }
 
     void start()
     {
@@ -115,13 +105,6 @@ private:
         m_app.reset();
         if (signal == SIGKILL)
             stopMpd(); // its MPD would otherwise outlive it, as after a crash
-    }
-
-    void stopMpd()
-    {
-        const int pid = readAll(m_home.supportDir() + u"/mpd/pid"_s).trimmed().toInt();
-        for (int i = 0; pid > 0 && i < 100 && ::kill(pid, i ? 0 : SIGTERM) == 0; ++i)
-            QThread::msleep(50);
     }
 
     // How often each download was announced on the bus, and by which run (bus name) first.
@@ -151,7 +134,7 @@ private:
         for (const QString &e : std::as_const(m_expected))
             if (!announced().value(e))
                 out << u"never announced: "_s + e;
-        const QList<QByteArray> list = readAll(m_home.supportDir() + u"/mpd/playlists/Rivulet.m3u"_s).split('\n');
+        const QList<QByteArray> list = readAll(home.supportDir() + u"/mpd/playlists/Rivulet.m3u"_s).split('\n');
         for (const QString &w : m_tracks + m_expected.filter(u".mp3"_s))
             if (std::none_of(list.begin(), list.end(), [&w](const QByteArray &uri) { return uri.endsWith('/' + QFile::encodeName(w)); }))
                 out << u"not in the playlist: "_s + w;
@@ -185,7 +168,6 @@ private:
     unsigned m_seed;
     int m_steps;
     std::mt19937 m_rng;
-    TempHome m_home;
     std::optional<Program> m_app;
     QProcess m_monitor;
     QString m_log;
@@ -203,6 +185,7 @@ private slots:
     {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
             QSKIP("needs a session bus with a notification daemon (run in the desktop rig)");
+        qputenv("RIVULET_TEST_TIMINGS", "fast");
         QList<unsigned> seeds{1, 2};
         if (qEnvironmentVariableIsSet("RIVULET_APP_HISTORY_SEED"))
             seeds = {qEnvironmentVariable("RIVULET_APP_HISTORY_SEED").toUInt()};

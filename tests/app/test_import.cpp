@@ -8,8 +8,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-const int kWait = 45000; // a loaded machine starts MPD slowly
-
 int addedLines(LogCapture &log) { return int(log.lines().filter(QRegularExpression(u"^\\+ Added "_s)).size()); }
 }
 
@@ -23,7 +21,6 @@ private slots:
         if (!bus || !bus->isServiceRegistered(u"org.freedesktop.Notifications"_s))
             QSKIP("needs the desktop rig: a session bus with a notification daemon (scripts/desktop-rig.sh)");
     }
-    void init() { QProcess::execute(u"dunstctl"_s, {u"close-all"_s}); }
 
     void singleFilesPlayAndGoAsTheSettingsSay()
     {

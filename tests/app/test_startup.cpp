@@ -8,7 +8,6 @@
 #include "store/File.h"
 #include "store/ManagedObjectContext.h"
 #include <QApplication>
-#include <QAbstractButton>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -24,8 +23,9 @@ QStringList childNames(Directory *root, const TempHome &home)
     return names;
 }
 
-// The controller built and woken, as at a start.
+// The controller built and woken, as at a start; its log kept out of the test's output.
 struct Started : Rivulet_AppDelegate {
+    LogCapture log;
     explicit Started(bool withUi) : Rivulet_AppDelegate(withUi) { awakeFromNib(); }
 };
 
@@ -70,7 +70,6 @@ private slots:
         TempHome home;
         QDir().mkpath(home.path(u".config"_s));
         QVERIFY(userDirs.isEmpty() || writeFile(home.path(u".config/user-dirs.dirs"_s), userDirs));
-        LogCapture log;
         Started app(false);
         QCOMPARE(childNames(Settings::rootDirectory(), home), watched);
         for (Directory *d : Settings::rootDirectory()->subdirectories())
@@ -85,7 +84,6 @@ private slots:
         // The watcher's look for gone files at its start must not take the record away.
         QVERIFY(writeFile(home.path(u"Downloads/song.mp3"_s), "x"));
         const Date when = dateFromNanos(1700000000123456789LL);
-        LogCapture log;
         {
             Started app(false);
             Directory *downloads = Settings::rootDirectory()->subdirectories()[0];
@@ -140,7 +138,6 @@ private slots:
     void unsavableStoreAsksWhetherToQuit()
     {
         TempHome home;
-        LogCapture log;
         Started app(true);
         Settings::rootDirectory()->subdirectories()[0]->setLastScanTime(dateNow());
         QVERIFY(QDir(home.supportDir()).removeRecursively() && writeFile(home.supportDir(), "in the way"));

@@ -4,14 +4,14 @@
 . "$(dirname "$0")/../ui/desktop-test-lib.sh"
 export RIVULET_TEST_TIMINGS=fast
 downloads=$HOME/Downloads
-mkdir -p "$downloads" "$XDG_CONFIG_HOME/Rivulet"
-printf '[General]\nDidFirstLoad=true\nDeleteFiles=true\n' >"$conf"
+mkdir -p "$downloads"
+settings DeleteFiles=true
 tone=$(dirname "$0")/../data/tones/01\ tone.mp3
 playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
 fault() { report FAULT "$@"; }
 # A distinct music file, written as a browser does.
 drop() { { cat "$tone"; printf '%s' "$2"; } >"$downloads/.part" && mv "$downloads/.part" "$downloads/$1"; }
-start() { "$rivulet" --no-tray >>"$HOME/rivulet.log" 2>&1 & pid=$!; sleep 0.5; }
+start() { "$rivulet" --no-tray >>"$HOME/${1:-rivulet}.log" 2>&1 & pid=$!; sleep 0.5; } # [log name]
 stop() { kill -TERM $pid; wait $pid; }
 settle() { within '[ -z "$(find "$downloads" -maxdepth 1 -name "*.mp3" -print -quit)" ]' "$1"; } # no music left in Downloads
 in_playlist() { grep -cxF "Rivulet/$1" "$playlist" 2>/dev/null; }
@@ -43,8 +43,7 @@ stop
 
 # 2. No notification daemon on the session bus, none startable on demand either.
 read -r bus buspid < <(env -u DISPLAY XDG_DATA_DIRS=/nonexistent dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
-DBUS_SESSION_BUS_ADDRESS=$bus "$rivulet" --no-tray >"$HOME/nodbus.log" 2>&1 & pid=$!
-sleep 0.5
+DBUS_SESSION_BUS_ADDRESS=$bus start nodbus
 drop "no daemon.mp3" nodaemon
 settle 15
 stop
@@ -57,7 +56,6 @@ if command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; then
   locked=$downloads/private
   mkdir -p "$locked"
   cp "$tone" "$locked/hidden.mp3"
-  chmod 000 "$locked"
   chown -R nobody:nogroup "$HOME"
   chmod 000 "$locked"
   setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$HOME" "$rivulet" --no-tray >"$HOME/nobody.log" 2>&1 & pid=$!
@@ -66,8 +64,6 @@ if command -v setpriv >/dev/null && [ "$(id -u)" = 0 ]; then
   fault "a folder the user cannot read" "the program keeps running and imports the rest" \
     'within "grep -q \"+ Added $downloads/readable.mp3\" \"\$HOME/nobody.log\"" 15 && kill -0 $pid'
   stop
-  chmod 755 "$locked"
-  chown -R root:root "$HOME"
 fi
 
 kill "$(cat "$XDG_DATA_HOME/Rivulet/mpd/pid")" 2>/dev/null

@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 downloads=$HOME/Downloads
 library=$HOME/Music/Rivulet
 log=$HOME/rivulet.log
-mkdir -p "$downloads" "$XDG_CONFIG_HOME/Rivulet"
+mkdir -p "$downloads"
 run=(prlimit --nofile=1024:4096)
 small_fs=false
 if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64m tmpfs "$downloads"; then
@@ -49,7 +49,6 @@ drop() { # crafted name, [name in Downloads]
   within '[ "$(handled)" -gt "$n" ]' 30
   sleep 2.5 # whatever the import moved settles and is looked at by the watcher
 }
-config() { printf '[General]\nDidFirstLoad=true\nDeleteZips=true\n%s' "${1:-}" >"$conf"; }
 start() { "${run[@]}" "$rivulet" --no-tray >>"$log" 2>&1 & pid=$!; sleep 0.7; }
 stop() { kill -TERM $pid; wait $pid; }
 playlist=$XDG_DATA_HOME/Rivulet/mpd/playlists/Rivulet.m3u
@@ -62,7 +61,7 @@ links_stay_inside() {
 }
 scratch_gone() { [ -z "$(find "$XDG_DATA_HOME/Rivulet/archiveTemp" "$downloads" -path '*unpack*' -print -quit 2>/dev/null)" ]; }
 
-config
+settings DeleteZips=true
 start
 
 drop '...zip'
@@ -100,14 +99,14 @@ stop
 
 # A library that refuses every file.
 mv "$HOME/Music" "$HOME/Music.real" && echo "in the way" >"$HOME/Music"
-config $'DeleteArchiveContents=true\n'
+settings DeleteZips=true DeleteArchiveContents=true
 start
 drop refused.zip
 hostile "a library that refuses all four songs of a 4/5 music zip (DeleteZips, DeleteArchiveContents on)" "the archive stays in Downloads, unchanged" \
   'cmp -s "$downloads/refused.zip" "$crafted/refused.zip"'
 stop
 rm "$HOME/Music" && mv "$HOME/Music.real" "$HOME/Music"
-config
+settings DeleteZips=true
 
 start
 drop cp437.zip
