@@ -2,7 +2,6 @@
 // one the desktop switched off counts as off, and the written entry starts the program.
 #include "TestSupport.h"
 #include "settings/LoginItems.h"
-#include <QProcess>
 
 namespace {
 const QString kApp = QStringLiteral("/opt/Rivulet Player/bin/rivulet");

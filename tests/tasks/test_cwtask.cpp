@@ -1,8 +1,6 @@
 // The external command runner with real child processes, and the bounds an untrusted tool runs under.
 #include "TestSupport.h"
 #include "tasks/CWTask.h"
-#include <QElapsedTimer>
-#include <QTimer>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
