@@ -2,17 +2,9 @@
 // Shared helpers for the tests: a private HOME with its XDG folders, and a
 // capture of the program's log lines.
 #include "base/Log.h"
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QMutex>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QUrl>
-#include <QtTest>
+#include <QtTest> // and with it all of Qt Core
 
-// Catches the addresses the program hands to the desktop to open
-// (registered with QDesktopServices::setUrlHandler).
+// Catches the addresses the program hands to the desktop to open (a QDesktopServices URL handler).
 class OpenedUrls : public QObject {
     Q_OBJECT
 public:
@@ -58,7 +50,6 @@ public:
     QStringList lines() const { QMutexLocker lock(&m_mutex); return m_lines; }
     int count(const QString &line) const { return int(lines().count(line)); }
     bool contains(const QString &needle) const { return !lines().filter(needle).isEmpty(); }
-    void clear() { QMutexLocker lock(&m_mutex); m_lines.clear(); }
 
 private:
     mutable QMutex m_mutex;

@@ -3,9 +3,7 @@
 #include "support/Bytes.h"
 #include "support/PrivateMpd.h"
 #include "library/ITunesManager.h"
-#include <QProcess>
 #include <QTcpServer>
-#include <QThread>
 
 struct LibraryFixture : PrivateMpd {
     ITunesManager *library = ITunesManager::sharedManager();

@@ -14,8 +14,7 @@ private slots:
     {
         LibraryFixture f;
         QVERIFY(f.library->run());
-        const QByteArray junk = f.junk("junk.mp3");
-        QCOMPARE(f.library->sendFileToITunes(junk, "Rivulet", true, false), std::nullopt);
+        QCOMPARE(f.library->sendFileToITunes(f.junk("junk.mp3"), "Rivulet", true, false), std::nullopt);
         QVERIFY(QDir(QFile::decodeName(f.music + "/Rivulet")).isEmpty());
         const QList<TrackId> ids = f.library->sendFilesToITunes({f.tone(1, "01 a.mp3"), f.junk("02 junk.mp3"), f.tone(2, "03 c.mp3")}, "Rivulet", true, true);
         QVERIFY(ids.size() == 3 && ids[0] && !ids[1] && ids[2]);

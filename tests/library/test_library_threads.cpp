@@ -2,9 +2,6 @@
 // desktop's media controls (a real playerctl) are answered from this test's interface thread.
 #include "LibraryFixture.h"
 #include "library/MprisPlayer.h"
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <atomic>
 #include <mpd/client.h>
 #include <thread>

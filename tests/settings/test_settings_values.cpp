@@ -3,7 +3,6 @@
 #include "TestSupport.h"
 #include "base/StandardFolders.h"
 #include "settings/Settings.h"
-#include <QSettings>
 
 class TestSettingsValues : public QObject {
     Q_OBJECT

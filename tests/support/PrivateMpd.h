@@ -2,7 +2,6 @@
 // A private HOME for the program's private MPD: no user's or system server is looked at, nothing heard.
 #include "TestSupport.h"
 #include "library/MpdClient.h"
-#include <QThread>
 #include <csignal>
 
 struct PrivateMpd {
