@@ -45,10 +45,7 @@ struct DifferFixture {
 
     static DirectoryDiffer::Timings fast(double latency = 0.3, double settle = 0.5)
     {
-        DirectoryDiffer::Timings t = DirectoryDiffer::Timings::fast();
-        t.latencySeconds = latency;
-        t.settleSeconds = settle;
-        return t;
+        return {.settleSeconds = settle, .passSeconds = 0.1, .latencySeconds = latency};
     }
 
     // (Re)opens the store and makes a differ for the roots (default: root); a new store gets their records.
@@ -70,8 +67,7 @@ struct DifferFixture {
             }
             for (const QString &e : excluded)
                 newDirectory(ctx, QFile::encodeName(e), exclusions);
-            StoreError err;
-            ctx->save(&err);
+            store->save();
         }
         differ = std::make_unique<DirectoryDiffer>([this] { return store->context.get(); }, timings);
         differ->setRoots(top->subdirectories());
@@ -91,11 +87,10 @@ struct DifferFixture {
         startAndWait(lastId);
     }
     // A quit and, after whileStopped, a start from the last event id reported.
-    void restart(DirectoryDiffer::Timings timings = fast(), const std::function<void()> &whileStopped = {})
+    void restart(DirectoryDiffer::Timings timings, const std::function<void()> &whileStopped)
     {
         differ.reset();
-        if (whileStopped)
-            whileStopped();
+        whileStopped();
         start(timings, lastId());
     }
     quint64 lastId() const { return delegate.ids().isEmpty() ? 0 : delegate.ids().last(); }

@@ -71,8 +71,7 @@ private slots:
     {
         DifferFixture f;
         f.start(DifferFixture::fast(2.0, 1.0));
-        const QByteArray path = f.path("fixed.mp3");
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int fd = ::open(f.path("fixed.mp3").constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         QVERIFY(fd >= 0);
         QVERIFY(::write(fd, QByteArray(8192, 'a').constData(), 8192) == 8192);
         for (int i = 0; i < 24; ++i) { // 6 s: three event batches, each followed by passes

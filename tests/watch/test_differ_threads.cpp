@@ -1,7 +1,6 @@
 // The differ's thread hands over files while the main thread changes the watched folders and saves;
 // also run under ThreadSanitizer.
 #include "DifferFixture.h"
-#include "store/ManagedObjectContext.h"
 
 class TestDifferThreads : public QObject {
     Q_OBJECT
@@ -12,14 +11,12 @@ private slots:
     {
         DifferFixture f;
         f.start();
-        ManagedObjectContext *ctx = f.store->context.get();
-        StoreError e;
         for (int i = 0; i < 20; ++i) {
             QVERIFY(f.put(QStringLiteral("t%1.mp3").arg(i)));
             const QString extra = f.base + QStringLiteral("/Extra%1").arg(i);
             QDir().mkpath(extra + QStringLiteral("/a/b"));
             f.top->addSubdirectoryNamed(QFile::encodeName(extra), true);
-            QVERIFY(ctx->save(&e));
+            QVERIFY(f.store->save());
             // What the controller does after the watched folders changed.
             f.differ->stopWatching();
             f.differ->setRoots(f.top->subdirectories());
@@ -32,7 +29,7 @@ private slots:
             }
             if (i % 2) {
                 f.top->deleteSubdirectoryNamed(QFile::encodeName(extra), true);
-                QVERIFY(ctx->save(&e));
+                QVERIFY(f.store->save());
                 OpenStore reloaded(f.storePath);
                 QVERIFY2(reloaded.ok(), qPrintable(reloaded.error.text()));
             }
@@ -40,7 +37,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(f.differ->watching(), 5000);
         QVERIFY(f.put("last.mp3"));
         QTRY_VERIFY_WITH_TIMEOUT(f.handed("last.mp3"), 10000);
-        QVERIFY(ctx->save(&e));
+        QVERIFY(f.store->save());
     }
 };
 

@@ -100,14 +100,12 @@ private slots:
     void polledRootsWorkWithoutInotify()
     {
         const QByteArray root = folder("polled");
-        qputenv("RIVULET_FORCE_POLLING", "1");
         qputenv("RIVULET_POLL_SECONDS", "0.3");
         Watched w(root);
         // Every descriptor is taken: inotify cannot start.
         rlimit saved;
         QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
-        rlimit low = saved;
-        low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 1024);
+        const rlimit low{std::min<rlim_t>(saved.rlim_cur, 1024), saved.rlim_max};
         QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
         QList<int> held;
         for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
@@ -116,7 +114,6 @@ private slots:
         for (int fd : held)
             ::close(fd);
         ::setrlimit(RLIMIT_NOFILE, &saved);
-        qunsetenv("RIVULET_FORCE_POLLING");
         qunsetenv("RIVULET_POLL_SECONDS");
         QTest::qWait(500);
         w.changes.clear();

@@ -1,5 +1,6 @@
 // What a scan of one folder takes: what is new, uncertain, remembered; archive scans, the
-// exclusion walk. (Which names count: the generated histories, with their own table.)
+// exclusion walk; the folder tree's lookups by path component, nothing added under a deleted
+// folder. (Which names count: the generated histories, with their own table.)
 #include "DifferFixture.h"
 #include "store/File.h"
 #include <fcntl.h>
@@ -129,6 +130,39 @@ private slots:
         QVERIFY(rec);
         QCOMPARE(rec->subdirectories().size(), size_t(1));
         QVERIFY(*rec->lastScanTime() > dateAddSeconds(dateNow(), 30));
+    }
+
+    void siblingWithTheSamePrefixIsNotInside()
+    {
+        Directory *top = newDirectory(store->context.get(), "root"), *downloads = nullptr, *music = nullptr;
+        QVERIFY(top->addSubdirectoryNamed("/home/u/Downloads", true, &downloads));
+        QVERIFY(top->addSubdirectoryNamed("/home/u/Downloads Music", true, &music));
+        QVERIFY(!top->addSubdirectoryNamed("/home/u/Downloads", true)); // already there
+        QCOMPARE(top->subdirectories().size(), size_t(2));
+        QCOMPARE(top->findSubdirectory("/home/u/Downloads Music/new"), music);
+        QCOMPARE(downloads->addSubdirectoryChainLeadingToPath("/home/u/Downloads Music", 3, nullptr), nullptr);
+        QVERIFY(!top->addSubdirectoryNamed("/home/u/x/", true));
+        QVERIFY(!top->addSubdirectoryNamed("relative", true));
+    }
+
+    // The main thread may delete a folder's record while the differ's thread adds below it.
+    void nothingIsAddedUnderADeletedFolder()
+    {
+        Directory *root = nullptr, *sub = nullptr;
+        QVERIFY(dir->addSubdirectoryNamed("/w/Downloads", true, &root));
+        QVERIFY(root->addSubdirectoryNamed("sub", false, &sub));
+        QVERIFY(dir->deleteSubdirectoryNamed("/w/Downloads", true));
+        QVERIFY(root->isDeleted() && sub->isDeleted());
+        Directory *child = root;
+        QVERIFY(!sub->addSubdirectoryNamed("deeper", false, &child));
+        QCOMPARE(child, nullptr);
+        QCOMPARE(sub->addFileNamed("song.mp3", false), nullptr);
+        QCOMPARE(root->addSubdirectoryChainLeadingToPath("/w/Downloads/a/b", 3, nullptr), nullptr);
+        QVERIFY(store->save());
+        store = std::make_unique<OpenStore>(folder + QStringLiteral(".store"));
+        QVERIFY2(store->ok(), qPrintable(store->error.text()));
+        QCOMPARE(store->count("Directory"), size_t(1)); // the case folder's own
+        QCOMPARE(store->count("File"), size_t(0));
     }
 };
 

@@ -65,17 +65,15 @@ private:
 
     void setUp()
     {
-        for (const char *rel : {"Downloads/Support", "Downloads/Incomplete Downloads", "Mail Downloads/page.download", "disk2/Real",
-                                "Extra", "staging", "Downloads/albums", "Mail Downloads/x y", "Downloads/.Trash-1000/files",
-                                "Downloads/.Trashy"})
-            std::filesystem::create_directories(path(rel).toStdString());
+        m_folders = {path("Downloads/albums"), path("Mail Downloads/x y"), path("Downloads/.Trashy")};
+        m_excludedFolders = {path("Downloads/Support"), path("Downloads/Incomplete Downloads"), path("Mail Downloads/page.download"),
+                             path("Downloads/.Trash-1000/files")};
+        for (const QByteArray &f : m_folders + m_excludedFolders + QList{path("disk2/Real"), path("Extra"), path("staging")})
+            std::filesystem::create_directories(f.toStdString());
         ::symlink(path("disk2/Real").constData(), path("Linked").constData());
         m_roots = {path("Downloads"), path("Mail Downloads"), path("Linked")};
         m_model.roots = m_roots;
         m_model.excluded = {path("Downloads/Support")};
-        m_folders = {path("Downloads/albums"), path("Mail Downloads/x y"), path("Downloads/.Trashy")};
-        m_excludedFolders = {path("Downloads/Support"), path("Downloads/Incomplete Downloads"), path("Mail Downloads/page.download"),
-                             path("Downloads/.Trash-1000/files")};
         // The second day: music a month old, there before the first start, also in a folder added later.
         for (const char *rel : {"Downloads/01 old.mp3", "Downloads/Old Album/02 old.mp3", "Downloads/Old Album/CD2/03 old.MP3",
                                 "Mail Downloads/old.zip", "Extra/Kept/04 old.mp3"}) {
@@ -104,7 +102,6 @@ private:
 
     void spawn()
     {
-        const qint64 down = nowMs();
         const auto ready = [this] { return readBytes(m_base + "/handovers").count("READY"); };
         const qsizetype readyLines = ready();
         m_child = std::make_unique<QProcess>();
@@ -113,8 +110,7 @@ private:
         m_child->waitForStarted(10000);
         for (int i = 0; i < 200 && ready() == readyLines; ++i)
             QThread::msleep(50);
-        m_model.addDowntime(m_downSince ? m_downSince : down, nowMs() + 300);
-        m_downSince = 0;
+        m_model.addDowntime(m_downSince, nowMs() + 300);
     }
 
     // A child that is gone has no pid, and kill(0, ...) would signal the whole process group.
@@ -345,7 +341,7 @@ private:
     QList<QByteArray> m_roots, m_folders, m_excludedFolders, m_deletedFolders;
     QList<Writer> m_writers;
     std::unique_ptr<QProcess> m_child;
-    qint64 m_downSince = 0;
+    qint64 m_downSince = nowMs(); // the watcher is down until the first start
     bool m_extraRoot = false;
     int m_counter = 0;
 };
