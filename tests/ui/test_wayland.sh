@@ -133,8 +133,7 @@ done
 check "a click on its own row reaches it: About opens" 'about_is true'
 for _ in 1 2 3; do wtype -k End -k Escape; about_is false && break; done
 check "and closes with Escape" 'about_is false'
-reopen
-click 320 400
+for _ in 1 2 3; do reopen; click 320 400; menu_becomes 0 && break; done
 check "a click on the browser window closes it" 'menu_becomes 0'
 # A click on the icon, as a person makes it (a click just after a close is taken as part of it).
 closed
